@@ -1,0 +1,69 @@
+// How long reading and comparing a snapshot take as a key fills up with values.
+// Prints figures; it asserts nothing.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "monitor/RegSnapshot.h"
+#include "tests/fakes/AsciiCollation.h"
+#include "tests/fakes/FakeRegistry.h"
+
+using namespace kw;
+
+namespace {
+
+constexpr char kPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+template <typename F>
+double MedianMs(int repeats, F&& work) {
+  std::vector<double> times;
+  for (int i = 0; i < repeats; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+}  // namespace
+
+int main() {
+  double ratio = 0;
+  for (int count : {10, 1000, 100000}) {
+    fake::FakeSync sync;
+    fake::FakeRegistry registry(sync);
+    fake::AsciiCollation collation;
+    for (int i = 0; i < count; ++i) {
+      registry.SetString(kHkeyCurrentUser, kPath, "Program" + std::to_string(i),
+                         "\"C:\\Program Files\\Vendor " + std::to_string(i) + "\\app.exe\" /background");
+    }
+    auto key = registry.OpenKey(kHkeyCurrentUser, kPath, kKeyRead);
+    std::vector<unsigned char> buffer;
+    TRegSnapshot oldSnapshot(collation), newSnapshot(collation);
+    TakeSnapshot(*key, oldSnapshot, buffer);
+    TChangeData change;
+    const int repeats = count >= 100000 ? 5 : 50;
+
+    int generation = 0;
+    double snapshotMs = 0, compareMs = 0;
+    std::vector<double> snaps, compares;
+    for (int r = 0; r < repeats; ++r) {
+      registry.SetString(kHkeyCurrentUser, kPath, "Program" + std::to_string(count / 2),
+                         "C:\\changed\\" + std::to_string(++generation) + ".exe");
+      snaps.push_back(MedianMs(1, [&] { TakeSnapshot(*key, newSnapshot, buffer); }));
+      compares.push_back(MedianMs(1, [&] { CompareSnapshots(oldSnapshot, newSnapshot, change); }));
+    }
+    std::sort(snaps.begin(), snaps.end());
+    std::sort(compares.begin(), compares.end());
+    snapshotMs = snaps[snaps.size() / 2];
+    compareMs = compares[compares.size() / 2];
+    std::printf("%7d values, one changed: TakeSnapshot %10.3f ms, CompareSnapshots %10.3f ms\n",
+                count, snapshotMs, compareMs);
+    ratio = compareMs / snapshotMs;
+  }
+  std::printf("compare/snapshot ratio at 100000 values: %.3f\n", ratio);
+  return 0;
+}

@@ -1,0 +1,30 @@
+#pragma once
+// Texts of the change reports, as bytes in code page 936.
+
+namespace kw::texts {
+
+// "警告！注册表更改 - 删除启动项"
+inline constexpr char kTitleDeleted[] =
+    "\xBE\xAF\xB8\xE6\xA3\xA1\xD7\xA2\xB2\xE1\xB1\xED\xB8\xFC\xB8\xC4 - "
+    "\xC9\xBE\xB3\xFD\xC6\xF4\xB6\xAF\xCF\xEE";
+// "警告！注册表更改 - 添加启动项"
+inline constexpr char kTitleAdded[] =
+    "\xBE\xAF\xB8\xE6\xA3\xA1\xD7\xA2\xB2\xE1\xB1\xED\xB8\xFC\xB8\xC4 - "
+    "\xCC\xED\xBC\xD3\xC6\xF4\xB6\xAF\xCF\xEE";
+
+// The changed-entry line: kChangedBegin + name + kChangedFrom + old data +
+// kChangedTo + new data + kChangedEnd.
+// " 程序 ("
+inline constexpr char kChangedBegin[] = " \xB3\xCC\xD0\xF2 (";
+// ") 路径更改从 \""
+inline constexpr char kChangedFrom[] = ") \xC2\xB7\xBE\xB6\xB8\xFC\xB8\xC4\xB4\xD3 \"";
+// "\" 到 \""
+inline constexpr char kChangedTo[] = "\" \xB5\xBD \"";
+inline constexpr char kChangedEnd[] = "\"; ";
+
+// "停止监视..."
+inline constexpr char kMonitoringStopped[] = "\xCD\xA3\xD6\xB9\xBC\xE0\xCA\xD3...";
+// "无法打开注册表项"
+inline constexpr char kCannotOpenKey[] = "\xCE\xDE\xB7\xA8\xB4\xF2\xBF\xAA\xD7\xA2\xB2\xE1\xB1\xED\xCF\xEE";
+
+}  // namespace kw::texts

@@ -1,0 +1,52 @@
+#pragma once
+// The value names of a snapshot: an append-only list that finds the first entry
+// equal to a name ignoring case, as the user's locale judges it.
+//
+// A linear search per lookup would make comparing two snapshots cost the
+// product of their sizes; a key flooded with values would then stall its
+// monitor for minutes. Each name is therefore hashed by its locale sort key
+// when appended. Entries that share a hash are met in the order they were
+// appended, so a lookup gives the same first match as a linear search.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Collation.h"
+
+namespace kw {
+
+class TNameList {
+ public:
+  explicit TNameList(const ICollation& collation) : Collation(&collation) {}
+
+  void Clear();
+  void Append(std::string name);
+
+  // Position of the first name equal to `name` ignoring case, or -1.
+  int IndexOf(std::string_view name) const;
+  // The same for entry `i` of `other`, whose hash is known already.
+  int IndexOf(const TNameList& other, std::size_t i) const;
+
+  std::size_t Count() const { return Names.size(); }
+  const std::string& operator[](std::size_t i) const { return Names[i]; }
+  const std::vector<std::string>& Items() const { return Names; }
+
+  void Swap(TNameList& other) noexcept;
+
+ private:
+  std::uint64_t HashOf(std::string_view name) const;
+  int Find(std::string_view name, std::uint64_t hash) const;
+  void Insert(std::uint32_t position);
+  void Grow();
+
+  const ICollation* Collation;
+  std::vector<std::string> Names;
+  std::vector<std::uint64_t> Hashes;  // parallel to Names
+  std::vector<std::uint32_t> Slots;   // open addressing: position + 1, 0 when free
+  mutable std::string SortKey;        // reused buffer
+};
+
+}  // namespace kw

@@ -1,0 +1,88 @@
+#include "monitor/RegMonitorThread.h"
+
+#include <atomic>
+
+#include "monitor/ChangeTexts.h"
+#include "monitor/RegistryAccess.h"
+
+namespace kw {
+
+namespace {
+
+std::string NextChangeEventName() {
+  static std::atomic<unsigned> counter{0};
+  return "RegMonitorChange" + std::to_string(++counter);
+}
+
+}  // namespace
+
+TRegMonitorThread::TRegMonitorThread(const TMonitorPlatform& platform)
+    : Platform(platform),
+      OldSnapshot(platform.Collation),
+      NewSnapshot(platform.Collation),
+      FEventName(NextChangeEventName()) {}
+
+std::uint32_t TRegMonitorThread::NotifyFilter() {
+  if (FNotifyFilter == 0) FNotifyFilter = 15;
+  return FNotifyFilter;
+}
+
+void TRegMonitorThread::Execute() {
+  StartWatching();
+  TakeSnapshot(*OpenKey, OldSnapshot, DataBuffer);
+  while (!StopRequested()) {
+    switch (Platform.Sync.WaitForEither(ChangeEvent.get(), StopEvent.get())) {
+      case kWaitFirst:
+        ReportChange();
+        break;
+      case kWaitSecond:
+        ReportStop();
+        break;
+      default:
+        // Nothing will ever wake this wait properly (an event is missing):
+        // looping on would spin, so the monitor ends.
+        return;
+    }
+  }
+}
+
+void TRegMonitorThread::StartWatching() {
+  OpenKey = OpenKeyReadOnly(Platform.Registry, RootKey, Key);
+  ChangeEvent = Platform.Sync.CreateEvent(FEventName, true, false);
+  StopEvent = Platform.Sync.CreateEvent(kStopEventName, true, false);
+  Arm();
+  ChangeData.Shown = 0;
+}
+
+void TRegMonitorThread::Arm() {
+  // Unexamined: a key opened without the notify right simply never signals.
+  if (ChangeEvent) OpenKey->NotifyChange(WatchSubTree, NotifyFilter(), *ChangeEvent);
+}
+
+void TRegMonitorThread::ReportChange() {
+  TakeSnapshot(*OpenKey, NewSnapshot, DataBuffer);
+  CompareSnapshots(OldSnapshot, NewSnapshot, ChangeData);
+  ChangeData.RootKey = RootKey;
+  ChangeData.Key = Key;
+  Notify();
+  // Reset only after the notice was handled, then ask for the next signal.
+  ChangeEvent->Reset();
+  Arm();
+}
+
+void TRegMonitorThread::ReportStop() {
+  ChangeData.Key = Key;
+  ChangeData.RootKey = RootKey;
+  ChangeData.Title.clear();
+  ChangeData.ValueName.clear();
+  ChangeData.Changes.push_back(texts::kMonitoringStopped);
+  Notify();
+}
+
+void TRegMonitorThread::Notify() {
+  // A window that is gone makes the send fail at once; the monitor carries on.
+  Platform.Messenger.Send(NotifyWindow, WM_REGCHANGE, reinterpret_cast<std::uintptr_t>(&ChangeData),
+                          0);
+}
+
+}  // namespace kw

@@ -1,0 +1,19 @@
+#pragma once
+// The user locale's case-insensitive comparison of byte strings in the ANSI code page.
+
+#include <string>
+#include <string_view>
+
+namespace kw {
+
+class ICollation {
+ public:
+  virtual ~ICollation() = default;
+  // Equal ignoring case, as the user's locale judges it.
+  virtual bool EqualIgnoreCase(std::string_view a, std::string_view b) const = 0;
+  // Writes into `key` a sort key that is the same for any two texts that
+  // EqualIgnoreCase finds equal. Reuses `key`'s storage.
+  virtual void SortKeyIgnoreCase(std::string_view text, std::string& key) const = 0;
+};
+
+}  // namespace kw

@@ -1,0 +1,14 @@
+#pragma once
+// The user locale's case-insensitive comparison: CompareStringA and its sort keys.
+
+#include "platform/Collation.h"
+
+namespace kw::win32 {
+
+class TWin32Collation : public ICollation {
+ public:
+  bool EqualIgnoreCase(std::string_view a, std::string_view b) const override;
+  void SortKeyIgnoreCase(std::string_view text, std::string& key) const override;
+};
+
+}  // namespace kw::win32

@@ -1,0 +1,60 @@
+#include <windows.h>
+
+#include "platform/win32/Win32Registry.h"
+
+#include "platform/win32/Handles.h"
+#include "platform/win32/Win32Sync.h"
+
+namespace kw::win32 {
+
+namespace {
+
+class TWin32Key : public IRegKey {
+ public:
+  explicit TWin32Key(TKeyHandle key) : Key(std::move(key)) {}
+
+  bool QueryMaxDataLen(std::uint32_t& maxDataLen) override {
+    DWORD maxData = 0;
+    const LONG result = ::RegQueryInfoKeyA(Key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                           nullptr, nullptr, nullptr, &maxData, nullptr, nullptr);
+    maxDataLen = maxData;
+    return result == ERROR_SUCCESS;
+  }
+
+  long EnumValue(std::uint32_t index, char* name, std::uint32_t& nameLen, std::uint32_t& type,
+                 unsigned char* data, std::uint32_t& dataLen) override {
+    DWORD nameSize = nameLen, valueType = 0, dataSize = dataLen;
+    const LONG result =
+        ::RegEnumValueA(Key.Get(), index, name, &nameSize, nullptr, &valueType, data, &dataSize);
+    nameLen = nameSize;
+    type = valueType;
+    dataLen = dataSize;
+    return result;
+  }
+
+  long NotifyChange(bool watchSubTree, std::uint32_t filter, IEvent& event) override {
+    auto* win32Event = dynamic_cast<TWin32Event*>(&event);
+    if (!win32Event) return ERROR_INVALID_HANDLE;
+    return ::RegNotifyChangeKeyValue(Key.Get(), watchSubTree, filter, win32Event->Native(), TRUE);
+  }
+
+ private:
+  TKeyHandle Key;
+};
+
+}  // namespace
+
+HKEY HiveKey(HiveHandle hive) {
+  return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(hive)));
+}
+
+std::unique_ptr<IRegKey> TWin32Registry::OpenKey(HiveHandle hive, const std::string& path,
+                                                 std::uint32_t access) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExA(HiveKey(hive), path.c_str(), 0, access, &key) != ERROR_SUCCESS) {
+    return nullptr;
+  }
+  return std::make_unique<TWin32Key>(TKeyHandle(key));
+}
+
+}  // namespace kw::win32

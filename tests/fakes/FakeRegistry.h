@@ -1,0 +1,87 @@
+#pragma once
+// An in-memory registry: keys found regardless of ASCII case, values in the
+// order they were first written, and one-shot change signals that honour the
+// watch-subtree flag and the notify filter. Thread-safe.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/Registry.h"
+#include "tests/fakes/FakeSync.h"
+
+namespace kw::fake {
+
+constexpr long kErrorKeyDeleted = 1018;
+
+class FakeRegistry : public IRegistry {
+ public:
+  explicit FakeRegistry(FakeSync& sync) : Sync(sync) {}
+
+  std::unique_ptr<IRegKey> OpenKey(HiveHandle hive, const std::string& path,
+                                   std::uint32_t access) override;
+
+  // The test side; paths without a leading backslash. Writing creates the key.
+  void CreateKey(HiveHandle hive, const std::string& path);
+  void DeleteKey(HiveHandle hive, const std::string& path);  // with its subkeys
+  void SetValue(HiveHandle hive, const std::string& path, const std::string& name,
+                std::uint32_t type, const std::string& bytes);
+  // REG_SZ data stored with its terminating NUL.
+  void SetString(HiveHandle hive, const std::string& path, const std::string& name,
+                 const std::string& text);
+  void DeleteValue(HiveHandle hive, const std::string& path, const std::string& name);
+  bool HasValue(HiveHandle hive, const std::string& path, const std::string& name);
+
+  // Fault injection.
+  void RefuseAccess(std::uint32_t access) { std::lock_guard<std::mutex> l(Lock); Refused.push_back(access); }
+  void FailQueryInfo(bool fail) { std::lock_guard<std::mutex> l(Lock); QueryInfoFails = fail; }
+  // Called (without the lock) before each enumeration step.
+  void OnEnumValue(std::function<void(std::uint32_t index)> hook) { EnumHook = std::move(hook); }
+
+  // What the monitors asked for.
+  std::vector<std::uint32_t> OpenedAccessRights();
+  int EnumCalls();
+  int ArmedWatches();
+
+ private:
+  struct TValue {
+    std::string Name;
+    std::uint32_t Type;
+    std::string Bytes;
+  };
+  struct TWatch {
+    std::uint64_t Owner;  // the key handle that armed it
+    bool SubTree;
+    std::uint32_t Filter;
+    std::function<void()> Signal;
+  };
+  struct TNode {
+    std::uint64_t Generation;
+    std::vector<TValue> Values;
+    std::vector<TWatch> Watches;
+  };
+  class TKey;
+
+  static std::string NodeId(HiveHandle hive, const std::string& path);
+  TNode& Ensure(const std::string& id);  // Lock held
+  TNode* Find(const std::string& id, std::uint64_t generation);
+  void Changed(const std::string& id, std::uint32_t kind);  // Lock held
+  void DropWatches(std::uint64_t owner);
+
+  FakeSync& Sync;
+  std::mutex Lock;
+  std::map<std::string, TNode> Nodes;  // by folded "hive\path"
+  std::uint64_t NextGeneration = 1;
+  std::uint64_t NextHandle = 1;
+  std::vector<std::uint32_t> Refused;
+  std::vector<std::uint32_t> Opened;
+  bool QueryInfoFails = false;
+  int EnumCount = 0;
+  std::function<void(std::uint32_t)> EnumHook;
+};
+
+}  // namespace kw::fake

@@ -1,0 +1,86 @@
+#include "tests/fakes/FakeSync.h"
+
+namespace kw::fake {
+
+class FakeSync::TEvent : public IEvent {
+ public:
+  TEvent(FakeSync& owner, std::shared_ptr<TEventObject> object)
+      : Owner(owner), Object(std::move(object)) {}
+  void Set() override { Owner.Signal(Object); }
+  void Reset() override {
+    std::lock_guard<std::mutex> lock(Owner.Lock);
+    Object->Set = false;
+  }
+  FakeSync& Owner;
+  std::shared_ptr<TEventObject> Object;
+};
+
+std::unique_ptr<IEvent> FakeSync::CreateEvent(const std::string& name, bool manualReset,
+                                              bool initiallySet) {
+  std::lock_guard<std::mutex> lock(Lock);
+  if (Refused.count(name)) return nullptr;
+  auto object = name.empty() ? nullptr : FindNamed(name);
+  if (!object) {
+    object = std::make_shared<TEventObject>();
+    object->Set = initiallySet;
+    object->ManualReset = manualReset;
+    if (!name.empty()) Named[name] = object;
+  }
+  return std::make_unique<TEvent>(*this, std::move(object));
+}
+
+std::uint32_t FakeSync::WaitForEither(IEvent* first, IEvent* second) {
+  auto* a = dynamic_cast<TEvent*>(first);
+  auto* b = dynamic_cast<TEvent*>(second);
+  std::unique_lock<std::mutex> lock(Lock);
+  ++WaitCount;
+  if (!a || !b) return kWaitFailed;
+  Changed.wait(lock, [&] { return a->Object->Set || b->Object->Set; });
+  TEventObject& winner = a->Object->Set ? *a->Object : *b->Object;
+  if (!winner.ManualReset) winner.Set = false;
+  return &winner == a->Object.get() ? kWaitFirst : kWaitSecond;
+}
+
+std::function<void()> FakeSync::SignalerFor(IEvent& event) {
+  auto* fakeEvent = dynamic_cast<TEvent*>(&event);
+  if (!fakeEvent) return [] {};
+  return [this, object = fakeEvent->Object] { Signal(object); };
+}
+
+bool FakeSync::IsSet(const std::string& name) {
+  std::lock_guard<std::mutex> lock(Lock);
+  auto object = FindNamed(name);
+  return object && object->Set;
+}
+
+bool FakeSync::Exists(const std::string& name) {
+  std::lock_guard<std::mutex> lock(Lock);
+  return FindNamed(name) != nullptr;
+}
+
+void FakeSync::SetNamed(const std::string& name) {
+  std::shared_ptr<TEventObject> object;
+  {
+    std::lock_guard<std::mutex> lock(Lock);
+    object = FindNamed(name);
+  }
+  if (object) Signal(object);
+}
+
+int FakeSync::Waits() {
+  std::lock_guard<std::mutex> lock(Lock);
+  return WaitCount;
+}
+
+void FakeSync::Signal(const std::shared_ptr<TEventObject>& object) {
+  std::lock_guard<std::mutex> lock(Lock);
+  object->Set = true;
+  Changed.notify_all();
+}
+
+std::shared_ptr<FakeSync::TEventObject> FakeSync::FindNamed(const std::string& name) {
+  auto it = Named.find(name);
+  return it == Named.end() ? nullptr : it->second.lock();
+}
+
+}  // namespace kw::fake
