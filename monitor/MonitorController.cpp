@@ -14,7 +14,7 @@ TMonitorController::TMonitorController(const TMonitorPlatform& platform,
 
 void TMonitorController::StartMonitors(HiveHandle rootKey) {
   FStarted = true;
-  StopEvent = Platform.Sync.CreateEvent(kStopEventName, true, false);
+  StopEvent = Platform.Sync.CreateNamedEvent(kStopEventName, true, false);
   for (std::size_t row = 0; row < WatchedKeys.size(); ++row) {
     auto monitor = std::make_shared<TRegMonitorThread>(Platform);
     Monitors[row].push_back(monitor);

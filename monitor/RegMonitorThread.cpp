@@ -48,8 +48,8 @@ void TRegMonitorThread::Execute() {
 
 void TRegMonitorThread::StartWatching() {
   OpenKey = OpenKeyReadOnly(Platform.Registry, RootKey, Key);
-  ChangeEvent = Platform.Sync.CreateEvent(FEventName, true, false);
-  StopEvent = Platform.Sync.CreateEvent(kStopEventName, true, false);
+  ChangeEvent = Platform.Sync.CreateNamedEvent(FEventName, true, false);
+  StopEvent = Platform.Sync.CreateNamedEvent(kStopEventName, true, false);
   Arm();
   ChangeData.Shown = 0;
 }

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make googletest
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  wine wine64 xvfb xauth xdotool imagemagick fonts-wqy-microhei locales python3
+  wine wine64 xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei locales python3
 )
 
 missing=()

@@ -2,7 +2,7 @@
 
 namespace kw::win32 {
 
-std::unique_ptr<IEvent> TWin32Sync::CreateEvent(const std::string& name, bool manualReset,
+std::unique_ptr<IEvent> TWin32Sync::CreateNamedEvent(const std::string& name, bool manualReset,
                                                 bool initiallySet) {
   TKernelHandle handle(::CreateEventA(nullptr, manualReset, initiallySet,
                                       name.empty() ? nullptr : name.c_str()));

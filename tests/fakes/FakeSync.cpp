@@ -15,7 +15,7 @@ class FakeSync::TEvent : public IEvent {
   std::shared_ptr<TEventObject> Object;
 };
 
-std::unique_ptr<IEvent> FakeSync::CreateEvent(const std::string& name, bool manualReset,
+std::unique_ptr<IEvent> FakeSync::CreateNamedEvent(const std::string& name, bool manualReset,
                                               bool initiallySet) {
   std::lock_guard<std::mutex> lock(Lock);
   if (Refused.count(name)) return nullptr;

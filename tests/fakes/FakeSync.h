@@ -15,7 +15,7 @@ namespace kw::fake {
 
 class FakeSync : public ISync {
  public:
-  std::unique_ptr<IEvent> CreateEvent(const std::string& name, bool manualReset,
+  std::unique_ptr<IEvent> CreateNamedEvent(const std::string& name, bool manualReset,
                                       bool initiallySet) override;
   std::uint32_t WaitForEither(IEvent* first, IEvent* second) override;
 

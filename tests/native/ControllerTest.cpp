@@ -19,6 +19,12 @@ using namespace std::chrono_literals;
 
 class ControllerTest : public ::testing::Test {
  protected:
+  ~ControllerTest() override {
+    Controller.StopMonitors();
+    Fake.Messenger.DestroyWindow(Window.Handle);
+    TThread::WaitForAll(std::chrono::seconds(20));
+  }
+
   void CreateAllKeys(HiveHandle hive) {
     for (const std::string& key : WatchedKeyTable()) {
       Fake.Registry.CreateKey(hive, std::string(SubKeyOf(key)));
@@ -150,7 +156,7 @@ TEST_F(ControllerTest, StressStopRacingChanges) {
     }
     // The stop event is never reset in a run; each round plays a new run.
     TMonitorController racing(Fake.Platform, Window.Handle, table);
-    std::unique_ptr<IEvent> stopEvent = Fake.Sync.CreateEvent(kStopEventName, true, false);
+    std::unique_ptr<IEvent> stopEvent = Fake.Sync.CreateNamedEvent(kStopEventName, true, false);
     stopEvent->Reset();
     racing.StartMonitors(kHkeyLocalMachine);
     racing.StartMonitors(kHkeyCurrentUser);

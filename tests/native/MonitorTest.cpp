@@ -19,6 +19,13 @@ constexpr char kSubKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 class MonitorTest : public ::testing::Test {
  protected:
+  // Even after a failed assertion no monitor may outlive the fakes.
+  ~MonitorTest() override {
+    Stop();
+    Fake.Messenger.DestroyWindow(Window.Handle);
+    TThread::WaitForAll(std::chrono::seconds(20));
+  }
+
   std::shared_ptr<TRegMonitorThread> Start(const char* key = kKey) {
     auto monitor = std::make_shared<TRegMonitorThread>(Fake.Platform);
     monitor->SetFreeOnTerminate(true);
@@ -57,7 +64,7 @@ class MonitorTest : public ::testing::Test {
 
   TFakePlatform Fake;
   TRecordingWindow Window{Fake.Messenger};
-  std::unique_ptr<IEvent> StopEvent = Fake.Sync.CreateEvent(kStopEventName, true, false);
+  std::unique_ptr<IEvent> StopEvent = Fake.Sync.CreateNamedEvent(kStopEventName, true, false);
   std::weak_ptr<TRegMonitorThread> Started;
   int Waits = 0;
 };

@@ -1,0 +1,75 @@
+// The user locale's comparison under code page 936, and the name index built on it.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <random>
+
+#include "monitor/NameList.h"
+#include "platform/win32/Win32Collation.h"
+
+namespace kw {
+namespace {
+
+// Names as autostart entries have them: ASCII in both cases, GBK Chinese,
+// full-width letters, digits, punctuation that word sort weighs lightly.
+std::string RandomName(std::mt19937& random) {
+  static const char* pieces[] = {"a", "A", "b", "B", "z", "Z", "-", "'", " ", "1", "_",
+                                 "\xD6\xD0",   // 中
+                                 "\xCE\xC4",   // 文
+                                 "\xA3\xC1",   // Ａ (full width)
+                                 "\xA3\xE1",   // ａ (full width)
+                                 "\xA6\xC1",   // α
+                                 "\xA6\xA1"};  // Α
+  std::string name;
+  const int length = std::uniform_int_distribution<int>(0, 4)(random);
+  for (int i = 0; i < length; ++i) name += pieces[random() % (sizeof pieces / sizeof *pieces)];
+  return name;
+}
+
+TEST(Win32Collation, RunsUnderCodePage936) { EXPECT_EQ(::GetACP(), 936u); }
+
+TEST(Win32Collation, EqualNamesHaveEqualSortKeys) {
+  win32::TWin32Collation collation;
+  EXPECT_TRUE(collation.EqualIgnoreCase("", ""));
+  EXPECT_TRUE(collation.EqualIgnoreCase("Run", "rUN"));
+  EXPECT_FALSE(collation.EqualIgnoreCase("Run", "Runs"));
+  std::mt19937 random(936);
+  std::string keyA, keyB;
+  int equalPairs = 0;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string a = RandomName(random), b = RandomName(random);
+    if (!collation.EqualIgnoreCase(a, b)) continue;
+    ++equalPairs;
+    collation.SortKeyIgnoreCase(a, keyA);
+    collation.SortKeyIgnoreCase(b, keyB);
+    ASSERT_EQ(keyA, keyB) << a << " / " << b;
+  }
+  EXPECT_GT(equalPairs, 100);
+}
+
+TEST(Win32Collation, TheNameIndexFindsTheFirstMatchALinearSearchFinds) {
+  win32::TWin32Collation collation;
+  std::mt19937 random(2997);
+  for (int round = 0; round < 300; ++round) {
+    TNameList list(collation);
+    std::vector<std::string> names;
+    const int count = std::uniform_int_distribution<int>(0, 40)(random);
+    for (int i = 0; i < count; ++i) {
+      names.push_back(RandomName(random));
+      list.Append(names.back());
+    }
+    for (int probe = 0; probe < 40; ++probe) {
+      const std::string name = RandomName(random);
+      int expected = -1;
+      for (std::size_t i = 0; i < names.size() && expected < 0; ++i) {
+        if (collation.EqualIgnoreCase(names[i], name)) expected = static_cast<int>(i);
+      }
+      ASSERT_EQ(list.IndexOf(name), expected) << name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kw

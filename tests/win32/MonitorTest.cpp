@@ -1,0 +1,174 @@
+// Key monitors and the controller on the real registry, events and windows.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "monitor/ChangeTexts.h"
+#include "monitor/MonitorController.h"
+#include "monitor/RegistryAccess.h"
+#include "monitor/WatchedKeys.h"
+#include "tests/win32/Win32Harness.h"
+
+namespace kw::test {
+namespace {
+
+class Win32MonitorTest : public ::testing::Test {
+ protected:
+  // Even after a failed assertion nothing may outlive the platform: stop the
+  // monitor, and let its last notices fail at once against a window that is gone.
+  ~Win32MonitorTest() override {
+    Stop();
+    ::DestroyWindow(Window.Handle);
+    Window.Handle = nullptr;
+    TThread::WaitForAll(std::chrono::seconds(20));
+  }
+
+  void StartMonitor(const std::string& key) {
+    auto monitor = std::make_shared<TRegMonitorThread>(Win.Platform);
+    monitor->SetFreeOnTerminate(true);
+    monitor->NotifyWindow = Window.Id();
+    monitor->Key = key;
+    monitor->RootKey = kHkeyCurrentUser;
+    monitor->SetNotifyFilter(kNotifyChangeLastSet);
+    monitor->WatchSubTree = true;
+    Monitor = monitor;
+    monitor->Resume();
+  }
+  // The monitor has asked for its next signal: a write now is seen.
+  void WaitUntilArmed(int times) {
+    ASSERT_TRUE(PumpUntil([&] { return Win.Registry.Armed >= times; }));
+  }
+  void Stop() {
+    std::unique_ptr<IEvent> stop = Win.Sync.CreateNamedEvent(kStopEventName, true, false);
+    stop->Set();
+    if (auto m = Monitor.lock()) m->RequestStop();
+  }
+
+  TWin32Platform Win;
+  TNoticeWindow Window;
+  std::weak_ptr<TRegMonitorThread> Monitor;
+};
+
+TEST_F(Win32MonitorTest, WakesOnSetDeleteAndSubkeyChangesReArmsAndStops) {
+  TScratchKey scratch("Monitor");
+  scratch.SetString("Before", "C:\\before.exe");
+  StartMonitor("\\" + scratch.Path);
+  WaitUntilArmed(1);
+
+  scratch.SetString("Added", "\"C:\\Program Files\\Added\\a.exe\" /tray");
+  ASSERT_TRUE(Window.WaitForNotices(1));
+  WaitUntilArmed(2);
+  scratch.Delete("Before");
+  ASSERT_TRUE(Window.WaitForNotices(2));
+  WaitUntilArmed(3);
+  scratch.SetString("Inner", "C:\\inner.exe", "Sub");
+  ASSERT_TRUE(Window.WaitForNotices(3));
+  WaitUntilArmed(4);
+  scratch.SetDword("Number", 7);
+  ASSERT_TRUE(Window.WaitForNotices(4));
+  WaitUntilArmed(5);
+  Stop();
+  ASSERT_TRUE(Window.WaitForNotices(5));
+  ASSERT_TRUE(PumpUntil([&] { return Monitor.expired(); }));
+
+  const auto& n = Window.Notices;
+  ASSERT_EQ(n.size(), 5u);
+  for (const TNotice& notice : n) {
+    EXPECT_EQ(notice.Key, "\\" + scratch.Path);
+    EXPECT_EQ(notice.RootKey, kHkeyCurrentUser);
+  }
+  EXPECT_EQ(n[0].NewLines, std::vector<std::string>{"C:\\Program Files\\Added\\a.exe "});
+  EXPECT_EQ(n[0].Title, texts::kTitleAdded);
+  EXPECT_EQ(n[0].ValueName, "Added");
+  EXPECT_EQ(n[1].NewLines, std::vector<std::string>{"C:\\before.exe"});
+  EXPECT_EQ(n[1].Title, texts::kTitleDeleted);
+  EXPECT_EQ(n[1].ValueName, "Before");
+  for (int i : {2, 3}) {  // a subkey's value, a value of another type: no difference
+    EXPECT_TRUE(n[i].NewLines.empty());
+    EXPECT_EQ(n[i].Title, "");
+    EXPECT_EQ(n[i].ValueName, "");
+  }
+  EXPECT_EQ(n[4].NewLines, std::vector<std::string>{texts::kMonitoringStopped});
+}
+
+TEST_F(Win32MonitorTest, AKeyThatDoesNotExistEndsTheMonitorSilently) {
+  StartMonitor("\\Software\\KeywardenTest\\DoesNotExist");
+  ASSERT_TRUE(PumpUntil([&] { return Monitor.expired(); }));
+  EXPECT_TRUE(TThread::WaitForAll(std::chrono::seconds(10)));
+  EXPECT_TRUE(Window.Notices.empty());
+  EXPECT_EQ(Win.Registry.Armed, 0);
+}
+
+TEST_F(Win32MonitorTest, ASendToADestroyedWindowFailsAtOnce) {
+  TNoticeWindow doomed;
+  const WindowHandle id = doomed.Id();
+  TChangeData data;
+  EXPECT_TRUE(Win.Messenger.Send(id, WM_REGCHANGE, reinterpret_cast<std::uintptr_t>(&data), 0));
+  ::DestroyWindow(doomed.Handle);
+  doomed.Handle = nullptr;
+  EXPECT_FALSE(Win.Messenger.Send(id, WM_REGCHANGE, reinterpret_cast<std::uintptr_t>(&data), 0));
+}
+
+bool KeyExists(HiveHandle hive, const std::string& keyPath) {
+  HKEY key;
+  if (::RegOpenKeyExA(win32::HiveKey(hive), std::string(SubKeyOf(keyPath)).c_str(), 0,
+                      KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  ::RegCloseKey(key);
+  return true;
+}
+
+TEST_F(Win32MonitorTest, TheControllerWatchesEveryExistingKeyOfBothHivesAndStopsThemAll) {
+  TMonitorController controller(Win.Platform, Window.Id(), WatchedKeyTable());
+  struct TStopAtEnd {
+    TMonitorController& Controller;
+    ~TStopAtEnd() { Controller.StopMonitors(); }
+  } stopAtEnd{controller};
+  controller.StartMonitors(kHkeyLocalMachine);
+  controller.StartMonitors(kHkeyCurrentUser);
+
+  std::size_t expected = 0;
+  for (const std::string& key : WatchedKeyTable()) {
+    expected += KeyExists(kHkeyLocalMachine, key) + KeyExists(kHkeyCurrentUser, key);
+  }
+  ASSERT_GE(expected, 6u);  // Run, RunOnce, RunServices... exist in any prefix
+  auto running = [&] {
+    std::size_t count = 0;
+    for (std::size_t row = 0; row < controller.RowCount(); ++row) {
+      count += controller.RunningMonitors(row).size();
+    }
+    return count;
+  };
+  ASSERT_TRUE(PumpUntil([&] { return running() == expected && Win.Registry.Armed >= int(expected); }));
+
+  std::vector<std::string> names;
+  for (std::size_t row = 0; row < controller.RowCount(); ++row) {
+    const auto monitors = controller.RunningMonitors(row);
+    for (std::size_t k = 0; k < monitors.size(); ++k) {
+      EXPECT_TRUE(KeyExists(monitors[k]->RootKey, monitors[k]->Key));
+      if (k == 1) {  // machine first, then user
+        EXPECT_EQ(monitors[0]->RootKey, kHkeyLocalMachine);
+        EXPECT_EQ(monitors[1]->RootKey, kHkeyCurrentUser);
+      }
+      HANDLE event = ::OpenEventA(SYNCHRONIZE, FALSE, monitors[k]->EventName().c_str());
+      EXPECT_NE(event, nullptr) << monitors[k]->EventName();
+      if (event) ::CloseHandle(event);
+      names.push_back(monitors[k]->EventName());
+    }
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(std::unique(names.begin(), names.end()), names.end());
+
+  controller.StopMonitors();
+  ASSERT_TRUE(Window.WaitForNotices(expected));
+  ASSERT_TRUE(PumpUntil([&] { return running() == 0; }));
+  EXPECT_EQ(Window.Notices.size(), expected);
+  for (const TNotice& notice : Window.Notices) {
+    EXPECT_EQ(notice.NewLines, std::vector<std::string>{texts::kMonitoringStopped});
+  }
+}
+
+}  // namespace
+}  // namespace kw::test
