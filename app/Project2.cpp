@@ -1,0 +1,69 @@
+// The program: creates the three windows in order, runs the message loop,
+// and at the end destroys them in reverse order.
+
+#include <windows.h>
+#include <objbase.h>
+
+#include "platform/win32/Win32Collation.h"
+#include "platform/win32/Win32Desktop.h"
+#include "platform/win32/Win32Messenger.h"
+#include "platform/win32/Win32Registry.h"
+#include "platform/win32/Win32Sync.h"
+#include "toolkit/win32/Win32Host.h"
+#include "ui/Unit1.h"
+#include "ui/Unit2.h"
+#include "ui/Unit3.h"
+
+using namespace kw;
+
+namespace {
+
+// Destroys the windows, the options dialog first; safe to call twice.
+void DestroyWindows() {
+  delete Form3;
+  Form3 = nullptr;
+  delete Form2;
+  Form2 = nullptr;
+  delete Form1;  // stops the monitors, without waiting for them
+  Form1 = nullptr;
+}
+
+template <typename T>
+void CreateForm(vcl::TApplication& app, T*& global, T* form) {
+  global = form;  // reachable while its own creation runs
+  app.Guard([&] { form->CreateWindowAndRun(app.Host()); });
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  const bool com = SUCCEEDED(::CoInitialize(nullptr));
+  {
+    win32::TWin32Registry registry;
+    win32::TWin32Sync sync;
+    win32::TWin32Messenger messenger;
+    win32::TWin32Collation collation;
+    win32::TWin32Shell shell;
+    win32::TWin32Sound sound;
+    win32::TWin32Clock clock;
+    TServices services{{registry, sync, messenger, collation}, shell, sound, clock};
+
+    win32::TWin32Host host(instance);
+    vcl::TApplication app(host);
+    vcl::SetApplication(&app);
+    host.OnEndSession = DestroyWindows;
+
+    CreateForm(app, Form1, new TForm1(services));
+    app.SetMainForm(Form1);
+    host.SetFormOwner(reinterpret_cast<HWND>(Form1->Handle()));
+    CreateForm(app, Form2, new TForm2(Form1, services));
+    CreateForm(app, Form3, new TForm3(Form1, services));
+
+    app.Run();
+    DestroyWindows();
+    vcl::SetApplication(nullptr);
+  }
+  if (com) ::CoUninitialize();
+  // Monitors still blocked in a send end with the process.
+  ::ExitProcess(0);
+}

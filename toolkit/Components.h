@@ -1,0 +1,181 @@
+#pragma once
+// The component model of the windowing toolkit: components with designer
+// names owned by their form in creation order, controls that keep their
+// state in the object and mirror it into a peer window when there is one.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "toolkit/Peer.h"
+
+namespace kw::vcl {
+
+#define KW_COMPONENT_CLASS(Class, Base)                              \
+ public:                                                             \
+  const char* ClassName() const override { return #Class; }          \
+  bool InheritsFrom(std::string_view className) const override {     \
+    return className == #Class || Base::InheritsFrom(className);     \
+  }
+
+class TComponent {
+ public:
+  TComponent(TComponent* owner, std::string name);
+  TComponent(const TComponent&) = delete;
+  TComponent& operator=(const TComponent&) = delete;
+  virtual ~TComponent();
+
+  const std::string& Name() const { return FName; }
+  TComponent* Owner() const { return FOwner; }
+  // Owned components, in creation order.
+  const std::vector<TComponent*>& Components() const { return FComponents; }
+
+  virtual const char* ClassName() const { return "TComponent"; }
+  // Whether this is of class `className` or derived from it.
+  virtual bool InheritsFrom(std::string_view className) const {
+    return className == "TComponent";
+  }
+
+ protected:
+  // Deletes the owned components, the last created first. A class whose
+  // components refer to it calls this while it is still whole.
+  void DestroyComponents();
+
+ private:
+  TComponent* FOwner;
+  std::string FName;
+  std::vector<TComponent*> FComponents;
+};
+
+enum class TCursor { Default, HandPoint };
+
+struct TFont {
+  std::string Name = "Tahoma";
+  int Height = 11;  // character height in pixels
+  bool Bold = false;
+  bool Underline = false;
+  int Charset = 134;  // GB2312
+};
+
+class TWinControl;
+
+class TControl : public TComponent {
+  KW_COMPONENT_CLASS(TControl, TComponent)
+ public:
+  TControl(TComponent* owner, std::string name, TWinControl* parent);
+  ~TControl() override;
+
+  TWinControl* Parent() const { return FParent; }
+  int Left = 0, Top = 0, Width = 0, Height = 0;
+  int TabOrder = -1;  // -1: not a tab stop
+  std::string Hint;
+  TCursor Cursor = TCursor::Default;
+  TFont Font;
+  std::function<void()> OnClick;
+
+  std::string Text() const;
+  void SetText(const std::string& text);
+  bool Visible() const { return FVisible; }
+  void SetVisible(bool visible);
+  void SetBounds(int left, int top, int width, int height);
+
+  // What a click on the control does.
+  virtual void Click();
+
+  IControlPeer* Peer() const { return FPeer.get(); }
+  void AttachPeer(std::unique_ptr<IControlPeer> peer) { FPeer = std::move(peer); }
+  void DetachPeer() { FPeer.reset(); }
+
+ protected:
+  virtual void TextChanged() {}
+
+ private:
+  TWinControl* FParent;
+  std::string FText;
+  bool FVisible = true;
+  std::unique_ptr<IControlPeer> FPeer;
+};
+
+class TWinControl : public TControl {
+  KW_COMPONENT_CLASS(TWinControl, TControl)
+ public:
+  using TControl::TControl;
+  const std::vector<TControl*>& Controls() const { return FControls; }
+
+ private:
+  friend class TControl;
+  std::vector<TControl*> FControls;
+};
+
+class TEdit : public TWinControl {
+  KW_COMPONENT_CLASS(TEdit, TWinControl)
+ public:
+  using TWinControl::TWinControl;
+};
+
+class TButton : public TWinControl {
+  KW_COMPONENT_CLASS(TButton, TWinControl)
+ public:
+  using TWinControl::TWinControl;
+};
+
+class TCheckBox : public TWinControl {
+  KW_COMPONENT_CLASS(TCheckBox, TWinControl)
+ public:
+  using TWinControl::TWinControl;
+  bool Checked() const;
+  // Setting a new state runs the click handler, as a user's click would.
+  void SetChecked(bool checked);
+  void Click() override;
+
+ private:
+  bool FChecked = false;
+};
+
+class TListBox : public TWinControl {
+  KW_COMPONENT_CLASS(TListBox, TWinControl)
+ public:
+  using TWinControl::TWinControl;
+  std::vector<std::string> Items;
+};
+
+class TPageControl : public TWinControl {
+  KW_COMPONENT_CLASS(TPageControl, TWinControl)
+ public:
+  using TWinControl::TWinControl;
+};
+
+// A page of a TPageControl; its Text is the tab's caption. It fills the
+// page control's display area.
+class TTabSheet : public TWinControl {
+  KW_COMPONENT_CLASS(TTabSheet, TWinControl)
+ public:
+  using TWinControl::TWinControl;
+};
+
+class TImage : public TControl {
+  KW_COMPONENT_CLASS(TImage, TControl)
+ public:
+  using TControl::TControl;
+  const IPicture* Picture() const { return FPicture.get(); }
+  // Takes ownership; the picture replaced is released.
+  void SetPicture(std::unique_ptr<IPicture> picture);
+
+ private:
+  std::unique_ptr<IPicture> FPicture;
+};
+
+// A label that sizes itself to its text and draws it with an effect.
+class TsLabelFX : public TControl {
+  KW_COMPONENT_CLASS(TsLabelFX, TControl)
+ public:
+  using TControl::TControl;
+
+ protected:
+  void TextChanged() override;
+};
+
+}  // namespace kw::vcl

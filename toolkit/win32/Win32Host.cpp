@@ -1,0 +1,496 @@
+#include "toolkit/win32/Win32Host.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <set>
+
+#include "toolkit/win32/Pictures.h"
+#include "toolkit/win32/Text.h"
+
+namespace kw::win32 {
+
+using vcl::TControl;
+using vcl::TForm;
+
+namespace {
+
+constexpr wchar_t kControlProperty[] = L"KeywardenControl";
+constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL
+TWin32Host* GHost = nullptr;
+
+TControl* ControlOf(HWND window) {
+  return static_cast<TControl*>(::GetPropW(window, kControlProperty));
+}
+
+bool IsGraphic(const TControl& c) { return c.InheritsFrom("TImage") || c.InheritsFrom("TsLabelFX"); }
+
+// A system control class made ours under the toolkit's class name.
+struct TSuperclass {
+  const wchar_t* Base;
+  WNDPROC BaseProc = nullptr;
+};
+std::map<std::wstring, TSuperclass>& Superclasses() {
+  static std::map<std::wstring, TSuperclass> classes;
+  return classes;
+}
+
+LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+class TWindowPeer : public vcl::IControlPeer {
+ public:
+  TWindowPeer(TControl& control, HWND window) : Control(control), Window(window) {
+    ::SetPropW(Window, kControlProperty, &Control);
+  }
+  ~TWindowPeer() override {
+    ::RemovePropW(Window, kControlProperty);
+    ::DestroyWindow(Window);
+  }
+  void SetText(const std::string& ansiText) override {
+    ::SetWindowTextW(Window, ToWide(ansiText).c_str());
+    if (Control.InheritsFrom("TTabSheet")) UpdateTabCaption(ansiText);
+    if (IsGraphic(Control)) Refresh();
+  }
+  std::string Text() const override { return ToAnsi(WindowTextOf(Window)); }
+  void SetVisible(bool visible) override;
+  void BringToFront() override {
+    ::SetWindowPos(Window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    ::SetForegroundWindow(Window);
+  }
+  void Refresh() override;
+  void SetBounds(int left, int top, int width, int height) override {
+    ::SetWindowPos(Window, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  void MakeTopmost() override {
+    ::SetWindowPos(Window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
+  }
+
+  HWND Handle() const { return Window; }
+  std::uintptr_t NativeHandle() const override { return reinterpret_cast<std::uintptr_t>(Window); }
+
+ private:
+  void UpdateTabCaption(const std::string& text) {
+    HWND pages = ::GetParent(Window);
+    std::wstring wide = ToWide(text);
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = wide.data();
+    ::SendMessageW(pages, TCM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  }
+  void Centre();
+
+  TControl& Control;
+  HWND Window;
+  bool Centred = false;
+};
+
+HWND HandleOf(const TControl* control) {
+  return control && control->Peer() ? static_cast<TWindowPeer*>(control->Peer())->Handle() : nullptr;
+}
+
+void TWindowPeer::Centre() {
+  RECT frame;
+  ::GetWindowRect(Window, &frame);
+  const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+  const int deskLeft = ::GetSystemMetrics(SM_XVIRTUALSCREEN);
+  const int deskTop = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
+  const int deskWidth = ::GetSystemMetrics(SM_CXVIRTUALSCREEN);
+  const int deskHeight = ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  const int left = std::max(deskLeft, deskLeft + deskWidth / 2 - width / 2);
+  const int top = std::max(deskTop, deskTop + deskHeight / 2 - height / 2);
+  ::SetWindowPos(Window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TWindowPeer::SetVisible(bool visible) {
+  if (!Control.InheritsFrom("TForm")) {
+    ::ShowWindow(Window, visible ? SW_SHOW : SW_HIDE);
+    return;
+  }
+  if (visible && !Centred && static_cast<TForm&>(Control).CentreOnFirstShow) {
+    Centre();
+    Centred = true;
+  }
+  ::ShowWindow(Window, visible ? SW_SHOWNORMAL : SW_HIDE);
+}
+
+void TWindowPeer::Refresh() {
+  if (Control.InheritsFrom("TCheckBox")) {
+    const bool checked = static_cast<vcl::TCheckBox&>(Control).Checked();
+    ::SendMessageW(Window, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    return;
+  }
+  if (Control.InheritsFrom("TsLabelFX")) {  // follows its text
+    HDC dc = ::GetDC(Window);
+    HGDIOBJ old = ::SelectObject(dc, GHost->FontFor(Control.Font));
+    const std::wstring text = WindowTextOf(Window);
+    SIZE extent{0, 0};
+    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(Window, dc);
+    Control.Width = extent.cx;
+  }
+  // Graphic controls share one scene: repaint everything under the old and new areas.
+  HWND parent = ::GetParent(Window);
+  RECT area;
+  ::GetWindowRect(Window, &area);
+  ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&area), 2);
+  ::SetWindowPos(Window, nullptr, Control.Left, Control.Top, std::max(Control.Width, 1),
+                 Control.Height, SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT now{Control.Left, Control.Top, Control.Left + Control.Width, Control.Top + Control.Height};
+  ::UnionRect(&area, &area, &now);
+  ::RedrawWindow(parent, &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+// Paints the graphic controls of `parent` that meet `self`, in their order,
+// as seen through `self`'s window: later ones on top.
+void PaintScene(HWND window, TControl& self) {
+  PAINTSTRUCT ps;
+  HDC dc = ::BeginPaint(window, &ps);
+  ::FillRect(dc, &ps.rcPaint, ::GetSysColorBrush(COLOR_BTNFACE));
+  for (TControl* other : self.Parent()->Controls()) {
+    if (!IsGraphic(*other) || !other->Visible()) continue;
+    const int x = other->Left - self.Left, y = other->Top - self.Top;
+    if (other->InheritsFrom("TImage")) {
+      if (auto* picture = static_cast<const TWin32Picture*>(static_cast<vcl::TImage*>(other)->Picture())) {
+        picture->Draw(dc, x, y);
+      }
+    } else {
+      HGDIOBJ old = ::SelectObject(dc, GHost->FontFor(other->Font));
+      ::SetBkMode(dc, TRANSPARENT);
+      ::SetTextColor(dc, RGB(0, 0, 0));
+      const std::wstring text = ToWide(other->Text());
+      ::TextOutW(dc, x, y, text.c_str(), static_cast<int>(text.size()));
+      ::SelectObject(dc, old);
+    }
+  }
+  ::EndPaint(window, &ps);
+}
+
+LRESULT HandleOwn(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
+  handled = true;
+  TControl* control = ControlOf(window);
+  if (!control) {
+    handled = false;
+    return 0;
+  }
+  if (control->InheritsFrom("TForm")) {
+    auto& form = static_cast<TForm&>(*control);
+    if (form.HandleMessage(message, wParam, static_cast<std::intptr_t>(lParam))) return 0;
+    switch (message) {
+      case WM_CLOSE:
+        form.Close();
+        return 0;
+      case WM_QUERYENDSESSION:
+        return TRUE;
+    }
+  }
+  switch (message) {
+    case WM_COMMAND:
+      if (HIWORD(wParam) == BN_CLICKED && lParam) {
+        if (TControl* child = ControlOf(reinterpret_cast<HWND>(lParam))) child->Click();
+        return 0;
+      }
+      break;
+    case WM_PAINT:
+      if (IsGraphic(*control)) {
+        PaintScene(window, *control);
+        return 0;
+      }
+      break;
+    case WM_ERASEBKGND:
+      if (IsGraphic(*control)) return 1;
+      break;
+    case WM_LBUTTONUP:
+      if (control->InheritsFrom("TImage")) {
+        control->Click();
+        return 0;
+      }
+      break;
+    case WM_SETCURSOR:
+      if (control->Cursor == vcl::TCursor::HandPoint) {
+        ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
+        return TRUE;
+      }
+      break;
+  }
+  handled = false;
+  return 0;
+}
+
+LRESULT CALLBACK OwnProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  try {
+    bool handled = false;
+    const LRESULT result = HandleOwn(window, message, wParam, lParam, handled);
+    if (handled) return result;
+  } catch (...) {
+    GHost->Report(std::current_exception());
+    return 0;
+  }
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  wchar_t name[64];
+  ::GetClassNameW(window, name, 64);
+  const WNDPROC base = Superclasses()[name].BaseProc;
+  try {
+    TControl* control = ControlOf(window);
+    if (control && message == WM_SETCURSOR && control->Cursor == vcl::TCursor::HandPoint) {
+      ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
+      return TRUE;
+    }
+    if (control && message == WM_COMMAND) {
+      bool handled = false;
+      const LRESULT result = HandleOwn(window, message, wParam, lParam, handled);
+      if (handled) return result;
+    }
+  } catch (...) {
+    GHost->Report(std::current_exception());
+    return 0;
+  }
+  return ::CallWindowProcW(base, window, message, wParam, lParam);
+}
+
+std::wstring ClassNameOf(const TControl& c) { return ToWide(c.ClassName()); }
+
+}  // namespace
+
+TWin32Host::TWin32Host(HINSTANCE instance) : Instance(instance) {
+  GHost = this;
+  INITCOMMONCONTROLSEX init{sizeof init, ICC_TAB_CLASSES | ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+  ::InitCommonControlsEx(&init);
+  RegisterClasses();
+  AppWindow = ::CreateWindowExW(0, L"TApplication", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                Instance, nullptr);
+  FormOwner = AppWindow;
+}
+
+TWin32Host::~TWin32Host() {
+  if (AppWindow) ::DestroyWindow(AppWindow);
+  for (auto& [key, font] : Fonts) ::DeleteObject(font);
+  GHost = nullptr;
+}
+
+TWin32Host& TWin32Host::Current() { return *GHost; }
+
+void TWin32Host::RegisterClasses() {
+  WNDCLASSW app{};
+  app.lpfnWndProc = &TWin32Host::AppWindowProc;
+  app.hInstance = Instance;
+  app.lpszClassName = L"TApplication";
+  app.hIcon = ::LoadIconW(Instance, L"MAINICON");
+  ::RegisterClassW(&app);
+
+  for (const wchar_t* own : {L"TTabSheet", L"TImage", L"TsLabelFX"}) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = OwnProc;
+    wc.hInstance = Instance;
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
+    wc.lpszClassName = own;
+    ::RegisterClassW(&wc);
+  }
+  const std::pair<const wchar_t*, const wchar_t*> supers[] = {
+      {L"TEdit", L"EDIT"}, {L"TButton", L"BUTTON"}, {L"TCheckBox", L"BUTTON"},
+      {L"TListBox", L"LISTBOX"}, {L"TPageControl", WC_TABCONTROLW}};
+  for (auto [name, base] : supers) {
+    WNDCLASSW wc{};
+    if (!::GetClassInfoW(nullptr, base, &wc)) continue;
+    Superclasses()[name] = {base, wc.lpfnWndProc};
+    wc.lpfnWndProc = ControlProc;
+    wc.hInstance = Instance;
+    wc.lpszClassName = name;
+    ::RegisterClassW(&wc);
+  }
+}
+
+HFONT TWin32Host::FontFor(const vcl::TFont& font) {
+  const auto key = std::make_tuple(font.Name, font.Height, font.Bold, font.Underline, font.Charset);
+  auto it = Fonts.find(key);
+  if (it != Fonts.end()) return it->second;
+  HFONT handle = ::CreateFontW(-font.Height, 0, 0, 0, font.Bold ? FW_BOLD : FW_NORMAL, FALSE,
+                               font.Underline, FALSE, static_cast<BYTE>(font.Charset),
+                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                               DEFAULT_PITCH | FF_DONTCARE, ToWide(font.Name).c_str());
+  Fonts.emplace(key, handle);
+  return handle;
+}
+
+std::unique_ptr<vcl::IControlPeer> TWin32Host::CreatePeer(TControl& control) {
+  const std::wstring text = ToWide(control.Text());
+  if (control.InheritsFrom("TForm")) {
+    auto& form = static_cast<TForm&>(control);
+    const std::wstring className = ClassNameOf(form);
+    WNDCLASSW wc{};
+    if (!::GetClassInfoW(Instance, className.c_str(), &wc)) {
+      wc.lpfnWndProc = OwnProc;
+      wc.hInstance = Instance;
+      wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+      wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
+      wc.hIcon = ::LoadIconW(Instance, L"MAINICON");
+      wc.lpszClassName = className.c_str();
+      ::RegisterClassW(&wc);
+    }
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+    const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+    RECT frame{0, 0, form.ClientWidth, form.ClientHeight};
+    ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+    HWND window = ::CreateWindowExW(exStyle, className.c_str(), text.c_str(), style, form.Left,
+                                    form.Top, frame.right - frame.left, frame.bottom - frame.top,
+                                    FormOwner, nullptr, Instance, nullptr);
+    ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(form.Font)), FALSE);
+    return std::make_unique<TWindowPeer>(control, window);
+  }
+
+  HWND parent = HandleOf(control.Parent());
+  DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (control.Visible() ? WS_VISIBLE : 0);
+  DWORD exStyle = 0;
+  int left = control.Left, top = control.Top, width = control.Width, height = control.Height;
+  if (control.TabOrder >= 0) style |= WS_TABSTOP;
+  if (control.InheritsFrom("TEdit")) {
+    style |= ES_AUTOHSCROLL;
+    exStyle |= WS_EX_CLIENTEDGE;
+  } else if (control.InheritsFrom("TButton")) {
+    style |= BS_PUSHBUTTON;
+  } else if (control.InheritsFrom("TCheckBox")) {
+    style |= BS_CHECKBOX;
+  } else if (control.InheritsFrom("TListBox")) {
+    style |= WS_VSCROLL | LBS_NOTIFY;
+    exStyle |= WS_EX_CLIENTEDGE;
+  } else if (control.InheritsFrom("TPageControl")) {
+    style |= WS_CLIPCHILDREN;
+  } else if (control.InheritsFrom("TTabSheet")) {
+    style |= WS_CLIPCHILDREN;
+    exStyle |= WS_EX_CONTROLPARENT;
+    std::wstring caption = text;
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = caption.data();
+    ::SendMessageW(parent, TCM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    RECT display;
+    ::GetClientRect(parent, &display);
+    ::SendMessageW(parent, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
+    left = display.left;
+    top = display.top;
+    width = display.right - display.left;
+    height = display.bottom - display.top;
+    control.Left = left, control.Top = top, control.Width = width, control.Height = height;
+  }
+  std::wstring windowText = text;
+  if (control.InheritsFrom("TImage")) windowText = ToWide(control.Hint);
+  const int id = kFirstControlId + static_cast<int>(std::find(control.Owner()->Components().begin(),
+                                                              control.Owner()->Components().end(),
+                                                              &control) -
+                                                    control.Owner()->Components().begin());
+  HWND window = ::CreateWindowExW(exStyle, ClassNameOf(control).c_str(), windowText.c_str(), style,
+                                  left, top, std::max(width, 1), height, parent,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance,
+                                  nullptr);
+  ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(control.Font)), FALSE);
+  auto peer = std::make_unique<TWindowPeer>(control, window);
+  if (control.InheritsFrom("TsLabelFX") || control.InheritsFrom("TCheckBox")) peer->Refresh();
+  return peer;
+}
+
+void TWin32Host::ControlsCreated(TControl& formControl) {
+  auto& form = static_cast<TForm&>(formControl);
+  HWND formWindow = HandleOf(&form);
+  // Tab order is window order: stops first, in TabOrder, per parent.
+  std::set<const vcl::TWinControl*> parents;
+  for (vcl::TComponent* c : form.Components()) {
+    if (auto* control = dynamic_cast<TControl*>(c)) parents.insert(control->Parent());
+  }
+  for (const vcl::TWinControl* parent : parents) {
+    std::vector<TControl*> stops;
+    for (TControl* child : parent->Controls()) {
+      if (child->TabOrder >= 0) stops.push_back(child);
+    }
+    std::stable_sort(stops.begin(), stops.end(),
+                     [](TControl* a, TControl* b) { return a->TabOrder < b->TabOrder; });
+    HWND after = HWND_TOP;
+    for (TControl* stop : stops) {
+      ::SetWindowPos(HandleOf(stop), after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      after = HandleOf(stop);
+    }
+  }
+  // Hints as tooltips.
+  HWND tips = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                formWindow, nullptr, Instance, nullptr);
+  for (vcl::TComponent* c : form.Components()) {
+    auto* control = dynamic_cast<TControl*>(c);
+    if (!control || control->Hint.empty() || !control->Peer()) continue;
+    std::wstring hint = ToWide(control->Hint);
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = formWindow;
+    tool.uId = reinterpret_cast<UINT_PTR>(HandleOf(control));
+    tool.lpszText = hint.data();
+    ::SendMessageW(tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
+}
+
+std::unique_ptr<vcl::IPicture> TWin32Host::LoadPicture(const std::string& resourceName) {
+  return LoadBitmapPicture(resourceName);
+}
+
+void TWin32Host::Run(const std::function<void(std::exception_ptr)>& onError) {
+  OnError = onError;
+  MSG msg;
+  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    HWND active = ::GetActiveWindow();
+    if (active && ::IsDialogMessageW(active, &msg)) continue;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
+
+void TWin32Host::Terminate() { ::PostQuitMessage(0); }
+
+void TWin32Host::ShowMessage(const std::string& text) {
+  HWND owner = ::GetActiveWindow();
+  ::MessageBoxW(owner ? owner : AppWindow, ToWide(text).c_str(),
+                ToWide(vcl::Application().Title()).c_str(), MB_OK);
+}
+
+void TWin32Host::ShowErrorBox(const std::string& title, const std::string& text) {
+  ::MessageBoxW(nullptr, ToWide(text).c_str(), ToWide(title).c_str(),
+                MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}
+
+std::string TWin32Host::ProgramFileName() {
+  wchar_t path[MAX_PATH * 4];
+  const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+  std::wstring full(path, n);
+  return ToAnsi(full.substr(full.find_last_of(L"\\/") + 1));
+}
+
+void TWin32Host::Report(std::exception_ptr error) {
+  if (OnError) {
+    OnError(error);
+  } else {
+    vcl::Application().HandleException(error);
+  }
+}
+
+LRESULT CALLBACK TWin32Host::AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  try {
+    switch (message) {
+      case WM_CLOSE:
+        if (TForm* main = vcl::Application().MainForm()) main->Close();
+        return 0;
+      case WM_QUERYENDSESSION:
+        return 1;
+      case WM_ENDSESSION:
+        if (wParam && GHost && GHost->OnEndSession) GHost->OnEndSession();
+        return 0;
+    }
+  } catch (...) {
+    if (GHost) GHost->Report(std::current_exception());
+    return 0;
+  }
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace kw::win32

@@ -1,0 +1,18 @@
+#pragma once
+// What the windows need of the platform beyond the toolkit.
+
+#include "monitor/RegMonitorThread.h"
+#include "platform/Clock.h"
+#include "platform/Shell.h"
+#include "platform/Sound.h"
+
+namespace kw {
+
+struct TServices {
+  TMonitorPlatform Monitor;
+  IShell& Shell;
+  ISound& Sound;
+  IClock& Clock;
+};
+
+}  // namespace kw

@@ -1,0 +1,23 @@
+#pragma once
+// The windows' texts, as bytes in code page 936.
+
+namespace kw::texts {
+
+inline constexpr char kAlertCaption[] = "\xC6\xF4\xB6\xAF\xCF\xEE\xBC\xEC\xB2\xE2";  // 启动项检测
+inline constexpr char kAlertPage[] = "\xC6\xF4\xB6\xAF\xCF\xEE\xD0\xC5\xCF\xA2";     // 启动项信息
+inline constexpr char kOk[] = "\xC8\xB7\xB6\xA8";                                     // 确定
+inline constexpr char kDelete[] = "\xC9\xBE\xB3\xFD";                                 // 删除
+inline constexpr char kScanFile[] = "\xC9\xA8\xC3\xE8\xCE\xC4\xBC\xFE";               // 扫描文件
+// 打开注册表位置
+inline constexpr char kOpenRegistryLocation[] =
+    "\xB4\xF2\xBF\xAA\xD7\xA2\xB2\xE1\xB1\xED\xCE\xBB\xD6\xC3";
+// 打开程序文件夹
+inline constexpr char kOpenProgramFolder[] = "\xB4\xF2\xBF\xAA\xB3\xCC\xD0\xF2\xCE\xC4\xBC\xFE\xBC\xD0";
+inline constexpr char kFileProperties[] = "\xCE\xC4\xBC\xFE\xCA\xF4\xD0\xD4";  // 文件属性
+inline constexpr char kRegistryChange[] = "\xD7\xA2\xB2\xE1\xB1\xED\xB8\xFC\xB8\xC4";  // 注册表更改
+inline constexpr char kMainCaption[] = "\xC6\xF4\xB6\xAF\xCF\xEE\xBC\xE0\xCA\xD3";     // 启动项监视
+inline constexpr char kStartMonitoring[] = "\xBF\xAA\xCA\xBC\xBC\xE0\xCA\xD3";  // 开始监视
+inline constexpr char kStopMonitoring[] = "\xCD\xA3\xD6\xB9\xBC\xE0\xCA\xD3";   // 停止监视
+inline constexpr char kOptionsCaption[] = "\xD1\xA1\xCF\xEE";                    // 选项
+
+}  // namespace kw::texts

@@ -1,0 +1,44 @@
+#pragma once
+// The hidden main window: holds the watched-key table and the monitor
+// controller, receives the monitors' notices and fills the alert with them.
+
+#include <memory>
+
+#include "monitor/ChangeData.h"
+#include "monitor/MonitorController.h"
+#include "toolkit/Forms.h"
+#include "ui/Services.h"
+
+namespace kw {
+
+class TForm1 : public vcl::TForm {
+  KW_COMPONENT_CLASS(TForm1, vcl::TForm)
+ public:
+  explicit TForm1(TServices& services);
+  ~TForm1() override { DestroyForm(); }
+
+  vcl::TButton* Button1;
+  vcl::TButton* Button2;
+  vcl::TListBox* ListBox1;
+  vcl::TButton* Button3;
+
+  bool HandleMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+  void WMRegChange(TChangeData& change);
+  void ShowProgramIcon(const std::string& path);
+
+  TMonitorController* Controller() const { return FController.get(); }
+
+ protected:
+  void FormCreate() override;
+  void FormDestroy() override;
+
+ private:
+  std::string TimeLine();
+
+  TServices& Services;
+  std::unique_ptr<TMonitorController> FController;
+};
+
+extern TForm1* Form1;
+
+}  // namespace kw
