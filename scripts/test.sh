@@ -21,4 +21,10 @@ done
 echo "== test win64 under Wine"
 source "$root/scripts/wine-session.sh"
 kw_start_wine
+export KW_ARTIFACTS="$root/artifacts"
+rm -rf "$KW_ARTIFACTS"
 ctest --test-dir "$root/build/win64" --output-on-failure
+for shot in "$KW_ARTIFACTS"/*.bmp; do
+  [ -e "$shot" ] && convert "$shot" "${shot%.bmp}.png" && rm "$shot"
+done
+echo "screenshots: $KW_ARTIFACTS"

@@ -1,0 +1,175 @@
+// The alert dialog as a user meets it: the real program, real registry writes.
+
+#include <gtest/gtest.h>
+
+#include "tests/e2e/Driver.h"
+
+namespace kw::e2e {
+namespace {
+
+const std::wstring kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::wstring kAddedTitle = L"警告！注册表更改 - 添加启动项";
+const std::wstring kDeletedTitle = L"警告！注册表更改 - 删除启动项";
+
+// A value below a hive's Run key, written in this process: no tool start per write.
+class TRunKey {
+ public:
+  explicit TRunKey(HKEY hive, const std::wstring& sub = L"") {
+    const std::wstring path = sub.empty() ? kRunKey : kRunKey + L"\\" + sub;
+    ::RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                      nullptr, &Key, nullptr);
+  }
+  ~TRunKey() { ::RegCloseKey(Key); }
+  void Set(const std::wstring& name, const std::wstring& data) {
+    ::RegSetValueExW(Key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                     static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+  }
+  void SetDword(const std::wstring& name, DWORD value) {
+    ::RegSetValueExW(Key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                     sizeof value);
+  }
+  void Delete(const std::wstring& name) { ::RegDeleteValueW(Key, name.c_str()); }
+
+ private:
+  HKEY Key = nullptr;
+};
+
+// The alert's fields, found as a user sees them: the edits top to bottom.
+struct TAlert {
+  explicit TAlert(HWND dialog) : Dialog(dialog) {}
+  HWND Edit(int row) const {
+    auto edits = ChildrenOfClass(Dialog, L"TEdit");
+    return edits.size() == 4 ? edits[static_cast<std::size_t>(row)] : nullptr;
+  }
+  std::wstring Hive() const { return TextOf(Edit(0)); }
+  std::wstring Time() const { return TextOf(Edit(1)); }
+  std::wstring Key() const { return TextOf(Edit(2)); }
+  std::wstring Path() const { return TextOf(Edit(3)); }
+  std::wstring Label() const {
+    auto labels = ChildrenOfClass(Dialog, L"TsLabelFX");
+    return labels.empty() ? L"" : TextOf(labels[0]);
+  }
+  std::wstring Caption() const { return TextOf(Dialog); }
+  bool Visible() const { return ::IsWindowVisible(Dialog); }
+
+  HWND Dialog;
+};
+
+class AlertTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Program.Running());
+    ASSERT_NE(Program.AlertWindow(), nullptr);
+  }
+  void Screenshot(const wchar_t* name) { SaveScreenshot(ArtifactPath(name)); }
+
+  TKeywarden Program;
+  TAlert Alert{Program.AlertWindow()};
+};
+
+TEST_F(AlertTest, StartsWithoutShowingAnyWindow) {
+  for (HWND window : TopLevelWindows(Program.Pid())) {
+    EXPECT_FALSE(::IsWindowVisible(window)) << ClassOf(window).c_str();
+  }
+  EXPECT_EQ(Alert.Caption(), L"启动项检测");
+  EXPECT_EQ(Alert.Path(), L"");
+}
+
+void CheckAddedChangedDeleted(TKeywarden& program, TAlert& alert, HKEY hive,
+                              const std::wstring& hiveName, const wchar_t* shot) {
+  TRunKey run(hive);
+  const std::wstring name = L"KeywardenE2E" + hiveName.substr(5, 4);
+  run.Delete(name);
+  run.Set(name, L"\"C:\\windows\\notepad.exe\" /min");
+  ASSERT_TRUE(WaitFor([&] { return alert.Path() == L"C:\\windows\\notepad.exe "; }))
+      << alert.Path().size();
+  EXPECT_TRUE(alert.Visible());
+  EXPECT_EQ(alert.Caption(), kAddedTitle);
+  EXPECT_EQ(alert.Label(), name);
+  EXPECT_EQ(alert.Key(), L"\\" + kRunKey);
+  EXPECT_EQ(alert.Hive(), hiveName);
+  EXPECT_EQ(alert.Time().rfind(L"注册表更改", 0), 0u);
+  EXPECT_GT(alert.Time().size(), 10u);
+  if (shot) SaveScreenshot(ArtifactPath(shot));
+
+  run.Set(name, L"C:\\Tools\\new.exe");
+  const std::wstring changed =
+      L" 程序 (" + name + L") 路径更改从 \"\"C:\\windows\\notepad.exe\" /min\" 到 \"C:\\Tools\\new.exe\"; ";
+  ASSERT_TRUE(WaitFor([&] { return alert.Path() == changed; })) << alert.Path().size();
+  EXPECT_EQ(alert.Caption(), kAddedTitle);  // a change sets no title
+  EXPECT_EQ(alert.Label(), name);
+
+  run.Delete(name);
+  ASSERT_TRUE(WaitFor([&] { return alert.Path() == L"C:\\Tools\\new.exe"; }));
+  EXPECT_EQ(alert.Caption(), kDeletedTitle);
+  EXPECT_EQ(alert.Label(), name);
+  EXPECT_EQ(alert.Hive(), hiveName);
+  (void)program;
+}
+
+TEST_F(AlertTest, ReportsAddedChangedAndDeletedValuesOfBothHives) {
+  CheckAddedChangedDeleted(Program, Alert, HKEY_CURRENT_USER, L"HKEY_CURRENT_USER",
+                           L"alert-added-hkcu.bmp");
+  CheckAddedChangedDeleted(Program, Alert, HKEY_LOCAL_MACHINE, L"HKEY_LOCAL_MACHINE", nullptr);
+}
+
+TEST_F(AlertTest, OtherTypesAndSubkeyValuesRefreshOnlyTheTimeAndKey) {
+  TRunKey run(HKEY_CURRENT_USER);
+  run.Set(L"KeywardenFirst", L"C:\\first.exe");
+  ASSERT_TRUE(WaitFor([&] { return Alert.Path() == L"C:\\first.exe"; }));
+
+  SetTextOf(Alert.Edit(1), L"");
+  SetTextOf(Alert.Edit(2), L"");
+  run.SetDword(L"KeywardenNumber", 1);
+  ASSERT_TRUE(WaitFor([&] { return !Alert.Time().empty(); }));
+  EXPECT_EQ(Alert.Key(), L"\\" + kRunKey);
+  EXPECT_EQ(Alert.Path(), L"C:\\first.exe");
+  EXPECT_EQ(Alert.Label(), L"KeywardenFirst");
+
+  SetTextOf(Alert.Edit(1), L"");
+  {
+    TRunKey sub(HKEY_CURRENT_USER, L"KeywardenSub");
+    sub.Set(L"Inner", L"C:\\inner.exe");
+  }
+  ASSERT_TRUE(WaitFor([&] { return !Alert.Time().empty(); }));
+  EXPECT_EQ(Alert.Path(), L"C:\\first.exe");
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, (kRunKey + L"\\KeywardenSub").c_str());
+  run.Delete(L"KeywardenNumber");
+  run.Delete(L"KeywardenFirst");
+}
+
+TEST_F(AlertTest, IsTopmostWithItsClientSizeAndComesBackWhereItWasMoved) {
+  TRunKey run(HKEY_CURRENT_USER);
+  run.Set(L"KeywardenMove", L"C:\\move.exe");
+  ASSERT_TRUE(WaitFor([&] { return Alert.Visible() && Alert.Path() == L"C:\\move.exe"; }));
+  EXPECT_TRUE(::GetWindowLongW(Alert.Dialog, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  RECT client;
+  ::GetClientRect(Alert.Dialog, &client);
+  EXPECT_EQ(client.right - client.left, 355);
+  EXPECT_EQ(client.bottom - client.top, 364);
+
+  ::SetWindowPos(Alert.Dialog, nullptr, 120, 60, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  ::PostMessageW(Alert.Dialog, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !Alert.Visible(); }));
+  run.Delete(L"KeywardenMove");
+  ASSERT_TRUE(WaitFor([&] { return Alert.Visible(); }));
+  RECT frame;
+  ::GetWindowRect(Alert.Dialog, &frame);
+  EXPECT_EQ(frame.left, 120);
+  EXPECT_EQ(frame.top, 60);
+  Screenshot(L"alert-moved.bmp");
+}
+
+TEST_F(AlertTest, ACloseRequestToTheMainWindowEndsTheProgram) {
+  ::PostMessageW(Program.MainWindow(), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(Program.WaitForExit());
+}
+
+TEST_F(AlertTest, ACloseRequestToTheApplicationWindowEndsTheProgram) {
+  ASSERT_NE(Program.ApplicationWindow(), nullptr);
+  ::PostMessageW(Program.ApplicationWindow(), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(Program.WaitForExit());
+}
+
+}  // namespace
+}  // namespace kw::e2e

@@ -1,0 +1,192 @@
+#pragma once
+// Drives the real Keywarden.exe from outside, as a user would: starts it,
+// finds its windows, reads their texts, clicks, and waits with deadlines.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kw::e2e {
+
+// Polls `done` every 10 ms until it holds or `timeoutMs` has passed.
+inline bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = 10000) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (done()) return true;
+    if (::GetTickCount64() > deadline) return false;
+    ::Sleep(10);
+  }
+}
+
+inline std::wstring TextOf(HWND window) {
+  wchar_t buffer[4096];
+  DWORD_PTR length = 0;
+  if (!::SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer),
+                             SMTO_ABORTIFHUNG, 2000, &length)) {
+    return L"<no answer>";
+  }
+  return std::wstring(buffer, length);
+}
+
+inline void SetTextOf(HWND window, const std::wstring& text) {
+  ::SendMessageTimeoutW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                        SMTO_ABORTIFHUNG, 2000, nullptr);
+}
+
+inline std::wstring ClassOf(HWND window) {
+  wchar_t name[256];
+  return std::wstring(name, static_cast<std::size_t>(::GetClassNameW(window, name, 256)));
+}
+
+// Every descendant of `parent` of window class `className`, top to bottom on screen.
+inline std::vector<HWND> ChildrenOfClass(HWND parent, const std::wstring& className) {
+  struct TSearch {
+    std::wstring Class;
+    std::vector<HWND> Found;
+  } search{className, {}};
+  ::EnumChildWindows(
+      parent,
+      [](HWND child, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<TSearch*>(p);
+        if (ClassOf(child) == s->Class) s->Found.push_back(child);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  std::stable_sort(search.Found.begin(), search.Found.end(), [](HWND a, HWND b) {
+    RECT ra, rb;
+    ::GetWindowRect(a, &ra);
+    ::GetWindowRect(b, &rb);
+    return ra.top != rb.top ? ra.top < rb.top : ra.left < rb.left;
+  });
+  return search.Found;
+}
+
+// The top-level windows of process `pid` of class `className` (empty: any).
+inline std::vector<HWND> TopLevelWindows(DWORD pid, const std::wstring& className = L"") {
+  struct TSearch {
+    DWORD Pid;
+    std::wstring Class;
+    std::vector<HWND> Found;
+  } search{pid, className, {}};
+  ::EnumWindows(
+      [](HWND window, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<TSearch*>(p);
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        if (owner == s->Pid && (s->Class.empty() || ClassOf(window) == s->Class)) {
+          s->Found.push_back(window);
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.Found;
+}
+
+// The whole screen, as 24-bit pixels bottom-up.
+inline std::vector<unsigned char> CaptureScreen(BITMAPINFOHEADER& header) {
+  const int width = ::GetSystemMetrics(SM_CXSCREEN), height = ::GetSystemMetrics(SM_CYSCREEN);
+  HDC screen = ::GetDC(nullptr);
+  HDC memory = ::CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = ::SelectObject(memory, bitmap);
+  ::BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+  ::SelectObject(memory, old);
+  const std::size_t size = ((static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3}) * height;
+  std::vector<unsigned char> pixels(static_cast<unsigned char*>(bits),
+                                    static_cast<unsigned char*>(bits) + size);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(memory);
+  ::ReleaseDC(nullptr, screen);
+  header = info.bmiHeader;
+  return pixels;
+}
+
+// Saves the screen as a BMP file once painting has settled: two captures
+// 50 ms apart that agree, within a deadline.
+inline bool SaveScreenshot(const std::wstring& path) {
+  BITMAPINFOHEADER header;
+  std::vector<unsigned char> pixels = CaptureScreen(header), previous;
+  WaitFor([&] {
+    ::Sleep(50);
+    previous.swap(pixels);
+    pixels = CaptureScreen(header);
+    return pixels == previous;
+  }, 3000);
+  const DWORD headers = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+  const DWORD size = static_cast<DWORD>(pixels.size());
+  BITMAPFILEHEADER file{0x4D42, headers + size, 0, 0, headers};
+  HANDLE out = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return false;
+  DWORD written;
+  const bool saved = ::WriteFile(out, &file, sizeof file, &written, nullptr) &&
+                     ::WriteFile(out, &header, sizeof header, &written, nullptr) &&
+                     ::WriteFile(out, pixels.data(), size, &written, nullptr);
+  ::CloseHandle(out);
+  return saved;
+}
+
+// Where artifacts go: KW_ARTIFACTS (a Unix path, seen through drive Z:), else the current folder.
+inline std::wstring ArtifactPath(const std::wstring& name) {
+  wchar_t value[1024];
+  const DWORD n = ::GetEnvironmentVariableW(L"KW_ARTIFACTS", value, 1024);
+  if (n == 0 || n >= 1024) return name;
+  std::wstring folder(value, n);
+  if (!folder.empty() && folder[0] == L'/') folder = L"Z:" + folder;
+  std::replace(folder.begin(), folder.end(), L'/', L'\\');
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  return folder + L"\\" + name;
+}
+
+// One run of the program, ended when the object goes.
+class TKeywarden {
+ public:
+  TKeywarden() {
+    wchar_t self[MAX_PATH];
+    const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring exe(self, n);
+    exe = exe.substr(0, exe.find_last_of(L'\\') + 1) + L"Keywarden.exe";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                         nullptr, &startup, &Process)) {
+      ::CloseHandle(Process.hThread);
+      Process.hThread = nullptr;
+      WaitFor([&] { return MainWindow() && AlertWindow(); });
+    }
+  }
+  ~TKeywarden() {
+    if (!Process.hProcess) return;
+    if (Running() && MainWindow()) ::PostMessageW(MainWindow(), WM_CLOSE, 0, 0);
+    if (::WaitForSingleObject(Process.hProcess, 10000) != WAIT_OBJECT_0) {
+      ::TerminateProcess(Process.hProcess, 1);
+    }
+    ::CloseHandle(Process.hProcess);
+  }
+
+  bool Running() const {
+    return Process.hProcess && ::WaitForSingleObject(Process.hProcess, 0) == WAIT_TIMEOUT;
+  }
+  bool WaitForExit(DWORD timeoutMs = 10000) const {
+    return ::WaitForSingleObject(Process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+  }
+  DWORD Pid() const { return Process.dwProcessId; }
+  HWND Window(const wchar_t* className) const {
+    auto found = TopLevelWindows(Pid(), className);
+    return found.empty() ? nullptr : found.front();
+  }
+  HWND MainWindow() const { return Window(L"TForm1"); }
+  HWND AlertWindow() const { return Window(L"TForm2"); }
+  HWND ApplicationWindow() const { return Window(L"TApplication"); }
+
+ private:
+  PROCESS_INFORMATION Process{};
+};
+
+}  // namespace kw::e2e
