@@ -31,6 +31,7 @@ double MedianMs(int repeats, F&& work) {
 }  // namespace
 
 int main() {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   double ratio = 0;
   for (int count : {10, 1000, 100000}) {
     fake::FakeSync sync;

@@ -121,13 +121,12 @@ void FakeRegistry::SetValue(HiveHandle hive, const std::string& path, const std:
   std::lock_guard<std::mutex> lock(Lock);
   const std::string id = NodeId(hive, path);
   TNode& node = Ensure(id);
-  auto same = [&](const TValue& v) { return Fold(v.Name) == Fold(name); };
-  auto it = std::find_if(node.Values.begin(), node.Values.end(), same);
-  if (it == node.Values.end()) {
+  auto [at, added] = node.Positions.emplace(Fold(name), node.Values.size());
+  if (added) {
     node.Values.push_back({name, type, bytes});
   } else {
-    it->Type = type;
-    it->Bytes = bytes;
+    node.Values[at->second].Type = type;
+    node.Values[at->second].Bytes = bytes;
   }
   Changed(id, kNotifyChangeLastSet);
 }
@@ -143,21 +142,21 @@ void FakeRegistry::DeleteValue(HiveHandle hive, const std::string& path,
   const std::string id = NodeId(hive, path);
   auto node = Nodes.find(id);
   if (node == Nodes.end()) return;
+  auto& positions = node->second.Positions;
+  auto at = positions.find(Fold(name));
+  if (at == positions.end()) return;
   auto& values = node->second.Values;
-  const auto before = values.size();
-  values.erase(std::remove_if(values.begin(), values.end(),
-                              [&](const TValue& v) { return Fold(v.Name) == Fold(name); }),
-               values.end());
-  if (values.size() != before) Changed(id, kNotifyChangeLastSet);
+  values.erase(values.begin() + static_cast<std::ptrdiff_t>(at->second));
+  positions.clear();
+  for (std::size_t i = 0; i < values.size(); ++i) positions[Fold(values[i].Name)] = i;
+  Changed(id, kNotifyChangeLastSet);
 }
 
 bool FakeRegistry::HasValue(HiveHandle hive, const std::string& path, const std::string& name) {
   std::lock_guard<std::mutex> lock(Lock);
   auto node = Nodes.find(NodeId(hive, path));
   if (node == Nodes.end()) return false;
-  const auto& values = node->second.Values;
-  return std::any_of(values.begin(), values.end(),
-                     [&](const TValue& v) { return Fold(v.Name) == Fold(name); });
+  return node->second.Positions.count(Fold(name)) > 0;
 }
 
 std::vector<std::uint32_t> FakeRegistry::OpenedAccessRights() {
@@ -191,7 +190,7 @@ FakeRegistry::TNode& FakeRegistry::Ensure(const std::string& id) {
     Ensure(parent);
     Changed(parent, kNotifyChangeName);
   }
-  return Nodes.emplace(id, TNode{NextGeneration++, {}, {}}).first->second;
+  return Nodes.emplace(id, TNode{NextGeneration++, {}, {}, {}}).first->second;
 }
 
 FakeRegistry::TNode* FakeRegistry::Find(const std::string& id, std::uint64_t generation) {

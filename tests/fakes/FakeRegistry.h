@@ -61,7 +61,8 @@ class FakeRegistry : public IRegistry {
   };
   struct TNode {
     std::uint64_t Generation;
-    std::vector<TValue> Values;
+    std::vector<TValue> Values;  // in the order first written
+    std::map<std::string, std::size_t> Positions;  // folded name to index in Values
     std::vector<TWatch> Watches;
   };
   class TKey;

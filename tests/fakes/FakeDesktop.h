@@ -1,0 +1,57 @@
+#pragma once
+// Stand-ins for the shell's icons, the sound and the clock, recording what
+// the windows asked of them.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Shell.h"
+#include "platform/Sound.h"
+
+namespace kw::fake {
+
+class FakePicture : public vcl::IPicture {
+ public:
+  explicit FakePicture(std::string source) : Source(std::move(source)) {}
+  bool IsEmpty() const override { return Source.empty(); }
+  std::string Source;  // what it was made from; empty: the empty icon
+};
+
+class FakeShell : public IShell {
+ public:
+  std::unique_ptr<vcl::IPicture> ExtractProgramIcon(const std::string& path) override {
+    IconRequests.push_back(path);
+    const bool hasIcon = path.size() > 4 && path.compare(path.size() - 4, 4, ".exe") == 0;
+    return std::make_unique<FakePicture>(hasIcon ? path : "");
+  }
+  std::vector<std::string> IconRequests;
+};
+
+class FakeSound : public ISound {
+ public:
+  void Play(const std::string& path, std::uint32_t flags) override {
+    Calls.push_back("play " + path + " " + std::to_string(flags));
+  }
+  void Stop() override { Calls.push_back("stop"); }
+  std::vector<std::string> Calls;
+};
+
+// Formats as a Chinese locale does: 2026/12/9 and 13:05:09.
+class FakeClock : public IClock {
+ public:
+  TLocalTime Now() override { return Time; }
+  std::string ShortDate(const TLocalTime& t) override {
+    return std::to_string(t.Year) + "/" + std::to_string(t.Month) + "/" + std::to_string(t.Day);
+  }
+  std::string LongTime(const TLocalTime& t) override {
+    char text[16];
+    std::snprintf(text, sizeof text, "%d:%02d:%02d", t.Hour, t.Minute, t.Second);
+    return text;
+  }
+  TLocalTime Time{2026, 12, 9, 13, 5, 9, 0};
+};
+
+}  // namespace kw::fake
