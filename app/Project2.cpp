@@ -51,7 +51,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::TWin32Host host(instance);
     vcl::TApplication app(host);
     vcl::SetApplication(&app);
-    host.OnEndSession = DestroyWindows;
+    // At log-off or shut-down the end is confirmed: run the exit at once.
+    host.OnEndSession = [&] {
+      DestroyWindows();
+      app.Terminate();
+    };
 
     CreateForm(app, Form1, new TForm1(services));
     app.SetMainForm(Form1);

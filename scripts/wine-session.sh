@@ -29,7 +29,7 @@ kw_start_display() {
 }
 
 kw_start_wine() {
-  export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+  export LANG=zh_CN.UTF-8
   export WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
   KW_WINE_ROOT=$(mktemp -d /tmp/keywarden-wine.XXXXXX)
   export WINEPREFIX="$KW_WINE_ROOT/prefix"

@@ -44,7 +44,6 @@ std::string TControl::Text() const { return FPeer ? FPeer->Text() : FText; }
 void TControl::SetText(const std::string& text) {
   FText = text;
   if (FPeer) FPeer->SetText(text);
-  TextChanged();
 }
 
 void TControl::SetVisible(bool visible) {
@@ -80,11 +79,6 @@ void TCheckBox::Click() {
 
 void TImage::SetPicture(std::unique_ptr<IPicture> picture) {
   FPicture = std::move(picture);
-  if (Peer()) Peer()->Refresh();
-}
-
-void TsLabelFX::TextChanged() {
-  // Sized to the text by the peer, which knows the font's metrics.
   if (Peer()) Peer()->Refresh();
 }
 

@@ -89,9 +89,6 @@ class TControl : public TComponent {
   void AttachPeer(std::unique_ptr<IControlPeer> peer) { FPeer = std::move(peer); }
   void DetachPeer() { FPeer.reset(); }
 
- protected:
-  virtual void TextChanged() {}
-
  private:
   TWinControl* FParent;
   std::string FText;
@@ -168,14 +165,11 @@ class TImage : public TControl {
   std::unique_ptr<IPicture> FPicture;
 };
 
-// A label that sizes itself to its text and draws it with an effect.
+// A label that sizes itself to its text (its window does) and draws it bold and underlined.
 class TsLabelFX : public TControl {
   KW_COMPONENT_CLASS(TsLabelFX, TControl)
  public:
   using TControl::TControl;
-
- protected:
-  void TextChanged() override;
 };
 
 }  // namespace kw::vcl

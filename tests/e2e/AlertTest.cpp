@@ -171,5 +171,15 @@ TEST_F(AlertTest, ACloseRequestToTheApplicationWindowEndsTheProgram) {
   EXPECT_TRUE(Program.WaitForExit());
 }
 
+TEST_F(AlertTest, AtTheSessionsEndItAgreesAndEnds) {
+  HWND app = Program.ApplicationWindow();
+  ASSERT_NE(app, nullptr);
+  DWORD_PTR answer = 0;
+  ASSERT_TRUE(::SendMessageTimeoutW(app, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+  EXPECT_EQ(answer, 1u);
+  ASSERT_TRUE(::SendMessageTimeoutW(app, WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+  EXPECT_TRUE(Program.WaitForExit());
+}
+
 }  // namespace
 }  // namespace kw::e2e

@@ -41,20 +41,30 @@ inline std::wstring ClassOf(HWND window) {
   return std::wstring(name, static_cast<std::size_t>(::GetClassNameW(window, name, 256)));
 }
 
+struct TWindowSearch {
+  DWORD Pid;
+  std::wstring Class;
+  std::vector<HWND> Found;
+};
+
+inline BOOL CALLBACK CollectChild(HWND child, LPARAM p) {
+  auto* s = reinterpret_cast<TWindowSearch*>(p);
+  if (ClassOf(child) == s->Class) s->Found.push_back(child);
+  return TRUE;
+}
+
+inline BOOL CALLBACK CollectTopLevel(HWND window, LPARAM p) {
+  auto* s = reinterpret_cast<TWindowSearch*>(p);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  if (owner == s->Pid && (s->Class.empty() || ClassOf(window) == s->Class)) s->Found.push_back(window);
+  return TRUE;
+}
+
 // Every descendant of `parent` of window class `className`, top to bottom on screen.
 inline std::vector<HWND> ChildrenOfClass(HWND parent, const std::wstring& className) {
-  struct TSearch {
-    std::wstring Class;
-    std::vector<HWND> Found;
-  } search{className, {}};
-  ::EnumChildWindows(
-      parent,
-      [](HWND child, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<TSearch*>(p);
-        if (ClassOf(child) == s->Class) s->Found.push_back(child);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  TWindowSearch search{0, className, {}};
+  ::EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&search));
   std::stable_sort(search.Found.begin(), search.Found.end(), [](HWND a, HWND b) {
     RECT ra, rb;
     ::GetWindowRect(a, &ra);
@@ -66,22 +76,8 @@ inline std::vector<HWND> ChildrenOfClass(HWND parent, const std::wstring& classN
 
 // The top-level windows of process `pid` of class `className` (empty: any).
 inline std::vector<HWND> TopLevelWindows(DWORD pid, const std::wstring& className = L"") {
-  struct TSearch {
-    DWORD Pid;
-    std::wstring Class;
-    std::vector<HWND> Found;
-  } search{pid, className, {}};
-  ::EnumWindows(
-      [](HWND window, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<TSearch*>(p);
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(window, &owner);
-        if (owner == s->Pid && (s->Class.empty() || ClassOf(window) == s->Class)) {
-          s->Found.push_back(window);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  TWindowSearch search{pid, className, {}};
+  ::EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&search));
   return search.Found;
 }
 

@@ -47,15 +47,18 @@ class TWindowPeer : public vcl::IControlPeer {
     ::DestroyWindow(Window);
   }
   void SetText(const std::string& ansiText) override {
-    ::SetWindowTextW(Window, ToWide(ansiText).c_str());
+    // Unchanged text is left alone: every change costs a repaint.
+    const std::wstring text = ToWide(ansiText);
+    if (text == WindowTextOf(Window)) return;
+    ::SetWindowTextW(Window, text.c_str());
     if (Control.InheritsFrom("TTabSheet")) UpdateTabCaption(ansiText);
     if (IsGraphic(Control)) Refresh();
   }
   std::string Text() const override { return ToAnsi(WindowTextOf(Window)); }
   void SetVisible(bool visible) override;
   void BringToFront() override {
+    if (AlreadyInFront()) return;
     ::SetWindowPos(Window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    ::SetForegroundWindow(Window);
   }
   void Refresh() override;
   void SetBounds(int left, int top, int width, int height) override {
@@ -78,6 +81,12 @@ class TWindowPeer : public vcl::IControlPeer {
     ::SendMessageW(pages, TCM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
   }
   void Centre();
+  bool AlreadyInFront() const {
+    for (HWND above = ::GetWindow(Window, GW_HWNDPREV); above; above = ::GetWindow(above, GW_HWNDPREV)) {
+      if (::IsWindowVisible(above)) return false;
+    }
+    return true;
+  }
 
   TControl& Control;
   HWND Window;
