@@ -46,7 +46,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::TWin32Shell shell;
     win32::TWin32Sound sound;
     win32::TWin32Clock clock;
-    TServices services{{registry, sync, messenger, collation}, shell, sound, clock};
+    win32::TWin32WindowFunctions windows;
+    win32::TWin32ProcessLauncher launcher;
+    win32::TWin32CodePage codePage;
+    TServices services{{registry, sync, messenger, collation}, shell, sound, clock,
+                       windows,   launcher, codePage};
 
     win32::TWin32Host host(instance);
     vcl::TApplication app(host);

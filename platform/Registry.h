@@ -23,6 +23,8 @@ class IRegKey {
                          std::uint32_t& type, unsigned char* data, std::uint32_t& dataLen) = 0;
   // Asks for one signal of `event` on the next change; gives a Win32 error code.
   virtual long NotifyChange(bool watchSubTree, std::uint32_t filter, IEvent& event) = 0;
+  // RegDeleteValueA; gives a Win32 error code.
+  virtual long DeleteValue(const std::string& name) = 0;
 };
 
 class IRegistry {

@@ -29,6 +29,7 @@ constexpr std::uint32_t kRegSz = 1;
 constexpr std::uint32_t kKeyQueryValue = 0x0001;
 constexpr std::uint32_t kKeyRead = 0x20019;
 constexpr std::uint32_t kKeyReadNoNotify = 0x20009;
+constexpr std::uint32_t kKeyAllAccess = 0xF003F;
 // Selects the native 64-bit view; 32-bit Windows ignores it.
 constexpr std::uint32_t kKeyWow64_64Key = 0x0100;
 

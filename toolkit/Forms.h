@@ -23,6 +23,8 @@ class IApplicationHost : public IWidgetFactory {
   virtual void ShowErrorBox(const std::string& title, const std::string& text) = 0;
   // The program file's name without its directory.
   virtual std::string ProgramFileName() = 0;
+  // The hidden top-level window that owns the program's windows.
+  virtual std::uintptr_t ApplicationWindow() = 0;
 };
 
 class TForm : public TWinControl {

@@ -3,6 +3,8 @@
 
 #include "monitor/RegMonitorThread.h"
 #include "platform/Clock.h"
+#include "platform/CodePage.h"
+#include "platform/WindowFunctions.h"
 #include "platform/Shell.h"
 #include "platform/Sound.h"
 
@@ -13,6 +15,9 @@ struct TServices {
   IShell& Shell;
   ISound& Sound;
   IClock& Clock;
+  IWindowFunctions& Windows;
+  IProcessLauncher& Launcher;
+  const ICodePage& CodePage;
 };
 
 }  // namespace kw

@@ -20,4 +20,9 @@ inline constexpr char kStartMonitoring[] = "\xBF\xAA\xCA\xBC\xBC\xE0\xCA\xD3";  
 inline constexpr char kStopMonitoring[] = "\xCD\xA3\xD6\xB9\xBC\xE0\xCA\xD3";   // 停止监视
 inline constexpr char kOptionsCaption[] = "\xD1\xA1\xCF\xEE";                    // 选项
 
+inline constexpr char kKeyNotFound[] = "Key not found";
+inline constexpr char kDeletedPrefix[] = "\xC9\xBE\xB3\xFD\xA3\xBA";           // 删除：
+inline constexpr char kNotFoundPrefix[] = "\xCE\xB4\xD5\xD2\xB5\xBD\xA3\xBA";  // 未找到：
+inline constexpr char kScanTool[] = "VirusTotalUpload.exe";
+
 }  // namespace kw::texts

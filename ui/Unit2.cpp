@@ -1,5 +1,9 @@
 #include "ui/Unit2.h"
 
+#include "lib/Hives.h"
+#include "lib/uUtils.h"
+#include "monitor/RegSnapshot.h"
+#include "monitor/RegistryAccess.h"
 #include "ui/UiTexts.h"
 
 namespace kw {
@@ -59,6 +63,13 @@ TForm2::TForm2(TComponent* owner, TServices& services)
   Button1->SetText(texts::kDelete);
   Button3 = Place<TButton>(*this, "Button3", this, 227, 327, 88, 29, 3);
   Button3->SetText(texts::kScanFile);
+
+  Button1->OnClick = [this] { Button1Click(); };
+  Button2->OnClick = [this] { Button2Click(); };
+  Button3->OnClick = [this] { Button3Click(); };
+  Image2->OnClick = [this] { Image2Click(); };
+  Image3->OnClick = [this] { Image3Click(); };
+  Image4->OnClick = [this] { Image4Click(); };
 }
 
 void TForm2::FormCreate() {
@@ -70,5 +81,71 @@ void TForm2::FormCreate() {
 }
 
 void TForm2::FormClose() { Services.Sound.Stop(); }
+
+// The buttons silence the alarm first; the pictures leave it playing.
+
+void TForm2::Button1Click() {
+  Services.Sound.Stop();
+  DeleteReportedValue(sLabelFX1->Text());
+}
+
+void TForm2::Button2Click() {
+  Services.Sound.Stop();
+  for (TEdit* edit : {Edit1, Edit2, Edit3, Edit4}) edit->SetText("");
+  sLabelFX1->SetText("");
+  Close();
+}
+
+void TForm2::Button3Click() {
+  Services.Sound.Stop();
+  // One quoted argument: a path with blanks stays one path, and data written
+  // by whoever made the value cannot become further arguments.
+  const std::string argument = '"' + StripQuotes(Edit3->Text()) + '"';
+  Services.Shell.Execute(Handle(), "open", texts::kScanTool, &argument);
+}
+
+void TForm2::Image2Click() {
+  Services.Shell.Execute(Handle(), "open", FolderPart(Edit3->Text(), Services.CodePage), nullptr);
+}
+
+void TForm2::Image3Click() {
+  JumpToRegKey(Services.Windows, Services.Launcher, Edit4->Text() + Edit2->Text());
+}
+
+void TForm2::Image4Click() {
+  Services.Shell.ShowProperties(Application().Host().ApplicationWindow(), Edit3->Text());
+}
+
+void TForm2::DeleteReportedValue(const std::string& valueName) {
+  IApplicationHost& host = Application().Host();
+  // No reported value (the label is empty after "确定"): the key's default
+  // value, which an empty name would name, was never reported, so it stays.
+  const HiveHandle hive = NameToHive(Edit4->Text());
+  std::unique_ptr<IRegKey> key;
+  if (hive != 0) {
+    key = Services.Monitor.Registry.OpenKey(hive, std::string(SubKeyOf(Edit2->Text())),
+                                            kKeyAllAccess | kKeyWow64_64Key);
+  }
+  if (!key) {
+    host.ShowMessage(texts::kKeyNotFound);
+  } else if (!valueName.empty() && key->DeleteValue(valueName) == kErrorSuccess) {
+    host.ShowMessage(texts::kDeletedPrefix + valueName);
+  } else {
+    host.ShowMessage(texts::kNotFoundPrefix + valueName);
+  }
+}
+
+std::string FolderPart(const std::string& path, const ICodePage& codePage) {
+  std::size_t end = 0;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const unsigned char byte = static_cast<unsigned char>(path[i]);
+    if (codePage.IsLeadByte(byte) && i + 1 < path.size()) {
+      ++i;  // the trail byte is part of this character, whatever its value
+    } else if (byte == '\\' || byte == ':') {
+      end = i + 1;
+    }
+  }
+  return path.substr(0, end);
+}
 
 }  // namespace kw

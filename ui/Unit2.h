@@ -29,14 +29,28 @@ class TForm2 : public vcl::TForm {
   vcl::TButton* Button1;
   vcl::TButton* Button3;
 
+  // Deletes `valueName` from the key named by Edit2 under the hive named by
+  // Edit4, and tells the user the outcome.
+  void DeleteReportedValue(const std::string& valueName);
+
  protected:
   void FormCreate() override;
   void FormClose() override;
+  void Button1Click();
+  void Button2Click();
+  void Button3Click();
+  void Image2Click();
+  void Image3Click();
+  void Image4Click();
 
  private:
   TServices& Services;
 };
 
 extern TForm2* Form2;
+
+// The folder part of a path: up to and including its last backslash or
+// colon, neither counted as the second byte of a double-byte character.
+std::string FolderPart(const std::string& path, const ICodePage& codePage);
 
 }  // namespace kw

@@ -2,6 +2,8 @@
 // The shell's icons, the program's sound and the locale's clock on Win32.
 
 #include "platform/Clock.h"
+#include "platform/CodePage.h"
+#include "platform/WindowFunctions.h"
 #include "platform/Shell.h"
 #include "platform/Sound.h"
 
@@ -10,6 +12,32 @@ namespace kw::win32 {
 class TWin32Shell : public IShell {
  public:
   std::unique_ptr<vcl::IPicture> ExtractProgramIcon(const std::string& path) override;
+  void Execute(std::uintptr_t owner, const std::string& verb, const std::string& file,
+               const std::string* parameters) override;
+  bool ShowProperties(std::uintptr_t owner, const std::string& file) override;
+};
+
+class TWin32CodePage : public ICodePage {
+ public:
+  bool IsLeadByte(unsigned char byte) const override;
+};
+
+class TWin32WindowFunctions : public IWindowFunctions {
+ public:
+  WindowHandle FindTopLevel(const std::string& className) override;
+  WindowHandle FindChild(WindowHandle parent, const std::string& className) override;
+  WindowHandle FindDescendant(WindowHandle parent, const std::string& className) override;
+  void ShowWindow(WindowHandle window, int command) override;
+  void SetForegroundWindow(WindowHandle window) override;
+  void SetFocus(WindowHandle window) override;
+  void Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+            std::intptr_t lParam) override;
+  void Sleep(std::uint32_t milliseconds) override;
+};
+
+class TWin32ProcessLauncher : public IProcessLauncher {
+ public:
+  std::unique_ptr<IProcess> Start(std::vector<char>& commandLine) override;
 };
 
 class TWin32Sound : public ISound {

@@ -38,6 +38,10 @@ class TWin32Key : public IRegKey {
     return ::RegNotifyChangeKeyValue(Key.Get(), watchSubTree, filter, win32Event->Native(), TRUE);
   }
 
+  long DeleteValue(const std::string& name) override {
+    return ::RegDeleteValueA(Key.Get(), name.c_str());
+  }
+
  private:
   TKeyHandle Key;
 };

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/CodePage.h"
 #include "platform/Shell.h"
 #include "platform/Sound.h"
 
@@ -27,7 +28,23 @@ class FakeShell : public IShell {
     const bool hasIcon = path.size() > 4 && path.compare(path.size() - 4, 4, ".exe") == 0;
     return std::make_unique<FakePicture>(hasIcon ? path : "");
   }
+  void Execute(std::uintptr_t owner, const std::string& verb, const std::string& file,
+               const std::string* parameters) override {
+    Requests.push_back(std::to_string(owner) + " " + verb + " [" + file + "] " +
+                       (parameters ? "[" + *parameters + "]" : "NULL"));
+  }
+  bool ShowProperties(std::uintptr_t owner, const std::string& file) override {
+    Requests.push_back(std::to_string(owner) + " properties [" + file + "]");
+    return false;
+  }
   std::vector<std::string> IconRequests;
+  std::vector<std::string> Requests;  // shell requests, in order
+};
+
+// Code page 936: lead bytes 0x81 to 0xFE.
+class FakeCodePage : public ICodePage {
+ public:
+  bool IsLeadByte(unsigned char byte) const override { return byte >= 0x81 && byte <= 0xFE; }
 };
 
 class FakeSound : public ISound {

@@ -9,6 +9,7 @@ namespace {
 
 constexpr std::uint32_t kKeyNotify = 0x10;
 constexpr long kErrorAccessDenied = 5;
+constexpr long kErrorFileNotFound = 2;
 
 std::string Fold(std::string text) {
   for (char& c : text) {
@@ -73,6 +74,20 @@ class FakeRegistry::TKey : public IRegKey {
     TNode* node = Owner.Find(Id, Generation);
     if (!node) return kErrorKeyDeleted;
     node->Watches.push_back({Handle, watchSubTree, filter, std::move(signal)});
+    return kErrorSuccess;
+  }
+
+  long DeleteValue(const std::string& name) override {
+    if ((Access & kKeyAllAccess) != kKeyAllAccess) return kErrorAccessDenied;
+    {
+      std::lock_guard<std::mutex> lock(Owner.Lock);
+      TNode* node = Owner.Find(Id, Generation);
+      if (!node) return kErrorKeyDeleted;
+      if (!node->Positions.count(Fold(name))) return kErrorFileNotFound;
+    }
+    const auto hiveEnd = Id.find('\\');
+    const HiveHandle hive = static_cast<HiveHandle>(std::stoul(Id.substr(0, hiveEnd)));
+    Owner.DeleteValue(hive, hiveEnd == std::string::npos ? "" : Id.substr(hiveEnd + 1), name);
     return kErrorSuccess;
   }
 

@@ -4,8 +4,7 @@
 
 #include "lib/Hives.h"
 #include "monitor/ChangeTexts.h"
-#include "tests/fakes/FakeDesktop.h"
-#include "tests/native/MonitorHarness.h"
+#include "tests/native/UiHarness.h"
 #include "ui/UiTexts.h"
 #include "ui/Unit1.h"
 #include "ui/Unit2.h"
@@ -13,7 +12,7 @@
 namespace kw::test {
 namespace {
 
-class AlertTest : public ::testing::Test {
+class AlertTest : public ::testing::Test, protected TFakeServices {
  protected:
   AlertTest() {
     Form1 = &Main;
@@ -38,11 +37,6 @@ class AlertTest : public ::testing::Test {
     return picture ? picture->Source : "<none>";
   }
 
-  TFakePlatform Fake;
-  fake::FakeShell Shell;
-  fake::FakeSound Sound;
-  fake::FakeClock Clock;
-  TServices Services{Fake.Platform, Shell, Sound, Clock};
   TForm1 Main{Services};
   TForm2 Alert{&Main, Services};
 };
@@ -124,12 +118,8 @@ TEST(Hives, NamesAndHandles) {
 }
 
 TEST(Toolkit, OwnsComponentsInCreationOrderAndKnowsTheirClasses) {
-  TFakePlatform fake;
-  fake::FakeShell shell;
-  fake::FakeSound sound;
-  fake::FakeClock clock;
-  TServices services{fake.Platform, shell, sound, clock};
-  TForm2 form(nullptr, services);
+  TFakeServices fakes;
+  TForm2 form(nullptr, fakes.Services);
   std::vector<std::string> names;
   for (vcl::TComponent* c : form.Components()) names.push_back(c->Name());
   EXPECT_EQ(names, (std::vector<std::string>{

@@ -108,6 +108,7 @@ class TArmCountingRegistry : public IRegistry {
       ++Armed;
       return result;
     }
+    long DeleteValue(const std::string& name) override { return Real->DeleteValue(name); }
 
    private:
     std::unique_ptr<IRegKey> Real;

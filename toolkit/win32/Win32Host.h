@@ -27,7 +27,7 @@ class TWin32Host : public vcl::IApplicationHost {
   void ShowErrorBox(const std::string& title, const std::string& text) override;
   std::string ProgramFileName() override;
 
-  HWND ApplicationWindow() const { return AppWindow; }
+  std::uintptr_t ApplicationWindow() override { return reinterpret_cast<std::uintptr_t>(AppWindow); }
   // Forms created from now on are owned by `window` (the main form's).
   void SetFormOwner(HWND window) { FormOwner = window; }
   // What the application window does when the session ends (log-off, shut-down).

@@ -1,0 +1,24 @@
+#pragma once
+// Starting a program, and walking the registry editor's tree to a key from
+// outside, by the keystrokes a user would type.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/WindowFunctions.h"
+
+namespace kw {
+
+// -1 when the process cannot be started, or when `commandLine` is longer
+// than the 512 characters its buffer holds; with `wait`, the exit code;
+// without, 0 (after the process is ready for input, with `waitIdle`).
+// Throws when waiting fails.
+std::int32_t RunProcess(IProcessLauncher& launcher, const std::string& commandLine, bool wait,
+                        bool waitIdle);
+
+// Brings up the registry editor, starting it when it is not running, and
+// selects `keyPath` (a hive name followed by the key path) in its tree.
+void JumpToRegKey(IWindowFunctions& windows, IProcessLauncher& launcher,
+                  const std::string& keyPath);
+
+}  // namespace kw

@@ -1,0 +1,55 @@
+#pragma once
+// What driving another program's window from outside needs, and starting a program.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Types.h"
+
+namespace kw {
+
+constexpr std::uint32_t kWmKeyDown = 0x100, kWmChar = 0x102;
+constexpr std::uint32_t kVkLeft = 0x25, kVkRight = 0x27;
+constexpr int kSwShow = 5;
+
+class IWindowFunctions {
+ public:
+  virtual ~IWindowFunctions() = default;
+  // FindWindowA(className, NULL).
+  virtual WindowHandle FindTopLevel(const std::string& className) = 0;
+  // FindWindowExA(parent, NULL, className, NULL): a direct child.
+  virtual WindowHandle FindChild(WindowHandle parent, const std::string& className) = 0;
+  // The first descendant of that class at any depth.
+  virtual WindowHandle FindDescendant(WindowHandle parent, const std::string& className) = 0;
+  virtual void ShowWindow(WindowHandle window, int command) = 0;
+  virtual void SetForegroundWindow(WindowHandle window) = 0;
+  virtual void SetFocus(WindowHandle window) = 0;
+  // SendMessageA: returns when the window has handled the message.
+  virtual void Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                    std::intptr_t lParam) = 0;
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
+};
+
+// A started process; destroying it closes its process handle, then its thread handle.
+class IProcess {
+ public:
+  virtual ~IProcess() = default;
+  // WaitForSingleObject(INFINITE): 0 when it ended, 0xFFFFFFFF on failure.
+  virtual std::uint32_t Wait() = 0;
+  virtual std::uint32_t ExitCode() = 0;
+  virtual void WaitForInputIdle() = 0;
+  // The last error and its system text, after a failed wait.
+  virtual std::string LastErrorText() = 0;
+};
+
+class IProcessLauncher {
+ public:
+  virtual ~IProcessLauncher() = default;
+  // CreateProcessA with the writable `commandLine` (NUL-terminated) and
+  // flags CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS; null when that fails.
+  virtual std::unique_ptr<IProcess> Start(std::vector<char>& commandLine) = 0;
+};
+
+}  // namespace kw

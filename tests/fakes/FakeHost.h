@@ -1,0 +1,32 @@
+#pragma once
+// The toolkit without windows: controls live on their state, message boxes are recorded.
+
+#include <string>
+#include <vector>
+
+#include "tests/fakes/FakeDesktop.h"
+#include "toolkit/Forms.h"
+
+namespace kw::fake {
+
+class FakeHost : public vcl::IApplicationHost {
+ public:
+  std::unique_ptr<vcl::IControlPeer> CreatePeer(vcl::TControl&) override { return nullptr; }
+  void ControlsCreated(vcl::TControl&) override {}
+  std::unique_ptr<vcl::IPicture> LoadPicture(const std::string& name) override {
+    return std::make_unique<FakePicture>(name);
+  }
+  void Run(const std::function<void(std::exception_ptr)>&) override {}
+  void Terminate() override { ++Terminations; }
+  void ShowMessage(const std::string& text) override { Messages.push_back(text); }
+  void ShowErrorBox(const std::string& title, const std::string& text) override {
+    Errors.push_back(title + ": " + text);
+  }
+  std::string ProgramFileName() override { return "Keywarden.exe"; }
+  std::uintptr_t ApplicationWindow() override { return 0xA99; }
+
+  std::vector<std::string> Messages, Errors;
+  int Terminations = 0;
+};
+
+}  // namespace kw::fake

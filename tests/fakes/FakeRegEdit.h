@@ -1,0 +1,57 @@
+#pragma once
+// A registry editor seen from outside: a key tree with incremental search,
+// driven by the messages a walk sends it, and a launcher that can start it.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/WindowFunctions.h"
+
+namespace kw::fake {
+
+class FakeRegEdit : public IWindowFunctions, public IProcessLauncher {
+ public:
+  // `nestedTree`: the tree one level below the main window, as in Wine's editor.
+  explicit FakeRegEdit(bool nestedTree);
+
+  WindowHandle FindTopLevel(const std::string& className) override;
+  WindowHandle FindChild(WindowHandle parent, const std::string& className) override;
+  WindowHandle FindDescendant(WindowHandle parent, const std::string& className) override;
+  void ShowWindow(WindowHandle window, int command) override;
+  void SetForegroundWindow(WindowHandle window) override;
+  void SetFocus(WindowHandle window) override;
+  void Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+            std::intptr_t lParam) override;
+  void Sleep(std::uint32_t milliseconds) override;
+  std::unique_ptr<IProcess> Start(std::vector<char>& commandLine) override;
+
+  // The selected item's path below the root, as "HKEY_CURRENT_USER\Software\...".
+  std::string SelectedPath() const;
+  bool SelectedIsExpanded() const;
+  void Select(const std::string& path);  // expands the way there
+
+  bool Running = true;
+  bool StartFails = false;
+  std::vector<std::string> Started;  // command lines
+  std::vector<std::string> Log;      // what reached the windows, in order
+
+ private:
+  struct TNode {
+    std::string Name;
+    std::vector<std::unique_ptr<TNode>> Children;
+    TNode* Parent = nullptr;
+    bool Expanded = false;
+  };
+  TNode* Add(TNode& parent, const std::string& name);
+  void Visible(TNode& node, std::vector<TNode*>& out) const;
+  void Type(char c);
+
+  bool NestedTree;
+  TNode Root;
+  TNode* Selected;
+  std::string TypeAhead;
+  std::uint64_t Clock = 0, LastChar = 0;
+};
+
+}  // namespace kw::fake

@@ -1,0 +1,172 @@
+// The alert's six actions, the folder part, and the walk of the registry editor.
+
+#include <gtest/gtest.h>
+
+#include "lib/uUtils.h"
+#include "monitor/ChangeTexts.h"
+#include "tests/native/UiHarness.h"
+#include "ui/UiTexts.h"
+#include "ui/Unit2.h"
+
+namespace kw::test {
+namespace {
+
+constexpr char kRun[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+class ActionsTest : public ::testing::Test, protected TFakeServices {
+ protected:
+  ActionsTest() {
+    Form2 = &Alert;
+    Alert.CreateWindowAndRun(Host);
+    Fake.Registry.SetString(kHkeyCurrentUser, kRun, "Tool", "C:\\Tool\\t.exe");
+    Alert.Edit4->SetText("HKEY_CURRENT_USER");
+    Alert.Edit2->SetText(std::string("\\") + kRun);
+    Alert.Edit3->SetText("C:\\Program Files\\Tool\\t.exe");
+    Alert.sLabelFX1->SetText("Tool");
+    Alert.Show();
+  }
+  ~ActionsTest() override { Form2 = nullptr; }
+
+  TForm2 Alert{nullptr, Services};
+};
+
+TEST_F(ActionsTest, DeleteRemovesTheValueOnceThenFindsItGone) {
+  Alert.Button1->Click();
+  EXPECT_FALSE(Fake.Registry.HasValue(kHkeyCurrentUser, kRun, "Tool"));
+  Alert.sLabelFX1->SetText("TOOL");  // the registry ignores case
+  Fake.Registry.SetString(kHkeyCurrentUser, kRun, "Tool", "x");
+  Alert.Button1->Click();
+  Alert.Button1->Click();
+  EXPECT_EQ(Host.Messages, (std::vector<std::string>{std::string(texts::kDeletedPrefix) + "Tool",
+                                                     std::string(texts::kDeletedPrefix) + "TOOL",
+                                                     std::string(texts::kNotFoundPrefix) + "TOOL"}));
+  EXPECT_TRUE(Alert.Visible());
+  EXPECT_EQ(Alert.Edit3->Text(), "C:\\Program Files\\Tool\\t.exe");
+  EXPECT_EQ(Sound.Calls, (std::vector<std::string>{"stop", "stop", "stop"}));
+}
+
+TEST_F(ActionsTest, DeleteReportsAKeyItCannotOpen) {
+  for (const char* hive : {"", "HKEY_BOGUS", "HKEY_LOCAL_MACHINE"}) {
+    Alert.Edit4->SetText(hive);
+    Alert.Button1->Click();
+  }
+  Alert.Edit4->SetText("hkey_current_user");
+  Alert.Edit2->SetText("\\Software\\Missing");
+  Alert.Button1->Click();
+  EXPECT_EQ(Host.Messages, std::vector<std::string>(4, texts::kKeyNotFound));
+  EXPECT_TRUE(Fake.Registry.HasValue(kHkeyCurrentUser, kRun, "Tool"));
+  EXPECT_EQ(Fake.Registry.OpenedAccessRights().back(), kKeyAllAccess | kKeyWow64_64Key);
+}
+
+TEST_F(ActionsTest, DeleteWithNoReportedNameLeavesTheDefaultValue) {
+  Fake.Registry.SetString(kHkeyCurrentUser, kRun, "", "C:\\default.exe");
+  Alert.sLabelFX1->SetText("");
+  Alert.Button1->Click();
+  EXPECT_TRUE(Fake.Registry.HasValue(kHkeyCurrentUser, kRun, ""));
+  EXPECT_EQ(Host.Messages, std::vector<std::string>{texts::kNotFoundPrefix});
+}
+
+TEST_F(ActionsTest, OkEmptiesTheFieldsAndHidesButKeepsCaptionAndPicture) {
+  Alert.SetText(texts::kTitleAdded);
+  Alert.Button2->Click();
+  for (auto* field : {Alert.Edit1, Alert.Edit2, Alert.Edit3, Alert.Edit4}) {
+    EXPECT_EQ(field->Text(), "");
+  }
+  EXPECT_EQ(Alert.sLabelFX1->Text(), "");
+  EXPECT_FALSE(Alert.Visible());
+  EXPECT_EQ(Alert.Text(), texts::kTitleAdded);
+  EXPECT_NE(Alert.Image1->Picture(), nullptr);
+  EXPECT_EQ(Sound.Calls, (std::vector<std::string>{"stop", "stop"}));  // the button, then the close
+}
+
+TEST_F(ActionsTest, ScanHandsTheToolThePathAsOneQuotedArgument) {
+  Alert.Edit3->SetText("C:\\Program Files\\App\\app.exe\" /evil");
+  Alert.Button3->Click();
+  EXPECT_EQ(Shell.Requests, std::vector<std::string>{
+                                "0 open [VirusTotalUpload.exe] [\"C:\\Program Files\\App\\app.exe /evil\"]"});
+  EXPECT_EQ(Sound.Calls, std::vector<std::string>{"stop"});
+}
+
+TEST_F(ActionsTest, ThePicturesOpenFolderPropertiesAndRegistryWithoutSilencing) {
+  Alert.Image2->Click();
+  Alert.Image4->Click();
+  Editor.Running = false;
+  Editor.StartFails = true;
+  Alert.Image3->Click();
+  EXPECT_EQ(Shell.Requests,
+            (std::vector<std::string>{"0 open [C:\\Program Files\\Tool\\] NULL",
+                                      "2713 properties [C:\\Program Files\\Tool\\t.exe]"}));
+  EXPECT_EQ(Editor.Started, std::vector<std::string>{"regedit.exe"});
+  EXPECT_TRUE(Editor.Log.empty());
+  EXPECT_TRUE(Sound.Calls.empty());
+}
+
+TEST(FolderPart, RespectsDoubleByteCharacters) {
+  fake::FakeCodePage gbk;
+  EXPECT_EQ(FolderPart("C:\\a\\b.exe", gbk), "C:\\a\\");
+  EXPECT_EQ(FolderPart("C:b.exe", gbk), "C:");
+  EXPECT_EQ(FolderPart(texts::kMonitoringStopped, gbk), "");
+  EXPECT_EQ(FolderPart("", gbk), "");
+  // 昞 is 0x95 0x5C: its second byte is no backslash.
+  EXPECT_EQ(FolderPart("C:\\d\\\x95\x5C.exe", gbk), "C:\\d\\");
+  EXPECT_EQ(FolderPart("C:\\\x95\x5C\\x.exe", gbk), "C:\\\x95\x5C\\");
+  EXPECT_EQ(FolderPart(ChangedLine("n", "C:\\old\\a.exe", "D:\\new\\b.exe"), gbk),
+            " \xB3\xCC\xD0\xF2 (n) \xC2\xB7\xBE\xB6\xB8\xFC\xB8\xC4\xB4\xD3 \"C:\\old\\a.exe\" \xB5\xBD \"D:\\new\\");
+}
+
+class WalkTest : public ::testing::TestWithParam<bool> {
+ protected:
+  fake::FakeRegEdit Editor{GetParam()};
+};
+
+TEST_P(WalkTest, SelectsTheKeyFromAnyEarlierSelection) {
+  Editor.Select("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx");
+  JumpToRegKey(Editor, Editor, "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+  EXPECT_EQ(Editor.SelectedPath(), "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+  EXPECT_FALSE(Editor.SelectedIsExpanded());
+  EXPECT_EQ(std::count(Editor.Log.begin(), Editor.Log.end(), "sleep 750"), 5);
+  EXPECT_EQ(std::count(Editor.Log.begin(), Editor.Log.end(), "key 37"), 31);
+  EXPECT_EQ(std::count_if(Editor.Log.begin(), Editor.Log.end(),
+                          [](const std::string& s) { return s.find("bare") != std::string::npos &&
+                                                            s.rfind("char", 0) == 0; }),
+            0);
+  EXPECT_TRUE(Editor.Started.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(TreeDirectOrNested, WalkTest, ::testing::Bool());
+
+TEST(Walk, StartsTheEditorWhenItIsNotRunning) {
+  fake::FakeRegEdit editor(true);
+  editor.Running = false;
+  JumpToRegKey(editor, editor, "HKEY_CURRENT_USER\\Control Panel\\");
+  EXPECT_EQ(editor.Started, std::vector<std::string>{"regedit.exe"});
+  EXPECT_EQ(editor.SelectedPath(), "HKEY_CURRENT_USER\\Control Panel");
+  EXPECT_TRUE(editor.SelectedIsExpanded());  // a trailing backslash opens the last key
+}
+
+TEST(Walk, KeystrokesForHivelessAndDoubleBytePaths) {
+  fake::FakeRegEdit editor(false);
+  JumpToRegKey(editor, editor, "\\S");
+  const std::vector<std::string> tail(editor.Log.end() - 4, editor.Log.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"key 39", "key 39", "sleep 750", "char 83"}));
+
+  editor.Log.clear();
+  JumpToRegKey(editor, editor, "HKEY_CURRENT_USER\\Software\\\x95\x5CVendor");
+  // Byte by byte: the second byte of 昞 is taken as a level separator.
+  const auto sleeps = std::count(editor.Log.begin(), editor.Log.end(), "sleep 750");
+  EXPECT_EQ(sleeps, 3);
+}
+
+TEST(RunProcess, ResultsAndTheCommandLineLimit) {
+  fake::FakeRegEdit launcher(false);
+  EXPECT_EQ(RunProcess(launcher, "tool.exe /x", true, false), 0);
+  EXPECT_EQ(RunProcess(launcher, std::string(512, 'a'), false, true), 0);
+  EXPECT_EQ(RunProcess(launcher, std::string(513, 'a'), false, false), -1);
+  EXPECT_EQ(launcher.Started.size(), 2u);
+  EXPECT_EQ(launcher.Started[1].size(), 512u);
+  launcher.StartFails = true;
+  EXPECT_EQ(RunProcess(launcher, "missing.exe", true, false), -1);
+}
+
+}  // namespace
+}  // namespace kw::test
