@@ -127,11 +127,11 @@ void TForm2::DeleteReportedValue(const std::string& valueName) {
                                             kKeyAllAccess | kKeyWow64_64Key);
   }
   if (!key) {
-    host.ShowMessage(texts::kKeyNotFound);
+    host.ShowMessage(Handle(), texts::kKeyNotFound);
   } else if (!valueName.empty() && key->DeleteValue(valueName) == kErrorSuccess) {
-    host.ShowMessage(texts::kDeletedPrefix + valueName);
+    host.ShowMessage(Handle(), texts::kDeletedPrefix + valueName);
   } else {
-    host.ShowMessage(texts::kNotFoundPrefix + valueName);
+    host.ShowMessage(Handle(), texts::kNotFoundPrefix + valueName);
   }
 }
 

@@ -103,17 +103,19 @@ inline std::vector<unsigned char> CaptureScreen(BITMAPINFOHEADER& header) {
   return pixels;
 }
 
-// Saves the screen as a BMP file once painting has settled: two captures
-// 50 ms apart that agree, within a deadline.
+// Saves the screen as a BMP file once painting has settled: captures 100 ms
+// apart that agree three times running, within a deadline.
 inline bool SaveScreenshot(const std::wstring& path) {
   BITMAPINFOHEADER header;
   std::vector<unsigned char> pixels = CaptureScreen(header), previous;
+  int agreeing = 0;
   WaitFor([&] {
-    ::Sleep(50);
+    ::Sleep(100);
     previous.swap(pixels);
     pixels = CaptureScreen(header);
-    return pixels == previous;
-  }, 3000);
+    agreeing = pixels == previous ? agreeing + 1 : 0;
+    return agreeing >= 3;
+  }, 5000);
   const DWORD headers = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
   const DWORD size = static_cast<DWORD>(pixels.size());
   BITMAPFILEHEADER file{0x4D42, headers + size, 0, 0, headers};

@@ -18,7 +18,7 @@ class FakeHost : public vcl::IApplicationHost {
   }
   void Run(const std::function<void(std::exception_ptr)>&) override {}
   void Terminate() override { ++Terminations; }
-  void ShowMessage(const std::string& text) override { Messages.push_back(text); }
+  void ShowMessage(std::uintptr_t, const std::string& text) override { Messages.push_back(text); }
   void ShowErrorBox(const std::string& title, const std::string& text) override {
     Errors.push_back(title + ": " + text);
   }

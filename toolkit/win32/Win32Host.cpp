@@ -81,11 +81,18 @@ class TWindowPeer : public vcl::IControlPeer {
     ::SendMessageW(pages, TCM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
   }
   void Centre();
+  // Nothing visible above but the window's own popups (a message box it owns).
   bool AlreadyInFront() const {
     for (HWND above = ::GetWindow(Window, GW_HWNDPREV); above; above = ::GetWindow(above, GW_HWNDPREV)) {
-      if (::IsWindowVisible(above)) return false;
+      if (::IsWindowVisible(above) && !IsOwnedBy(above)) return false;
     }
     return true;
+  }
+  bool IsOwnedBy(HWND window) const {
+    for (HWND owner = ::GetWindow(window, GW_OWNER); owner; owner = ::GetWindow(owner, GW_OWNER)) {
+      if (owner == Window) return true;
+    }
+    return false;
   }
 
   TControl& Control;
@@ -457,8 +464,8 @@ void TWin32Host::Run(const std::function<void(std::exception_ptr)>& onError) {
 
 void TWin32Host::Terminate() { ::PostQuitMessage(0); }
 
-void TWin32Host::ShowMessage(const std::string& text) {
-  HWND owner = ::GetActiveWindow();
+void TWin32Host::ShowMessage(std::uintptr_t ownerWindow, const std::string& text) {
+  HWND owner = ownerWindow ? reinterpret_cast<HWND>(ownerWindow) : ::GetActiveWindow();
   ::MessageBoxW(owner ? owner : AppWindow, ToWide(text).c_str(),
                 ToWide(vcl::Application().Title()).c_str(), MB_OK);
 }

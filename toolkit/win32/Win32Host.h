@@ -23,7 +23,7 @@ class TWin32Host : public vcl::IApplicationHost {
   std::unique_ptr<vcl::IPicture> LoadPicture(const std::string& resourceName) override;
   void Run(const std::function<void(std::exception_ptr)>& onError) override;
   void Terminate() override;
-  void ShowMessage(const std::string& text) override;
+  void ShowMessage(std::uintptr_t owner, const std::string& text) override;
   void ShowErrorBox(const std::string& title, const std::string& text) override;
   std::string ProgramFileName() override;
 

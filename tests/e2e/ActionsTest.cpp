@@ -1,0 +1,184 @@
+// The alert's actions, clicked as a user would on the real program.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "tests/e2e/Driver.h"
+
+namespace kw::e2e {
+namespace {
+
+const std::wstring kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+std::wstring BesideTests(const std::wstring& name) {
+  wchar_t self[MAX_PATH];
+  std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+  return path.substr(0, path.find_last_of(L'\\') + 1) + name;
+}
+
+bool RunValueExists(const std::wstring& name) {
+  return ::RegGetValueW(HKEY_CURRENT_USER, kRunKey.c_str(), name.c_str(), RRF_RT_ANY, nullptr,
+                        nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+void SetRunValue(const std::wstring& name, const std::wstring& data) {
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), name.c_str(), REG_SZ, data.c_str(),
+                    static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+}
+
+class ActionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Program.Running());
+    Dialog = Program.AlertWindow();
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), Name.c_str());
+    SetRunValue(Name, L"\"C:\\Program Files\\Demo App\\demo.exe\" /tray");
+    ASSERT_TRUE(WaitFor([&] { return Field(3) == L"C:\\Program Files\\Demo App\\demo.exe "; }));
+  }
+  void TearDown() override { ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), Name.c_str()); }
+
+  HWND Edit(int row) {
+    auto edits = ChildrenOfClass(Dialog, L"TEdit");
+    return edits.size() == 4 ? edits[static_cast<std::size_t>(row)] : nullptr;
+  }
+  std::wstring Field(int row) { return TextOf(Edit(row)); }
+  std::wstring Label() {
+    auto labels = ChildrenOfClass(Dialog, L"TsLabelFX");
+    return labels.empty() ? L"" : TextOf(labels[0]);
+  }
+  HWND Control(const wchar_t* className, const std::wstring& text) {
+    for (HWND child : ChildrenOfClass(Dialog, className)) {
+      if (TextOf(child) == text) return child;
+    }
+    return nullptr;
+  }
+  void ClickButton(const std::wstring& caption) {
+    ::PostMessageW(Control(L"TButton", caption), BM_CLICK, 0, 0);
+  }
+  void ClickPicture(const std::wstring& hint) {
+    HWND picture = Control(L"TImage", hint);
+    ::PostMessageW(picture, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    ::PostMessageW(picture, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+  }
+  HWND MessageBox() {
+    auto boxes = TopLevelWindows(Program.Pid(), L"#32770");
+    for (HWND box : boxes) {
+      if (::IsWindowVisible(box)) return box;
+    }
+    return nullptr;
+  }
+  // Waits for a message box, gives its text and dismisses it with its button.
+  std::wstring AnswerMessageBox(const wchar_t* screenshot = nullptr) {
+    HWND box = nullptr;
+    if (!WaitFor([&] { return (box = MessageBox()) != nullptr; })) return L"<no message box>";
+    const std::wstring text = TextOf(::GetDlgItem(box, 0xFFFF));
+    if (screenshot) SaveScreenshot(ArtifactPath(screenshot));
+    EXPECT_EQ(TextOf(::GetDlgItem(box, IDOK)), L"确定");
+    ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    WaitFor([&] { return !::IsWindow(box) || !::IsWindowVisible(box); });
+    return text;
+  }
+  bool Responsive() {
+    DWORD_PTR ignored;
+    return ::SendMessageTimeoutW(Dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &ignored) != 0;
+  }
+
+  const std::wstring Name = L"KeywardenDemo";
+  TKeywarden Program;
+  HWND Dialog = nullptr;
+};
+
+TEST_F(ActionsTest, DeleteRemovesTheValueAndTheAlertReportsItThenFindsItGone) {
+  ClickButton(L"删除");
+  EXPECT_EQ(AnswerMessageBox(L"message-deleted.bmp"), L"删除：" + Name);
+  EXPECT_FALSE(RunValueExists(Name));
+  ASSERT_TRUE(WaitFor([&] { return TextOf(Dialog) == L"警告！注册表更改 - 删除启动项"; }));
+  EXPECT_EQ(Field(3), L"C:\\Program Files\\Demo App\\demo.exe ");
+  EXPECT_EQ(Label(), Name);
+
+  ClickButton(L"删除");
+  EXPECT_EQ(AnswerMessageBox(), L"未找到：" + Name);
+}
+
+TEST_F(ActionsTest, DeleteWithAnEmptyOrEditedHiveFindsNoKey) {
+  SetTextOf(Edit(0), L"");
+  ClickButton(L"删除");
+  EXPECT_EQ(AnswerMessageBox(L"message-key-not-found.bmp"), L"Key not found");
+  SetTextOf(Edit(0), L"HKEY_NOWHERE");
+  ClickButton(L"删除");
+  EXPECT_EQ(AnswerMessageBox(), L"Key not found");
+  EXPECT_TRUE(RunValueExists(Name));
+}
+
+TEST_F(ActionsTest, OkEmptiesAndHidesThenAWakeShowsOnlyTimeAndKey) {
+  ClickButton(L"确定");
+  ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(Dialog); }));
+  for (int row = 0; row < 4; ++row) EXPECT_EQ(Field(row), L"");
+  EXPECT_EQ(Label(), L"");
+
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), L"KeywardenNumber", REG_DWORD,
+                    std::wstring(L"\x2").data(), 4);
+  ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(Dialog) && !Field(1).empty(); }));
+  EXPECT_EQ(Field(2), L"\\" + kRunKey);
+  EXPECT_EQ(Field(0), L"");
+  EXPECT_EQ(Field(3), L"");
+  EXPECT_EQ(Label(), L"");
+  EXPECT_EQ(TextOf(Dialog), L"警告！注册表更改 - 添加启动项");
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), L"KeywardenNumber");
+}
+
+TEST_F(ActionsTest, ScanStartsTheToolWithThePathAsOneArgument) {
+  const std::wstring log = BesideTests(L"scan.log");
+  ::DeleteFileW(log.c_str());
+  ClickButton(L"扫描文件");
+  ASSERT_TRUE(WaitFor([&] { return ::GetFileAttributesW(log.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+  std::wstring line;
+  ASSERT_TRUE(WaitFor([&] {
+    std::ifstream in(log.c_str(), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    line.assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    return !line.empty();
+  }));
+  EXPECT_NE(line.find(L"VirusTotalUpload.exe"), std::wstring::npos) << line.size();
+  const std::wstring argument = L"\"C:\\Program Files\\Demo App\\demo.exe \"";
+  EXPECT_EQ(line.substr(line.size() - argument.size()), argument);
+}
+
+TEST_F(ActionsTest, TheRegistryLocationOpensTheEditorAtTheKey) {
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER,
+                       L"Software\\Microsoft\\Windows\\CurrentVersion\\Applets\\Regedit", L"LastKey");
+  ClickPicture(L"打开注册表位置");
+  HWND editor = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (editor = ::FindWindowW(L"RegEdit_RegEdit", nullptr)) != nullptr; }));
+  const std::wstring expected = L"HKEY_CURRENT_USER\\" + kRunKey;
+  std::wstring status;
+  const bool arrived = WaitFor([&] {
+    status = TextOf(::GetDlgItem(editor, 2001));
+    const auto at = status.find(L"HKEY_");
+    return at != std::wstring::npos && status.substr(at) == expected;
+  }, 30000);
+  SaveScreenshot(ArtifactPath(L"regedit-at-key.bmp"));
+  EXPECT_TRUE(arrived) << "status bar: " << std::string(status.begin(), status.end());
+  EXPECT_TRUE(WaitFor([&] { return Responsive(); }));
+  ::PostMessageW(editor, WM_CLOSE, 0, 0);
+  WaitFor([&] { return !::IsWindow(editor); });
+}
+
+TEST_F(ActionsTest, FolderAndPropertiesNeitherHangNorComplain) {
+  ClickPicture(L"打开程序文件夹");
+  ClickPicture(L"文件属性");
+  ASSERT_TRUE(WaitFor([&] { return Responsive(); }));
+  // Let the shell requests come back; any error box would be ours.
+  WaitFor([&] { return MessageBox() != nullptr; }, 1500);
+  EXPECT_EQ(MessageBox(), nullptr);
+  EXPECT_TRUE(Program.Running());
+  for (HWND folder = ::FindWindowW(L"ExplorerWClass", nullptr); folder;
+       folder = ::FindWindowW(L"ExplorerWClass", nullptr)) {
+    ::SendMessageTimeoutW(folder, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 2000, nullptr);
+    if (!WaitFor([&] { return !::IsWindow(folder); }, 3000)) break;
+  }
+}
+
+}  // namespace
+}  // namespace kw::e2e
