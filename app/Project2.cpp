@@ -49,8 +49,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::TWin32WindowFunctions windows;
     win32::TWin32ProcessLauncher launcher;
     win32::TWin32CodePage codePage;
-    TServices services{{registry, sync, messenger, collation}, shell, sound, clock,
-                       windows,   launcher, codePage};
+    win32::TWin32Profile profile;
+    win32::TWin32System system;
+    TServices services{{registry, sync, messenger, collation}, shell, sound, clock, windows,
+                       launcher, codePage, profile, system};
 
     win32::TWin32Host host(instance);
     vcl::TApplication app(host);

@@ -25,6 +25,8 @@ class IRegKey {
   virtual long NotifyChange(bool watchSubTree, std::uint32_t filter, IEvent& event) = 0;
   // RegDeleteValueA; gives a Win32 error code.
   virtual long DeleteValue(const std::string& name) = 0;
+  // RegSetValueExA as REG_SZ with the terminating NUL; gives a Win32 error code.
+  virtual long SetStringValue(const std::string& name, const std::string& data) = 0;
 };
 
 class IRegistry {
@@ -33,6 +35,8 @@ class IRegistry {
   // Opens `path` (no leading backslash) below `hive`; null when that fails.
   virtual std::unique_ptr<IRegKey> OpenKey(HiveHandle hive, const std::string& path,
                                            std::uint32_t access) = 0;
+  // RegCreateKeyExA, then RegCloseKey: makes sure the key exists. A Win32 error code.
+  virtual long CreateKey(HiveHandle hive, const std::string& path, std::uint32_t access) = 0;
 };
 
 }  // namespace kw

@@ -74,8 +74,26 @@ void TCheckBox::SetChecked(bool checked) {
 
 void TCheckBox::Click() {
   FChecked = !FChecked;
+  if (Peer()) Peer()->Refresh();
   TControl::Click();
 }
+
+void TRadioButton::SetChecked(bool checked) {
+  if (checked == FChecked) return;
+  FChecked = checked;
+  if (checked && Parent()) {
+    for (TControl* sibling : Parent()->Controls()) {
+      if (sibling != this && sibling->InheritsFrom("TRadioButton")) {
+        static_cast<TRadioButton*>(sibling)->FChecked = false;
+        if (sibling->Peer()) sibling->Peer()->Refresh();
+      }
+    }
+  }
+  if (Peer()) Peer()->Refresh();
+  if (checked) TControl::Click();
+}
+
+void TRadioButton::Click() { SetChecked(true); }
 
 void TImage::SetPicture(std::unique_ptr<IPicture> picture) {
   FPicture = std::move(picture);

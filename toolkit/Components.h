@@ -107,10 +107,17 @@ class TWinControl : public TControl {
   std::vector<TControl*> FControls;
 };
 
-class TEdit : public TWinControl {
-  KW_COMPONENT_CLASS(TEdit, TWinControl)
+class TCustomEdit : public TWinControl {
+  KW_COMPONENT_CLASS(TCustomEdit, TWinControl)
  public:
   using TWinControl::TWinControl;
+  char PasswordChar = 0;  // not 0: a masked edit
+};
+
+class TEdit : public TCustomEdit {
+  KW_COMPONENT_CLASS(TEdit, TCustomEdit)
+ public:
+  using TCustomEdit::TCustomEdit;
 };
 
 class TButton : public TWinControl {
@@ -130,6 +137,33 @@ class TCheckBox : public TWinControl {
 
  private:
   bool FChecked = false;
+};
+
+// Checking one unchecks the other radio buttons of the same parent.
+class TRadioButton : public TWinControl {
+  KW_COMPONENT_CLASS(TRadioButton, TWinControl)
+ public:
+  using TWinControl::TWinControl;
+  bool Checked() const { return FChecked; }
+  void SetChecked(bool checked);
+  void Click() override;
+
+ private:
+  bool FChecked = false;
+};
+
+class TComboBox : public TWinControl {
+  KW_COMPONENT_CLASS(TComboBox, TWinControl)
+ public:
+  using TWinControl::TWinControl;
+  std::vector<std::string> Items;
+  int ItemIndex = -1;  // -1: nothing selected
+};
+
+class TGroupBox : public TWinControl {
+  KW_COMPONENT_CLASS(TGroupBox, TWinControl)
+ public:
+  using TWinControl::TWinControl;
 };
 
 class TListBox : public TWinControl {

@@ -4,6 +4,8 @@
 #include "monitor/RegMonitorThread.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
+#include "platform/Profile.h"
+#include "platform/System.h"
 #include "platform/WindowFunctions.h"
 #include "platform/Shell.h"
 #include "platform/Sound.h"
@@ -18,6 +20,8 @@ struct TServices {
   IWindowFunctions& Windows;
   IProcessLauncher& Launcher;
   const ICodePage& CodePage;
+  IProfile& Profile;
+  ISystem& System;
 };
 
 }  // namespace kw

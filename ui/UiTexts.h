@@ -19,6 +19,11 @@ inline constexpr char kMainCaption[] = "\xC6\xF4\xB6\xAF\xCF\xEE\xBC\xE0\xCA\xD3
 inline constexpr char kStartMonitoring[] = "\xBF\xAA\xCA\xBC\xBC\xE0\xCA\xD3";  // 开始监视
 inline constexpr char kStopMonitoring[] = "\xCD\xA3\xD6\xB9\xBC\xE0\xCA\xD3";   // 停止监视
 inline constexpr char kOptionsCaption[] = "\xD1\xA1\xCF\xEE";                    // 选项
+inline constexpr char kGeneral[] = "\xD2\xBB\xB0\xE3";                           // 一般
+inline constexpr char kStartWithWindows[] = "\xBF\xAA\xBB\xFA\xC6\xF4\xB6\xAF";  // 开机启动
+// 检测到修改启动项时声音报警
+inline constexpr char kAlarmOption[] =
+    "\xBC\xEC\xB2\xE2\xB5\xBD\xD0\xDE\xB8\xC4\xC6\xF4\xB6\xAF\xCF\xEE\xCA\xB1\xC9\xF9\xD2\xF4\xB1\xA8\xBE\xAF";
 
 inline constexpr char kKeyNotFound[] = "Key not found";
 inline constexpr char kDeletedPrefix[] = "\xC9\xBE\xB3\xFD\xA3\xBA";           // 删除：

@@ -4,6 +4,7 @@
 #include "monitor/WatchedKeys.h"
 #include "ui/UiTexts.h"
 #include "ui/Unit2.h"
+#include "ui/Unit3.h"
 
 namespace kw {
 
@@ -41,6 +42,10 @@ void TForm1::FormDestroy() {
 }
 
 bool TForm1::HandleMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t) {
+  if (message == kWmCommand && (wParam & 0xFFFF) == kCommandOptions) {
+    Options1Click();
+    return true;
+  }
   if (message != WM_REGCHANGE) return false;
   WMRegChange(*reinterpret_cast<TChangeData*>(wParam));
   return true;
@@ -65,6 +70,10 @@ void TForm1::WMRegChange(TChangeData& change) {
   }
   if (!change.Title.empty()) Form2->SetText(change.Title);
   if (!change.ValueName.empty()) Form2->sLabelFX1->SetText(change.ValueName);
+}
+
+void TForm1::Options1Click() {
+  if (Form3) Form3->Show();
 }
 
 void TForm1::ShowProgramIcon(const std::string& path) {

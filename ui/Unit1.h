@@ -11,6 +11,10 @@
 
 namespace kw {
 
+// Commands of the tray menu, also accepted as WM_COMMAND by the main window.
+inline constexpr std::uint32_t kWmCommand = 0x111;
+inline constexpr std::uint32_t kCommandOptions = 101;
+
 class TForm1 : public vcl::TForm {
   KW_COMPONENT_CLASS(TForm1, vcl::TForm)
  public:
@@ -25,6 +29,8 @@ class TForm1 : public vcl::TForm {
   bool HandleMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
   void WMRegChange(TChangeData& change);
   void ShowProgramIcon(const std::string& path);
+  // "选项": shows the options dialog, or brings it to the front.
+  void Options1Click();
 
   TMonitorController* Controller() const { return FController.get(); }
 

@@ -5,6 +5,7 @@
 #include "monitor/RegSnapshot.h"
 #include "monitor/RegistryAccess.h"
 #include "ui/UiTexts.h"
+#include "ui/Unit3.h"
 
 namespace kw {
 
@@ -79,6 +80,16 @@ void TForm2::FormCreate() {
   }
   if (IControlPeer* peer = Peer()) peer->MakeTopmost();
 }
+
+// Coming up from hidden with the alarm option on: Tada.wav, looping, until
+// the user acts on the dialog.
+void TForm2::FormShow() {
+  if (!Form3 || !Form3->CheckBox3->Checked()) return;
+  Services.Sound.Play(GetWindowsDir(Services.System) + "\\Media\\" + "Tada.wav",
+                      kSndAsync | kSndNoDefault | kSndLoop);
+}
+
+std::string GetWindowsDir(ISystem& system) { return system.WindowsDirectory(); }
 
 void TForm2::FormClose() { Services.Sound.Stop(); }
 

@@ -35,6 +35,7 @@ class TForm2 : public vcl::TForm {
 
  protected:
   void FormCreate() override;
+  void FormShow() override;
   void FormClose() override;
   void Button1Click();
   void Button2Click();
@@ -48,6 +49,9 @@ class TForm2 : public vcl::TForm {
 };
 
 extern TForm2* Form2;
+
+// The Windows directory, as the system reports it.
+std::string GetWindowsDir(ISystem& system);
 
 // The folder part of a path: up to and including its last backslash or
 // colon, neither counted as the second byte of a double-byte character.

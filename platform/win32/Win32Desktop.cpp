@@ -52,6 +52,35 @@ bool TWin32Shell::ShowProperties(std::uintptr_t owner, const std::string& file) 
   return accepted;
 }
 
+std::string TWin32Profile::ReadString(const std::string& file, const std::string& section,
+                                      const std::string& key, const std::string& fallback) {
+  char buffer[2048];
+  const DWORD n = ::GetPrivateProfileStringA(section.c_str(), key.c_str(), fallback.c_str(), buffer,
+                                             sizeof buffer, file.c_str());
+  return std::string(buffer, n);
+}
+
+bool TWin32Profile::WriteString(const std::string& file, const std::string& section,
+                                const std::string& key, const std::string& value) {
+  return ::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) !=
+         FALSE;
+}
+
+std::string TWin32System::ProgramPath() {
+  std::vector<char> path(MAX_PATH);
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n < path.size()) return std::string(path.data(), n);
+    path.resize(path.size() * 2);
+  }
+}
+
+std::string TWin32System::WindowsDirectory() {
+  char buffer[260];
+  const UINT n = ::GetWindowsDirectoryA(buffer, sizeof buffer);
+  return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
+}
+
 bool TWin32CodePage::IsLeadByte(unsigned char byte) const { return ::IsDBCSLeadByte(byte) != FALSE; }
 
 namespace {

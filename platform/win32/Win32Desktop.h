@@ -3,6 +3,8 @@
 
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
+#include "platform/Profile.h"
+#include "platform/System.h"
 #include "platform/WindowFunctions.h"
 #include "platform/Shell.h"
 #include "platform/Sound.h"
@@ -15,6 +17,20 @@ class TWin32Shell : public IShell {
   void Execute(std::uintptr_t owner, const std::string& verb, const std::string& file,
                const std::string* parameters) override;
   bool ShowProperties(std::uintptr_t owner, const std::string& file) override;
+};
+
+class TWin32Profile : public IProfile {
+ public:
+  std::string ReadString(const std::string& file, const std::string& section,
+                         const std::string& key, const std::string& fallback) override;
+  bool WriteString(const std::string& file, const std::string& section, const std::string& key,
+                   const std::string& value) override;
+};
+
+class TWin32System : public ISystem {
+ public:
+  std::string ProgramPath() override;
+  std::string WindowsDirectory() override;
 };
 
 class TWin32CodePage : public ICodePage {

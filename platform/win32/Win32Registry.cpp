@@ -42,6 +42,12 @@ class TWin32Key : public IRegKey {
     return ::RegDeleteValueA(Key.Get(), name.c_str());
   }
 
+  long SetStringValue(const std::string& name, const std::string& data) override {
+    return ::RegSetValueExA(Key.Get(), name.c_str(), 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(data.c_str()),
+                            static_cast<DWORD>(data.size() + 1));
+  }
+
  private:
   TKeyHandle Key;
 };
@@ -59,6 +65,14 @@ std::unique_ptr<IRegKey> TWin32Registry::OpenKey(HiveHandle hive, const std::str
     return nullptr;
   }
   return std::make_unique<TWin32Key>(TKeyHandle(key));
+}
+
+long TWin32Registry::CreateKey(HiveHandle hive, const std::string& path, std::uint32_t access) {
+  HKEY key = nullptr;
+  const LONG result = ::RegCreateKeyExA(HiveKey(hive), path.c_str(), 0, nullptr, 0, access,
+                                        nullptr, &key, nullptr);
+  TKeyHandle owned(result == ERROR_SUCCESS ? key : nullptr);
+  return result;
 }
 
 }  // namespace kw::win32

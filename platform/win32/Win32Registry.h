@@ -9,6 +9,7 @@ class TWin32Registry : public IRegistry {
  public:
   std::unique_ptr<IRegKey> OpenKey(HiveHandle hive, const std::string& path,
                                    std::uint32_t access) override;
+  long CreateKey(HiveHandle hive, const std::string& path, std::uint32_t access) override;
 };
 
 // The predefined key handle of a hive value (0x80000000 + i).

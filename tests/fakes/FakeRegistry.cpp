@@ -91,6 +91,19 @@ class FakeRegistry::TKey : public IRegKey {
     return kErrorSuccess;
   }
 
+  long SetStringValue(const std::string& name, const std::string& data) override {
+    if ((Access & kKeyAllAccess) != kKeyAllAccess) return kErrorAccessDenied;
+    {
+      std::lock_guard<std::mutex> lock(Owner.Lock);
+      if (Owner.SetFails) return kErrorAccessDenied;
+      if (!Owner.Find(Id, Generation)) return kErrorKeyDeleted;
+    }
+    const auto hiveEnd = Id.find('\\');
+    const HiveHandle hive = static_cast<HiveHandle>(std::stoul(Id.substr(0, hiveEnd)));
+    Owner.SetString(hive, hiveEnd == std::string::npos ? "" : Id.substr(hiveEnd + 1), name, data);
+    return kErrorSuccess;
+  }
+
  private:
   FakeRegistry& Owner;
   std::string Id;
@@ -109,6 +122,23 @@ std::unique_ptr<IRegKey> FakeRegistry::OpenKey(HiveHandle hive, const std::strin
   if (it == Nodes.end()) return nullptr;
   return std::make_unique<TKey>(*this, id, it->second.Generation, NextHandle++,
                                 access);
+}
+
+long FakeRegistry::CreateKey(HiveHandle hive, const std::string& path, std::uint32_t access) {
+  std::lock_guard<std::mutex> lock(Lock);
+  Opened.push_back(access);
+  if (CreateFails) return kErrorAccessDenied;
+  Ensure(NodeId(hive, path));
+  return kErrorSuccess;
+}
+
+std::string FakeRegistry::ValueBytes(HiveHandle hive, const std::string& path,
+                                     const std::string& name) {
+  std::lock_guard<std::mutex> lock(Lock);
+  auto node = Nodes.find(NodeId(hive, path));
+  if (node == Nodes.end()) return {};
+  auto at = node->second.Positions.find(Fold(name));
+  return at == node->second.Positions.end() ? std::string() : node->second.Values[at->second].Bytes;
 }
 
 void FakeRegistry::CreateKey(HiveHandle hive, const std::string& path) {

@@ -24,6 +24,7 @@ class FakeRegistry : public IRegistry {
 
   std::unique_ptr<IRegKey> OpenKey(HiveHandle hive, const std::string& path,
                                    std::uint32_t access) override;
+  long CreateKey(HiveHandle hive, const std::string& path, std::uint32_t access) override;
 
   // The test side; paths without a leading backslash. Writing creates the key.
   void CreateKey(HiveHandle hive, const std::string& path);
@@ -35,9 +36,13 @@ class FakeRegistry : public IRegistry {
                  const std::string& text);
   void DeleteValue(HiveHandle hive, const std::string& path, const std::string& name);
   bool HasValue(HiveHandle hive, const std::string& path, const std::string& name);
+  // The bytes of a value; empty when there is none.
+  std::string ValueBytes(HiveHandle hive, const std::string& path, const std::string& name);
 
   // Fault injection.
   void RefuseAccess(std::uint32_t access) { std::lock_guard<std::mutex> l(Lock); Refused.push_back(access); }
+  void FailCreateKey(bool fail) { std::lock_guard<std::mutex> l(Lock); CreateFails = fail; }
+  void FailSetValue(bool fail) { std::lock_guard<std::mutex> l(Lock); SetFails = fail; }
   void FailQueryInfo(bool fail) { std::lock_guard<std::mutex> l(Lock); QueryInfoFails = fail; }
   // Called (without the lock) before each enumeration step.
   void OnEnumValue(std::function<void(std::uint32_t index)> hook) { EnumHook = std::move(hook); }
@@ -81,6 +86,8 @@ class FakeRegistry : public IRegistry {
   std::vector<std::uint32_t> Refused;
   std::vector<std::uint32_t> Opened;
   bool QueryInfoFails = false;
+  bool CreateFails = false;
+  bool SetFails = false;
   int EnumCount = 0;
   std::function<void(std::uint32_t)> EnumHook;
 };

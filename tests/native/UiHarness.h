@@ -3,12 +3,20 @@
 // on a recording host, and the three globals pointing at test forms.
 
 #include "tests/fakes/FakeDesktop.h"
+#include "tests/fakes/FakeProfile.h"
 #include "tests/fakes/FakeHost.h"
 #include "tests/fakes/FakeRegEdit.h"
 #include "tests/native/MonitorHarness.h"
 #include "ui/Services.h"
 
 namespace kw::test {
+
+class FakeSystem : public ISystem {
+ public:
+  std::string ProgramPath() override { return Path; }
+  std::string WindowsDirectory() override { return "C:\\windows"; }
+  std::string Path = "C:\\Program Files\\Keywarden\\Keywarden.exe";
+};
 
 struct TFakeServices {
   TFakePlatform Fake;
@@ -17,7 +25,10 @@ struct TFakeServices {
   fake::FakeClock Clock;
   fake::FakeRegEdit Editor{true};
   fake::FakeCodePage CodePage;
-  TServices Services{Fake.Platform, Shell, Sound, Clock, Editor, Editor, CodePage};
+  fake::FakeProfile Profile;
+  FakeSystem System;
+  TServices Services{Fake.Platform, Shell,    Sound,   Clock, Editor,
+                     Editor,        CodePage, Profile, System};
   fake::FakeHost Host;
   vcl::TApplication App{Host};
 

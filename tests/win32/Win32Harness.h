@@ -91,6 +91,9 @@ class TArmCountingRegistry : public IRegistry {
     if (!key) return nullptr;
     return std::make_unique<TKey>(std::move(key), Armed);
   }
+  long CreateKey(HiveHandle hive, const std::string& path, std::uint32_t access) override {
+    return Real.CreateKey(hive, path, access);
+  }
   std::atomic<int> Armed{0};
 
  private:
@@ -109,6 +112,9 @@ class TArmCountingRegistry : public IRegistry {
       return result;
     }
     long DeleteValue(const std::string& name) override { return Real->DeleteValue(name); }
+    long SetStringValue(const std::string& name, const std::string& data) override {
+      return Real->SetStringValue(name, data);
+    }
 
    private:
     std::unique_ptr<IRegKey> Real;

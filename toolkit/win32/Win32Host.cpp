@@ -130,8 +130,10 @@ void TWindowPeer::SetVisible(bool visible) {
 }
 
 void TWindowPeer::Refresh() {
-  if (Control.InheritsFrom("TCheckBox")) {
-    const bool checked = static_cast<vcl::TCheckBox&>(Control).Checked();
+  if (Control.InheritsFrom("TCheckBox") || Control.InheritsFrom("TRadioButton")) {
+    const bool checked = Control.InheritsFrom("TCheckBox")
+                             ? static_cast<vcl::TCheckBox&>(Control).Checked()
+                             : static_cast<vcl::TRadioButton&>(Control).Checked();
     ::SendMessageW(Window, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
     return;
   }
@@ -308,6 +310,7 @@ void TWin32Host::RegisterClasses() {
   }
   const std::pair<const wchar_t*, const wchar_t*> supers[] = {
       {L"TEdit", L"EDIT"}, {L"TButton", L"BUTTON"}, {L"TCheckBox", L"BUTTON"},
+      {L"TRadioButton", L"BUTTON"}, {L"TGroupBox", L"BUTTON"}, {L"TComboBox", L"COMBOBOX"},
       {L"TListBox", L"LISTBOX"}, {L"TPageControl", WC_TABCONTROLW}};
   for (auto [name, base] : supers) {
     WNDCLASSW wc{};
@@ -370,6 +373,13 @@ std::unique_ptr<vcl::IControlPeer> TWin32Host::CreatePeer(TControl& control) {
     style |= BS_PUSHBUTTON;
   } else if (control.InheritsFrom("TCheckBox")) {
     style |= BS_CHECKBOX;
+  } else if (control.InheritsFrom("TRadioButton")) {
+    style |= BS_RADIOBUTTON;
+  } else if (control.InheritsFrom("TGroupBox")) {
+    style |= BS_GROUPBOX;
+    exStyle |= WS_EX_CONTROLPARENT;
+  } else if (control.InheritsFrom("TComboBox")) {
+    style |= CBS_DROPDOWNLIST | WS_VSCROLL;
   } else if (control.InheritsFrom("TListBox")) {
     style |= WS_VSCROLL | LBS_NOTIFY;
     exStyle |= WS_EX_CLIENTEDGE;
@@ -404,7 +414,10 @@ std::unique_ptr<vcl::IControlPeer> TWin32Host::CreatePeer(TControl& control) {
                                   nullptr);
   ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(control.Font)), FALSE);
   auto peer = std::make_unique<TWindowPeer>(control, window);
-  if (control.InheritsFrom("TsLabelFX") || control.InheritsFrom("TCheckBox")) peer->Refresh();
+  if (control.InheritsFrom("TsLabelFX") || control.InheritsFrom("TCheckBox") ||
+      control.InheritsFrom("TRadioButton")) {
+    peer->Refresh();
+  }
   return peer;
 }
 

@@ -1,0 +1,262 @@
+// The INI file, the form state store, the options dialog and the alarm.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+
+#include "lib/IniProfile.h"
+#include "lib/xinifile.h"
+#include "tests/common/ProfileCases.h"
+#include "tests/native/UiHarness.h"
+#include "ui/UiTexts.h"
+#include "ui/Unit1.h"
+#include "ui/Unit2.h"
+#include "ui/Unit3.h"
+
+namespace kw::test {
+namespace {
+
+std::string TempFolder() {
+  static const std::string folder = [] {
+    char pattern[] = "/tmp/keywarden-ini.XXXXXX";
+    return std::string(mkdtemp(pattern)) + "/";
+  }();
+  return folder;
+}
+
+TEST(IniProfile, TheSharedCases) {
+  TIniProfile profile;
+  RunProfileCases(profile, TempFolder());
+}
+
+TEST(IniProfile, RandomAndBinaryTextNeitherCrashesNorHangs) {
+  std::mt19937 random(3);
+  const std::string alphabet = "[]=;\r\n \t\"'abcAB\x00\xFF\xD6\xD0";
+  const auto start = std::chrono::steady_clock::now();
+  for (int round = 0; round < 2000; ++round) {
+    std::string text;
+    const int length = std::uniform_int_distribution<int>(0, 300)(random);
+    for (int i = 0; i < length; ++i) {
+      text += random() % 4 ? alphabet[random() % alphabet.size()] : static_cast<char>(random());
+    }
+    ReadProfileText(text, "a", "b", "d");
+    const std::string written = WriteProfileText(text, "a", "b", "v");
+    EXPECT_EQ(ReadProfileText(written, "A", "B", "d"), "v");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+TEST(IniFile, IntegerAndBooleanConversions) {
+  TIniProfile profile;
+  const std::string file = TempFolder() + "conv.ini";
+  WriteBytes(file, "[S]\nTwo=2\nMinus=-1\nHex=0x10\nDollar=$1F\nYes=yes\nEmpty=\nZero=0\n"
+                   "Blank=  12\nBareX=0x\nHuge=99999999999\n");
+  TIniFile ini(profile, file);
+  for (const char* key : {"Two", "Minus", "Hex"}) EXPECT_TRUE(ini.ReadBool("S", key, false)) << key;
+  for (const char* key : {"Yes", "Empty", "BareX", "Missing"}) {
+    EXPECT_FALSE(ini.ReadBool("S", key, false)) << key;
+    EXPECT_TRUE(ini.ReadBool("S", key, true)) << key;
+  }
+  EXPECT_FALSE(ini.ReadBool("S", "Zero", true));
+  EXPECT_EQ(ini.ReadInteger("S", "Hex", 0), 16);
+  EXPECT_EQ(ini.ReadInteger("S", "Dollar", 0), 31);
+  EXPECT_EQ(ini.ReadInteger("S", "Blank", 0), 12);
+  EXPECT_EQ(ini.ReadInteger("S", "Huge", 7), 7);
+  ini.WriteBool("S", "B", true);
+  ini.WriteInteger("S", "I", -1);
+  EXPECT_EQ(ini.ReadString("S", "B", ""), "1");
+  EXPECT_EQ(ini.ReadString("S", "I", ""), "-1");
+}
+
+TEST(IniFile, AFailedWriteNamesTheFile) {
+  TIniProfile profile;
+  TIniFile ini(profile, TempFolder() + "no/such/folder/x.ini");
+  try {
+    ini.WriteString("S", "K", "V");
+    FAIL();
+  } catch (const EIniFileException& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + TempFolder() + "no/such/folder/x.ini");
+  }
+}
+
+TEST(xinifile, FileNameBesideTheProgram) {
+  EXPECT_EQ(IniFileNameFor("C:\\Tools\\x.exe"), "C:\\Tools\\/x.ini");
+  EXPECT_EQ(IniFileNameFor("C:\\Tools\\my.tool.exe"), "C:\\Tools\\/my.ini");
+  EXPECT_EQ(IniFileNameFor("C:\\Tools\\plain"), "C:\\Tools\\/plain.ini");
+}
+
+// A form with one control of each kind the store knows, and some it skips.
+class TStoreForm : public vcl::TForm {
+ public:
+  TStoreForm() : TForm(nullptr, "Stored") {
+    Masked = new vcl::TEdit(this, "Masked", this);
+    Masked->PasswordChar = '*';
+    Plain = new vcl::TEdit(this, "Plain", this);
+    Box = new vcl::TCheckBox(this, "Box", this);
+    Box->OnClick = [this] { ++BoxClicks; };
+    Radio1 = new vcl::TRadioButton(this, "Radio1", this);
+    Radio2 = new vcl::TRadioButton(this, "Radio2", this);
+    Combo = new vcl::TComboBox(this, "Combo", this);
+    Button = new vcl::TButton(this, "Button", this);
+    Button->SetText("never stored");
+    Group = new vcl::TGroupBox(this, "Group", this);
+  }
+  vcl::TEdit *Masked, *Plain;
+  vcl::TCheckBox* Box;
+  vcl::TRadioButton *Radio1, *Radio2;
+  vcl::TComboBox* Combo;
+  vcl::TButton* Button;
+  vcl::TGroupBox* Group;
+  int BoxClicks = 0;
+};
+
+class StoreTest : public ::testing::Test {
+ protected:
+  std::string Text() { return Profile.Files.count(File) ? Profile.Files[File] : ""; }
+  fake::FakeProfile Profile;
+  const std::string Program = "C:\\Tools\\store.exe";
+  const std::string File = "C:\\Tools\\/store.ini";
+  TStoreForm Form;
+};
+
+TEST_F(StoreTest, UnboundOrWithoutAFileNothingHappens) {
+  TxIniFile store(Profile, Program);
+  store.SaveLoad(true);
+  EXPECT_EQ(Text(), "");
+  store.SetForm(&Form);
+  store.SaveLoad(false);
+  EXPECT_EQ(Form.BoxClicks, 0);
+  EXPECT_FALSE(Form.Box->Checked());
+}
+
+TEST_F(StoreTest, SavesEachKindByItsRuleInComponentOrder) {
+  Form.Masked->SetText("secret");
+  Form.Plain->SetText("hello");
+  Form.Box->SetChecked(true);
+  Form.Radio2->SetChecked(true);
+  TxIniFile store(Profile, Program);
+  store.SetForm(&Form);
+  store.SaveLoad(true);
+  EXPECT_EQ(Text(), "[Stored]\r\nMasked=\r\nPlain=hello\r\nBox=1\r\nRadio1=0\r\nRadio2=1\r\nCombo=-1\r\n");
+}
+
+TEST_F(StoreTest, LoadsThroughTheControlsOwnProperties) {
+  Profile.Files[File] = std::string("[Stored]\r\nMasked=kept?\r\nPlain=from file\r\nBox=0x10\r\nRadio1=1\r\nCombo=2\r\n");
+  Form.Masked->SetText("typed");
+  Form.Radio2->SetChecked(true);
+  TxIniFile store(Profile, Program);
+  store.SetForm(&Form);
+  store.SaveLoad(false);
+  EXPECT_EQ(Form.Masked->Text(), "");
+  EXPECT_EQ(Form.Plain->Text(), "from file");
+  EXPECT_TRUE(Form.Box->Checked());
+  EXPECT_EQ(Form.BoxClicks, 1);
+  EXPECT_TRUE(Form.Radio1->Checked());
+  EXPECT_FALSE(Form.Radio2->Checked());  // same parent: unchecked
+  EXPECT_EQ(Form.Combo->ItemIndex, 2);
+  store.SaveLoad(false);  // the state it has already: no click
+  EXPECT_EQ(Form.BoxClicks, 1);
+}
+
+// The options dialog and the alarm, on windowless forms.
+class OptionsTest : public ::testing::Test, protected TFakeServices {
+ protected:
+  OptionsTest() {
+    Form1 = &Main;
+    Form2 = &Alert;
+    Form3 = Options.get();
+  }
+  ~OptionsTest() override { Form1 = nullptr, Form2 = nullptr, Form3 = nullptr; }
+  void Create() {
+    Options->CreateWindowAndRun(Host);
+    Alert.CreateWindowAndRun(Host);
+  }
+  std::string Autostart() {
+    return Fake.Registry.ValueBytes(kHkeyCurrentUser, kAutostartKey, kAutostartName);
+  }
+  std::string IniText() { return Profile.Files.count(IniFile) ? Profile.Files[IniFile] : ""; }
+
+  const std::string IniFile = "C:\\Program Files\\Keywarden\\/Keywarden.ini";
+  TForm1 Main{Services};
+  TForm2 Alert{&Main, Services};
+  std::unique_ptr<TForm3> Options = std::make_unique<TForm3>(&Main, Services);
+};
+
+TEST_F(OptionsTest, FirstStartTouchesNothingAndCheckingRegistersAtOnce) {
+  Create();
+  EXPECT_EQ(IniText(), "");
+  EXPECT_TRUE(Fake.Registry.OpenedAccessRights().empty());
+  Options->CheckBox1->Click();
+  EXPECT_EQ(Autostart(), System.Path + '\0');
+  EXPECT_EQ(IniText(), "");  // saved only when the dialog is closed
+  Options->Button1->Click();
+  EXPECT_EQ(IniText(), "[Form3]\r\nCheckBox1=1\r\nCheckBox3=0\r\n");
+  Options->CheckBox1->Click();  // off: deleted
+  Options->CheckBox1->Click();  // on: written again
+  Fake.Registry.DeleteValue(kHkeyCurrentUser, kAutostartKey, kAutostartName);
+  Options->CheckBox1->Click();  // off: gone already
+  EXPECT_EQ(Host.Messages, (std::vector<std::string>{
+                               std::string(texts::kDeletedPrefix) + "Keywarden",
+                               std::string(texts::kNotFoundPrefix) + "Keywarden"}));
+}
+
+TEST_F(OptionsTest, ASavedOnOptionRegistersAgainAtStartAndOffLeavesTheValue) {
+  Profile.Files[IniFile] = "[Form3]\r\nCheckBox1=1\r\nCheckBox3=1\r\n";
+  Create();
+  EXPECT_EQ(Autostart(), System.Path + '\0');
+  EXPECT_TRUE(Options->CheckBox3->Checked());
+
+  Fake.Registry.SetString(kHkeyCurrentUser, kAutostartKey, kAutostartName, "C:\\old\\place.exe");
+  Profile.Files[IniFile] = "[Form3]\r\nCheckBox1=0\r\n";
+  auto again = std::make_unique<TForm3>(&Main, Services);
+  again->CreateWindowAndRun(Host);
+  EXPECT_EQ(Autostart(), std::string("C:\\old\\place.exe") + '\0');
+}
+
+TEST_F(OptionsTest, RegistryFailuresReachTheErrorHandler) {
+  Create();
+  Fake.Registry.FailCreateKey(true);
+  EXPECT_THROW(Options->CheckBox1->Click(), ERegistryException);
+  EXPECT_TRUE(Options->CheckBox1->Checked());
+  Fake.Registry.FailCreateKey(false);
+  Fake.Registry.FailSetValue(true);
+  Options->CheckBox1->SetChecked(false);
+  try {
+    Options->CheckBox1->Click();
+    FAIL();
+  } catch (const ERegistryException& e) {
+    EXPECT_EQ(std::string(e.what()), "Failed to set data for 'Keywarden'");
+  }
+}
+
+TEST_F(OptionsTest, AFailedSaveKeepsTheDialogOpen) {
+  Profile.Unwritable.insert(IniFile);
+  Create();
+  Options->Show();
+  EXPECT_THROW(Options->Button1->Click(), EIniFileException);
+  EXPECT_TRUE(Options->Visible());
+}
+
+TEST_F(OptionsTest, TheAlarmStartsFromHiddenAndStopsOnButtonsButNotPictures) {
+  Create();
+  Options->CheckBox3->SetChecked(true);
+  TChangeData data;
+  Main.WMRegChange(data);
+  Main.WMRegChange(data);  // visible already: not restarted
+  Alert.Image2->Click();
+  Alert.Image3->Click();
+  Alert.Image4->Click();
+  const std::string play = "play C:\\windows\\Media\\Tada.wav 11";
+  EXPECT_EQ(Sound.Calls, std::vector<std::string>{play});
+  Alert.Button3->Click();
+  Main.WMRegChange(data);  // silenced, still visible: stays silent
+  EXPECT_EQ(Sound.Calls, (std::vector<std::string>{play, "stop"}));
+  Alert.Close();
+  Options->CheckBox3->SetChecked(false);
+  Main.WMRegChange(data);
+  EXPECT_EQ(Sound.Calls, (std::vector<std::string>{play, "stop", "stop"}));
+}
+
+}  // namespace
+}  // namespace kw::test
