@@ -257,6 +257,13 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
       return TRUE;
     }
+    if (control && message == WM_ERASEBKGND && control->InheritsFrom("TGroupBox")) {
+      // A group box paints only its frame and caption: its inside is the dialog's face.
+      RECT inside;
+      ::GetClientRect(window, &inside);
+      ::FillRect(reinterpret_cast<HDC>(wParam), &inside, ::GetSysColorBrush(COLOR_BTNFACE));
+      return 1;
+    }
     if (control && message == WM_COMMAND) {
       bool handled = false;
       const LRESULT result = HandleOwn(window, message, wParam, lParam, handled);

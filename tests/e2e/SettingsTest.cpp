@@ -1,0 +1,207 @@
+// The options dialog, the autostart value, the INI file and the alarm, on the real program.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "tests/e2e/Driver.h"
+
+namespace kw::e2e {
+namespace {
+
+const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr WPARAM kCommandOptions = 101;  // the tray menu's "选项"
+
+std::wstring BesideTests(const std::wstring& name) {
+  wchar_t self[MAX_PATH];
+  std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+  return path.substr(0, path.find_last_of(L'\\') + 1) + name;
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::wstring AutostartValue() {
+  wchar_t data[1024];
+  DWORD size = sizeof data;
+  if (::RegGetValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden", RRF_RT_REG_SZ, nullptr, data, &size) !=
+      ERROR_SUCCESS) {
+    return L"<none>";
+  }
+  return data;
+}
+
+// Run before the program starts: the INI file as the test wants it.
+struct TStartState {
+  explicit TStartState(const char* ini) {
+    ::RemoveDirectoryW(IniFile().c_str());
+    ::DeleteFileW(IniFile().c_str());
+    ::DeleteFileW(SoundLog().c_str());
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
+    // The stand-in winmm.dll beside the program is loaded in place of Wine's.
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Keywarden.exe\\DllOverrides",
+                      L"winmm", REG_SZ, L"native,builtin", sizeof L"native,builtin");
+    if (ini && *ini == '/') {
+      ::CreateDirectoryW(IniFile().c_str(), nullptr);  // a folder where the file should be
+    } else if (ini) {
+      std::ofstream(IniFile().c_str(), std::ios::binary) << ini;
+    }
+  }
+  ~TStartState() {
+    ::RemoveDirectoryW(IniFile().c_str());
+    ::DeleteFileW(IniFile().c_str());
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
+  }
+  static std::wstring IniFile() { return BesideTests(L"Keywarden.ini"); }
+  static std::wstring SoundLog() { return BesideTests(L"sound.log"); }
+};
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  explicit SettingsTest(const char* ini = nullptr) : State(ini) {}
+  void SetUp() override { ASSERT_TRUE(Program.Running()); }
+
+  HWND Options() { return Program.Window(L"TForm3"); }
+  HWND Find(HWND window, const wchar_t* className, const std::wstring& text) {
+    for (HWND child : ChildrenOfClass(window, className)) {
+      if (TextOf(child) == text) return child;
+    }
+    return nullptr;
+  }
+  void OpenOptions() {
+    ::PostMessageW(Program.MainWindow(), WM_COMMAND, kCommandOptions, 0);
+    ASSERT_TRUE(WaitFor([&] { return Options() && ::IsWindowVisible(Options()); }));
+  }
+  void ClickStartWithWindows() { ::PostMessageW(Find(Options(), L"TCheckBox", L"开机启动"), BM_CLICK, 0, 0); }
+  bool StartWithWindowsChecked() {
+    return ::SendMessageW(Find(Options(), L"TCheckBox", L"开机启动"), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  }
+  HWND VisibleBox() {
+    for (HWND box : TopLevelWindows(Program.Pid(), L"#32770")) {
+      if (::IsWindowVisible(box)) return box;
+    }
+    return nullptr;
+  }
+  // The caption and text of the next message box, which is then dismissed.
+  std::pair<std::wstring, std::wstring> AnswerBox(const wchar_t* screenshot = nullptr) {
+    HWND box = nullptr;
+    if (!WaitFor([&] { return (box = VisibleBox()) != nullptr; })) return {L"<none>", L""};
+    std::pair<std::wstring, std::wstring> seen{TextOf(box), TextOf(::GetDlgItem(box, 0xFFFF))};
+    if (screenshot) SaveScreenshot(ArtifactPath(screenshot));
+    ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    WaitFor([&] { return !::IsWindow(box) || !::IsWindowVisible(box); });
+    return seen;
+  }
+  std::wstring ProgramPath() { return BesideTests(L"Keywarden.exe"); }
+
+  TStartState State;
+  TKeywarden Program;
+};
+
+TEST_F(SettingsTest, FirstStartTouchesNothing) {
+  EXPECT_EQ(::GetFileAttributesW(TStartState::IniFile().c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(AutostartValue(), L"<none>");
+}
+
+TEST_F(SettingsTest, CheckingRegistersAtOnceAndClosingSavesBothBoxes) {
+  OpenOptions();
+  SaveScreenshot(ArtifactPath(L"options.bmp"));
+  ClickStartWithWindows();
+  ASSERT_TRUE(WaitFor([&] { return AutostartValue() == ProgramPath(); })) << AutostartValue().size();
+  HWND alert = Program.AlertWindow();
+  ASSERT_TRUE(WaitFor([&] {
+    auto edits = ChildrenOfClass(alert, L"TEdit");
+    return edits.size() == 4 && TextOf(edits[3]) == ProgramPath();
+  }));
+  EXPECT_EQ(::GetFileAttributesW(TStartState::IniFile().c_str()), INVALID_FILE_ATTRIBUTES);
+
+  ::PostMessageW(Find(Options(), L"TButton", L"确定"), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(Options()); }));
+  const std::string ini = ReadFileBytes(TStartState::IniFile());
+  const auto section = ini.find("[Form3]"), first = ini.find("CheckBox1=1"), second = ini.find("CheckBox3=0");
+  ASSERT_NE(section, std::string::npos) << ini;
+  ASSERT_NE(first, std::string::npos) << ini;
+  ASSERT_NE(second, std::string::npos) << ini;
+  EXPECT_LT(section, first);
+  EXPECT_LT(first, second);
+}
+
+class SavedOnTest : public SettingsTest {
+ protected:
+  SavedOnTest() : SettingsTest("[Form3]\r\nCheckBox1=1\r\nCheckBox3=0\r\n") {}
+};
+
+TEST_F(SavedOnTest, AStartWithTheOptionOnRegistersAgainAndUncheckingDeletes) {
+  ASSERT_TRUE(WaitFor([&] { return AutostartValue() == ProgramPath(); }));
+  OpenOptions();
+  EXPECT_TRUE(StartWithWindowsChecked());
+  ClickStartWithWindows();
+  EXPECT_EQ(AnswerBox().second, L"删除：Keywarden");
+  EXPECT_EQ(AutostartValue(), L"<none>");
+}
+
+class UnwritableTest : public SettingsTest {
+ protected:
+  UnwritableTest() : SettingsTest("/") {}
+};
+
+TEST_F(UnwritableTest, AFailedSaveShowsTheErrorAndKeepsTheDialogOpen) {
+  OpenOptions();
+  ::PostMessageW(Find(Options(), L"TButton", L"确定"), BM_CLICK, 0, 0);
+  const auto [caption, text] = AnswerBox(L"error-unwritable-ini.bmp");
+  EXPECT_EQ(caption, L"Keywarden");
+  EXPECT_EQ(text.rfind(L"Unable to write to ", 0), 0u) << text.size();
+  EXPECT_EQ(text.substr(text.size() - 15), L"/Keywarden.ini.");
+  EXPECT_TRUE(::IsWindowVisible(Options()));
+}
+
+class AlarmTest : public SettingsTest {
+ protected:
+  AlarmTest() : SettingsTest("[Form3]\r\nCheckBox3=1\r\n") {}
+  std::string Log() { return ReadFileBytes(TStartState::SoundLog()); }
+  bool LogIs(const std::string& expected) {
+    return WaitFor([&] { return Log() == expected; }, 5000);
+  }
+  void Change(const std::wstring& data) {
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, L"KeywardenAlarm", REG_SZ, data.c_str(),
+                      static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+  }
+  bool AlertShows(const std::wstring& path) {
+    return WaitFor([&] {
+      auto edits = ChildrenOfClass(Program.AlertWindow(), L"TEdit");
+      return ::IsWindowVisible(Program.AlertWindow()) && edits.size() == 4 && TextOf(edits[3]) == path;
+    });
+  }
+  void Click(const wchar_t* caption) {
+    ::PostMessageW(Find(Program.AlertWindow(), L"TButton", caption), BM_CLICK, 0, 0);
+  }
+  void TearDown() override { ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"KeywardenAlarm"); }
+};
+
+TEST_F(AlarmTest, StartsFromHiddenAndStopsOnTheButtonsAndTheCloseBoxOnly) {
+  const std::string play = "play C:\\windows\\Media\\Tada.wav 11\r\n";
+  Change(L"C:\\alarm\\one.exe");
+  ASSERT_TRUE(AlertShows(L"C:\\alarm\\one.exe"));
+  ASSERT_TRUE(LogIs(play));
+  Change(L"C:\\alarm\\two.exe");  // a second alert while it plays: no restart
+  ASSERT_TRUE(AlertShows(L" 程序 (KeywardenAlarm) 路径更改从 \"C:\\alarm\\one.exe\" 到 \"C:\\alarm\\two.exe\"; "));
+  HWND properties = Find(Program.AlertWindow(), L"TImage", L"文件属性");
+  ::PostMessageW(properties, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));  // a picture: still playing
+  Click(L"扫描文件");
+  ASSERT_TRUE(LogIs(play + "stop\r\n"));
+  Click(L"删除");
+  EXPECT_EQ(AnswerBox().second, L"删除：KeywardenAlarm");
+  ASSERT_TRUE(LogIs(play + "stop\r\nstop\r\n"));
+  Click(L"确定");  // the button, then the close
+  ASSERT_TRUE(LogIs(play + "stop\r\nstop\r\nstop\r\nstop\r\n"));
+
+  Change(L"C:\\alarm\\three.exe");
+  ASSERT_TRUE(AlertShows(L"C:\\alarm\\three.exe"));
+  ::PostMessageW(Program.AlertWindow(), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(LogIs(play + "stop\r\nstop\r\nstop\r\nstop\r\n" + play + "stop\r\n"));
+}
+
+}  // namespace
+}  // namespace kw::e2e
