@@ -9,6 +9,7 @@
 #include "platform/win32/Win32Messenger.h"
 #include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32Sync.h"
+#include "platform/win32/Win32Tray.h"
 #include "toolkit/win32/Win32Host.h"
 #include "ui/Unit1.h"
 #include "ui/Unit2.h"
@@ -51,11 +52,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::TWin32CodePage codePage;
     win32::TWin32Profile profile;
     win32::TWin32System system;
-    TServices services{{registry, sync, messenger, collation}, shell, sound, clock, windows,
-                       launcher, codePage, profile, system};
-
     win32::TWin32Host host(instance);
     vcl::TApplication app(host);
+    win32::TWin32TrayShell tray(instance, [&](std::exception_ptr e) { app.HandleException(e); });
+    TServices services{{registry, sync, messenger, collation}, shell, sound, clock, windows,
+                       launcher, codePage, profile, system, tray, tray};
+
     vcl::SetApplication(&app);
     // At log-off or shut-down the end is confirmed: run the exit at once.
     host.OnEndSession = [&] {

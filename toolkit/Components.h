@@ -206,4 +206,23 @@ class TsLabelFX : public TControl {
   using TControl::TControl;
 };
 
+class TMenuItem : public TComponent {
+  KW_COMPONENT_CLASS(TMenuItem, TComponent)
+ public:
+  TMenuItem(TComponent* owner, std::string name, std::string caption)
+      : TComponent(owner, std::move(name)), Caption(std::move(caption)) {}
+  std::string Caption;  // "-" is a separator line
+  bool Default = false;
+  std::function<void()> OnClick;
+};
+
+class TPopupMenu : public TComponent {
+  KW_COMPONENT_CLASS(TPopupMenu, TComponent)
+ public:
+  using TComponent::TComponent;
+  std::vector<TMenuItem*> Items;  // top to bottom
+  bool AutoPopup = true;
+  std::function<void()> OnPopup;
+};
+
 }  // namespace kw::vcl

@@ -26,6 +26,10 @@ class IApplicationHost : public IWidgetFactory {
   virtual std::string ProgramFileName() = 0;
   // The hidden top-level window that owns the program's windows.
   virtual std::uintptr_t ApplicationWindow() = 0;
+  // Sees every message of the application window before the toolkit does.
+  using THook = std::function<void(std::uint32_t, std::uintptr_t, std::intptr_t)>;
+  virtual int AddApplicationHook(THook hook) = 0;
+  virtual void RemoveApplicationHook(int id) = 0;
 };
 
 class TForm : public TWinControl {

@@ -6,6 +6,7 @@
 #include "platform/CodePage.h"
 #include "platform/Profile.h"
 #include "platform/System.h"
+#include "platform/Tray.h"
 #include "platform/WindowFunctions.h"
 #include "platform/Shell.h"
 #include "platform/Sound.h"
@@ -22,6 +23,8 @@ struct TServices {
   const ICodePage& CodePage;
   IProfile& Profile;
   ISystem& System;
+  ITrayShell& Tray;
+  ITimerHost& Timers;
 };
 
 }  // namespace kw

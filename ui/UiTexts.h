@@ -19,6 +19,8 @@ inline constexpr char kMainCaption[] = "\xC6\xF4\xB6\xAF\xCF\xEE\xBC\xE0\xCA\xD3
 inline constexpr char kStartMonitoring[] = "\xBF\xAA\xCA\xBC\xBC\xE0\xCA\xD3";  // 开始监视
 inline constexpr char kStopMonitoring[] = "\xCD\xA3\xD6\xB9\xBC\xE0\xCA\xD3";   // 停止监视
 inline constexpr char kOptionsCaption[] = "\xD1\xA1\xCF\xEE";                    // 选项
+inline constexpr char kHome[] = "\xD6\xF7\xD2\xB3";                              // 主页
+inline constexpr char kExit[] = "\xCD\xCB\xB3\xF6";                              // 退出
 inline constexpr char kGeneral[] = "\xD2\xBB\xB0\xE3";                           // 一般
 inline constexpr char kStartWithWindows[] = "\xBF\xAA\xBB\xFA\xC6\xF4\xB6\xAF";  // 开机启动
 // 检测到修改启动项时声音报警

@@ -29,6 +29,24 @@ TForm1::TForm1(TServices& services) : TForm(nullptr, "Form1"), Services(services
   Button3 = new TButton(this, "Button3", this);
   Button3->SetText("Button3");
   Button3->SetVisible(false);
+
+  // The icon is in the notification area before any monitor starts.
+  CoolTrayIcon1 = new TCoolTrayIcon(this, "CoolTrayIcon1", services.Tray, services.Timers);
+  CoolTrayIcon1->SetHint(kTrayHint);
+  CoolTrayIcon1->SetIcon(services.Tray.ProgramIcon());
+  CoolTrayIcon1->SetIconVisible(true);
+  PopupMenu1 = new TPopupMenu(this, "PopupMenu1");
+  Exit1 = new TMenuItem(this, "Exit1", texts::kExit);
+  Options1 = new TMenuItem(this, "Options1", texts::kOptionsCaption);
+  N1 = new TMenuItem(this, "N1", "-");
+  Home1 = new TMenuItem(this, "Home1", texts::kHome);
+  N2 = new TMenuItem(this, "N2", "-");
+  PopupMenu1->Items = {Options1, N1, Home1, N2, Exit1};
+  Options1->OnClick = [this] { Options1Click(); };
+  Home1->OnClick = [this] { Home1Click(); };
+  Exit1->OnClick = [this] { Exit1Click(); };
+  CoolTrayIcon1->PopupMenu = PopupMenu1;
+  CoolTrayIcon1->Loaded();
 }
 
 void TForm1::FormCreate() {
@@ -42,9 +60,18 @@ void TForm1::FormDestroy() {
 }
 
 bool TForm1::HandleMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t) {
-  if (message == kWmCommand && (wParam & 0xFFFF) == kCommandOptions) {
-    Options1Click();
-    return true;
+  if (message == kWmCommand) {
+    switch (wParam & 0xFFFF) {
+      case kCommandOptions:
+        Options1Click();
+        return true;
+      case kCommandHome:
+        Home1Click();
+        return true;
+      case kCommandExit:
+        Exit1Click();
+        return true;
+    }
   }
   if (message != WM_REGCHANGE) return false;
   WMRegChange(*reinterpret_cast<TChangeData*>(wParam));
@@ -75,6 +102,10 @@ void TForm1::WMRegChange(TChangeData& change) {
 void TForm1::Options1Click() {
   if (Form3) Form3->Show();
 }
+
+void TForm1::Home1Click() { Services.Shell.Execute(Handle(), "open", kHomePage, nullptr); }
+
+void TForm1::Exit1Click() { Close(); }
 
 void TForm1::ShowProgramIcon(const std::string& path) {
   Form2->Image1->SetPicture(Services.Shell.ExtractProgramIcon(path));

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "monitor/ChangeData.h"
+#include "lib/CoolTrayIcon.h"
 #include "monitor/MonitorController.h"
 #include "toolkit/Forms.h"
 #include "ui/Services.h"
@@ -14,6 +15,11 @@ namespace kw {
 // Commands of the tray menu, also accepted as WM_COMMAND by the main window.
 inline constexpr std::uint32_t kWmCommand = 0x111;
 inline constexpr std::uint32_t kCommandOptions = 101;
+inline constexpr std::uint32_t kCommandHome = 102;
+inline constexpr std::uint32_t kCommandExit = 103;
+// Where "主页" leads: a placeholder under a reserved name until the product has its own site.
+inline constexpr char kHomePage[] = "https://keywarden.example/";
+inline constexpr char kTrayHint[] = "Keywarden Registry Monitor";
 
 class TForm1 : public vcl::TForm {
   KW_COMPONENT_CLASS(TForm1, vcl::TForm)
@@ -25,12 +31,23 @@ class TForm1 : public vcl::TForm {
   vcl::TButton* Button2;
   vcl::TListBox* ListBox1;
   vcl::TButton* Button3;
+  TCoolTrayIcon* CoolTrayIcon1;
+  vcl::TPopupMenu* PopupMenu1;
+  vcl::TMenuItem* Exit1;
+  vcl::TMenuItem* Options1;
+  vcl::TMenuItem* N1;
+  vcl::TMenuItem* Home1;
+  vcl::TMenuItem* N2;
 
   bool HandleMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
   void WMRegChange(TChangeData& change);
   void ShowProgramIcon(const std::string& path);
   // "选项": shows the options dialog, or brings it to the front.
   void Options1Click();
+  // "主页": the home page in the default browser.
+  void Home1Click();
+  // "退出": closes the main window, which ends the program.
+  void Exit1Click();
 
   TMonitorController* Controller() const { return FController.get(); }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The toolkit without windows: controls live on their state, message boxes are recorded.
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,18 @@ class FakeHost : public vcl::IApplicationHost {
   }
   std::string ProgramFileName() override { return "Keywarden.exe"; }
   std::uintptr_t ApplicationWindow() override { return 0xA99; }
+  int AddApplicationHook(THook hook) override {
+    Hooks[NextHook] = std::move(hook);
+    return NextHook++;
+  }
+  void RemoveApplicationHook(int id) override { Hooks.erase(id); }
+  // A message reaching the application window.
+  void SendToApplicationWindow(std::uint32_t message) {
+    const auto hooks = Hooks;
+    for (const auto& [id, hook] : hooks) hook(message, 0, 0);
+  }
+  std::map<int, THook> Hooks;
+  int NextHook = 0;
 
   std::vector<std::string> Messages, Errors;
   int Terminations = 0;

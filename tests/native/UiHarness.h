@@ -4,6 +4,7 @@
 
 #include "tests/fakes/FakeDesktop.h"
 #include "tests/fakes/FakeProfile.h"
+#include "tests/fakes/FakeTray.h"
 #include "tests/fakes/FakeHost.h"
 #include "tests/fakes/FakeRegEdit.h"
 #include "tests/native/MonitorHarness.h"
@@ -27,12 +28,14 @@ struct TFakeServices {
   fake::FakeCodePage CodePage;
   fake::FakeProfile Profile;
   FakeSystem System;
-  TServices Services{Fake.Platform, Shell,    Sound,   Clock, Editor,
-                     Editor,        CodePage, Profile, System};
+  fake::FakeTray Tray;
+  TServices Services{Fake.Platform, Shell,   Sound,  Clock, Editor, Editor,
+                     CodePage,      Profile, System, Tray,  Tray};
   fake::FakeHost Host;
   vcl::TApplication App{Host};
+  bool ApplicationSet = (vcl::SetApplication(&App), true);  // before any form is made
 
-  TFakeServices() { vcl::SetApplication(&App); }
+  TFakeServices() = default;
   ~TFakeServices() { vcl::SetApplication(nullptr); }
 };
 

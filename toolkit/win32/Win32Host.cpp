@@ -502,6 +502,13 @@ std::string TWin32Host::ProgramFileName() {
   return ToAnsi(full.substr(full.find_last_of(L"\\/") + 1));
 }
 
+int TWin32Host::AddApplicationHook(THook hook) {
+  Hooks[NextHook] = std::move(hook);
+  return NextHook++;
+}
+
+void TWin32Host::RemoveApplicationHook(int id) { Hooks.erase(id); }
+
 void TWin32Host::Report(std::exception_ptr error) {
   if (OnError) {
     OnError(error);
@@ -512,6 +519,10 @@ void TWin32Host::Report(std::exception_ptr error) {
 
 LRESULT CALLBACK TWin32Host::AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   try {
+    if (GHost) {
+      const auto hooks = GHost->Hooks;  // a hook may remove itself
+      for (const auto& [id, hook] : hooks) hook(message, wParam, lParam);
+    }
     switch (message) {
       case WM_CLOSE:
         if (TForm* main = vcl::Application().MainForm()) main->Close();

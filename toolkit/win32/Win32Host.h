@@ -26,6 +26,8 @@ class TWin32Host : public vcl::IApplicationHost {
   void ShowMessage(std::uintptr_t owner, const std::string& text) override;
   void ShowErrorBox(const std::string& title, const std::string& text) override;
   std::string ProgramFileName() override;
+  int AddApplicationHook(THook hook) override;
+  void RemoveApplicationHook(int id) override;
 
   std::uintptr_t ApplicationWindow() override { return reinterpret_cast<std::uintptr_t>(AppWindow); }
   // Forms created from now on are owned by `window` (the main form's).
@@ -47,6 +49,8 @@ class TWin32Host : public vcl::IApplicationHost {
   HWND FormOwner = nullptr;
   std::function<void(std::exception_ptr)> OnError;
   std::map<std::tuple<std::string, int, bool, bool, int>, HFONT> Fonts;
+  std::map<int, THook> Hooks;
+  int NextHook = 0;
 };
 
 }  // namespace kw::win32

@@ -1,0 +1,282 @@
+#include "lib/CoolTrayIcon.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kw {
+
+TTrayIconHandler* TTrayIconHandler::GInstance = nullptr;
+
+namespace {
+constexpr std::uint32_t kWmMouseMove = 0x200, kWmLButtonDown = 0x201, kWmLButtonUp = 0x202,
+                        kWmLButtonDblClk = 0x203, kWmRButtonDown = 0x204, kWmRButtonUp = 0x205,
+                        kWmMButtonDown = 0x207, kWmMButtonUp = 0x208, kWmContextMenu = 0x7B,
+                        kNinSelect = 0x400, kNinKeySelect = 0x401, kNinBalloonShow = 0x402,
+                        kNinBalloonHide = 0x403, kNinBalloonTimeout = 0x404,
+                        kNinBalloonUserClick = 0x405, kWmNull = 0;
+constexpr std::size_t kTipBytes = 127;
+}  // namespace
+
+void TTrayIconHandler::HandleCallback(std::uint32_t id, std::uint32_t message) {
+  auto it = Icons.find(id);
+  if (it != Icons.end()) it->second->HandleCallback(message);
+}
+
+TCoolTrayIcon::TCoolTrayIcon(vcl::TComponent* owner, std::string name, ITrayShell& shell,
+                             ITimerHost& timers)
+    : TComponent(owner, std::move(name)), Shell(shell) {
+  if (!TTrayIconHandler::GInstance) TTrayIconHandler::GInstance = new TTrayIconHandler;
+  TTrayIconHandler& handler = *TTrayIconHandler::GInstance;
+  // A 32-bit identifier of our own: on 64-bit an address would not fit uID.
+  FId = handler.NextId++;
+  handler.Icons[FId] = this;
+
+  Data.Id = FId;
+  Data.Flags = kNifMessage | kNifIcon | kNifTip;
+  Data.CallbackMessage = WM_TRAYCALLBACK;
+  IconCycleTimer = std::make_unique<TSimpleTimer>(timers, 1000, [](TSimpleTimer&) {});
+  ClickDelayTimer = std::make_unique<TSimpleTimer>(timers, 1000, [this](TSimpleTimer&) { ClickDelayTick(); });
+  LeaveTimer = std::make_unique<TSimpleTimer>(timers, 20, [this](TSimpleTimer&) { LeaveCheck(); });
+  HookId = vcl::Application().Host().AddApplicationHook(
+      [this](std::uint32_t m, std::uintptr_t w, std::intptr_t l) { AppWindowHook(m, w, l); });
+}
+
+TCoolTrayIcon::~TCoolTrayIcon() {
+  DeleteTrayIcon();
+  IconCycleTimer.reset();
+  ClickDelayTimer.reset();
+  LeaveTimer.reset();
+  if (HookId >= 0) vcl::Application().Host().RemoveApplicationHook(HookId);
+  TTrayIconHandler& handler = *TTrayIconHandler::GInstance;
+  handler.Icons.erase(FId);
+  if (handler.Icons.empty()) {  // the last one out
+    delete TTrayIconHandler::GInstance;
+    TTrayIconHandler::GInstance = nullptr;
+  }
+}
+
+void TCoolTrayIcon::SetHint(const std::string& hint) {
+  Hint = hint;
+  ModifyTrayIcon();
+}
+
+void TCoolTrayIcon::SetShowHint(bool show) {
+  ShowHint = show;
+  ModifyTrayIcon();
+}
+
+void TCoolTrayIcon::SetIcon(std::uintptr_t icon) {
+  Icon = icon;
+  ModifyTrayIcon();
+}
+
+void TCoolTrayIcon::SetIconVisible(bool visible) {
+  if (visible) {
+    AddTrayIcon();
+  } else {
+    DeleteTrayIcon();
+  }
+}
+
+void TCoolTrayIcon::SetWantEnterExitEvents(bool want) {
+  WantEnterExit = want;
+  if (want) {
+    LeaveTimer->Start();
+  } else {
+    LeaveTimer->Stop();
+  }
+}
+
+void TCoolTrayIcon::Loaded() {
+  bool showMainForm = true;
+  if (OnStartup) OnStartup(*this, showMainForm);
+  if (!showMainForm) {
+    if (auto* form = dynamic_cast<vcl::TForm*>(Owner())) form->Hide();
+  }
+  ModifyTrayIcon();
+  if (FIconVisible) AddTrayIcon();
+  SetWantEnterExitEvents(WantEnterExit);
+  Data.Version = CallbackVersion == 1 ? 3 : 0;
+  Shell.NotifyIcon(kNimSetVersion, Data);
+}
+
+void TCoolTrayIcon::FillNotifyData() {
+  Data.Icon = Icon;
+  std::memset(Data.Tip, 0, sizeof Data.Tip);
+  if (!Hint.empty() && ShowHint) std::memcpy(Data.Tip, Hint.data(), std::min(Hint.size(), kTipBytes));
+}
+
+bool TCoolTrayIcon::AddTrayIcon() {
+  FillNotifyData();
+  FIconVisible = true;
+  return Shell.NotifyIcon(kNimAdd, Data);
+}
+
+bool TCoolTrayIcon::DeleteTrayIcon() {
+  FillNotifyData();
+  FIconVisible = false;
+  return Shell.NotifyIcon(kNimDelete, Data);
+}
+
+bool TCoolTrayIcon::ModifyTrayIcon() {
+  FillNotifyData();
+  return Shell.NotifyIcon(kNimModify, Data);
+}
+
+unsigned TCoolTrayIcon::ShiftState(unsigned button) const {
+  unsigned shift = button;
+  if (Shell.KeyDown(kVkShift)) shift |= ssShift;
+  if (Shell.KeyDown(kVkMenu)) shift |= ssAlt;
+  if (Shell.KeyDown(kVkControl)) shift |= ssCtrl;
+  return shift;
+}
+
+void TCoolTrayIcon::MouseDown(TMouseButton button, unsigned flag) {
+  TPoint at;
+  Shell.CursorPos(at);
+  if (OnMouseDown) OnMouseDown(*this, button, ShiftState(flag), at.X, at.Y);
+}
+
+void TCoolTrayIcon::MouseUp(TMouseButton button, unsigned flag) {
+  TPoint at;
+  Shell.CursorPos(at);
+  if (OnMouseUp) OnMouseUp(*this, button, ShiftState(flag), at.X, at.Y);
+}
+
+void TCoolTrayIcon::HandleCallback(std::uint32_t message) {
+  const bool autoMenu = PopupMenu && PopupMenu->AutoPopup;
+  switch (message) {
+    case kWmMouseMove: {
+      if (!Enabled) return;
+      TPoint at;
+      Shell.CursorPos(at);
+      if (WantEnterExit && LeaveReported) {
+        if (OnMouseEnter) OnMouseEnter(*this);
+        LeaveReported = false;
+      }
+      if (OnMouseMove) OnMouseMove(*this, ShiftState(0), at.X, at.Y);
+      LastCursor = at;
+      return;
+    }
+    case kWmLButtonDown:
+      if (!Enabled) return;
+      if (OnDblClick) {
+        ClickDelayTimer->SetPeriod(Shell.DoubleClickTime());
+        ClickDelayTimer->Start();
+      }
+      MouseDown(TMouseButton::mbLeft, ssLeft);
+      LeftDown = true;
+      if (LeftPopup && autoMenu) {
+        Shell.ForegroundMessageWindow();
+        ShowMenuAtCursor();
+      }
+      return;
+    case kWmLButtonUp:
+      if (!Enabled) return;
+      if (LeftDown) ClickPending = true;
+      if (LeftDown && !ClickDelayTimer->Running()) {
+        LeftDown = false;
+        ClickPending = false;
+        if (OnClick) OnClick(*this);
+      }
+      LeftDown = false;
+      MouseUp(TMouseButton::mbLeft, ssLeft);
+      return;
+    case kWmLButtonDblClk:
+      if (!Enabled) return;
+      ClickPending = false;
+      DoubleClicked = true;
+      if (OnDblClick) OnDblClick(*this);
+      RunDefaultItem();
+      return;
+    case kWmRButtonDown:
+      if (!Enabled) return;
+      MouseDown(TMouseButton::mbRight, ssRight);
+      if (autoMenu) {
+        Shell.ForegroundMessageWindow();
+        ShowMenuAtCursor();
+      }
+      return;
+    case kWmRButtonUp:
+      if (Enabled && CallbackVersion == 0) MouseUp(TMouseButton::mbRight, ssRight);
+      return;
+    case kWmMButtonDown:
+      if (Enabled) MouseDown(TMouseButton::mbMiddle, ssMiddle);
+      return;
+    case kWmMButtonUp:
+      if (Enabled) MouseUp(TMouseButton::mbMiddle, ssMiddle);
+      return;
+    case kWmContextMenu:
+    case kNinSelect:
+    case kNinKeySelect:
+      if (Enabled && CallbackVersion == 1) MouseUp(TMouseButton::mbRight, ssRight);
+      return;
+    case kNinBalloonShow:
+      if (OnBalloonHintShow) OnBalloonHintShow(*this);
+      return;
+    case kNinBalloonHide:
+      if (OnBalloonHintHide) OnBalloonHintHide(*this);
+      return;
+    case kNinBalloonTimeout:
+      if (OnBalloonHintTimeout) OnBalloonHintTimeout(*this);
+      return;
+    case kNinBalloonUserClick:
+      if (OnBalloonHintClick) OnBalloonHintClick(*this);
+      return;
+  }
+}
+
+void TCoolTrayIcon::ClickDelayTick() {
+  ClickDelayTimer->Stop();
+  if (!DoubleClicked && ClickPending) {
+    ClickPending = false;
+    if (OnClick) OnClick(*this);
+  }
+  DoubleClicked = false;
+}
+
+void TCoolTrayIcon::RunDefaultItem() {
+  if (!PopupMenu || !PopupMenu->AutoPopup || LeftPopup) return;
+  for (vcl::TMenuItem* item : PopupMenu->Items) {
+    if (item->Default) {
+      if (item->OnClick) item->OnClick();
+      return;
+    }
+  }
+}
+
+void TCoolTrayIcon::LeaveCheck() {
+  TPoint at;
+  if (!LeaveReported && Shell.CursorPos(at) && !(at == LastCursor)) {
+    LeaveReported = true;
+    if (OnMouseExit) OnMouseExit(*this);
+  }
+}
+
+void TCoolTrayIcon::ShowMenuAtCursor() {
+  TPoint at;
+  if (Shell.CursorPos(at)) ShowMenuAt(at.X, at.Y);
+}
+
+void TCoolTrayIcon::ShowMenuAt(int x, int y) {
+  if (!PopupMenu) return;
+  Shell.ForegroundMessageWindow();
+  Shell.ProcessMessages();
+  if (PopupMenu->OnPopup) PopupMenu->OnPopup();
+  std::vector<TMenuEntry> entries;
+  for (vcl::TMenuItem* item : PopupMenu->Items) entries.push_back({item->Caption, item->Default});
+  const int chosen = Shell.TrackMenu(entries, x, y);
+  if (chosen >= 0 && chosen < static_cast<int>(PopupMenu->Items.size())) {
+    if (auto& click = PopupMenu->Items[static_cast<std::size_t>(chosen)]->OnClick) click();
+  }
+  if (auto* form = dynamic_cast<vcl::TForm*>(Owner())) {
+    if (form->Handle()) Shell.PostMessage(form->Handle(), kWmNull, 0, 0);
+  }
+}
+
+void TCoolTrayIcon::AppWindowHook(std::uint32_t message, std::uintptr_t, std::intptr_t) {
+  const std::uint32_t taskbarCreated = Shell.TaskbarCreatedMessage();
+  if (taskbarCreated != 0 && message == taskbarCreated && FIconVisible) AddTrayIcon();
+}
+
+}  // namespace kw
