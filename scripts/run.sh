@@ -2,7 +2,7 @@
 # Installs what is missing, builds Keywarden and starts it under Wine.
 # On a display it runs there until you end it. With no display it runs
 # headless on a virtual screen, adds an example value under HKCU's Run key,
-# saves a screenshot of the alert that comes up, and ends.
+# saves screenshots of the alert that comes up and of the tray menu, and ends.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -39,3 +39,15 @@ mkdir -p "$root/artifacts"
 shot="$root/artifacts/run-alert.png"
 import -window root "$shot"
 echo "screenshot of the alert: $shot"
+
+# The tray icon sits at the notification area's right end; a right press opens its menu.
+xdotool mousemove 1014 758 click 3
+for _ in $(seq 100); do
+  [ "$(xdotool search --onlyvisible --class '#32768' 2>/dev/null | wc -l)" -gt 0 ] && break
+  sleep 0.05
+done
+sleep 0.3  # let the menu finish painting
+menu="$root/artifacts/run-tray-menu.png"
+import -window root "$menu"
+xdotool key Escape
+echo "screenshot of the tray menu: $menu"
