@@ -29,6 +29,20 @@ void DestroyWindows() {
   Form1 = nullptr;
 }
 
+// What the monitors use. Made once and never destroyed: at exit the monitors
+// are not waited for, and one still finishing its last step must find it.
+struct TMonitorServices {
+  win32::TWin32Registry Registry;
+  win32::TWin32Sync Sync;
+  win32::TWin32Messenger Messenger;
+  win32::TWin32Collation Collation;
+};
+
+TMonitorServices& MonitorServices() {
+  static TMonitorServices* services = new TMonitorServices;
+  return *services;
+}
+
 template <typename T>
 void CreateForm(vcl::TApplication& app, T*& global, T* form) {
   global = form;  // reachable while its own creation runs
@@ -40,10 +54,7 @@ void CreateForm(vcl::TApplication& app, T*& global, T* form) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   const bool com = SUCCEEDED(::CoInitialize(nullptr));
   {
-    win32::TWin32Registry registry;
-    win32::TWin32Sync sync;
-    win32::TWin32Messenger messenger;
-    win32::TWin32Collation collation;
+    TMonitorServices& monitor = MonitorServices();
     win32::TWin32Shell shell;
     win32::TWin32Sound sound;
     win32::TWin32Clock clock;
@@ -55,7 +66,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::TWin32Host host(instance);
     vcl::TApplication app(host);
     win32::TWin32TrayShell tray(instance, [&](std::exception_ptr e) { app.HandleException(e); });
-    TServices services{{registry, sync, messenger, collation}, shell, sound, clock, windows,
+    TServices services{{monitor.Registry, monitor.Sync, monitor.Messenger, monitor.Collation},
+                       shell, sound, clock, windows,
                        launcher, codePage, profile, system, tray, tray};
 
     vcl::SetApplication(&app);

@@ -2,6 +2,7 @@
 // Drives the real Keywarden.exe from outside, as a user would: starts it,
 // finds its windows, reads their texts, clicks, and waits with deadlines.
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -163,7 +164,12 @@ class TKeywarden {
     if (!Process.hProcess) return;
     if (Running() && MainWindow()) ::PostMessageW(MainWindow(), WM_CLOSE, 0, 0);
     if (::WaitForSingleObject(Process.hProcess, 10000) != WAIT_OBJECT_0) {
+      ADD_FAILURE() << "Keywarden did not end";
       ::TerminateProcess(Process.hProcess, 1);
+    } else {
+      DWORD code = 0;
+      ::GetExitCodeProcess(Process.hProcess, &code);
+      EXPECT_EQ(code, 0u) << "Keywarden ended with code 0x" << std::hex << code;
     }
     ::CloseHandle(Process.hProcess);
   }
