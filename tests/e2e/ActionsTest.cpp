@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "tests/e2e/Driver.h"
+#include "tests/e2e/Program.h"
 
 namespace kw::e2e {
 namespace {
@@ -85,7 +85,7 @@ class ActionsTest : public ::testing::Test {
   }
 
   const std::wstring Name = L"KeywardenDemo";
-  TKeywarden Program;
+  TProgram Program;
   HWND Dialog = nullptr;
 };
 

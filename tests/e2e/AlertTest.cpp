@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/e2e/Driver.h"
+#include "tests/e2e/Program.h"
 
 namespace kw::e2e {
 namespace {
@@ -63,7 +63,7 @@ class AlertTest : public ::testing::Test {
   }
   void Screenshot(const wchar_t* name) { SaveScreenshot(ArtifactPath(name)); }
 
-  TKeywarden Program;
+  TProgram Program;
   TAlert Alert{Program.AlertWindow()};
 };
 

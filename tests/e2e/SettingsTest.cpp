@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "tests/e2e/Driver.h"
+#include "tests/e2e/Program.h"
 
 namespace kw::e2e {
 namespace {
@@ -97,7 +97,7 @@ class SettingsTest : public ::testing::Test {
   std::wstring ProgramPath() { return BesideTests(L"Keywarden.exe"); }
 
   TStartState State;
-  TKeywarden Program;
+  TProgram Program;
 };
 
 TEST_F(SettingsTest, FirstStartTouchesNothing) {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/e2e/Driver.h"
+#include "tests/e2e/Program.h"
 
 #include <cstdlib>
 #include <commctrl.h>
@@ -121,7 +121,7 @@ class TrayTest : public ::testing::Test {
   }
   HWND Options() { return Program.Window(L"TForm3"); }
 
-  TKeywarden Program;
+  TProgram Program;
   POINT LastCursor{};
 };
 
