@@ -1,8 +1,10 @@
 // The program: creates the three windows in order, runs the message loop,
 // and at the end destroys them in reverse order.
 
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
+
+#include <chrono>
 
 #include "platform/win32/Win32Collation.h"
 #include "platform/win32/Win32Desktop.h"
@@ -67,8 +69,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     vcl::TApplication app(host);
     win32::TWin32TrayShell tray(instance, [&](std::exception_ptr e) { app.HandleException(e); });
     TServices services{{monitor.Registry, monitor.Sync, monitor.Messenger, monitor.Collation},
-                       shell, sound, clock, windows,
-                       launcher, codePage, profile, system, tray, tray};
+                       shell,
+                       sound,
+                       clock,
+                       windows,
+                       launcher,
+                       codePage,
+                       profile,
+                       system,
+                       tray,
+                       tray};
 
     vcl::SetApplication(&app);
     // At log-off or shut-down the end is confirmed: run the exit at once.
@@ -88,6 +98,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     vcl::SetApplication(nullptr);
   }
   if (com) ::CoUninitialize();
-  // Monitors still blocked in a send end with the process.
-  ::ExitProcess(0);
+  // The monitors were asked to stop and their window is gone, so each ends
+  // within moments. A monitor that has not ended by then ends with the
+  // process: ended at once, without the runtime's teardown (static objects,
+  // library detach) running beneath a thread that still uses it. Everything
+  // the program owes the system (windows, the tray icon, COM) is done above.
+  kw::TThread::WaitForAll(std::chrono::seconds(1));
+  ::TerminateProcess(::GetCurrentProcess(), 0);
+  return 0;
 }

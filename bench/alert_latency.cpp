@@ -37,7 +37,8 @@ int RunWaiter() {
   if (::RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 1;
   HANDLE changed = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
   HANDLE seen = ::CreateEventW(nullptr, FALSE, FALSE, kSeenEvent);
-  HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, kSeenTime);
+  HANDLE mapping =
+      ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, kSeenTime);
   auto* time = static_cast<volatile LONGLONG*>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 8));
   for (;;) {
     ::RegNotifyChangeKeyValue(key, TRUE, REG_NOTIFY_CHANGE_LAST_SET, changed, TRUE);
@@ -66,7 +67,8 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   HANDLE seen = ::CreateEventW(nullptr, FALSE, FALSE, kSeenEvent);
-  HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, kSeenTime);
+  HANDLE mapping =
+      ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, kSeenTime);
   auto* seenAt = static_cast<volatile LONGLONG*>(::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 8));
   wchar_t self[MAX_PATH];
   ::GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -84,7 +86,8 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 0; i < 50; ++i) {
     const std::wstring name = L"KeywardenBench" + std::to_wstring(i);
     const std::wstring data = L"C:\\bench\\" + std::to_wstring(i) + L".exe";
-    HWND path = ChildrenOfClass(alert, L"TEdit").size() == 4 ? ChildrenOfClass(alert, L"TEdit")[3] : nullptr;
+    HWND path = ChildrenOfClass(alert, L"TEdit").size() == 4 ? ChildrenOfClass(alert, L"TEdit")[3]
+                                                             : nullptr;
     const LONGLONG start = Now();
     ::RegSetValueExW(run, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                      static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
@@ -101,7 +104,8 @@ int wmain(int argc, wchar_t** argv) {
       bareTimes.push_back(Milliseconds(*seenAt - start));
     }
   }
-  for (int i = 0; i < 50; ++i) ::RegDeleteValueW(run, (L"KeywardenBench" + std::to_wstring(i)).c_str());
+  for (int i = 0; i < 50; ++i)
+    ::RegDeleteValueW(run, (L"KeywardenBench" + std::to_wstring(i)).c_str());
   ::RegCloseKey(run);
   ::TerminateProcess(waiter.hProcess, 0);
   if (alertTimes.empty()) {

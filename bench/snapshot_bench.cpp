@@ -22,7 +22,9 @@ double MedianMs(int repeats, F&& work) {
   for (int i = 0; i < repeats; ++i) {
     const auto start = std::chrono::steady_clock::now();
     work();
-    times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    times.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
   }
   std::sort(times.begin(), times.end());
   return times[times.size() / 2];
@@ -38,8 +40,9 @@ int main() {
     fake::FakeRegistry registry(sync);
     fake::AsciiCollation collation;
     for (int i = 0; i < count; ++i) {
-      registry.SetString(kHkeyCurrentUser, kPath, "Program" + std::to_string(i),
-                         "\"C:\\Program Files\\Vendor " + std::to_string(i) + "\\app.exe\" /background");
+      registry.SetString(
+          kHkeyCurrentUser, kPath, "Program" + std::to_string(i),
+          "\"C:\\Program Files\\Vendor " + std::to_string(i) + "\\app.exe\" /background");
     }
     auto key = registry.OpenKey(kHkeyCurrentUser, kPath, kKeyRead);
     std::vector<unsigned char> buffer;

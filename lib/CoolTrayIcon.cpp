@@ -34,8 +34,10 @@ TCoolTrayIcon::TCoolTrayIcon(vcl::TComponent* owner, std::string name, ITrayShel
   Data.Id = FId;
   Data.Flags = kNifMessage | kNifIcon | kNifTip;
   Data.CallbackMessage = WM_TRAYCALLBACK;
-  IconCycleTimer = std::make_unique<TSimpleTimer>(timers, 1000, [](TSimpleTimer&) {});
-  ClickDelayTimer = std::make_unique<TSimpleTimer>(timers, 1000, [this](TSimpleTimer&) { ClickDelayTick(); });
+  IconCycleTimer =
+      std::make_unique<TSimpleTimer>(timers, 1000, [this](TSimpleTimer&) { CycleTick(); });
+  ClickDelayTimer =
+      std::make_unique<TSimpleTimer>(timers, 1000, [this](TSimpleTimer&) { ClickDelayTick(); });
   LeaveTimer = std::make_unique<TSimpleTimer>(timers, 20, [this](TSimpleTimer&) { LeaveCheck(); });
   HookId = vcl::Application().Host().AddApplicationHook(
       [this](std::uint32_t m, std::uintptr_t w, std::intptr_t l) { AppWindowHook(m, w, l); });
@@ -87,6 +89,48 @@ void TCoolTrayIcon::SetWantEnterExitEvents(bool want) {
   }
 }
 
+void TCoolTrayIcon::SetIconList(std::vector<std::uintptr_t> icons) {
+  IconList = std::move(icons);
+  SetIconIndex(0);
+}
+
+void TCoolTrayIcon::SetIconIndex(int index) {
+  if (IconList.empty()) {
+    FIconIndex = 0;
+  } else {
+    FIconIndex = std::min(std::max(index, 0), static_cast<int>(IconList.size()) - 1);
+    Icon = IconList[static_cast<std::size_t>(FIconIndex)];
+  }
+  ModifyTrayIcon();
+}
+
+void TCoolTrayIcon::SetCycleIcons(bool cycle) {
+  CycleIcons = cycle;
+  if (cycle) SetIconIndex(0);
+  StartOrStopCycling();
+}
+
+void TCoolTrayIcon::SetCycleInterval(std::uint32_t milliseconds) {
+  CycleInterval = milliseconds;
+  StartOrStopCycling();
+}
+
+void TCoolTrayIcon::StartOrStopCycling() {
+  if (CycleIcons && !IconList.empty()) {
+    IconCycleTimer->SetPeriod(CycleInterval);
+    IconCycleTimer->Start();
+  } else {
+    IconCycleTimer->Stop();
+  }
+}
+
+void TCoolTrayIcon::CycleTick() {
+  if (IconList.empty()) return;
+  const int next = (FIconIndex + 1) % static_cast<int>(IconList.size());
+  if (OnCycle) OnCycle(*this, next);
+  SetIconIndex(next);
+}
+
 void TCoolTrayIcon::Loaded() {
   bool showMainForm = true;
   if (OnStartup) OnStartup(*this, showMainForm);
@@ -95,6 +139,7 @@ void TCoolTrayIcon::Loaded() {
   }
   ModifyTrayIcon();
   if (FIconVisible) AddTrayIcon();
+  StartOrStopCycling();
   SetWantEnterExitEvents(WantEnterExit);
   Data.Version = CallbackVersion == 1 ? 3 : 0;
   Shell.NotifyIcon(kNimSetVersion, Data);
@@ -103,7 +148,8 @@ void TCoolTrayIcon::Loaded() {
 void TCoolTrayIcon::FillNotifyData() {
   Data.Icon = Icon;
   std::memset(Data.Tip, 0, sizeof Data.Tip);
-  if (!Hint.empty() && ShowHint) std::memcpy(Data.Tip, Hint.data(), std::min(Hint.size(), kTipBytes));
+  if (!Hint.empty() && ShowHint)
+    std::memcpy(Data.Tip, Hint.data(), std::min(Hint.size(), kTipBytes));
 }
 
 bool TCoolTrayIcon::AddTrayIcon() {
@@ -274,9 +320,17 @@ void TCoolTrayIcon::ShowMenuAt(int x, int y) {
   }
 }
 
-void TCoolTrayIcon::AppWindowHook(std::uint32_t message, std::uintptr_t, std::intptr_t) {
+void TCoolTrayIcon::AppWindowHook(std::uint32_t message, std::uintptr_t wParam, std::intptr_t) {
+  constexpr std::uint32_t kWmSize = 5;
+  constexpr std::uintptr_t kSizeMinimized = 1;
   const std::uint32_t taskbarCreated = Shell.TaskbarCreatedMessage();
   if (taskbarCreated != 0 && message == taskbarCreated && FIconVisible) AddTrayIcon();
+  if (message == kWmSize && wParam == kSizeMinimized && MinimizeToTray) {
+    // The program goes to the notification area: its window hides, the icon shows.
+    if (OnMinimizeToTray) OnMinimizeToTray(*this);
+    if (auto* form = dynamic_cast<vcl::TForm*>(Owner())) form->Hide();
+    AddTrayIcon();
+  }
 }
 
 }  // namespace kw

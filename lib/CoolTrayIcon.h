@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "lib/SimpleTimer.h"
 #include "platform/Tray.h"
@@ -16,7 +17,14 @@
 namespace kw {
 
 enum class TMouseButton { mbLeft, mbRight, mbMiddle };
-enum TShift : unsigned { ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32 };
+enum TShift : unsigned {
+  ssShift = 1,
+  ssAlt = 2,
+  ssCtrl = 4,
+  ssLeft = 8,
+  ssRight = 16,
+  ssMiddle = 32
+};
 
 class TCoolTrayIcon;
 
@@ -51,6 +59,8 @@ class TCoolTrayIcon : public vcl::TComponent {
   TMouseEvent OnMouseDown, OnMouseUp;
   TMouseMoveEvent OnMouseMove;
   std::function<void(TCoolTrayIcon&, bool&)> OnStartup;
+  std::function<void(TCoolTrayIcon&, int nextIndex)> OnCycle;
+  TNotifyEvent OnMinimizeToTray;
 
   // Properties with their setters' effects.
   void SetHint(const std::string& hint);
@@ -58,7 +68,14 @@ class TCoolTrayIcon : public vcl::TComponent {
   void SetIcon(std::uintptr_t icon);
   void SetIconVisible(bool visible);
   void SetWantEnterExitEvents(bool want);
+  // Icons to show by index; empty: none.
+  void SetIconList(std::vector<std::uintptr_t> icons);
+  void SetIconIndex(int index);
+  void SetCycleIcons(bool cycle);
+  void SetCycleInterval(std::uint32_t milliseconds);
+  int IconIndex() const { return FIconIndex; }
   bool Enabled = true;
+  bool MinimizeToTray = false;
   bool LeftPopup = false;
   vcl::TPopupMenu* PopupMenu = nullptr;
   int CallbackVersion = 0;
@@ -89,6 +106,8 @@ class TCoolTrayIcon : public vcl::TComponent {
   void MouseUp(TMouseButton button, unsigned flag);
   void RunDefaultItem();
   void LeaveCheck();
+  void CycleTick();
+  void StartOrStopCycling();
 
   ITrayShell& Shell;
   TNotifyIconData Data;
@@ -98,6 +117,10 @@ class TCoolTrayIcon : public vcl::TComponent {
   std::uintptr_t Icon = 0;
   bool FIconVisible = false;
   bool WantEnterExit = false;
+  std::vector<std::uintptr_t> IconList;
+  int FIconIndex = 0;
+  bool CycleIcons = false;
+  std::uint32_t CycleInterval = 0;
   bool LeftDown = false, ClickPending = false, DoubleClicked = false;
   bool LeaveReported = true;
   TPoint LastCursor;

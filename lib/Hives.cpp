@@ -8,7 +8,9 @@ constexpr const char* kHiveNames[] = {
     "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA"};
 constexpr HiveHandle kHiveCount = sizeof kHiveNames / sizeof *kHiveNames;
 
-char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char UpperAscii(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 }  // namespace
 
 std::string HiveToName(HiveHandle hive) {
@@ -21,7 +23,8 @@ HiveHandle NameToHive(std::string_view name) {
     std::string_view candidate = kHiveNames[i];
     if (candidate.size() != name.size()) continue;
     bool equal = true;
-    for (std::size_t k = 0; k < name.size() && equal; ++k) equal = UpperAscii(name[k]) == candidate[k];
+    for (std::size_t k = 0; k < name.size() && equal; ++k)
+      equal = UpperAscii(name[k]) == candidate[k];
     if (equal) return kHkeyClassesRoot + i;
   }
   return 0;

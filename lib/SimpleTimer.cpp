@@ -19,7 +19,8 @@ void TSimpleTimerHandler::Tick(std::uintptr_t id) {
 TSimpleTimer::TSimpleTimer(ITimerHost& host, std::uint32_t periodMs,
                            std::function<void(TSimpleTimer&)> onTick, bool oneShot)
     : Id(NextTimerId()), PeriodMs(periodMs), OneShot(oneShot), OnTick(std::move(onTick)) {
-  if (!TSimpleTimerHandler::GInstance) TSimpleTimerHandler::GInstance = new TSimpleTimerHandler(host);
+  if (!TSimpleTimerHandler::GInstance)
+    TSimpleTimerHandler::GInstance = new TSimpleTimerHandler(host);
   Handler = TSimpleTimerHandler::GInstance;
   Handler->Timers[Id] = this;
 }

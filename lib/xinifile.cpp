@@ -68,7 +68,8 @@ bool TryStrToInt(const std::string& text, int& value) {
     }
     magnitude = magnitude * base + digit;
     // Hexadecimal may fill all 32 bits; decimal must fit a signed integer.
-    if (magnitude > (base == 16 ? 0xFFFFFFFFLL : static_cast<long long>(INT_MAX) + negative)) return false;
+    if (magnitude > (base == 16 ? 0xFFFFFFFFLL : static_cast<long long>(INT_MAX) + negative))
+      return false;
   }
   const long long signedValue = negative ? -magnitude : magnitude;
   value = static_cast<int>(static_cast<std::uint32_t>(signedValue));

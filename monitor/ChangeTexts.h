@@ -25,6 +25,7 @@ inline constexpr char kChangedEnd[] = "\"; ";
 // "停止监视..."
 inline constexpr char kMonitoringStopped[] = "\xCD\xA3\xD6\xB9\xBC\xE0\xCA\xD3...";
 // "无法打开注册表项"
-inline constexpr char kCannotOpenKey[] = "\xCE\xDE\xB7\xA8\xB4\xF2\xBF\xAA\xD7\xA2\xB2\xE1\xB1\xED\xCF\xEE";
+inline constexpr char kCannotOpenKey[] =
+    "\xCE\xDE\xB7\xA8\xB4\xF2\xBF\xAA\xD7\xA2\xB2\xE1\xB1\xED\xCF\xEE";
 
 }  // namespace kw::texts

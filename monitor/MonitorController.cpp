@@ -4,8 +4,7 @@
 
 namespace kw {
 
-TMonitorController::TMonitorController(const TMonitorPlatform& platform,
-                                       WindowHandle notifyWindow,
+TMonitorController::TMonitorController(const TMonitorPlatform& platform, WindowHandle notifyWindow,
                                        std::vector<std::string> watchedKeys)
     : Platform(platform),
       NotifyWindow(notifyWindow),

@@ -34,7 +34,9 @@ void TNameList::Append(std::string name) {
   }
 }
 
-int TNameList::IndexOf(std::string_view name) const { return Find(name, HashOf(name)); }
+int TNameList::IndexOf(std::string_view name) const {
+  return Find(name, HashOf(name));
+}
 
 int TNameList::IndexOf(const TNameList& other, std::size_t i) const {
   return Find(other.Names[i], other.Hashes[i]);

@@ -107,16 +107,19 @@ std::string ExtractProgramPath(std::string_view command) {
   return std::string(result);
 }
 
-std::string StripQuotes(std::string_view text) { return RemoveByte(text, '"'); }
+std::string StripQuotes(std::string_view text) {
+  return RemoveByte(text, '"');
+}
 
-std::string StripSemicolons(std::string_view text) { return RemoveByte(text, ';'); }
+std::string StripSemicolons(std::string_view text) {
+  return RemoveByte(text, ';');
+}
 
 std::string PathLine(std::string_view data) {
   return StripSemicolons(StripQuotes(ExtractProgramPath(data)));
 }
 
-std::string ChangedLine(std::string_view name, std::string_view oldData,
-                        std::string_view newData) {
+std::string ChangedLine(std::string_view name, std::string_view oldData, std::string_view newData) {
   std::string line = texts::kChangedBegin;
   line.append(name).append(texts::kChangedFrom);
   line.append(oldData).append(texts::kChangedTo);

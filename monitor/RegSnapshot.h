@@ -37,7 +37,6 @@ std::string StripSemicolons(std::string_view text);
 // What a deleted or added entry shows: its data reduced to the program path.
 std::string PathLine(std::string_view data);
 // What a changed entry shows: its name and its whole old and new data.
-std::string ChangedLine(std::string_view name, std::string_view oldData,
-                        std::string_view newData);
+std::string ChangedLine(std::string_view name, std::string_view oldData, std::string_view newData);
 
 }  // namespace kw

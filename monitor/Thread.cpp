@@ -1,5 +1,7 @@
 #include "monitor/Thread.h"
 
+#include "platform/ThreadStart.h"
+
 #include <condition_variable>
 #include <mutex>
 
@@ -33,10 +35,28 @@ void TThread::Resume() {
     ++Running().Count;
   }
   if (FreeOnTerminate) {
-    std::thread(&TThread::Run, this, shared_from_this()).detach();
+    // The thread holds the object's last strong reference until it ends.
+    auto* keepAlive = new std::shared_ptr<TThread>(shared_from_this());
+    const bool started = StartDetachedThread(
+        [](void* p) {
+          std::shared_ptr<TThread> self = std::move(*static_cast<std::shared_ptr<TThread>*>(p));
+          delete static_cast<std::shared_ptr<TThread>*>(p);
+          TThread* thread = self.get();
+          Run(thread, std::move(self));
+        },
+        keepAlive);
+    if (!started) {
+      delete keepAlive;
+      Finished();
+    }
   } else {
     Worker = std::thread(&TThread::Run, this, nullptr);
   }
+}
+
+void TThread::Finished() {
+  std::lock_guard<std::mutex> lock(Running().Lock);
+  if (--Running().Count == 0) Running().Ended.notify_all();
 }
 
 void TThread::Run(TThread* thread, std::shared_ptr<TThread> keepAlive) {
@@ -48,8 +68,7 @@ void TThread::Run(TThread* thread, std::shared_ptr<TThread> keepAlive) {
     }
   }
   keepAlive.reset();  // a self-freeing thread ends its object here
-  std::lock_guard<std::mutex> lock(Running().Lock);
-  if (--Running().Count == 0) Running().Ended.notify_all();
+  Finished();
 }
 
 bool TThread::WaitForAll(std::chrono::milliseconds timeout) {

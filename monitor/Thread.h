@@ -41,6 +41,7 @@ class TThread : public std::enable_shared_from_this<TThread> {
 
  private:
   static void Run(TThread* thread, std::shared_ptr<TThread> keepAlive);
+  static void Finished();
 
   std::atomic<bool> FStopRequested{false};
   bool FreeOnTerminate = false;

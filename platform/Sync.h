@@ -23,7 +23,7 @@ class ISync {
   // Creates the event, or opens it when an event of that name exists already.
   // An empty name makes an unnamed event. Gives null when that fails.
   virtual std::unique_ptr<IEvent> CreateNamedEvent(const std::string& name, bool manualReset,
-                                              bool initiallySet) = 0;
+                                                   bool initiallySet) = 0;
   // Waits without time-out until either event is set: kWaitFirst when the first
   // is (also when both are), kWaitSecond for the second alone, kWaitFailed when
   // the wait cannot be made (a missing event among them).

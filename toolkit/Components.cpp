@@ -39,7 +39,9 @@ TControl::~TControl() {
   }
 }
 
-std::string TControl::Text() const { return FPeer ? FPeer->Text() : FText; }
+std::string TControl::Text() const {
+  return FPeer ? FPeer->Text() : FText;
+}
 
 void TControl::SetText(const std::string& text) {
   FText = text;
@@ -63,7 +65,9 @@ void TControl::Click() {
   if (OnClick) OnClick();
 }
 
-bool TCheckBox::Checked() const { return FChecked; }
+bool TCheckBox::Checked() const {
+  return FChecked;
+}
 
 void TCheckBox::SetChecked(bool checked) {
   if (checked == FChecked) return;
@@ -93,7 +97,9 @@ void TRadioButton::SetChecked(bool checked) {
   if (checked) TControl::Click();
 }
 
-void TRadioButton::Click() { SetChecked(true); }
+void TRadioButton::Click() {
+  SetChecked(true);
+}
 
 void TImage::SetPicture(std::unique_ptr<IPicture> picture) {
   FPicture = std::move(picture);

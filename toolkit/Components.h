@@ -14,11 +14,13 @@
 
 namespace kw::vcl {
 
-#define KW_COMPONENT_CLASS(Class, Base)                              \
- public:                                                             \
-  const char* ClassName() const override { return #Class; }          \
-  bool InheritsFrom(std::string_view className) const override {     \
-    return className == #Class || Base::InheritsFrom(className);     \
+#define KW_COMPONENT_CLASS(Class, Base)                          \
+ public:                                                         \
+  const char* ClassName() const override {                       \
+    return #Class;                                               \
+  }                                                              \
+  bool InheritsFrom(std::string_view className) const override { \
+    return className == #Class || Base::InheritsFrom(className); \
   }
 
 class TComponent {
@@ -35,9 +37,7 @@ class TComponent {
 
   virtual const char* ClassName() const { return "TComponent"; }
   // Whether this is of class `className` or derived from it.
-  virtual bool InheritsFrom(std::string_view className) const {
-    return className == "TComponent";
-  }
+  virtual bool InheritsFrom(std::string_view className) const { return className == "TComponent"; }
 
  protected:
   // Deletes the owned components, the last created first. A class whose

@@ -65,7 +65,9 @@ void TForm::Hide() {
   if (Visible()) SetVisible(false);
 }
 
-bool TForm::HandleMessage(std::uint32_t, std::uintptr_t, std::intptr_t) { return false; }
+bool TForm::HandleMessage(std::uint32_t, std::uintptr_t, std::intptr_t) {
+  return false;
+}
 
 void TForm::DestroyForm() {
   if (FDestroyed) return;
@@ -105,7 +107,9 @@ TApplication& Application() {
   return *GApplication;
 }
 
-void SetApplication(TApplication* application) { GApplication = application; }
+void SetApplication(TApplication* application) {
+  GApplication = application;
+}
 
 std::string ErrorBoxText(const std::string& message) {
   if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + '.';

@@ -5,11 +5,11 @@
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/Profile.h"
+#include "platform/Shell.h"
+#include "platform/Sound.h"
 #include "platform/System.h"
 #include "platform/Tray.h"
 #include "platform/WindowFunctions.h"
-#include "platform/Shell.h"
-#include "platform/Sound.h"
 
 namespace kw {
 

@@ -4,28 +4,30 @@
 namespace kw::texts {
 
 inline constexpr char kAlertCaption[] = "\xC6\xF4\xB6\xAF\xCF\xEE\xBC\xEC\xB2\xE2";  // 启动项检测
-inline constexpr char kAlertPage[] = "\xC6\xF4\xB6\xAF\xCF\xEE\xD0\xC5\xCF\xA2";     // 启动项信息
-inline constexpr char kOk[] = "\xC8\xB7\xB6\xA8";                                     // 确定
-inline constexpr char kDelete[] = "\xC9\xBE\xB3\xFD";                                 // 删除
-inline constexpr char kScanFile[] = "\xC9\xA8\xC3\xE8\xCE\xC4\xBC\xFE";               // 扫描文件
+inline constexpr char kAlertPage[] = "\xC6\xF4\xB6\xAF\xCF\xEE\xD0\xC5\xCF\xA2";  // 启动项信息
+inline constexpr char kOk[] = "\xC8\xB7\xB6\xA8";                                 // 确定
+inline constexpr char kDelete[] = "\xC9\xBE\xB3\xFD";                             // 删除
+inline constexpr char kScanFile[] = "\xC9\xA8\xC3\xE8\xCE\xC4\xBC\xFE";           // 扫描文件
 // 打开注册表位置
 inline constexpr char kOpenRegistryLocation[] =
     "\xB4\xF2\xBF\xAA\xD7\xA2\xB2\xE1\xB1\xED\xCE\xBB\xD6\xC3";
 // 打开程序文件夹
-inline constexpr char kOpenProgramFolder[] = "\xB4\xF2\xBF\xAA\xB3\xCC\xD0\xF2\xCE\xC4\xBC\xFE\xBC\xD0";
+inline constexpr char kOpenProgramFolder[] =
+    "\xB4\xF2\xBF\xAA\xB3\xCC\xD0\xF2\xCE\xC4\xBC\xFE\xBC\xD0";
 inline constexpr char kFileProperties[] = "\xCE\xC4\xBC\xFE\xCA\xF4\xD0\xD4";  // 文件属性
 inline constexpr char kRegistryChange[] = "\xD7\xA2\xB2\xE1\xB1\xED\xB8\xFC\xB8\xC4";  // 注册表更改
-inline constexpr char kMainCaption[] = "\xC6\xF4\xB6\xAF\xCF\xEE\xBC\xE0\xCA\xD3";     // 启动项监视
-inline constexpr char kStartMonitoring[] = "\xBF\xAA\xCA\xBC\xBC\xE0\xCA\xD3";  // 开始监视
-inline constexpr char kStopMonitoring[] = "\xCD\xA3\xD6\xB9\xBC\xE0\xCA\xD3";   // 停止监视
-inline constexpr char kOptionsCaption[] = "\xD1\xA1\xCF\xEE";                    // 选项
-inline constexpr char kHome[] = "\xD6\xF7\xD2\xB3";                              // 主页
-inline constexpr char kExit[] = "\xCD\xCB\xB3\xF6";                              // 退出
-inline constexpr char kGeneral[] = "\xD2\xBB\xB0\xE3";                           // 一般
-inline constexpr char kStartWithWindows[] = "\xBF\xAA\xBB\xFA\xC6\xF4\xB6\xAF";  // 开机启动
+inline constexpr char kMainCaption[] = "\xC6\xF4\xB6\xAF\xCF\xEE\xBC\xE0\xCA\xD3";  // 启动项监视
+inline constexpr char kStartMonitoring[] = "\xBF\xAA\xCA\xBC\xBC\xE0\xCA\xD3";      // 开始监视
+inline constexpr char kStopMonitoring[] = "\xCD\xA3\xD6\xB9\xBC\xE0\xCA\xD3";       // 停止监视
+inline constexpr char kOptionsCaption[] = "\xD1\xA1\xCF\xEE";                       // 选项
+inline constexpr char kHome[] = "\xD6\xF7\xD2\xB3";                                 // 主页
+inline constexpr char kExit[] = "\xCD\xCB\xB3\xF6";                                 // 退出
+inline constexpr char kGeneral[] = "\xD2\xBB\xB0\xE3";                              // 一般
+inline constexpr char kStartWithWindows[] = "\xBF\xAA\xBB\xFA\xC6\xF4\xB6\xAF";     // 开机启动
 // 检测到修改启动项时声音报警
 inline constexpr char kAlarmOption[] =
-    "\xBC\xEC\xB2\xE2\xB5\xBD\xD0\xDE\xB8\xC4\xC6\xF4\xB6\xAF\xCF\xEE\xCA\xB1\xC9\xF9\xD2\xF4\xB1\xA8\xBE\xAF";
+    "\xBC\xEC\xB2\xE2\xB5\xBD\xD0\xDE\xB8\xC4\xC6\xF4\xB6\xAF\xCF\xEE\xCA\xB1\xC9\xF9\xD2\xF4\xB1"
+    "\xA8\xBE\xAF";
 
 inline constexpr char kKeyNotFound[] = "Key not found";
 inline constexpr char kDeletedPrefix[] = "\xC9\xBE\xB3\xFD\xA3\xBA";           // 删除：

@@ -81,7 +81,8 @@ bool TForm1::HandleMessage(std::uint32_t message, std::uintptr_t wParam, std::in
 std::string TForm1::TimeLine() {
   const TLocalTime now = Services.Clock.Now();
   std::string line = texts::kRegistryChange + Services.Clock.ShortDate(now);
-  if (now.Hour != 0 || now.Minute != 0 || now.Second != 0) line += ' ' + Services.Clock.LongTime(now);
+  if (now.Hour != 0 || now.Minute != 0 || now.Second != 0)
+    line += ' ' + Services.Clock.LongTime(now);
   return line;
 }
 
@@ -103,9 +104,13 @@ void TForm1::Options1Click() {
   if (Form3) Form3->Show();
 }
 
-void TForm1::Home1Click() { Services.Shell.Execute(Handle(), "open", kHomePage, nullptr); }
+void TForm1::Home1Click() {
+  Services.Shell.Execute(Handle(), "open", kHomePage, nullptr);
+}
 
-void TForm1::Exit1Click() { Close(); }
+void TForm1::Exit1Click() {
+  Close();
+}
 
 void TForm1::ShowProgramIcon(const std::string& path) {
   Form2->Image1->SetPicture(Services.Shell.ExtractProgramIcon(path));

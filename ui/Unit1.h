@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "monitor/ChangeData.h"
 #include "lib/CoolTrayIcon.h"
+#include "monitor/ChangeData.h"
 #include "monitor/MonitorController.h"
 #include "toolkit/Forms.h"
 #include "ui/Services.h"

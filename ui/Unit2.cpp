@@ -34,8 +34,7 @@ TImage* ClickablePicture(TForm& form, const char* name, TWinControl* parent, int
 
 }  // namespace
 
-TForm2::TForm2(TComponent* owner, TServices& services)
-    : TForm(owner, "Form2"), Services(services) {
+TForm2::TForm2(TComponent* owner, TServices& services) : TForm(owner, "Form2"), Services(services) {
   SetText(texts::kAlertCaption);
   ClientWidth = 355;
   ClientHeight = 364;
@@ -54,9 +53,11 @@ TForm2::TForm2(TComponent* owner, TServices& services)
   Edit4 = Place<TEdit>(*this, "Edit4", TabSheet1, 40, 72, 249, 21, 3);
   Edit1 = Place<TEdit>(*this, "Edit1", TabSheet1, 40, 119, 249, 21, 0);
   Edit2 = Place<TEdit>(*this, "Edit2", TabSheet1, 40, 168, 249, 21, 1);
-  Image3 = ClickablePicture(*this, "Image3", TabSheet1, 293, 171, 26, 21, texts::kOpenRegistryLocation);
+  Image3 =
+      ClickablePicture(*this, "Image3", TabSheet1, 293, 171, 26, 21, texts::kOpenRegistryLocation);
   Edit3 = Place<TEdit>(*this, "Edit3", TabSheet1, 40, 216, 249, 21, 2);
-  Image2 = ClickablePicture(*this, "Image2", TabSheet1, 293, 219, 26, 25, texts::kOpenProgramFolder);
+  Image2 =
+      ClickablePicture(*this, "Image2", TabSheet1, 293, 219, 26, 25, texts::kOpenProgramFolder);
   Image4 = ClickablePicture(*this, "Image4", TabSheet1, 315, 219, 19, 18, texts::kFileProperties);
   Button2 = Place<TButton>(*this, "Button2", this, 41, 327, 87, 29, 2);
   Button2->SetText(texts::kOk);
@@ -74,8 +75,11 @@ TForm2::TForm2(TComponent* owner, TServices& services)
 }
 
 void TForm2::FormCreate() {
-  for (auto [image, resource] : {std::pair{Image1, "IMAGE1"}, {Image2, "IMAGE2"},
-                                 {Image3, "IMAGE3"}, {Image4, "IMAGE4"}, {Image5, "IMAGE5"}}) {
+  for (auto [image, resource] : {std::pair{Image1, "IMAGE1"},
+                                 {Image2, "IMAGE2"},
+                                 {Image3, "IMAGE3"},
+                                 {Image4, "IMAGE4"},
+                                 {Image5, "IMAGE5"}}) {
     image->SetPicture(Factory()->LoadPicture(resource));
   }
   if (IControlPeer* peer = Peer()) peer->MakeTopmost();
@@ -89,9 +93,13 @@ void TForm2::FormShow() {
                       kSndAsync | kSndNoDefault | kSndLoop);
 }
 
-std::string GetWindowsDir(ISystem& system) { return system.WindowsDirectory(); }
+std::string GetWindowsDir(ISystem& system) {
+  return system.WindowsDirectory();
+}
 
-void TForm2::FormClose() { Services.Sound.Stop(); }
+void TForm2::FormClose() {
+  Services.Sound.Stop();
+}
 
 // The buttons silence the alarm first; the pictures leave it playing.
 

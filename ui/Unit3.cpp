@@ -54,7 +54,9 @@ void TForm3::FormClose() {
   if (Store) Store->SaveLoad(true);
 }
 
-void TForm3::Button1Click() { Close(); }
+void TForm3::Button1Click() {
+  Close();
+}
 
 void TForm3::CheckBox1Click() {
   if (CheckBox1->Checked()) {
@@ -69,7 +71,8 @@ void TForm3::WriteAutostartValue(const std::string& name, const std::string& dat
   if (registry.CreateKey(kHkeyCurrentUser, kAutostartKey, kAutostartAccess) != kErrorSuccess) {
     throw ERegistryException(std::string("Failed to create key ") + kAutostartKey);
   }
-  std::unique_ptr<IRegKey> key = registry.OpenKey(kHkeyCurrentUser, kAutostartKey, kAutostartAccess);
+  std::unique_ptr<IRegKey> key =
+      registry.OpenKey(kHkeyCurrentUser, kAutostartKey, kAutostartAccess);
   if (!key) return;
   if (key->SetStringValue(name, data) != kErrorSuccess) {
     throw ERegistryException("Failed to set data for '" + name + "'");

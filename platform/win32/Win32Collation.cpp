@@ -18,8 +18,8 @@ void TWin32Collation::SortKeyIgnoreCase(std::string_view text, std::string& key)
   int size = ::LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, text.data(),
                             length, key.data(), static_cast<int>(key.size()));
   if (size == 0) {
-    size = ::LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, text.data(),
-                          length, nullptr, 0);
+    size = ::LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, text.data(), length,
+                          nullptr, 0);
     key.resize(static_cast<std::size_t>(size));
     if (size > 0) {
       size = ::LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, text.data(),

@@ -1,4 +1,5 @@
 #include <windows.h>
+// After <windows.h>, which they need.
 #include <mmsystem.h>
 #include <shellapi.h>
 
@@ -81,7 +82,9 @@ std::string TWin32System::WindowsDirectory() {
   return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
 }
 
-bool TWin32CodePage::IsLeadByte(unsigned char byte) const { return ::IsDBCSLeadByte(byte) != FALSE; }
+bool TWin32CodePage::IsLeadByte(unsigned char byte) const {
+  return ::IsDBCSLeadByte(byte) != FALSE;
+}
 
 namespace {
 
@@ -99,8 +102,12 @@ BOOL CALLBACK MatchDescendant(HWND window, LPARAM param) {
   return FALSE;
 }
 
-HWND AsHwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
-WindowHandle AsHandle(HWND window) { return reinterpret_cast<WindowHandle>(window); }
+HWND AsHwnd(WindowHandle window) {
+  return reinterpret_cast<HWND>(window);
+}
+WindowHandle AsHandle(HWND window) {
+  return reinterpret_cast<WindowHandle>(window);
+}
 
 class TWin32Process : public IProcess {
  public:
@@ -119,9 +126,9 @@ class TWin32Process : public IProcess {
   std::string LastErrorText() override {
     const DWORD error = ::GetLastError();
     char* text = nullptr;
-    ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string message = "System Error.  Code: " + std::to_string(error) + ".";
     if (text) {
       message += std::string("\r\n") + text;
@@ -161,14 +168,18 @@ void TWin32WindowFunctions::SetForegroundWindow(WindowHandle window) {
   ::SetForegroundWindow(AsHwnd(window));
 }
 
-void TWin32WindowFunctions::SetFocus(WindowHandle window) { ::SetFocus(AsHwnd(window)); }
+void TWin32WindowFunctions::SetFocus(WindowHandle window) {
+  ::SetFocus(AsHwnd(window));
+}
 
 void TWin32WindowFunctions::Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                                  std::intptr_t lParam) {
   ::SendMessageA(AsHwnd(window), message, wParam, lParam);
 }
 
-void TWin32WindowFunctions::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+void TWin32WindowFunctions::Sleep(std::uint32_t milliseconds) {
+  ::Sleep(milliseconds);
+}
 
 std::unique_ptr<IProcess> TWin32ProcessLauncher::Start(std::vector<char>& commandLine) {
   STARTUPINFOA startup{};
@@ -186,7 +197,9 @@ void TWin32Sound::Play(const std::string& path, std::uint32_t flags) {
   ::sndPlaySoundA(path.c_str(), flags);
 }
 
-void TWin32Sound::Stop() { ::sndPlaySoundA(nullptr, 0); }
+void TWin32Sound::Stop() {
+  ::sndPlaySoundA(nullptr, 0);
+}
 
 TLocalTime TWin32Clock::Now() {
   SYSTEMTIME st;
@@ -197,7 +210,8 @@ TLocalTime TWin32Clock::Now() {
 std::string TWin32Clock::ShortDate(const TLocalTime& time) {
   const SYSTEMTIME st = ToSystemTime(time);
   char buffer[128];
-  const int n = ::GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, buffer, sizeof buffer);
+  const int n =
+      ::GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, buffer, sizeof buffer);
   return n > 0 ? std::string(buffer, static_cast<std::size_t>(n - 1)) : std::string();
 }
 

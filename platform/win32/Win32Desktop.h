@@ -4,10 +4,10 @@
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/Profile.h"
-#include "platform/System.h"
-#include "platform/WindowFunctions.h"
 #include "platform/Shell.h"
 #include "platform/Sound.h"
+#include "platform/System.h"
+#include "platform/WindowFunctions.h"
 
 namespace kw::win32 {
 

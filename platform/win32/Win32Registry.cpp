@@ -69,8 +69,8 @@ std::unique_ptr<IRegKey> TWin32Registry::OpenKey(HiveHandle hive, const std::str
 
 long TWin32Registry::CreateKey(HiveHandle hive, const std::string& path, std::uint32_t access) {
   HKEY key = nullptr;
-  const LONG result = ::RegCreateKeyExA(HiveKey(hive), path.c_str(), 0, nullptr, 0, access,
-                                        nullptr, &key, nullptr);
+  const LONG result =
+      ::RegCreateKeyExA(HiveKey(hive), path.c_str(), 0, nullptr, 0, access, nullptr, &key, nullptr);
   TKeyHandle owned(result == ERROR_SUCCESS ? key : nullptr);
   return result;
 }

@@ -3,9 +3,9 @@
 namespace kw::win32 {
 
 std::unique_ptr<IEvent> TWin32Sync::CreateNamedEvent(const std::string& name, bool manualReset,
-                                                bool initiallySet) {
-  TKernelHandle handle(::CreateEventA(nullptr, manualReset, initiallySet,
-                                      name.empty() ? nullptr : name.c_str()));
+                                                     bool initiallySet) {
+  TKernelHandle handle(
+      ::CreateEventA(nullptr, manualReset, initiallySet, name.empty() ? nullptr : name.c_str()));
   if (!handle) return nullptr;
   return std::make_unique<TWin32Event>(std::move(handle));
 }

@@ -22,7 +22,7 @@ class TWin32Event : public IEvent {
 class TWin32Sync : public ISync {
  public:
   std::unique_ptr<IEvent> CreateNamedEvent(const std::string& name, bool manualReset,
-                                      bool initiallySet) override;
+                                           bool initiallySet) override;
   std::uint32_t WaitForEither(IEvent* first, IEvent* second) override;
 };
 

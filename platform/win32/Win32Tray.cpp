@@ -41,7 +41,8 @@ HWND MakeHiddenWindow(HINSTANCE instance, const wchar_t* className, WNDPROC proc
 
 }  // namespace
 
-TWin32TrayShell::TWin32TrayShell(HINSTANCE instance, std::function<void(std::exception_ptr)> onError) {
+TWin32TrayShell::TWin32TrayShell(HINSTANCE instance,
+                                 std::function<void(std::exception_ptr)> onError) {
   GOnError = std::move(onError);
   TaskbarCreated = RegisterTaskbarCreated();
   Window = MakeHiddenWindow(instance, L"TTrayIconHandler", MessageWindowProc);
@@ -57,6 +58,10 @@ TWin32TrayShell::~TWin32TrayShell() {
   if (Window) ::DestroyWindow(Window);
   GOnError = nullptr;
 }
+
+#ifndef _WIN64
+static_assert(NOTIFYICONDATAA_V2_SIZE == 488, "the 32-bit layout with the balloon fields");
+#endif
 
 bool TWin32TrayShell::NotifyIcon(std::uint32_t message, const TNotifyIconData& data) {
   NOTIFYICONDATAA nid{};
@@ -79,11 +84,17 @@ bool TWin32TrayShell::CursorPos(TPoint& point) {
   return true;
 }
 
-bool TWin32TrayShell::KeyDown(int virtualKey) { return ::GetAsyncKeyState(virtualKey) < 0; }
+bool TWin32TrayShell::KeyDown(int virtualKey) {
+  return ::GetAsyncKeyState(virtualKey) < 0;
+}
 
-std::uint32_t TWin32TrayShell::DoubleClickTime() { return ::GetDoubleClickTime(); }
+std::uint32_t TWin32TrayShell::DoubleClickTime() {
+  return ::GetDoubleClickTime();
+}
 
-void TWin32TrayShell::ForegroundMessageWindow() { ::SetForegroundWindow(Window); }
+void TWin32TrayShell::ForegroundMessageWindow() {
+  ::SetForegroundWindow(Window);
+}
 
 void TWin32TrayShell::ProcessMessages() {
   MSG msg;
@@ -107,8 +118,9 @@ int TWin32TrayShell::TrackMenu(const std::vector<TMenuEntry>& entries, int x, in
       if (entries[i].Default) ::SetMenuDefaultItem(menu, static_cast<UINT>(i + 1), FALSE);
     }
   }
-  const int command = static_cast<int>(::TrackPopupMenu(
-      menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY, x, y, 0, Window, nullptr));
+  const int command = static_cast<int>(
+      ::TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY, x, y,
+                       0, Window, nullptr));
   ::DestroyMenu(menu);
   return command - 1;
 }
@@ -122,7 +134,9 @@ bool TWin32TrayShell::SetTimer(std::uintptr_t id, std::uint32_t periodMs) {
   return ::SetTimer(TimerWindow, id, periodMs, nullptr) != 0;
 }
 
-bool TWin32TrayShell::KillTimer(std::uintptr_t id) { return ::KillTimer(TimerWindow, id) != FALSE; }
+bool TWin32TrayShell::KillTimer(std::uintptr_t id) {
+  return ::KillTimer(TimerWindow, id) != FALSE;
+}
 
 LRESULT CALLBACK TWin32TrayShell::MessageWindowProc(HWND window, UINT message, WPARAM wParam,
                                                     LPARAM lParam) {
@@ -130,7 +144,8 @@ LRESULT CALLBACK TWin32TrayShell::MessageWindowProc(HWND window, UINT message, W
     case WM_TRAYCALLBACK:
       try {
         if (auto* handler = TTrayIconHandler::Instance()) {
-          handler->HandleCallback(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
+          handler->HandleCallback(static_cast<std::uint32_t>(wParam),
+                                  static_cast<std::uint32_t>(lParam));
         }
       } catch (...) {
         if (GOnError) GOnError(std::current_exception());

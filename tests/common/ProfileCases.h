@@ -22,7 +22,8 @@ inline void RunProfileCases(IProfile& profile, const std::string& folder) {
   std::remove(file.c_str());
   EXPECT_EQ(profile.ReadString(file, "Form3", "CheckBox1", "dflt"), "dflt");
 
-  WriteBytes(file, "[Other]\r\nA=1\r\n[Form3]\r\nCheckBox1 = 1 \r\nCheckBox3=0\r\n[Last]\r\nZ=9\r\n");
+  WriteBytes(file,
+             "[Other]\r\nA=1\r\n[Form3]\r\nCheckBox1 = 1 \r\nCheckBox3=0\r\n[Last]\r\nZ=9\r\n");
   EXPECT_EQ(profile.ReadString(file, "form3", "CHECKBOX1", "dflt"), "1");
   EXPECT_EQ(profile.ReadString(file, "Form3", "Missing", "dflt"), "dflt");
   EXPECT_EQ(profile.ReadString(file, "Nowhere", "A", "dflt"), "dflt");

@@ -36,7 +36,9 @@ class ActionsTest : public ::testing::Test {
     SetRunValue(Name, L"\"C:\\Program Files\\Demo App\\demo.exe\" /tray");
     ASSERT_TRUE(WaitFor([&] { return Field(3) == L"C:\\Program Files\\Demo App\\demo.exe "; }));
   }
-  void TearDown() override { ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), Name.c_str()); }
+  void TearDown() override {
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), Name.c_str());
+  }
 
   HWND Edit(int row) {
     auto edits = ChildrenOfClass(Dialog, L"TEdit");
@@ -132,7 +134,8 @@ TEST_F(ActionsTest, ScanStartsTheToolWithThePathAsOneArgument) {
   const std::wstring log = BesideTests(L"scan.log");
   ::DeleteFileW(log.c_str());
   ClickButton(L"扫描文件");
-  ASSERT_TRUE(WaitFor([&] { return ::GetFileAttributesW(log.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+  ASSERT_TRUE(
+      WaitFor([&] { return ::GetFileAttributesW(log.c_str()) != INVALID_FILE_ATTRIBUTES; }));
   std::wstring line;
   ASSERT_TRUE(WaitFor([&] {
     std::ifstream in(log.c_str(), std::ios::binary);
@@ -147,17 +150,21 @@ TEST_F(ActionsTest, ScanStartsTheToolWithThePathAsOneArgument) {
 
 TEST_F(ActionsTest, TheRegistryLocationOpensTheEditorAtTheKey) {
   ::RegDeleteKeyValueW(HKEY_CURRENT_USER,
-                       L"Software\\Microsoft\\Windows\\CurrentVersion\\Applets\\Regedit", L"LastKey");
+                       L"Software\\Microsoft\\Windows\\CurrentVersion\\Applets\\Regedit",
+                       L"LastKey");
   ClickPicture(L"打开注册表位置");
   HWND editor = nullptr;
-  ASSERT_TRUE(WaitFor([&] { return (editor = ::FindWindowW(L"RegEdit_RegEdit", nullptr)) != nullptr; }));
+  ASSERT_TRUE(
+      WaitFor([&] { return (editor = ::FindWindowW(L"RegEdit_RegEdit", nullptr)) != nullptr; }));
   const std::wstring expected = L"HKEY_CURRENT_USER\\" + kRunKey;
   std::wstring status;
-  const bool arrived = WaitFor([&] {
-    status = TextOf(::GetDlgItem(editor, 2001));
-    const auto at = status.find(L"HKEY_");
-    return at != std::wstring::npos && status.substr(at) == expected;
-  }, 30000);
+  const bool arrived = WaitFor(
+      [&] {
+        status = TextOf(::GetDlgItem(editor, 2001));
+        const auto at = status.find(L"HKEY_");
+        return at != std::wstring::npos && status.substr(at) == expected;
+      },
+      30000);
   SaveScreenshot(ArtifactPath(L"regedit-at-key.bmp"));
   EXPECT_TRUE(arrived) << "status bar: " << std::string(status.begin(), status.end());
   EXPECT_TRUE(WaitFor([&] { return Responsive(); }));

@@ -16,8 +16,8 @@ class TRunKey {
  public:
   explicit TRunKey(HKEY hive, const std::wstring& sub = L"") {
     const std::wstring path = sub.empty() ? kRunKey : kRunKey + L"\\" + sub;
-    ::RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
-                      nullptr, &Key, nullptr);
+    ::RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr,
+                      &Key, nullptr);
   }
   ~TRunKey() { ::RegCloseKey(Key); }
   void Set(const std::wstring& name, const std::wstring& data) {
@@ -94,7 +94,8 @@ void CheckAddedChangedDeleted(TKeywarden& program, TAlert& alert, HKEY hive,
 
   run.Set(name, L"C:\\Tools\\new.exe");
   const std::wstring changed =
-      L" 程序 (" + name + L") 路径更改从 \"\"C:\\windows\\notepad.exe\" /min\" 到 \"C:\\Tools\\new.exe\"; ";
+      L" 程序 (" + name +
+      L") 路径更改从 \"\"C:\\windows\\notepad.exe\" /min\" 到 \"C:\\Tools\\new.exe\"; ";
   ASSERT_TRUE(WaitFor([&] { return alert.Path() == changed; })) << alert.Path().size();
   EXPECT_EQ(alert.Caption(), kAddedTitle);  // a change sets no title
   EXPECT_EQ(alert.Label(), name);
@@ -175,7 +176,8 @@ TEST_F(AlertTest, AtTheSessionsEndItAgreesAndEnds) {
   HWND app = Program.ApplicationWindow();
   ASSERT_NE(app, nullptr);
   DWORD_PTR answer = 0;
-  ASSERT_TRUE(::SendMessageTimeoutW(app, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+  ASSERT_TRUE(
+      ::SendMessageTimeoutW(app, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
   EXPECT_EQ(answer, 1u);
   ASSERT_TRUE(::SendMessageTimeoutW(app, WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 5000, &answer));
   EXPECT_TRUE(Program.WaitForExit());

@@ -57,7 +57,8 @@ inline BOOL CALLBACK CollectTopLevel(HWND window, LPARAM p) {
   auto* s = reinterpret_cast<TWindowSearch*>(p);
   DWORD owner = 0;
   ::GetWindowThreadProcessId(window, &owner);
-  if (owner == s->Pid && (s->Class.empty() || ClassOf(window) == s->Class)) s->Found.push_back(window);
+  if (owner == s->Pid && (s->Class.empty() || ClassOf(window) == s->Class))
+    s->Found.push_back(window);
   return TRUE;
 }
 
@@ -109,13 +110,15 @@ inline bool SaveScreenshot(const std::wstring& path) {
   BITMAPINFOHEADER header;
   std::vector<unsigned char> pixels = CaptureScreen(header), previous;
   int agreeing = 0;
-  WaitFor([&] {
-    ::Sleep(100);
-    previous.swap(pixels);
-    pixels = CaptureScreen(header);
-    agreeing = pixels == previous ? agreeing + 1 : 0;
-    return agreeing >= 3;
-  }, 5000);
+  WaitFor(
+      [&] {
+        ::Sleep(100);
+        previous.swap(pixels);
+        pixels = CaptureScreen(header);
+        agreeing = pixels == previous ? agreeing + 1 : 0;
+        return agreeing >= 3;
+      },
+      5000);
   const DWORD headers = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
   const DWORD size = static_cast<DWORD>(pixels.size());
   BITMAPFILEHEADER file{0x4D42, headers + size, 0, 0, headers};
@@ -156,8 +159,18 @@ class TKeywarden {
                          nullptr, &startup, &Process)) {
       ::CloseHandle(Process.hThread);
       Process.hThread = nullptr;
-      WaitFor([&] { return MainWindow() && AlertWindow(); });
+      WaitFor([&] { return MainWindow() && AlertWindow() && WatchingCurrentUserRun(); });
     }
+  }
+
+  // The monitors are numbered as they are made, machine keys first: the
+  // current user's Run key has the eighth. Its change event exists once the
+  // key is open, a moment before the monitor asks for its first signal.
+  static bool WatchingCurrentUserRun() {
+    HANDLE event = ::OpenEventW(SYNCHRONIZE, FALSE, L"RegMonitorChange8");
+    if (!event) return false;
+    ::CloseHandle(event);
+    return true;
   }
   ~TKeywarden() { End(); }
 

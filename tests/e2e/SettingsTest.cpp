@@ -26,8 +26,8 @@ std::string ReadFileBytes(const std::wstring& path) {
 std::wstring AutostartValue() {
   wchar_t data[1024];
   DWORD size = sizeof data;
-  if (::RegGetValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden", RRF_RT_REG_SZ, nullptr, data, &size) !=
-      ERROR_SUCCESS) {
+  if (::RegGetValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden", RRF_RT_REG_SZ, nullptr, data,
+                     &size) != ERROR_SUCCESS) {
     return L"<none>";
   }
   return data;
@@ -41,8 +41,9 @@ struct TStartState {
     ::DeleteFileW(SoundLog().c_str());
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
     // The stand-in winmm.dll beside the program is loaded in place of Wine's.
-    ::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Keywarden.exe\\DllOverrides",
-                      L"winmm", REG_SZ, L"native,builtin", sizeof L"native,builtin");
+    ::RegSetKeyValueW(HKEY_CURRENT_USER,
+                      L"Software\\Wine\\AppDefaults\\Keywarden.exe\\DllOverrides", L"winmm", REG_SZ,
+                      L"native,builtin", sizeof L"native,builtin");
     if (ini && *ini == '/') {
       ::CreateDirectoryW(IniFile().c_str(), nullptr);  // a folder where the file should be
     } else if (ini) {
@@ -74,9 +75,12 @@ class SettingsTest : public ::testing::Test {
     ::PostMessageW(Program.MainWindow(), WM_COMMAND, kCommandOptions, 0);
     ASSERT_TRUE(WaitFor([&] { return Options() && ::IsWindowVisible(Options()); }));
   }
-  void ClickStartWithWindows() { ::PostMessageW(Find(Options(), L"TCheckBox", L"开机启动"), BM_CLICK, 0, 0); }
+  void ClickStartWithWindows() {
+    ::PostMessageW(Find(Options(), L"TCheckBox", L"开机启动"), BM_CLICK, 0, 0);
+  }
   bool StartWithWindowsChecked() {
-    return ::SendMessageW(Find(Options(), L"TCheckBox", L"开机启动"), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    return ::SendMessageW(Find(Options(), L"TCheckBox", L"开机启动"), BM_GETCHECK, 0, 0) ==
+           BST_CHECKED;
   }
   HWND VisibleBox() {
     for (HWND box : TopLevelWindows(Program.Pid(), L"#32770")) {
@@ -109,7 +113,8 @@ TEST_F(SettingsTest, CheckingRegistersAtOnceAndClosingSavesBothBoxes) {
   OpenOptions();
   SaveScreenshot(ArtifactPath(L"options.bmp"));
   ClickStartWithWindows();
-  ASSERT_TRUE(WaitFor([&] { return AutostartValue() == ProgramPath(); })) << AutostartValue().size();
+  ASSERT_TRUE(WaitFor([&] { return AutostartValue() == ProgramPath(); }))
+      << AutostartValue().size();
   HWND alert = Program.AlertWindow();
   ASSERT_TRUE(WaitFor([&] {
     auto edits = ChildrenOfClass(alert, L"TEdit");
@@ -120,7 +125,8 @@ TEST_F(SettingsTest, CheckingRegistersAtOnceAndClosingSavesBothBoxes) {
   ::PostMessageW(Find(Options(), L"TButton", L"确定"), BM_CLICK, 0, 0);
   ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(Options()); }));
   const std::string ini = ReadFileBytes(TStartState::IniFile());
-  const auto section = ini.find("[Form3]"), first = ini.find("CheckBox1=1"), second = ini.find("CheckBox3=0");
+  const auto section = ini.find("[Form3]"), first = ini.find("CheckBox1=1"),
+             second = ini.find("CheckBox3=0");
   ASSERT_NE(section, std::string::npos) << ini;
   ASSERT_NE(first, std::string::npos) << ini;
   ASSERT_NE(second, std::string::npos) << ini;
@@ -171,7 +177,8 @@ class AlarmTest : public SettingsTest {
   bool AlertShows(const std::wstring& path) {
     return WaitFor([&] {
       auto edits = ChildrenOfClass(Program.AlertWindow(), L"TEdit");
-      return ::IsWindowVisible(Program.AlertWindow()) && edits.size() == 4 && TextOf(edits[3]) == path;
+      return ::IsWindowVisible(Program.AlertWindow()) && edits.size() == 4 &&
+             TextOf(edits[3]) == path;
     });
   }
   void Click(const wchar_t* caption) {
@@ -186,7 +193,8 @@ TEST_F(AlarmTest, StartsFromHiddenAndStopsOnTheButtonsAndTheCloseBoxOnly) {
   ASSERT_TRUE(AlertShows(L"C:\\alarm\\one.exe"));
   ASSERT_TRUE(LogIs(play));
   Change(L"C:\\alarm\\two.exe");  // a second alert while it plays: no restart
-  ASSERT_TRUE(AlertShows(L" 程序 (KeywardenAlarm) 路径更改从 \"C:\\alarm\\one.exe\" 到 \"C:\\alarm\\two.exe\"; "));
+  ASSERT_TRUE(AlertShows(
+      L" 程序 (KeywardenAlarm) 路径更改从 \"C:\\alarm\\one.exe\" 到 \"C:\\alarm\\two.exe\"; "));
   HWND properties = Find(Program.AlertWindow(), L"TImage", L"文件属性");
   ::PostMessageW(properties, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));  // a picture: still playing
   Click(L"扫描文件");

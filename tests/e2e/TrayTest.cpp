@@ -4,9 +4,9 @@
 
 #include "tests/e2e/Program.h"
 
-#include <cstdlib>
 #include <commctrl.h>
 #include <shellapi.h>
+#include <cstdlib>
 
 namespace kw::e2e {
 namespace {
@@ -32,11 +32,12 @@ std::vector<TTrayTool> TrayTools() {
   HWND shellTray = ::FindWindowW(L"Shell_TrayWnd", nullptr);
   DWORD explorer = 0;
   ::GetWindowThreadProcessId(shellTray, &explorer);
-  HANDLE process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, explorer);
+  HANDLE process =
+      ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, explorer);
   if (!process) return tools;
   const SIZE_T textBytes = 1024;
-  auto* remote = static_cast<char*>(::VirtualAllocEx(process, nullptr, sizeof(TOOLINFOW) + textBytes,
-                                                     MEM_COMMIT, PAGE_READWRITE));
+  auto* remote = static_cast<char*>(::VirtualAllocEx(
+      process, nullptr, sizeof(TOOLINFOW) + textBytes, MEM_COMMIT, PAGE_READWRITE));
   for (HWND tips : TopLevelWindows(explorer, L"tooltips_class32")) {
     const int count = static_cast<int>(::SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
@@ -88,7 +89,8 @@ class TrayTest : public ::testing::Test {
   HWND OpenMenu() {
     auto icon = Icon();
     if (!icon) return nullptr;
-    const POINT at{(icon->Screen.left + icon->Screen.right) / 2, (icon->Screen.top + icon->Screen.bottom) / 2};
+    const POINT at{(icon->Screen.left + icon->Screen.right) / 2,
+                   (icon->Screen.top + icon->Screen.bottom) / 2};
     LastCursor = at;
     // A tooltip that came up over the icon would take the press: each try
     // first moves the cursor away, then presses at once on arriving.
@@ -101,13 +103,16 @@ class TrayTest : public ::testing::Test {
       press[1].mi.dwFlags = MOUSEEVENTF_RIGHTUP;
       ::SendInput(2, press, sizeof(INPUT));
       HWND menu = nullptr;
-      if (WaitFor([&] {
-            for (HWND candidate = ::FindWindowExW(nullptr, nullptr, L"#32768", nullptr); candidate;
-                 candidate = ::FindWindowExW(nullptr, candidate, L"#32768", nullptr)) {
-              if (::IsWindowVisible(candidate)) menu = candidate;
-            }
-            return menu != nullptr;
-          }, 3000)) {
+      if (WaitFor(
+              [&] {
+                for (HWND candidate = ::FindWindowExW(nullptr, nullptr, L"#32768", nullptr);
+                     candidate;
+                     candidate = ::FindWindowExW(nullptr, candidate, L"#32768", nullptr)) {
+                  if (::IsWindowVisible(candidate)) menu = candidate;
+                }
+                return menu != nullptr;
+              },
+              3000)) {
         return menu;
       }
     }
@@ -136,11 +141,11 @@ TEST_F(TrayTest, ARightPressOpensTheMenuAtTheCursorAndOptionsShowsOneDialog) {
   RECT frame;
   ::GetWindowRect(menu, &frame);
   // At the screen's corner the menu is moved onto the work area, but stays at the cursor.
-  const bool atCursor = frame.left <= LastCursor.x && LastCursor.x <= frame.right &&
-                        (std::abs(frame.top - LastCursor.y) <= 20 ||
-                         std::abs(frame.bottom - LastCursor.y) <= 20);
+  const bool atCursor =
+      frame.left <= LastCursor.x && LastCursor.x <= frame.right &&
+      (std::abs(frame.top - LastCursor.y) <= 20 || std::abs(frame.bottom - LastCursor.y) <= 20);
   EXPECT_TRUE(atCursor) << frame.left << "," << frame.top << " " << frame.right << ","
-                              << frame.bottom << " cursor " << LastCursor.x << "," << LastCursor.y;
+                        << frame.bottom << " cursor " << LastCursor.x << "," << LastCursor.y;
   SaveScreenshot(ArtifactPath(L"tray-menu.bmp"));
   Choose(menu, 1);
   ASSERT_TRUE(WaitFor([&] { return Options() && ::IsWindowVisible(Options()); }));
@@ -150,12 +155,16 @@ TEST_F(TrayTest, ARightPressOpensTheMenuAtTheCursorAndOptionsShowsOneDialog) {
   ASSERT_NE(menu, nullptr);
   Choose(menu, 1);
   // In front: nothing but topmost windows (the taskbar) above it.
-  EXPECT_TRUE(WaitFor([&] {
-    for (HWND above = ::GetWindow(first, GW_HWNDPREV); above; above = ::GetWindow(above, GW_HWNDPREV)) {
-      if (::IsWindowVisible(above) && !(::GetWindowLongW(above, GWL_EXSTYLE) & WS_EX_TOPMOST)) return false;
-    }
-    return true;
-  }, 3000));
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        for (HWND above = ::GetWindow(first, GW_HWNDPREV); above;
+             above = ::GetWindow(above, GW_HWNDPREV)) {
+          if (::IsWindowVisible(above) && !(::GetWindowLongW(above, GWL_EXSTYLE) & WS_EX_TOPMOST))
+            return false;
+        }
+        return true;
+      },
+      3000));
   EXPECT_EQ(TopLevelWindows(Program.Pid(), L"TForm3").size(), 1u);
 }
 
@@ -180,7 +189,8 @@ TEST_F(TrayTest, ExitEndsWhileDialogsAreOpenLeavesNoIconAndSavesNothing) {
 TEST_F(TrayTest, ACloseRequestToTheMessageWindowLeavesTheProgramRunning) {
   ::PostMessageW(MessageWindow(), WM_CLOSE, 0, 0);
   DWORD_PTR ignored;
-  ASSERT_TRUE(::SendMessageTimeoutW(MessageWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &ignored));
+  ASSERT_TRUE(
+      ::SendMessageTimeoutW(MessageWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &ignored));
   EXPECT_TRUE(Program.Running());
   EXPECT_TRUE(ShellHasIcon());
 }

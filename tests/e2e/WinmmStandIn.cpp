@@ -10,8 +10,9 @@ namespace {
 
 std::string LogPath() {
   HMODULE self = nullptr;
-  ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&LogPath), &self);
+  ::GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&LogPath), &self);
   char path[MAX_PATH];
   std::string file(path, ::GetModuleFileNameA(self, path, MAX_PATH));
   return file.substr(0, file.find_last_of('\\') + 1) + "sound.log";
@@ -22,8 +23,8 @@ std::string LogPath() {
 extern "C" __declspec(dllexport) BOOL WINAPI sndPlaySoundA(LPCSTR sound, UINT flags) {
   const std::string line =
       sound ? "play " + std::string(sound) + " " + std::to_string(flags) + "\r\n" : "stop\r\n";
-  HANDLE log = ::CreateFileA(LogPath().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_ALWAYS, 0, nullptr);
+  HANDLE log = ::CreateFileA(LogPath().c_str(), FILE_APPEND_DATA,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
   if (log == INVALID_HANDLE_VALUE) return FALSE;
   DWORD written;
   ::WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);

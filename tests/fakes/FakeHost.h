@@ -31,9 +31,9 @@ class FakeHost : public vcl::IApplicationHost {
   }
   void RemoveApplicationHook(int id) override { Hooks.erase(id); }
   // A message reaching the application window.
-  void SendToApplicationWindow(std::uint32_t message) {
+  void SendToApplicationWindow(std::uint32_t message, std::uintptr_t wParam = 0) {
     const auto hooks = Hooks;
-    for (const auto& [id, hook] : hooks) hook(message, 0, 0);
+    for (const auto& [id, hook] : hooks) hook(message, wParam, 0);
   }
   std::map<int, THook> Hooks;
   int NextHook = 0;

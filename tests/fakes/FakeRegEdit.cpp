@@ -8,7 +8,9 @@ namespace {
 constexpr WindowHandle kEditor = 0x100, kFrame = 0x101, kTree = 0x102;
 constexpr std::uint64_t kTypeAheadReset = 450;  // ms, as Wine's tree
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char Upper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool StartsWith(const std::string& name, const std::string& prefix) {
   if (prefix.size() > name.size()) return false;
@@ -46,7 +48,9 @@ FakeRegEdit::FakeRegEdit(bool nestedTree) : NestedTree(nestedTree), Selected(&Ro
     Add(*version, "RunOnce");
     Add(*version, "RunOnceEx");
     Add(*Add(*software, "Wow6432Node"), "Microsoft");
-    Add(*software, "\x95\x5C" "Vendor");  // a name whose first character's second byte is 0x5C
+    Add(*software,
+        "\x95\x5C"
+        "Vendor");  // a name whose first character's second byte is 0x5C
   }
 }
 
@@ -79,7 +83,9 @@ void FakeRegEdit::SetForegroundWindow(WindowHandle window) {
   Log.push_back("foreground " + std::to_string(window));
 }
 
-void FakeRegEdit::SetFocus(WindowHandle window) { Log.push_back("focus " + std::to_string(window)); }
+void FakeRegEdit::SetFocus(WindowHandle window) {
+  Log.push_back("focus " + std::to_string(window));
+}
 
 void FakeRegEdit::Sleep(std::uint32_t milliseconds) {
   Clock += milliseconds;
@@ -96,7 +102,7 @@ std::unique_ptr<IProcess> FakeRegEdit::Start(std::vector<char>& commandLine) {
 void FakeRegEdit::Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                        std::intptr_t lParam) {
   Log.push_back(message == kWmChar ? "char " + std::to_string(wParam) + (lParam ? "" : " bare")
-                                    : "key " + std::to_string(wParam));
+                                   : "key " + std::to_string(wParam));
   if (window != kTree || !Running) return;
   if (message == kWmChar) {
     if (lParam != 0) Type(static_cast<char>(wParam));  // a bare character is ignored
@@ -150,7 +156,9 @@ std::string FakeRegEdit::SelectedPath() const {
   return path;
 }
 
-bool FakeRegEdit::SelectedIsExpanded() const { return Selected->Expanded; }
+bool FakeRegEdit::SelectedIsExpanded() const {
+  return Selected->Expanded;
+}
 
 void FakeRegEdit::Select(const std::string& path) {
   TNode* node = &Root;

@@ -23,7 +23,9 @@ bool IsBelow(const std::string& id, const std::string& ancestor) {
          id[ancestor.size()] == '\\';
 }
 
-std::string ParentOf(const std::string& id) { return id.substr(0, id.rfind('\\')); }
+std::string ParentOf(const std::string& id) {
+  return id.substr(0, id.rfind('\\'));
+}
 
 }  // namespace
 
@@ -120,8 +122,7 @@ std::unique_ptr<IRegKey> FakeRegistry::OpenKey(HiveHandle hive, const std::strin
   const std::string id = NodeId(hive, path);
   auto it = Nodes.find(id);
   if (it == Nodes.end()) return nullptr;
-  return std::make_unique<TKey>(*this, id, it->second.Generation, NextHandle++,
-                                access);
+  return std::make_unique<TKey>(*this, id, it->second.Generation, NextHandle++, access);
 }
 
 long FakeRegistry::CreateKey(HiveHandle hive, const std::string& path, std::uint32_t access) {
@@ -181,8 +182,7 @@ void FakeRegistry::SetString(HiveHandle hive, const std::string& path, const std
   SetValue(hive, path, name, kRegSz, text + '\0');
 }
 
-void FakeRegistry::DeleteValue(HiveHandle hive, const std::string& path,
-                               const std::string& name) {
+void FakeRegistry::DeleteValue(HiveHandle hive, const std::string& path, const std::string& name) {
   std::lock_guard<std::mutex> lock(Lock);
   const std::string id = NodeId(hive, path);
   auto node = Nodes.find(id);

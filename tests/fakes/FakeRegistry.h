@@ -40,10 +40,22 @@ class FakeRegistry : public IRegistry {
   std::string ValueBytes(HiveHandle hive, const std::string& path, const std::string& name);
 
   // Fault injection.
-  void RefuseAccess(std::uint32_t access) { std::lock_guard<std::mutex> l(Lock); Refused.push_back(access); }
-  void FailCreateKey(bool fail) { std::lock_guard<std::mutex> l(Lock); CreateFails = fail; }
-  void FailSetValue(bool fail) { std::lock_guard<std::mutex> l(Lock); SetFails = fail; }
-  void FailQueryInfo(bool fail) { std::lock_guard<std::mutex> l(Lock); QueryInfoFails = fail; }
+  void RefuseAccess(std::uint32_t access) {
+    std::lock_guard<std::mutex> l(Lock);
+    Refused.push_back(access);
+  }
+  void FailCreateKey(bool fail) {
+    std::lock_guard<std::mutex> l(Lock);
+    CreateFails = fail;
+  }
+  void FailSetValue(bool fail) {
+    std::lock_guard<std::mutex> l(Lock);
+    SetFails = fail;
+  }
+  void FailQueryInfo(bool fail) {
+    std::lock_guard<std::mutex> l(Lock);
+    QueryInfoFails = fail;
+  }
   // Called (without the lock) before each enumeration step.
   void OnEnumValue(std::function<void(std::uint32_t index)> hook) { EnumHook = std::move(hook); }
 
@@ -66,7 +78,7 @@ class FakeRegistry : public IRegistry {
   };
   struct TNode {
     std::uint64_t Generation;
-    std::vector<TValue> Values;  // in the order first written
+    std::vector<TValue> Values;                    // in the order first written
     std::map<std::string, std::size_t> Positions;  // folded name to index in Values
     std::vector<TWatch> Watches;
   };

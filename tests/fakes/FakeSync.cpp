@@ -16,7 +16,7 @@ class FakeSync::TEvent : public IEvent {
 };
 
 std::unique_ptr<IEvent> FakeSync::CreateNamedEvent(const std::string& name, bool manualReset,
-                                              bool initiallySet) {
+                                                   bool initiallySet) {
   std::lock_guard<std::mutex> lock(Lock);
   if (Refused.count(name)) return nullptr;
   auto object = name.empty() ? nullptr : FindNamed(name);

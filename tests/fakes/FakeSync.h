@@ -16,7 +16,7 @@ namespace kw::fake {
 class FakeSync : public ISync {
  public:
   std::unique_ptr<IEvent> CreateNamedEvent(const std::string& name, bool manualReset,
-                                      bool initiallySet) override;
+                                           bool initiallySet) override;
   std::uint32_t WaitForEither(IEvent* first, IEvent* second) override;
 
   // A way to set the event behind `event` that stays valid after the handle
@@ -24,7 +24,10 @@ class FakeSync : public ISync {
   std::function<void()> SignalerFor(IEvent& event);
 
   // The test side.
-  void FailCreating(const std::string& name) { std::lock_guard<std::mutex> l(Lock); Refused.insert(name); }
+  void FailCreating(const std::string& name) {
+    std::lock_guard<std::mutex> l(Lock);
+    Refused.insert(name);
+  }
   bool IsSet(const std::string& name);
   bool Exists(const std::string& name);
   void SetNamed(const std::string& name);  // as another process could

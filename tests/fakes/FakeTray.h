@@ -16,10 +16,14 @@ class FakeTray : public ITrayShell, public ITimerHost {
   bool NotifyIcon(std::uint32_t message, const TNotifyIconData& data) override {
     Calls.push_back({message, data});
     switch (message) {
-      case kNimAdd: return Icons.insert(data.Id).second;
-      case kNimDelete: return Icons.erase(data.Id) > 0;
-      case kNimModify: return Icons.count(data.Id) > 0;
-      default: return true;
+      case kNimAdd:
+        return Icons.insert(data.Id).second;
+      case kNimDelete:
+        return Icons.erase(data.Id) > 0;
+      case kNimModify:
+        return Icons.count(data.Id) > 0;
+      default:
+        return true;
     }
   }
   bool CursorPos(TPoint& point) override {

@@ -37,9 +37,10 @@ TEST_F(ActionsTest, DeleteRemovesTheValueOnceThenFindsItGone) {
   Fake.Registry.SetString(kHkeyCurrentUser, kRun, "Tool", "x");
   Alert.Button1->Click();
   Alert.Button1->Click();
-  EXPECT_EQ(Host.Messages, (std::vector<std::string>{std::string(texts::kDeletedPrefix) + "Tool",
-                                                     std::string(texts::kDeletedPrefix) + "TOOL",
-                                                     std::string(texts::kNotFoundPrefix) + "TOOL"}));
+  EXPECT_EQ(Host.Messages,
+            (std::vector<std::string>{std::string(texts::kDeletedPrefix) + "Tool",
+                                      std::string(texts::kDeletedPrefix) + "TOOL",
+                                      std::string(texts::kNotFoundPrefix) + "TOOL"}));
   EXPECT_TRUE(Alert.Visible());
   EXPECT_EQ(Alert.Edit3->Text(), "C:\\Program Files\\Tool\\t.exe");
   EXPECT_EQ(Sound.Calls, (std::vector<std::string>{"stop", "stop", "stop"}));
@@ -82,8 +83,9 @@ TEST_F(ActionsTest, OkEmptiesTheFieldsAndHidesButKeepsCaptionAndPicture) {
 TEST_F(ActionsTest, ScanHandsTheToolThePathAsOneQuotedArgument) {
   Alert.Edit3->SetText("C:\\Program Files\\App\\app.exe\" /evil");
   Alert.Button3->Click();
-  EXPECT_EQ(Shell.Requests, std::vector<std::string>{
-                                "0 open [VirusTotalUpload.exe] [\"C:\\Program Files\\App\\app.exe /evil\"]"});
+  EXPECT_EQ(Shell.Requests,
+            std::vector<std::string>{
+                "0 open [VirusTotalUpload.exe] [\"C:\\Program Files\\App\\app.exe /evil\"]"});
   EXPECT_EQ(Sound.Calls, std::vector<std::string>{"stop"});
 }
 
@@ -111,7 +113,8 @@ TEST(FolderPart, RespectsDoubleByteCharacters) {
   EXPECT_EQ(FolderPart("C:\\d\\\x95\x5C.exe", gbk), "C:\\d\\");
   EXPECT_EQ(FolderPart("C:\\\x95\x5C\\x.exe", gbk), "C:\\\x95\x5C\\");
   EXPECT_EQ(FolderPart(ChangedLine("n", "C:\\old\\a.exe", "D:\\new\\b.exe"), gbk),
-            " \xB3\xCC\xD0\xF2 (n) \xC2\xB7\xBE\xB6\xB8\xFC\xB8\xC4\xB4\xD3 \"C:\\old\\a.exe\" \xB5\xBD \"D:\\new\\");
+            " \xB3\xCC\xD0\xF2 (n) \xC2\xB7\xBE\xB6\xB8\xFC\xB8\xC4\xB4\xD3 \"C:\\old\\a.exe\" "
+            "\xB5\xBD \"D:\\new\\");
 }
 
 class WalkTest : public ::testing::TestWithParam<bool> {
@@ -121,14 +124,17 @@ class WalkTest : public ::testing::TestWithParam<bool> {
 
 TEST_P(WalkTest, SelectsTheKeyFromAnyEarlierSelection) {
   Editor.Select("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx");
-  JumpToRegKey(Editor, Editor, "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
-  EXPECT_EQ(Editor.SelectedPath(), "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+  JumpToRegKey(Editor, Editor,
+               "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+  EXPECT_EQ(Editor.SelectedPath(),
+            "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
   EXPECT_FALSE(Editor.SelectedIsExpanded());
   EXPECT_EQ(std::count(Editor.Log.begin(), Editor.Log.end(), "sleep 750"), 5);
   EXPECT_EQ(std::count(Editor.Log.begin(), Editor.Log.end(), "key 37"), 31);
   EXPECT_EQ(std::count_if(Editor.Log.begin(), Editor.Log.end(),
-                          [](const std::string& s) { return s.find("bare") != std::string::npos &&
-                                                            s.rfind("char", 0) == 0; }),
+                          [](const std::string& s) {
+                            return s.find("bare") != std::string::npos && s.rfind("char", 0) == 0;
+                          }),
             0);
   EXPECT_TRUE(Editor.Started.empty());
 }

@@ -122,10 +122,9 @@ TEST(Toolkit, OwnsComponentsInCreationOrderAndKnowsTheirClasses) {
   TForm2 form(nullptr, fakes.Services);
   std::vector<std::string> names;
   for (vcl::TComponent* c : form.Components()) names.push_back(c->Name());
-  EXPECT_EQ(names, (std::vector<std::string>{
-                       "PageControl1", "TabSheet1", "sLabelFX1", "Image5", "Image1", "Edit4",
-                       "Edit1", "Edit2", "Image3", "Edit3", "Image2", "Image4", "Button2",
-                       "Button1", "Button3"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"PageControl1", "TabSheet1", "sLabelFX1", "Image5",
+                                             "Image1", "Edit4", "Edit1", "Edit2", "Image3", "Edit3",
+                                             "Image2", "Image4", "Button2", "Button1", "Button3"}));
   EXPECT_TRUE(form.Edit1->InheritsFrom("TEdit"));
   EXPECT_TRUE(form.Edit1->InheritsFrom("TWinControl"));
   EXPECT_FALSE(form.Edit1->InheritsFrom("TCheckBox"));

@@ -8,21 +8,13 @@
 #include <vector>
 
 #include "monitor/RegMonitorThread.h"
+#include "tests/common/Notice.h"
 #include "tests/fakes/AsciiCollation.h"
 #include "tests/fakes/FakeMessenger.h"
 #include "tests/fakes/FakeRegistry.h"
 #include "tests/fakes/FakeSync.h"
 
 namespace kw::test {
-
-// What one WM_REGCHANGE carried, as the receiver reads it.
-struct TNotice {
-  std::string Key;
-  HiveHandle RootKey = 0;
-  std::vector<std::string> NewLines;
-  std::string Title;
-  std::string ValueName;
-};
 
 class TRecordingWindow {
  public:
@@ -35,7 +27,8 @@ class TRecordingWindow {
 
   WindowHandle Handle = 0;
 
-  bool WaitForNotices(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+  bool WaitForNotices(std::size_t count,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     std::unique_lock<std::mutex> lock(Lock);
     return Arrived.wait_for(lock, timeout, [&] { return Notices.size() >= count; });
   }
@@ -46,10 +39,7 @@ class TRecordingWindow {
 
  private:
   void Receive(TChangeData& data) {
-    TNotice notice{data.Key, data.RootKey, {}, data.Title, data.ValueName};
-    while (data.Shown < static_cast<std::int32_t>(data.Changes.size())) {
-      notice.NewLines.push_back(data.Changes[data.Shown++]);
-    }
+    TNotice notice = ReadNotice(data);
     std::lock_guard<std::mutex> lock(Lock);
     Notices.push_back(std::move(notice));
     Arrived.notify_all();

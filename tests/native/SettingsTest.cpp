@@ -50,8 +50,9 @@ TEST(IniProfile, RandomAndBinaryTextNeitherCrashesNorHangs) {
 TEST(IniFile, IntegerAndBooleanConversions) {
   TIniProfile profile;
   const std::string file = TempFolder() + "conv.ini";
-  WriteBytes(file, "[S]\nTwo=2\nMinus=-1\nHex=0x10\nDollar=$1F\nYes=yes\nEmpty=\nZero=0\n"
-                   "Blank=  12\nBareX=0x\nHuge=99999999999\n");
+  WriteBytes(file,
+             "[S]\nTwo=2\nMinus=-1\nHex=0x10\nDollar=$1F\nYes=yes\nEmpty=\nZero=0\n"
+             "Blank=  12\nBareX=0x\nHuge=99999999999\n");
   TIniFile ini(profile, file);
   for (const char* key : {"Two", "Minus", "Hex"}) EXPECT_TRUE(ini.ReadBool("S", key, false)) << key;
   for (const char* key : {"Yes", "Empty", "BareX", "Missing"}) {
@@ -138,11 +139,13 @@ TEST_F(StoreTest, SavesEachKindByItsRuleInComponentOrder) {
   TxIniFile store(Profile, Program);
   store.SetForm(&Form);
   store.SaveLoad(true);
-  EXPECT_EQ(Text(), "[Stored]\r\nMasked=\r\nPlain=hello\r\nBox=1\r\nRadio1=0\r\nRadio2=1\r\nCombo=-1\r\n");
+  EXPECT_EQ(Text(),
+            "[Stored]\r\nMasked=\r\nPlain=hello\r\nBox=1\r\nRadio1=0\r\nRadio2=1\r\nCombo=-1\r\n");
 }
 
 TEST_F(StoreTest, LoadsThroughTheControlsOwnProperties) {
-  Profile.Files[File] = std::string("[Stored]\r\nMasked=kept?\r\nPlain=from file\r\nBox=0x10\r\nRadio1=1\r\nCombo=2\r\n");
+  Profile.Files[File] = std::string(
+      "[Stored]\r\nMasked=kept?\r\nPlain=from file\r\nBox=0x10\r\nRadio1=1\r\nCombo=2\r\n");
   Form.Masked->SetText("typed");
   Form.Radio2->SetChecked(true);
   TxIniFile store(Profile, Program);
@@ -196,9 +199,9 @@ TEST_F(OptionsTest, FirstStartTouchesNothingAndCheckingRegistersAtOnce) {
   Options->CheckBox1->Click();  // on: written again
   Fake.Registry.DeleteValue(kHkeyCurrentUser, kAutostartKey, kAutostartName);
   Options->CheckBox1->Click();  // off: gone already
-  EXPECT_EQ(Host.Messages, (std::vector<std::string>{
-                               std::string(texts::kDeletedPrefix) + "Keywarden",
-                               std::string(texts::kNotFoundPrefix) + "Keywarden"}));
+  EXPECT_EQ(Host.Messages,
+            (std::vector<std::string>{std::string(texts::kDeletedPrefix) + "Keywarden",
+                                      std::string(texts::kNotFoundPrefix) + "Keywarden"}));
 }
 
 TEST_F(OptionsTest, ASavedOnOptionRegistersAgainAtStartAndOffLeavesTheValue) {

@@ -76,11 +76,11 @@ TEST_F(SnapshotTest, KeepsStringValuesOnlyWithTheirDataLessTheLastByte) {
   Set(std::string(255, 'm'), "longest name that fits");
 
   const TRegSnapshot s = Read();
-  const std::vector<std::string> names = {"A", "NoNul", "Empty", "Nul", "Inner",
-                                          std::string(255, 'm')};
+  const std::vector<std::string> names = {"A",   "NoNul", "Empty",
+                                          "Nul", "Inner", std::string(255, 'm')};
   EXPECT_EQ(s.Names.Items(), names);
-  const std::vector<std::string> data = {"one", "ab", "", "", std::string("a\0b", 3),
-                                         "longest name that fits"};
+  const std::vector<std::string> data = {
+      "one", "ab", "", "", std::string("a\0b", 3), "longest name that fits"};
   EXPECT_EQ(s.Data, data);
 }
 
@@ -129,7 +129,8 @@ class CompareTest : public ::testing::Test {
   }
   TEntries OldEntries() const {
     TEntries entries;
-    for (std::size_t i = 0; i < Old.Names.Count(); ++i) entries.emplace_back(Old.Names[i], Old.Data[i]);
+    for (std::size_t i = 0; i < Old.Names.Count(); ++i)
+      entries.emplace_back(Old.Names[i], Old.Data[i]);
     return entries;
   }
 

@@ -27,7 +27,9 @@ class TrayTest : public ::testing::Test, protected TFakeServices {
       Events.push_back("up " + std::to_string(int(b)));
     };
   }
-  void Callback(std::uint32_t message) { TTrayIconHandler::Instance()->HandleCallback(Icon->Id(), message); }
+  void Callback(std::uint32_t message) {
+    TTrayIconHandler::Instance()->HandleCallback(Icon->Id(), message);
+  }
 
   vcl::TForm Owner{nullptr, "Owner"};
   TCoolTrayIcon* Icon = new TCoolTrayIcon(&Owner, "CoolTrayIcon1", Tray, Tray);
@@ -127,6 +129,82 @@ TEST_F(TrayTest, TaskbarCreatedPutsAVisibleIconBackAndAnUnknownIdIsIgnored) {
   EXPECT_EQ(Tray.Icons.count(Icon->Id()), 1u);
   TTrayIconHandler::Instance()->HandleCallback(Icon->Id() + 99, kLDown);
   EXPECT_TRUE(Events.empty());
+}
+
+TEST_F(TrayTest, CyclingStepsThroughTheListAndBackToTheFirst) {
+  std::vector<int> steps;
+  Icon->OnCycle = [&](TCoolTrayIcon&, int next) { steps.push_back(next); };
+  Icon->SetIconList({0xA1, 0xA2, 0xA3});
+  Icon->SetIconIndex(7);  // beyond the list: its last
+  EXPECT_EQ(Icon->IconIndex(), 2);
+  Icon->SetCycleInterval(250);
+  Icon->SetCycleIcons(true);
+  EXPECT_EQ(Icon->IconIndex(), 0);
+  ASSERT_EQ(Tray.Timers.size(), 1u);
+  EXPECT_EQ(Tray.Timers.begin()->second, 250u);
+  for (int i = 0; i < 3; ++i) Tray.TickAll();
+  EXPECT_EQ(steps, (std::vector<int>{1, 2, 0}));
+  EXPECT_EQ(Tray.Calls.back().Data.Icon, 0xA1u);
+  Icon->SetCycleIcons(false);
+  EXPECT_TRUE(Tray.Timers.empty());
+}
+
+TEST_F(TrayTest, ALeftPopupOpensOnTheLeftPressAndTheDoubleClickRunsTheDefaultOtherwise) {
+  vcl::TPopupMenu menu(nullptr, "Menu");
+  vcl::TMenuItem item(nullptr, "Item", "item");
+  item.Default = true;
+  item.OnClick = [this] { Events.push_back("default"); };
+  menu.Items = {&item};
+  Icon->PopupMenu = &menu;
+  Callback(kLDbl);
+  EXPECT_EQ(Events.back(), "default");
+  Icon->LeftPopup = true;
+  Events.clear();
+  Callback(kLDown);
+  Callback(kLDbl);
+  EXPECT_EQ(std::count(Tray.Log.begin(), Tray.Log.end(), "menu at 1014,758 with 1"), 1);
+  EXPECT_EQ(std::count(Events.begin(), Events.end(), "default"), 0);
+}
+
+TEST_F(TrayTest, StartupCanHideTheOwnerAndMinimisingGoesToTheTray) {
+  Owner.Show();
+  Icon->OnStartup = [](TCoolTrayIcon&, bool& showMainForm) { showMainForm = false; };
+  Icon->Loaded();
+  EXPECT_FALSE(Owner.Visible());
+  EXPECT_EQ(Tray.Calls.back().Message, kNimSetVersion);
+
+  Owner.Show();
+  int minimised = 0;
+  Icon->OnMinimizeToTray = [&](TCoolTrayIcon&) { ++minimised; };
+  Host.SendToApplicationWindow(5, 1);  // switched off: nothing
+  EXPECT_TRUE(Owner.Visible());
+  Icon->MinimizeToTray = true;
+  Host.SendToApplicationWindow(5, 1);
+  EXPECT_EQ(minimised, 1);
+  EXPECT_FALSE(Owner.Visible());
+  EXPECT_TRUE(Icon->IconVisible());
+}
+
+TEST(SimpleTimer, PeriodsStartsAndStops) {
+  fake::FakeTray host;
+  int ticks = 0;
+  TSimpleTimer zero(host, 0, [&](TSimpleTimer&) { ++ticks; });
+  zero.Start();
+  EXPECT_FALSE(zero.Running());
+  TSimpleTimer once(
+      host, 100, [&](TSimpleTimer&) { ++ticks; }, true);
+  once.Start();
+  EXPECT_EQ(TSimpleTimerHandler::Instance()->RunningCount(), 1);
+  host.TickAll();
+  EXPECT_FALSE(once.Running());
+  host.TickAll();
+  EXPECT_EQ(ticks, 1);
+  once.Start();
+  once.SetPeriod(0);  // stops, still marked running
+  EXPECT_TRUE(once.Running());
+  EXPECT_TRUE(host.Timers.empty());
+  EXPECT_EQ(TSimpleTimerHandler::Instance()->RunningCount(), 0);
+  TSimpleTimerHandler::Instance()->Tick(0xDEAD);  // no such timer
 }
 
 TEST(TrayIconHandler, LivesWhileAComponentDoes) {

@@ -3,10 +3,10 @@
 // on a recording host, and the three globals pointing at test forms.
 
 #include "tests/fakes/FakeDesktop.h"
-#include "tests/fakes/FakeProfile.h"
-#include "tests/fakes/FakeTray.h"
 #include "tests/fakes/FakeHost.h"
+#include "tests/fakes/FakeProfile.h"
 #include "tests/fakes/FakeRegEdit.h"
+#include "tests/fakes/FakeTray.h"
 #include "tests/native/MonitorHarness.h"
 #include "ui/Services.h"
 

@@ -15,7 +15,7 @@ namespace {
 // Names as autostart entries have them: ASCII in both cases, GBK Chinese,
 // full-width letters, digits, punctuation that word sort weighs lightly.
 std::string RandomName(std::mt19937& random) {
-  static const char* pieces[] = {"a", "A", "b", "B", "z", "Z", "-", "'", " ", "1", "_",
+  static const char* pieces[] = {"a",        "A", "b", "B", "z", "Z", "-", "'", " ", "1", "_",
                                  "\xD6\xD0",   // 中
                                  "\xCE\xC4",   // 文
                                  "\xA3\xC1",   // Ａ (full width)
@@ -28,7 +28,9 @@ std::string RandomName(std::mt19937& random) {
   return name;
 }
 
-TEST(Win32Collation, RunsUnderCodePage936) { EXPECT_EQ(::GetACP(), 936u); }
+TEST(Win32Collation, RunsUnderCodePage936) {
+  EXPECT_EQ(::GetACP(), 936u);
+}
 
 TEST(Win32Collation, EqualNamesHaveEqualSortKeys) {
   win32::TWin32Collation collation;

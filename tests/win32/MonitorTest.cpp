@@ -141,7 +141,8 @@ TEST_F(Win32MonitorTest, TheControllerWatchesEveryExistingKeyOfBothHivesAndStops
     }
     return count;
   };
-  ASSERT_TRUE(PumpUntil([&] { return running() == expected && Win.Registry.Armed >= int(expected); }));
+  ASSERT_TRUE(
+      PumpUntil([&] { return running() == expected && Win.Registry.Armed >= int(expected); }));
 
   std::vector<std::string> names;
   for (std::size_t row = 0; row < controller.RowCount(); ++row) {

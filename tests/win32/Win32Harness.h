@@ -14,16 +14,9 @@
 #include "platform/win32/Win32Messenger.h"
 #include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32Sync.h"
+#include "tests/common/Notice.h"
 
 namespace kw::test {
-
-struct TNotice {
-  std::string Key;
-  HiveHandle RootKey = 0;
-  std::vector<std::string> NewLines;
-  std::string Title;
-  std::string ValueName;
-};
 
 // Handles messages, sent ones from other threads included, until `done`.
 inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000) {
@@ -65,17 +58,13 @@ class TNoticeWindow {
  private:
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
     if (msg == WM_NCCREATE) {
-      ::SetWindowLongPtrW(hwnd, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(l)->lpCreateParams));
+      ::SetWindowLongPtrW(
+          hwnd, GWLP_USERDATA,
+          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(l)->lpCreateParams));
     }
     auto* self = reinterpret_cast<TNoticeWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (msg == WM_REGCHANGE && self) {
-      auto& data = *reinterpret_cast<TChangeData*>(w);
-      TNotice notice{data.Key, data.RootKey, {}, data.Title, data.ValueName};
-      while (data.Shown < static_cast<std::int32_t>(data.Changes.size())) {
-        notice.NewLines.push_back(data.Changes[data.Shown++]);
-      }
-      self->Notices.push_back(std::move(notice));
+      self->Notices.push_back(ReadNotice(*reinterpret_cast<TChangeData*>(w)));
       return 0;
     }
     return ::DefWindowProcW(hwnd, msg, w, l);
@@ -137,8 +126,8 @@ class TScratchKey {
   explicit TScratchKey(const std::string& name)
       : Path("Software\\KeywardenTest\\" + name + std::to_string(::GetCurrentProcessId())) {
     ::RegDeleteTreeA(HKEY_CURRENT_USER, Path.c_str());
-    ::RegCreateKeyExA(HKEY_CURRENT_USER, Path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      &Key, nullptr);
+    ::RegCreateKeyExA(HKEY_CURRENT_USER, Path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &Key,
+                      nullptr);
   }
   ~TScratchKey() {
     ::RegCloseKey(Key);

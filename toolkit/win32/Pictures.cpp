@@ -55,7 +55,8 @@ std::unique_ptr<TWin32Picture> LoadBitmapPicture(const std::string& name) {
   HRSRC resource = ::FindResourceA(nullptr, name.c_str(), MAKEINTRESOURCEA(10));  // RT_RCDATA
   if (!resource) return nullptr;
   const DWORD size = ::SizeofResource(nullptr, resource);
-  const auto* bytes = static_cast<const unsigned char*>(::LockResource(::LoadResource(nullptr, resource)));
+  const auto* bytes =
+      static_cast<const unsigned char*>(::LockResource(::LoadResource(nullptr, resource)));
   if (!bytes || size < sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)) return nullptr;
   BITMAPFILEHEADER file;
   BITMAPINFOHEADER info;

@@ -23,7 +23,9 @@ TControl* ControlOf(HWND window) {
   return static_cast<TControl*>(::GetPropW(window, kControlProperty));
 }
 
-bool IsGraphic(const TControl& c) { return c.InheritsFrom("TImage") || c.InheritsFrom("TsLabelFX"); }
+bool IsGraphic(const TControl& c) {
+  return c.InheritsFrom("TImage") || c.InheritsFrom("TsLabelFX");
+}
 
 // A system control class made ours under the toolkit's class name.
 struct TSuperclass {
@@ -83,7 +85,8 @@ class TWindowPeer : public vcl::IControlPeer {
   void Centre();
   // Nothing visible above but the window's own popups (a message box it owns).
   bool AlreadyInFront() const {
-    for (HWND above = ::GetWindow(Window, GW_HWNDPREV); above; above = ::GetWindow(above, GW_HWNDPREV)) {
+    for (HWND above = ::GetWindow(Window, GW_HWNDPREV); above;
+         above = ::GetWindow(above, GW_HWNDPREV)) {
       if (::IsWindowVisible(above) && !IsOwnedBy(above)) return false;
     }
     return true;
@@ -101,7 +104,8 @@ class TWindowPeer : public vcl::IControlPeer {
 };
 
 HWND HandleOf(const TControl* control) {
-  return control && control->Peer() ? static_cast<TWindowPeer*>(control->Peer())->Handle() : nullptr;
+  return control && control->Peer() ? static_cast<TWindowPeer*>(control->Peer())->Handle()
+                                    : nullptr;
 }
 
 void TWindowPeer::Centre() {
@@ -169,7 +173,8 @@ void PaintScene(HWND window, TControl& self) {
     if (!IsGraphic(*other) || !other->Visible()) continue;
     const int x = other->Left - self.Left, y = other->Top - self.Top;
     if (other->InheritsFrom("TImage")) {
-      if (auto* picture = static_cast<const TWin32Picture*>(static_cast<vcl::TImage*>(other)->Picture())) {
+      if (auto* picture =
+              static_cast<const TWin32Picture*>(static_cast<vcl::TImage*>(other)->Picture())) {
         picture->Draw(dc, x, y);
       }
     } else {
@@ -253,10 +258,6 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   const WNDPROC base = Superclasses()[name].BaseProc;
   try {
     TControl* control = ControlOf(window);
-    if (control && message == WM_SETCURSOR && control->Cursor == vcl::TCursor::HandPoint) {
-      ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
-      return TRUE;
-    }
     if (control && message == WM_ERASEBKGND && control->InheritsFrom("TGroupBox")) {
       // A group box paints only its frame and caption: its inside is the dialog's face.
       RECT inside;
@@ -264,7 +265,8 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       ::FillRect(reinterpret_cast<HDC>(wParam), &inside, ::GetSysColorBrush(COLOR_BTNFACE));
       return 1;
     }
-    if (control && message == WM_COMMAND) {
+    // The cursor, and the clicks of children (a group box's check boxes).
+    if (control && (message == WM_SETCURSOR || message == WM_COMMAND)) {
       bool handled = false;
       const LRESULT result = HandleOwn(window, message, wParam, lParam, handled);
       if (handled) return result;
@@ -276,13 +278,16 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   return ::CallWindowProcW(base, window, message, wParam, lParam);
 }
 
-std::wstring ClassNameOf(const TControl& c) { return ToWide(c.ClassName()); }
+std::wstring ClassNameOf(const TControl& c) {
+  return ToWide(c.ClassName());
+}
 
 }  // namespace
 
 TWin32Host::TWin32Host(HINSTANCE instance) : Instance(instance) {
   GHost = this;
-  INITCOMMONCONTROLSEX init{sizeof init, ICC_TAB_CLASSES | ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+  INITCOMMONCONTROLSEX init{sizeof init,
+                            ICC_TAB_CLASSES | ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
   ::InitCommonControlsEx(&init);
   RegisterClasses();
   AppWindow = ::CreateWindowExW(0, L"TApplication", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
@@ -296,7 +301,9 @@ TWin32Host::~TWin32Host() {
   GHost = nullptr;
 }
 
-TWin32Host& TWin32Host::Current() { return *GHost; }
+TWin32Host& TWin32Host::Current() {
+  return *GHost;
+}
 
 void TWin32Host::RegisterClasses() {
   WNDCLASSW app{};
@@ -306,19 +313,11 @@ void TWin32Host::RegisterClasses() {
   app.hIcon = ::LoadIconW(Instance, L"MAINICON");
   ::RegisterClassW(&app);
 
-  for (const wchar_t* own : {L"TTabSheet", L"TImage", L"TsLabelFX"}) {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = OwnProc;
-    wc.hInstance = Instance;
-    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
-    wc.lpszClassName = own;
-    ::RegisterClassW(&wc);
-  }
+  for (const wchar_t* own : {L"TTabSheet", L"TImage", L"TsLabelFX"}) RegisterOwnClass(own, nullptr);
   const std::pair<const wchar_t*, const wchar_t*> supers[] = {
-      {L"TEdit", L"EDIT"}, {L"TButton", L"BUTTON"}, {L"TCheckBox", L"BUTTON"},
-      {L"TRadioButton", L"BUTTON"}, {L"TGroupBox", L"BUTTON"}, {L"TComboBox", L"COMBOBOX"},
-      {L"TListBox", L"LISTBOX"}, {L"TPageControl", WC_TABCONTROLW}};
+      {L"TEdit", L"EDIT"},          {L"TButton", L"BUTTON"},          {L"TCheckBox", L"BUTTON"},
+      {L"TRadioButton", L"BUTTON"}, {L"TGroupBox", L"BUTTON"},        {L"TComboBox", L"COMBOBOX"},
+      {L"TListBox", L"LISTBOX"},    {L"TPageControl", WC_TABCONTROLW}};
   for (auto [name, base] : supers) {
     WNDCLASSW wc{};
     if (!::GetClassInfoW(nullptr, base, &wc)) continue;
@@ -330,14 +329,26 @@ void TWin32Host::RegisterClasses() {
   }
 }
 
+// A window class of the toolkit's own, on the button face.
+void TWin32Host::RegisterOwnClass(const wchar_t* name, HICON icon) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = OwnProc;
+  wc.hInstance = Instance;
+  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
+  wc.hIcon = icon;
+  wc.lpszClassName = name;
+  ::RegisterClassW(&wc);
+}
+
 HFONT TWin32Host::FontFor(const vcl::TFont& font) {
   const auto key = std::make_tuple(font.Name, font.Height, font.Bold, font.Underline, font.Charset);
   auto it = Fonts.find(key);
   if (it != Fonts.end()) return it->second;
-  HFONT handle = ::CreateFontW(-font.Height, 0, 0, 0, font.Bold ? FW_BOLD : FW_NORMAL, FALSE,
-                               font.Underline, FALSE, static_cast<BYTE>(font.Charset),
-                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                               DEFAULT_PITCH | FF_DONTCARE, ToWide(font.Name).c_str());
+  HFONT handle =
+      ::CreateFontW(-font.Height, 0, 0, 0, font.Bold ? FW_BOLD : FW_NORMAL, FALSE, font.Underline,
+                    FALSE, static_cast<BYTE>(font.Charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                    DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, ToWide(font.Name).c_str());
   Fonts.emplace(key, handle);
   return handle;
 }
@@ -347,15 +358,9 @@ std::unique_ptr<vcl::IControlPeer> TWin32Host::CreatePeer(TControl& control) {
   if (control.InheritsFrom("TForm")) {
     auto& form = static_cast<TForm&>(control);
     const std::wstring className = ClassNameOf(form);
-    WNDCLASSW wc{};
-    if (!::GetClassInfoW(Instance, className.c_str(), &wc)) {
-      wc.lpfnWndProc = OwnProc;
-      wc.hInstance = Instance;
-      wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-      wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
-      wc.hIcon = ::LoadIconW(Instance, L"MAINICON");
-      wc.lpszClassName = className.c_str();
-      ::RegisterClassW(&wc);
+    WNDCLASSW known{};
+    if (!::GetClassInfoW(Instance, className.c_str(), &known)) {
+      RegisterOwnClass(className.c_str(), ::LoadIconW(Instance, L"MAINICON"));
     }
     const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
     const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
@@ -411,14 +416,14 @@ std::unique_ptr<vcl::IControlPeer> TWin32Host::CreatePeer(TControl& control) {
   }
   std::wstring windowText = text;
   if (control.InheritsFrom("TImage")) windowText = ToWide(control.Hint);
-  const int id = kFirstControlId + static_cast<int>(std::find(control.Owner()->Components().begin(),
-                                                              control.Owner()->Components().end(),
-                                                              &control) -
-                                                    control.Owner()->Components().begin());
-  HWND window = ::CreateWindowExW(exStyle, ClassNameOf(control).c_str(), windowText.c_str(), style,
-                                  left, top, std::max(width, 1), height, parent,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance,
-                                  nullptr);
+  const int id =
+      kFirstControlId + static_cast<int>(std::find(control.Owner()->Components().begin(),
+                                                   control.Owner()->Components().end(), &control) -
+                                         control.Owner()->Components().begin());
+  HWND window =
+      ::CreateWindowExW(exStyle, ClassNameOf(control).c_str(), windowText.c_str(), style, left, top,
+                        std::max(width, 1), height, parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance, nullptr);
   ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(control.Font)), FALSE);
   auto peer = std::make_unique<TWindowPeer>(control, window);
   if (control.InheritsFrom("TsLabelFX") || control.InheritsFrom("TCheckBox") ||
@@ -482,7 +487,9 @@ void TWin32Host::Run(const std::function<void(std::exception_ptr)>& onError) {
   }
 }
 
-void TWin32Host::Terminate() { ::PostQuitMessage(0); }
+void TWin32Host::Terminate() {
+  ::PostQuitMessage(0);
+}
 
 void TWin32Host::ShowMessage(std::uintptr_t ownerWindow, const std::string& text) {
   HWND owner = ownerWindow ? reinterpret_cast<HWND>(ownerWindow) : ::GetActiveWindow();
@@ -507,7 +514,9 @@ int TWin32Host::AddApplicationHook(THook hook) {
   return NextHook++;
 }
 
-void TWin32Host::RemoveApplicationHook(int id) { Hooks.erase(id); }
+void TWin32Host::RemoveApplicationHook(int id) {
+  Hooks.erase(id);
+}
 
 void TWin32Host::Report(std::exception_ptr error) {
   if (OnError) {
@@ -517,7 +526,8 @@ void TWin32Host::Report(std::exception_ptr error) {
   }
 }
 
-LRESULT CALLBACK TWin32Host::AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK TWin32Host::AppWindowProc(HWND window, UINT message, WPARAM wParam,
+                                           LPARAM lParam) {
   try {
     if (GHost) {
       const auto hooks = GHost->Hooks;  // a hook may remove itself

@@ -29,7 +29,9 @@ class TWin32Host : public vcl::IApplicationHost {
   int AddApplicationHook(THook hook) override;
   void RemoveApplicationHook(int id) override;
 
-  std::uintptr_t ApplicationWindow() override { return reinterpret_cast<std::uintptr_t>(AppWindow); }
+  std::uintptr_t ApplicationWindow() override {
+    return reinterpret_cast<std::uintptr_t>(AppWindow);
+  }
   // Forms created from now on are owned by `window` (the main form's).
   void SetFormOwner(HWND window) { FormOwner = window; }
   // What the application window does when the session ends (log-off, shut-down).
@@ -43,6 +45,7 @@ class TWin32Host : public vcl::IApplicationHost {
  private:
   static LRESULT CALLBACK AppWindowProc(HWND, UINT, WPARAM, LPARAM);
   void RegisterClasses();
+  void RegisterOwnClass(const wchar_t* name, HICON icon);
 
   HINSTANCE Instance;
   HWND AppWindow = nullptr;
