@@ -87,6 +87,18 @@ std::string IniFileNameFor(const std::string& programPath) {
 TxIniFile::TxIniFile(IProfile& profile, const std::string& programPath)
     : FFileName(IniFileNameFor(programPath)), IniFile(profile, FFileName) {}
 
+// Check boxes and radio buttons alike: Checked as a Boolean, applied through
+// SetChecked so that a change runs the control's click handler.
+template <typename TCheckable>
+void TxIniFile::SaveLoadChecked(TCheckable& control, const std::string& section,
+                                const std::string& key, bool save) {
+  if (save) {
+    IniFile.WriteBool(section, key, control.Checked());
+  } else {
+    control.SetChecked(IniFile.ReadBool(section, key, control.Checked()));
+  }
+}
+
 void TxIniFile::SaveLoad(bool save) {
   if (!Form) return;
   const std::string section = Form->Name();
@@ -110,19 +122,9 @@ void TxIniFile::SaveLoad(bool save) {
         edit->SetText(IniFile.ReadString(section, key, edit->Text()));
       }
     } else if (component->InheritsFrom("TCheckBox")) {
-      auto* box = static_cast<TCheckBox*>(component);
-      if (save) {
-        IniFile.WriteBool(section, key, box->Checked());
-      } else {
-        box->SetChecked(IniFile.ReadBool(section, key, box->Checked()));
-      }
+      SaveLoadChecked(*static_cast<TCheckBox*>(component), section, key, save);
     } else if (component->InheritsFrom("TRadioButton")) {
-      auto* radio = static_cast<TRadioButton*>(component);
-      if (save) {
-        IniFile.WriteBool(section, key, radio->Checked());
-      } else {
-        radio->SetChecked(IniFile.ReadBool(section, key, radio->Checked()));
-      }
+      SaveLoadChecked(*static_cast<TRadioButton*>(component), section, key, save);
     } else if (component->InheritsFrom("TComboBox")) {
       auto* combo = static_cast<TComboBox*>(component);
       if (save) {

@@ -55,6 +55,10 @@ class TxIniFile {
   const std::string& FileName() const { return FFileName; }
 
  private:
+  template <typename TCheckable>
+  void SaveLoadChecked(TCheckable& control, const std::string& section, const std::string& key,
+                       bool save);
+
   std::string FFileName;
   vcl::TForm* Form = nullptr;
   TIniFile IniFile;

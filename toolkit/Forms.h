@@ -40,8 +40,6 @@ class TForm : public TWinControl {
 
   int ClientWidth = 0, ClientHeight = 0;
   bool CentreOnFirstShow = false;
-  bool DialogFrame = true;  // fixed frame, close box only
-  bool ShowInTaskbar = true;
 
   // Creates the form's window and those of its controls, then runs FormCreate.
   void CreateWindowAndRun(IWidgetFactory& factory);

@@ -16,7 +16,6 @@ TForm1::TForm1(TServices& services) : TForm(nullptr, "Form1"), Services(services
   SetText(texts::kMainCaption);
   ClientWidth = 138;
   ClientHeight = 26;
-  ShowInTaskbar = false;
   Button1 = new TButton(this, "Button1", this);
   Button1->SetText(texts::kStartMonitoring);
   Button1->SetVisible(false);
