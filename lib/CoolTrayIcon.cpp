@@ -44,17 +44,31 @@ TCoolTrayIcon::TCoolTrayIcon(vcl::TComponent* owner, std::string name, ITrayShel
 }
 
 TCoolTrayIcon::~TCoolTrayIcon() {
+  // Out of reach first: the UI thread handles sent messages while the shell
+  // call below waits, and a callback or "TaskbarCreated" arriving then must
+  // find no half-destroyed component (nor add the icon back).
+  TTrayIconHandler& handler = *TTrayIconHandler::GInstance;
+  handler.Icons.erase(FId);
+  if (HookId >= 0) vcl::Application().Host().RemoveApplicationHook(HookId);
   DeleteTrayIcon();
   IconCycleTimer.reset();
   ClickDelayTimer.reset();
   LeaveTimer.reset();
-  if (HookId >= 0) vcl::Application().Host().RemoveApplicationHook(HookId);
-  TTrayIconHandler& handler = *TTrayIconHandler::GInstance;
-  handler.Icons.erase(FId);
   if (handler.Icons.empty()) {  // the last one out
     delete TTrayIconHandler::GInstance;
     TTrayIconHandler::GInstance = nullptr;
   }
+}
+
+void TCoolTrayIcon::SetPopupMenu(vcl::TPopupMenu* menu) {
+  if (FPopupMenu) FPopupMenu->RemoveFreeNotification(this);
+  FPopupMenu = menu;
+  if (FPopupMenu) FPopupMenu->FreeNotification(this);
+}
+
+void TCoolTrayIcon::Notification(vcl::TComponent* component, vcl::TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == vcl::TOperation::opRemove && component == FPopupMenu) FPopupMenu = nullptr;
 }
 
 void TCoolTrayIcon::SetHint(const std::string& hint) {
@@ -190,7 +204,7 @@ void TCoolTrayIcon::MouseUp(TMouseButton button, unsigned flag) {
 }
 
 void TCoolTrayIcon::HandleCallback(std::uint32_t message) {
-  const bool autoMenu = PopupMenu && PopupMenu->AutoPopup;
+  const bool autoMenu = FPopupMenu && FPopupMenu->AutoPopup;
   switch (message) {
     case kWmMouseMove: {
       if (!Enabled) return;
@@ -282,8 +296,8 @@ void TCoolTrayIcon::ClickDelayTick() {
 }
 
 void TCoolTrayIcon::RunDefaultItem() {
-  if (!PopupMenu || !PopupMenu->AutoPopup || LeftPopup) return;
-  for (vcl::TMenuItem* item : PopupMenu->Items) {
+  if (!FPopupMenu || !FPopupMenu->AutoPopup || LeftPopup) return;
+  for (vcl::TMenuItem* item : FPopupMenu->Items) {
     if (item->Default) {
       if (item->OnClick) item->OnClick();
       return;
@@ -305,15 +319,17 @@ void TCoolTrayIcon::ShowMenuAtCursor() {
 }
 
 void TCoolTrayIcon::ShowMenuAt(int x, int y) {
-  if (!PopupMenu) return;
+  if (!FPopupMenu) return;
   Shell.ForegroundMessageWindow();
   Shell.ProcessMessages();
-  if (PopupMenu->OnPopup) PopupMenu->OnPopup();
+  // The messages just handled may have ended the menu.
+  if (!FPopupMenu) return;
+  if (FPopupMenu->OnPopup) FPopupMenu->OnPopup();
   std::vector<TMenuEntry> entries;
-  for (vcl::TMenuItem* item : PopupMenu->Items) entries.push_back({item->Caption, item->Default});
+  for (vcl::TMenuItem* item : FPopupMenu->Items) entries.push_back({item->Caption, item->Default});
   const int chosen = Shell.TrackMenu(entries, x, y);
-  if (chosen >= 0 && chosen < static_cast<int>(PopupMenu->Items.size())) {
-    if (auto& click = PopupMenu->Items[static_cast<std::size_t>(chosen)]->OnClick) click();
+  if (FPopupMenu && chosen >= 0 && chosen < static_cast<int>(FPopupMenu->Items.size())) {
+    if (auto& click = FPopupMenu->Items[static_cast<std::size_t>(chosen)]->OnClick) click();
   }
   if (auto* form = dynamic_cast<vcl::TForm*>(Owner())) {
     if (form->Handle()) Shell.PostMessage(form->Handle(), kWmNull, 0, 0);

@@ -77,7 +77,9 @@ class TCoolTrayIcon : public vcl::TComponent {
   bool Enabled = true;
   bool MinimizeToTray = false;
   bool LeftPopup = false;
-  vcl::TPopupMenu* PopupMenu = nullptr;
+  vcl::TPopupMenu* PopupMenu() const { return FPopupMenu; }
+  // Asks to be told when the menu is destroyed, which clears the reference.
+  void SetPopupMenu(vcl::TPopupMenu* menu);
   int CallbackVersion = 0;
 
   bool IconVisible() const { return FIconVisible; }
@@ -99,6 +101,9 @@ class TCoolTrayIcon : public vcl::TComponent {
   // The click delay's tick (also reachable for tests through the timer).
   void ClickDelayTick();
 
+ protected:
+  void Notification(vcl::TComponent* component, vcl::TOperation operation) override;
+
  private:
   void FillNotifyData();
   unsigned ShiftState(unsigned button) const;
@@ -110,6 +115,7 @@ class TCoolTrayIcon : public vcl::TComponent {
   void StartOrStopCycling();
 
   ITrayShell& Shell;
+  vcl::TPopupMenu* FPopupMenu = nullptr;
   TNotifyIconData Data;
   std::uint32_t FId;
   std::string Hint;

@@ -9,20 +9,59 @@ TComponent::TComponent(TComponent* owner, std::string name)
   if (FOwner) FOwner->FComponents.push_back(this);
 }
 
+namespace {
+void Erase(std::vector<TComponent*>& list, TComponent* component) {
+  list.erase(std::remove(list.begin(), list.end(), component), list.end());
+}
+}  // namespace
+
 TComponent::~TComponent() {
   DestroyComponents();
-  if (FOwner) {
-    auto& siblings = FOwner->FComponents;
-    siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
-  }
+  if (FOwner) Erase(FOwner->FComponents, this);
+  NotifyRemoval();
 }
 
 void TComponent::DestroyComponents() {
   while (!FComponents.empty()) {
     TComponent* last = FComponents.back();
     FComponents.pop_back();
+    // The owner and the siblings hear of it while the component is still whole.
+    Notification(last, TOperation::opRemove);
     last->FOwner = nullptr;
     delete last;
+  }
+}
+
+void TComponent::NotifyRemoval() {
+  if (FOwner) FOwner->Notification(this, TOperation::opRemove);
+  while (!FFreeNotifies.empty()) {
+    TComponent* other = FFreeNotifies.back();
+    FFreeNotifies.pop_back();
+    Erase(other->FFreeNotifies, this);
+    other->Notification(this, TOperation::opRemove);
+  }
+}
+
+void TComponent::FreeNotification(TComponent* component) {
+  if (!component || component == this) return;
+  if (std::find(FFreeNotifies.begin(), FFreeNotifies.end(), component) == FFreeNotifies.end()) {
+    FFreeNotifies.push_back(component);
+    component->FFreeNotifies.push_back(this);
+  }
+}
+
+void TComponent::RemoveFreeNotification(TComponent* component) {
+  if (!component) return;
+  Erase(FFreeNotifies, component);
+  Erase(component->FFreeNotifies, this);
+}
+
+void TComponent::Notification(TComponent* component, TOperation operation) {
+  if (operation != TOperation::opRemove) return;
+  RemoveFreeNotification(component);
+  const std::vector<TComponent*> owned = FComponents;  // a handler may change the list
+  for (TComponent* c : owned) {
+    if (c != component) c->Notification(component, operation);
   }
 }
 
@@ -104,6 +143,13 @@ void TRadioButton::Click() {
 void TImage::SetPicture(std::unique_ptr<IPicture> picture) {
   FPicture = std::move(picture);
   if (Peer()) Peer()->Refresh();
+}
+
+void TPopupMenu::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == TOperation::opRemove) {
+    Items.erase(std::remove(Items.begin(), Items.end(), component), Items.end());
+  }
 }
 
 }  // namespace kw::vcl

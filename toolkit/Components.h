@@ -23,6 +23,8 @@ namespace kw::vcl {
     return className == #Class || Base::InheritsFrom(className); \
   }
 
+enum class TOperation { opInsert, opRemove };
+
 class TComponent {
  public:
   TComponent(TComponent* owner, std::string name);
@@ -39,15 +41,29 @@ class TComponent {
   // Whether this is of class `className` or derived from it.
   virtual bool InheritsFrom(std::string_view className) const { return className == "TComponent"; }
 
+  // `component` keeps a reference to this one and is told (Notification,
+  // opRemove) when this one is destroyed, whoever owns either. The link
+  // goes both ways, so whichever of the two goes first, the other forgets it.
+  void FreeNotification(TComponent* component);
+  void RemoveFreeNotification(TComponent* component);
+
  protected:
   // Deletes the owned components, the last created first. A class whose
   // components refer to it calls this while it is still whole.
   void DestroyComponents();
+  // `component` is going (opRemove): a component that refers to it clears
+  // its reference here. An owner passes the notice on to what it owns, so
+  // components of one form learn of each other's end without asking.
+  virtual void Notification(TComponent* component, TOperation operation);
 
  private:
+  // Tells those linked to this one, and the owner, that it is going.
+  void NotifyRemoval();
+
   TComponent* FOwner;
   std::string FName;
   std::vector<TComponent*> FComponents;
+  std::vector<TComponent*> FFreeNotifies;
 };
 
 enum class TCursor { Default, HandPoint };
@@ -220,9 +236,12 @@ class TPopupMenu : public TComponent {
   KW_COMPONENT_CLASS(TPopupMenu, TComponent)
  public:
   using TComponent::TComponent;
-  std::vector<TMenuItem*> Items;  // top to bottom
+  std::vector<TMenuItem*> Items;  // top to bottom; an item destroyed leaves the list
   bool AutoPopup = true;
   std::function<void()> OnPopup;
+
+ protected:
+  void Notification(TComponent* component, TOperation operation) override;
 };
 
 }  // namespace kw::vcl

@@ -44,7 +44,7 @@ TForm1::TForm1(TServices& services) : TForm(nullptr, "Form1"), Services(services
   Options1->OnClick = [this] { Options1Click(); };
   Home1->OnClick = [this] { Home1Click(); };
   Exit1->OnClick = [this] { Exit1Click(); };
-  CoolTrayIcon1->PopupMenu = PopupMenu1;
+  CoolTrayIcon1->SetPopupMenu(PopupMenu1);
   CoolTrayIcon1->Loaded();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // A notification area that records what reached it, and timers ticked by hand.
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -15,6 +16,8 @@ class FakeTray : public ITrayShell, public ITimerHost {
  public:
   bool NotifyIcon(std::uint32_t message, const TNotifyIconData& data) override {
     Calls.push_back({message, data});
+    // What the UI thread handles while the call waits for the shell.
+    if (WhileNotifying) WhileNotifying(message);
     switch (message) {
       case kNimAdd:
         return Icons.insert(data.Id).second;
@@ -66,6 +69,7 @@ class FakeTray : public ITrayShell, public ITimerHost {
   std::set<int> KeysDown;
   TPoint Cursor{1014, 758};
   int Choose = -1;
+  std::function<void(std::uint32_t message)> WhileNotifying;
   std::vector<std::string> Log;
 };
 

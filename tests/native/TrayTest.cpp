@@ -69,7 +69,7 @@ TEST_F(TrayTest, TheRightButtonOpensTheMenuAtOnceAndTheMiddleOnlyReports) {
   vcl::TMenuItem one(nullptr, "One", "one"), line(nullptr, "N1", "-"), two(nullptr, "Two", "two");
   menu.Items = {&one, &line, &two};
   two.OnClick = [this] { Events.push_back("two chosen"); };
-  Icon->PopupMenu = &menu;
+  Icon->SetPopupMenu(&menu);
   Tray.Choose = 2;
   Callback(kRDown);
   EXPECT_EQ(Tray.Log, (std::vector<std::string>{"foreground", "foreground", "process messages",
@@ -79,6 +79,30 @@ TEST_F(TrayTest, TheRightButtonOpensTheMenuAtOnceAndTheMiddleOnlyReports) {
   Callback(kMUp);
   EXPECT_EQ(Events, (std::vector<std::string>{"down 1 16 1014,758", "two chosen", "up 1",
                                               "down 2 32 1014,758", "up 2"}));
+}
+
+TEST_F(TrayTest, TheMenuReferenceIsClearedWhenTheMenuGoesWhoeverGoesFirst) {
+  auto* loose = new vcl::TPopupMenu(nullptr, "Loose");
+  Icon->SetPopupMenu(loose);
+  delete loose;
+  EXPECT_EQ(Icon->PopupMenu(), nullptr);
+  Callback(kRDown);
+  EXPECT_TRUE(Tray.Log.empty());  // no menu to open
+
+  auto* owned = new vcl::TPopupMenu(&Owner, "Owned");
+  auto* item = new vcl::TMenuItem(&Owner, "Item", "item");
+  owned->Items = {item};
+  Icon->SetPopupMenu(owned);
+  delete item;  // a sibling: the owner passes the notice on
+  EXPECT_TRUE(owned->Items.empty());
+  delete owned;
+  EXPECT_EQ(Icon->PopupMenu(), nullptr);
+
+  vcl::TPopupMenu survivor(nullptr, "Survivor");
+  {
+    TCoolTrayIcon first(nullptr, "First", Tray, Tray);
+    first.SetPopupMenu(&survivor);
+  }  // the survivor forgets the icon: its own end tells no one freed
 }
 
 TEST_F(TrayTest, CallbackVersionsAndBalloonsAndDisabled) {
@@ -155,7 +179,7 @@ TEST_F(TrayTest, ALeftPopupOpensOnTheLeftPressAndTheDoubleClickRunsTheDefaultOth
   item.Default = true;
   item.OnClick = [this] { Events.push_back("default"); };
   menu.Items = {&item};
-  Icon->PopupMenu = &menu;
+  Icon->SetPopupMenu(&menu);
   Callback(kLDbl);
   EXPECT_EQ(Events.back(), "default");
   Icon->LeftPopup = true;
@@ -249,6 +273,22 @@ TEST_F(MainWindowTrayTest, TheIconIsAddedWithItsTipAndRemovedAtTheEnd) {
   EXPECT_EQ(items, (std::vector<std::string>{"Options1", "N1", "Home1", "N2", "Exit1"}));
   Main.reset();
   EXPECT_TRUE(Tray.Icons.empty());
+}
+
+TEST_F(MainWindowTrayTest, ACallbackWhileTheIconIsRemovedAtExitReachesNoFreedMenu) {
+  TCoolTrayIcon* icon = Main->CoolTrayIcon1;
+  const std::uint32_t id = icon->Id();
+  bool menuCleared = false;
+  Tray.WhileNotifying = [&](std::uint32_t message) {
+    if (message != kNimDelete) return;
+    menuCleared = icon->PopupMenu() == nullptr;
+    if (auto* handler = TTrayIconHandler::Instance()) handler->HandleCallback(id, kRDown);
+    Host.SendToApplicationWindow(Tray.TaskbarCreatedMessage());
+  };
+  Main.reset();  // the menu goes first, then the icon
+  EXPECT_TRUE(menuCleared);
+  EXPECT_EQ(std::count(Tray.Log.begin(), Tray.Log.end(), "foreground"), 0);
+  EXPECT_TRUE(Tray.Icons.empty());  // not added back
 }
 
 TEST_F(MainWindowTrayTest, TheMenuCommands) {
