@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <chrono>
+#include <utility>
 
+#include "platform/win32/Handles.h"
 #include "platform/win32/Win32Collation.h"
 #include "platform/win32/Win32Desktop.h"
 #include "platform/win32/Win32Messenger.h"
@@ -21,14 +23,13 @@ using namespace kw;
 
 namespace {
 
-// Destroys the windows, the options dialog first; safe to call twice.
+// Destroys the windows, the options dialog first; safe to call twice. Each
+// reference is cleared first: a notice handled while a window is destroyed
+// must not reach it.
 void DestroyWindows() {
-  delete Form3;
-  Form3 = nullptr;
-  delete Form2;
-  Form2 = nullptr;
-  delete Form1;  // stops the monitors, without waiting for them
-  Form1 = nullptr;
+  delete std::exchange(Form3, nullptr);
+  delete std::exchange(Form2, nullptr);
+  delete std::exchange(Form1, nullptr);  // stops the monitors, without waiting for them
 }
 
 // What the monitors use. Made once and never destroyed: at exit the monitors
@@ -45,6 +46,19 @@ TMonitorServices& MonitorServices() {
   return *services;
 }
 
+// One running copy per user session. A second start (the autostart value
+// and a start by hand) would show a second icon and alerts, share the named
+// events, and on its exit signal "EventStopAll" under the first copy's
+// monitors. The guard is held until the process ends: the stop event, once
+// signalled, lives as long as any of this copy's monitors holds it.
+win32::TKernelHandle TakeSessionGuard(bool& alreadyRunning) {
+  win32::TKernelHandle guard(::CreateMutexW(nullptr, FALSE, L"Local\\KeywardenSessionGuard"));
+  const DWORD error = ::GetLastError();
+  // Access refused: the guard exists, made by the other copy under other rights.
+  alreadyRunning = guard ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
+  return guard;
+}
+
 template <typename T>
 void CreateForm(vcl::TApplication& app, T*& global, T* form) {
   global = form;  // reachable while its own creation runs
@@ -54,6 +68,9 @@ void CreateForm(vcl::TApplication& app, T*& global, T* form) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  bool alreadyRunning = false;
+  const win32::TKernelHandle guard = TakeSessionGuard(alreadyRunning);
+  if (alreadyRunning) return 0;  // before any window, event or monitor
   const bool com = SUCCEEDED(::CoInitialize(nullptr));
   {
     TMonitorServices& monitor = MonitorServices();

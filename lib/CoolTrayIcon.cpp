@@ -39,8 +39,10 @@ TCoolTrayIcon::TCoolTrayIcon(vcl::TComponent* owner, std::string name, ITrayShel
   ClickDelayTimer =
       std::make_unique<TSimpleTimer>(timers, 1000, [this](TSimpleTimer&) { ClickDelayTick(); });
   LeaveTimer = std::make_unique<TSimpleTimer>(timers, 20, [this](TSimpleTimer&) { LeaveCheck(); });
-  HookId = vcl::Application().Host().AddApplicationHook(
+  vcl::IApplicationHost& host = vcl::Application().Host();
+  HookId = host.AddApplicationHook(
       [this](std::uint32_t m, std::uintptr_t w, std::intptr_t l) { AppWindowHook(m, w, l); });
+  if (Shell.TaskbarCreatedMessage() != 0) Shell.AllowTaskbarCreated(host.ApplicationWindow());
 }
 
 TCoolTrayIcon::~TCoolTrayIcon() {

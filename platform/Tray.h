@@ -59,6 +59,10 @@ class ITrayShell {
   // The "TaskbarCreated" message, registered once per process; 0 when the
   // common controls are too old for it (version 4.70 or below).
   virtual std::uint32_t TaskbarCreatedMessage() = 0;
+  // Lets "TaskbarCreated" through the message filter to `window`: the shell
+  // that sends it is not elevated and this program is. False where the
+  // system has no such filter or refused; nothing depends on the answer.
+  virtual bool AllowTaskbarCreated(WindowHandle window) = 0;
 };
 
 // Timers that tick on the UI thread; `id` comes back with the tick.

@@ -59,19 +59,6 @@ void TForm1::FormDestroy() {
 }
 
 bool TForm1::HandleMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t) {
-  if (message == kWmCommand) {
-    switch (wParam & 0xFFFF) {
-      case kCommandOptions:
-        Options1Click();
-        return true;
-      case kCommandHome:
-        Home1Click();
-        return true;
-      case kCommandExit:
-        Exit1Click();
-        return true;
-    }
-  }
   if (message != WM_REGCHANGE) return false;
   WMRegChange(*reinterpret_cast<TChangeData*>(wParam));
   return true;
@@ -86,6 +73,10 @@ std::string TForm1::TimeLine() {
 }
 
 void TForm1::WMRegChange(TChangeData& change) {
+  // A notice can come in a nested message loop (an error box) before the
+  // alert exists or after it is gone. Its lines stay unshown: the monitor's
+  // next notice shows them.
+  if (!Form2) return;
   Form2->Show();
   Form2->Edit1->SetText(TimeLine());
   Form2->Edit2->SetText(change.Key);

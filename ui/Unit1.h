@@ -12,11 +12,6 @@
 
 namespace kw {
 
-// Commands of the tray menu, also accepted as WM_COMMAND by the main window.
-inline constexpr std::uint32_t kWmCommand = 0x111;
-inline constexpr std::uint32_t kCommandOptions = 101;
-inline constexpr std::uint32_t kCommandHome = 102;
-inline constexpr std::uint32_t kCommandExit = 103;
 // Where "主页" leads: a placeholder under a reserved name until the product has its own site.
 inline constexpr char kHomePage[] = "https://keywarden.example/";
 inline constexpr char kTrayHint[] = "Keywarden Registry Monitor";

@@ -77,6 +77,26 @@ bool TWin32TrayShell::NotifyIcon(std::uint32_t message, const TNotifyIconData& d
   return ::Shell_NotifyIconA(message, &nid) != FALSE;
 }
 
+bool TWin32TrayShell::AllowTaskbarCreated(WindowHandle window) {
+  // Looked up at run time: Windows 7 filters per window, Vista per process,
+  // and older systems have no filter and must still start.
+  constexpr DWORD kMsgfltAllow = 1, kMsgfltAdd = 1;
+  using TPerWindow = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+  using TPerProcess = BOOL(WINAPI*)(UINT, DWORD);
+  HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+  if (!user32 || TaskbarCreated == 0) return false;
+  if (auto perWindow = reinterpret_cast<TPerWindow>(
+          reinterpret_cast<void*>(::GetProcAddress(user32, "ChangeWindowMessageFilterEx")))) {
+    return perWindow(reinterpret_cast<HWND>(window), TaskbarCreated, kMsgfltAllow, nullptr) !=
+           FALSE;
+  }
+  if (auto perProcess = reinterpret_cast<TPerProcess>(
+          reinterpret_cast<void*>(::GetProcAddress(user32, "ChangeWindowMessageFilter")))) {
+    return perProcess(TaskbarCreated, kMsgfltAdd) != FALSE;
+  }
+  return false;
+}
+
 bool TWin32TrayShell::CursorPos(TPoint& point) {
   POINT at;
   if (!::GetCursorPos(&at)) return false;

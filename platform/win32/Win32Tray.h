@@ -28,6 +28,7 @@ class TWin32TrayShell : public ITrayShell, public ITimerHost {
                    std::intptr_t lParam) override;
   std::uintptr_t ProgramIcon() override { return reinterpret_cast<std::uintptr_t>(Icon); }
   std::uint32_t TaskbarCreatedMessage() override { return TaskbarCreated; }
+  bool AllowTaskbarCreated(WindowHandle window) override;
 
   bool SetTimer(std::uintptr_t id, std::uint32_t periodMs) override;
   bool KillTimer(std::uintptr_t id) override;

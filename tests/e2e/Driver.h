@@ -3,9 +3,12 @@
 // finds its windows, reads their texts, clicks, and waits with deadlines.
 
 #include <windows.h>
+// After <windows.h>, which it needs.
+#include <commctrl.h>
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -144,23 +147,152 @@ inline std::wstring ArtifactPath(const std::wstring& name) {
   return folder + L"\\" + name;
 }
 
+// A tool of explorer's tooltips: what the notification area shows for an icon.
+struct TTrayTool {
+  std::wstring Text;
+  RECT Screen{};
+};
+
+// Reads every tool of explorer's tooltip windows, through memory in explorer's process.
+inline std::vector<TTrayTool> TrayTools() {
+  std::vector<TTrayTool> tools;
+  HWND shellTray = ::FindWindowW(L"Shell_TrayWnd", nullptr);
+  DWORD explorer = 0;
+  ::GetWindowThreadProcessId(shellTray, &explorer);
+  HANDLE process =
+      ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, explorer);
+  if (!process) return tools;
+  const SIZE_T textBytes = 1024;
+  auto* remote = static_cast<char*>(::VirtualAllocEx(
+      process, nullptr, sizeof(TOOLINFOW) + textBytes, MEM_COMMIT, PAGE_READWRITE));
+  for (HWND tips : TopLevelWindows(explorer, L"tooltips_class32")) {
+    const int count = static_cast<int>(::SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+      TOOLINFOW info{};
+      info.cbSize = sizeof info;
+      info.lpszText = reinterpret_cast<wchar_t*>(remote + sizeof(TOOLINFOW));
+      ::WriteProcessMemory(process, remote, &info, sizeof info, nullptr);
+      std::vector<wchar_t> zero(textBytes / sizeof(wchar_t), 0);
+      ::WriteProcessMemory(process, remote + sizeof(TOOLINFOW), zero.data(), textBytes, nullptr);
+      if (!::SendMessageW(tips, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(remote))) continue;
+      std::vector<wchar_t> text(textBytes / sizeof(wchar_t), 0);
+      ::ReadProcessMemory(process, remote, &info, sizeof info, nullptr);
+      ::ReadProcessMemory(process, remote + sizeof(TOOLINFOW), text.data(), textBytes - 2, nullptr);
+      TTrayTool tool{text.data(), info.rect};
+      ::MapWindowPoints(info.hwnd, nullptr, reinterpret_cast<POINT*>(&tool.Screen), 2);
+      if (!::IsRectEmpty(&info.rect)) tools.push_back(tool);
+    }
+  }
+  ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  ::CloseHandle(process);
+  return tools;
+}
+
+// The notification area's record of the program's icon, or null.
+inline std::unique_ptr<TTrayTool> ProgramTrayIcon() {
+  for (const TTrayTool& tool : TrayTools()) {
+    if (tool.Text == L"Keywarden Registry Monitor") return std::make_unique<TTrayTool>(tool);
+  }
+  return nullptr;
+}
+
+// Right-clicks the program's tray icon as a user would and gives the menu
+// that opens, or null; `at` receives where the cursor was.
+inline HWND OpenTrayMenu(POINT* at = nullptr) {
+  std::unique_ptr<TTrayTool> icon;
+  if (!WaitFor([&] { return (icon = ProgramTrayIcon()) != nullptr; })) return nullptr;
+  const POINT centre{(icon->Screen.left + icon->Screen.right) / 2,
+                     (icon->Screen.top + icon->Screen.bottom) / 2};
+  if (at) *at = centre;
+  // A tooltip that came up over the icon would take the press: each try
+  // first moves the cursor away, then presses at once on arriving.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    ::SetCursorPos(centre.x - 300, centre.y - 300);
+    ::SetCursorPos(centre.x, centre.y);
+    INPUT press[2] = {};
+    press[0].type = press[1].type = INPUT_MOUSE;
+    press[0].mi.dwFlags = MOUSEEVENTF_RIGHTDOWN;
+    press[1].mi.dwFlags = MOUSEEVENTF_RIGHTUP;
+    ::SendInput(2, press, sizeof(INPUT));
+    HWND menu = nullptr;
+    if (WaitFor(
+            [&] {
+              for (HWND candidate = ::FindWindowExW(nullptr, nullptr, L"#32768", nullptr);
+                   candidate; candidate = ::FindWindowExW(nullptr, candidate, L"#32768", nullptr)) {
+                if (::IsWindowVisible(candidate)) menu = candidate;
+              }
+              return menu != nullptr;
+            },
+            3000)) {
+      return menu;
+    }
+  }
+  return nullptr;
+}
+
+// Items are chosen with the arrow keys, the first down arrow selecting the
+// first item; separators are passed over.
+inline void ChooseMenuItem(HWND menu, int downs) {
+  for (int i = 0; i < downs; ++i) ::PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+  ::PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+  WaitFor([&] { return !::IsWindowVisible(menu); });
+}
+
+// The tray menu's items, by the down arrows that reach them.
+constexpr int kMenuOptions = 1, kMenuHome = 2, kMenuExit = 3;
+
+inline bool ChooseFromTrayMenu(int downs) {
+  HWND menu = OpenTrayMenu();
+  if (!menu) return false;
+  ChooseMenuItem(menu, downs);
+  return true;
+}
+
+// A file in the folder of the tests, where the program is built.
+inline std::wstring BesideTests(const std::wstring& name) {
+  wchar_t self[MAX_PATH];
+  std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+  return path.substr(0, path.find_last_of(L'\\') + 1) + name;
+}
+
+// Starts the program file `exe`; false when it cannot be started.
+inline bool StartProgram(const std::wstring& exe, PROCESS_INFORMATION& process) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  std::wstring commandLine = L"\"" + exe + L"\"";
+  if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process)) {
+    return false;
+  }
+  ::CloseHandle(process.hThread);
+  process.hThread = nullptr;
+  return true;
+}
+
 // One run of the program, ended when the object goes.
 class TKeywarden {
  public:
-  TKeywarden() {
-    wchar_t self[MAX_PATH];
-    const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring exe(self, n);
-    exe = exe.substr(0, exe.find_last_of(L'\\') + 1) + L"Keywarden.exe";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    std::wstring commandLine = L"\"" + exe + L"\"";
-    if (::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                         nullptr, &startup, &Process)) {
-      ::CloseHandle(Process.hThread);
-      Process.hThread = nullptr;
+  // `exe`: the program file's name beside the tests.
+  explicit TKeywarden(const std::wstring& exe = L"Keywarden.exe") {
+    if (StartProgram(BesideTests(exe), Process)) {
       WaitFor([&] { return MainWindow() && AlertWindow() && WatchingCurrentUserRun(); });
     }
+  }
+
+  static constexpr DWORD kDidNotEnd = 0xFFFFFFFF;
+  // Starts another copy of the program and gives its exit code once it has
+  // ended by itself; kDidNotEnd (and the copy ended) when it went on running.
+  static DWORD RunAnotherCopy(DWORD timeoutMs = 10000) {
+    PROCESS_INFORMATION copy{};
+    if (!StartProgram(BesideTests(L"Keywarden.exe"), copy)) return kDidNotEnd;
+    DWORD code = kDidNotEnd;
+    if (::WaitForSingleObject(copy.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+      ::GetExitCodeProcess(copy.hProcess, &code);
+    } else {
+      ::TerminateProcess(copy.hProcess, 1);
+    }
+    ::CloseHandle(copy.hProcess);
+    return code;
   }
 
   // The monitors are numbered as they are made, machine keys first: the
@@ -174,7 +306,6 @@ class TKeywarden {
   }
   ~TKeywarden() { End(); }
 
-  static constexpr DWORD kDidNotEnd = 0xFFFFFFFF;
   // Asks the program to end, as "退出" does, and gives its exit code: 0 for
   // a clean end, an exception code for a crash, kDidNotEnd when it hung.
   DWORD End() {

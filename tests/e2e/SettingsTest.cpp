@@ -10,13 +10,6 @@ namespace kw::e2e {
 namespace {
 
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr WPARAM kCommandOptions = 101;  // the tray menu's "选项"
-
-std::wstring BesideTests(const std::wstring& name) {
-  wchar_t self[MAX_PATH];
-  std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
-  return path.substr(0, path.find_last_of(L'\\') + 1) + name;
-}
 
 std::string ReadFileBytes(const std::wstring& path) {
   std::ifstream in(path.c_str(), std::ios::binary);
@@ -72,7 +65,7 @@ class SettingsTest : public ::testing::Test {
     return nullptr;
   }
   void OpenOptions() {
-    ::PostMessageW(Program.MainWindow(), WM_COMMAND, kCommandOptions, 0);
+    ASSERT_TRUE(ChooseFromTrayMenu(kMenuOptions));
     ASSERT_TRUE(WaitFor([&] { return Options() && ::IsWindowVisible(Options()); }));
   }
   void ClickStartWithWindows() {

@@ -47,6 +47,10 @@ class FakeTray : public ITrayShell, public ITimerHost {
   }
   std::uintptr_t ProgramIcon() override { return 0x1C0; }
   std::uint32_t TaskbarCreatedMessage() override { return 0xC123; }
+  bool AllowTaskbarCreated(WindowHandle window) override {
+    Allowed.push_back(window);
+    return false;  // as on a system without the filter
+  }
 
   bool SetTimer(std::uintptr_t id, std::uint32_t periodMs) override {
     Timers[id] = periodMs;
@@ -67,6 +71,7 @@ class FakeTray : public ITrayShell, public ITimerHost {
   std::set<std::uint32_t> Icons;  // what the notification area shows
   std::map<std::uintptr_t, std::uint32_t> Timers;
   std::set<int> KeysDown;
+  std::vector<WindowHandle> Allowed;  // windows "TaskbarCreated" was let through to
   TPoint Cursor{1014, 758};
   int Choose = -1;
   std::function<void(std::uint32_t message)> WhileNotifying;

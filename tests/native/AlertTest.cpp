@@ -99,6 +99,17 @@ TEST_F(AlertTest, TheStopNoticeAndAnUnknownHive) {
   EXPECT_EQ(Icon(), "");
 }
 
+TEST_F(AlertTest, ANoticeBeforeTheAlertExistsOrAfterItIsGoneIsKeptForTheNext) {
+  Form2 = nullptr;
+  TChangeData data = Notice({"C:\\a.exe"}, texts::kTitleAdded, "A");
+  Main.WMRegChange(data);
+  EXPECT_EQ(data.Shown, 0);
+  Form2 = &Alert;
+  Main.WMRegChange(data);
+  EXPECT_EQ(data.Shown, 1);
+  EXPECT_EQ(Alert.Edit3->Text(), "C:\\a.exe");
+}
+
 TEST_F(AlertTest, ClosingStopsTheSoundAndHides) {
   TChangeData data = Notice({});
   Main.WMRegChange(data);

@@ -147,6 +147,8 @@ TEST_F(TrayTest, TheTipIsCutAt127BytesAndAnEmptyHintHasNone) {
 }
 
 TEST_F(TrayTest, TaskbarCreatedPutsAVisibleIconBackAndAnUnknownIdIsIgnored) {
+  // Let through to the application window; the filter's refusal changes nothing.
+  EXPECT_EQ(Tray.Allowed, std::vector<WindowHandle>{0xA99});
   Icon->SetIconVisible(true);
   Tray.Icons.clear();  // the taskbar was lost
   Host.SendToApplicationWindow(0xC123);
