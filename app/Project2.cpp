@@ -83,7 +83,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::TWin32Profile profile;
     win32::TWin32System system;
     win32::TWin32Host host(instance);
-    vcl::TApplication app(host);
+    vcl::TApplication app(host, codePage);
     win32::TWin32TrayShell tray(instance, [&](std::exception_ptr e) { app.HandleException(e); });
     TServices services{{monitor.Registry, monitor.Sync, monitor.Messenger, monitor.Collation},
                        shell,

@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "toolkit/AnsiPaths.h"
+
 namespace kw {
 
 using namespace vcl;
@@ -76,16 +78,13 @@ bool TryStrToInt(const std::string& text, int& value) {
   return true;
 }
 
-std::string IniFileNameFor(const std::string& programPath) {
-  const std::size_t split = programPath.find_last_of("\\:");
-  const std::string folder = split == std::string::npos ? "" : programPath.substr(0, split + 1);
-  std::string base = split == std::string::npos ? programPath : programPath.substr(split + 1);
-  base = base.substr(0, base.find('.'));
-  return folder + "/" + base + ".ini";
+std::string IniFileNameFor(const std::string& programPath, const ICodePage& codePage) {
+  return ExtractFilePath(programPath, codePage) + "/" +
+         NameBeforeFirstDot(ExtractFileName(programPath, codePage), codePage) + ".ini";
 }
 
-TxIniFile::TxIniFile(IProfile& profile, const std::string& programPath)
-    : FFileName(IniFileNameFor(programPath)), IniFile(profile, FFileName) {}
+TxIniFile::TxIniFile(IProfile& profile, const ICodePage& codePage, const std::string& programPath)
+    : FFileName(IniFileNameFor(programPath, codePage)), IniFile(profile, FFileName) {}
 
 // Check boxes and radio buttons alike: Checked as a Boolean, applied through
 // SetChecked so that a change runs the control's click handler.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "lib/Exception.h"
+#include "platform/CodePage.h"
 #include "platform/Profile.h"
 #include "toolkit/Forms.h"
 
@@ -43,11 +44,11 @@ bool TryStrToInt(const std::string& text, int& value);
 
 // The INI file beside a program: its folder with the trailing backslash,
 // "/", the file name cut before its first ".", then ".ini".
-std::string IniFileNameFor(const std::string& programPath);
+std::string IniFileNameFor(const std::string& programPath, const ICodePage& codePage);
 
 class TxIniFile {
  public:
-  TxIniFile(IProfile& profile, const std::string& programPath);
+  TxIniFile(IProfile& profile, const ICodePage& codePage, const std::string& programPath);
 
   void SetForm(vcl::TForm* form) { Form = form; }
   // Save: writes every stored control's state; else reads and applies them.

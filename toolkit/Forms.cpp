@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "toolkit/AnsiPaths.h"
+
 namespace kw::vcl {
 
 namespace {
@@ -77,8 +79,9 @@ void TForm::DestroyForm() {
   DetachPeer();
 }
 
-TApplication::TApplication(IApplicationHost& host)
-    : FHost(host), FTitle(ApplicationTitle(host.ProgramFileName())) {}
+TApplication::TApplication(IApplicationHost& host, const ICodePage& codePage)
+    : FHost(host),
+      FTitle(ApplicationTitle(ExtractFileName(host.ProgramPath(), codePage), codePage)) {}
 
 void TApplication::Run() {
   FHost.Run([this](std::exception_ptr error) { HandleException(error); });
@@ -116,12 +119,8 @@ std::string ErrorBoxText(const std::string& message) {
   return message;
 }
 
-std::string ApplicationTitle(const std::string& programFileName) {
-  std::string title = programFileName.substr(0, programFileName.find('.'));
-  for (std::size_t i = 1; i < title.size(); ++i) {
-    if (title[i] >= 'A' && title[i] <= 'Z') title[i] = static_cast<char>(title[i] - 'A' + 'a');
-  }
-  return title;
+std::string ApplicationTitle(const std::string& programFileName, const ICodePage& codePage) {
+  return LowerCaseAfterFirst(NameBeforeFirstDot(programFileName, codePage), codePage);
 }
 
 }  // namespace kw::vcl

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/CodePage.h"
 #include "toolkit/Components.h"
 
 namespace kw::vcl {
@@ -22,8 +23,8 @@ class IApplicationHost : public IWidgetFactory {
   virtual void ShowMessage(std::uintptr_t owner, const std::string& text) = 0;
   // Error icon, OK button, `title` as caption; the program's windows stay disabled meanwhile.
   virtual void ShowErrorBox(const std::string& title, const std::string& text) = 0;
-  // The program file's name without its directory.
-  virtual std::string ProgramFileName() = 0;
+  // The full path of the program's file.
+  virtual std::string ProgramPath() = 0;
   // The hidden top-level window that owns the program's windows.
   virtual std::uintptr_t ApplicationWindow() = 0;
   // Sees every message of the application window before the toolkit does.
@@ -76,7 +77,8 @@ class TForm : public TWinControl {
 
 class TApplication {
  public:
-  explicit TApplication(IApplicationHost& host);
+  // Names are cut by the double-byte rules of `codePage`.
+  TApplication(IApplicationHost& host, const ICodePage& codePage);
 
   // The title: the program file's name cut before its first ".", every
   // character after the first in lower case.
@@ -103,7 +105,7 @@ void SetApplication(TApplication* application);
 
 // The error box's text: a full stop is added when the last character sorts after ".".
 std::string ErrorBoxText(const std::string& message);
-// The application title for a program file name.
-std::string ApplicationTitle(const std::string& programFileName);
+// The application title for a program file name (without its folder).
+std::string ApplicationTitle(const std::string& programFileName, const ICodePage& codePage);
 
 }  // namespace kw::vcl

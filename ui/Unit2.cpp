@@ -4,6 +4,7 @@
 #include "lib/uUtils.h"
 #include "monitor/RegSnapshot.h"
 #include "monitor/RegistryAccess.h"
+#include "toolkit/AnsiPaths.h"
 #include "ui/UiTexts.h"
 #include "ui/Unit3.h"
 
@@ -124,7 +125,8 @@ void TForm2::Button3Click() {
 }
 
 void TForm2::Image2Click() {
-  Services.Shell.Execute(Handle(), "open", FolderPart(Edit3->Text(), Services.CodePage), nullptr);
+  Services.Shell.Execute(Handle(), "open", ExtractFilePath(Edit3->Text(), Services.CodePage),
+                         nullptr);
 }
 
 void TForm2::Image3Click() {
@@ -152,19 +154,6 @@ void TForm2::DeleteReportedValue(const std::string& valueName) {
   } else {
     host.ShowMessage(Handle(), texts::kNotFoundPrefix + valueName);
   }
-}
-
-std::string FolderPart(const std::string& path, const ICodePage& codePage) {
-  std::size_t end = 0;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    const unsigned char byte = static_cast<unsigned char>(path[i]);
-    if (codePage.IsLeadByte(byte) && i + 1 < path.size()) {
-      ++i;  // the trail byte is part of this character, whatever its value
-    } else if (byte == '\\' || byte == ':') {
-      end = i + 1;
-    }
-  }
-  return path.substr(0, end);
 }
 
 }  // namespace kw

@@ -53,8 +53,4 @@ extern TForm2* Form2;
 // The Windows directory, as the system reports it.
 std::string GetWindowsDir(ISystem& system);
 
-// The folder part of a path: up to and including its last backslash or
-// colon, neither counted as the second byte of a double-byte character.
-std::string FolderPart(const std::string& path, const ICodePage& codePage);
-
 }  // namespace kw

@@ -44,7 +44,8 @@ TForm3::TForm3(TComponent* owner, TServices& services) : TForm(owner, "Form3"), 
 }
 
 void TForm3::FormCreate() {
-  Store = std::make_unique<TxIniFile>(Services.Profile, Services.System.ProgramPath());
+  Store = std::make_unique<TxIniFile>(Services.Profile, Services.CodePage,
+                                      Services.System.ProgramPath());
   Store->SetForm(this);
   Store->SaveLoad(false);  // a stored "1" for CheckBox1 registers the program again
 }

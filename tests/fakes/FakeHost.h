@@ -23,7 +23,7 @@ class FakeHost : public vcl::IApplicationHost {
   void ShowErrorBox(const std::string& title, const std::string& text) override {
     Errors.push_back(title + ": " + text);
   }
-  std::string ProgramFileName() override { return "Keywarden.exe"; }
+  std::string ProgramPath() override { return "C:\\Program Files\\Keywarden\\Keywarden.exe"; }
   std::uintptr_t ApplicationWindow() override { return 0xA99; }
   int AddApplicationHook(THook hook) override {
     Hooks[NextHook] = std::move(hook);

@@ -5,6 +5,7 @@
 #include "lib/uUtils.h"
 #include "monitor/ChangeTexts.h"
 #include "tests/native/UiHarness.h"
+#include "toolkit/AnsiPaths.h"
 #include "ui/UiTexts.h"
 #include "ui/Unit2.h"
 
@@ -103,16 +104,17 @@ TEST_F(ActionsTest, ThePicturesOpenFolderPropertiesAndRegistryWithoutSilencing) 
   EXPECT_TRUE(Sound.Calls.empty());
 }
 
-TEST(FolderPart, RespectsDoubleByteCharacters) {
+TEST(AnsiPaths, TheFolderPartRespectsDoubleByteCharacters) {
   fake::FakeCodePage gbk;
-  EXPECT_EQ(FolderPart("C:\\a\\b.exe", gbk), "C:\\a\\");
-  EXPECT_EQ(FolderPart("C:b.exe", gbk), "C:");
-  EXPECT_EQ(FolderPart(texts::kMonitoringStopped, gbk), "");
-  EXPECT_EQ(FolderPart("", gbk), "");
+  const auto FolderPart = [&](const std::string& path) { return vcl::ExtractFilePath(path, gbk); };
+  EXPECT_EQ(FolderPart("C:\\a\\b.exe"), "C:\\a\\");
+  EXPECT_EQ(FolderPart("C:b.exe"), "C:");
+  EXPECT_EQ(FolderPart(texts::kMonitoringStopped), "");
+  EXPECT_EQ(FolderPart(""), "");
   // 昞 is 0x95 0x5C: its second byte is no backslash.
-  EXPECT_EQ(FolderPart("C:\\d\\\x95\x5C.exe", gbk), "C:\\d\\");
-  EXPECT_EQ(FolderPart("C:\\\x95\x5C\\x.exe", gbk), "C:\\\x95\x5C\\");
-  EXPECT_EQ(FolderPart(ChangedLine("n", "C:\\old\\a.exe", "D:\\new\\b.exe"), gbk),
+  EXPECT_EQ(FolderPart("C:\\d\\\x95\x5C.exe"), "C:\\d\\");
+  EXPECT_EQ(FolderPart("C:\\\x95\x5C\\x.exe"), "C:\\\x95\x5C\\");
+  EXPECT_EQ(FolderPart(ChangedLine("n", "C:\\old\\a.exe", "D:\\new\\b.exe")),
             " \xB3\xCC\xD0\xF2 (n) \xC2\xB7\xBE\xB6\xB8\xFC\xB8\xC4\xB4\xD3 \"C:\\old\\a.exe\" "
             "\xB5\xBD \"D:\\new\\");
 }

@@ -161,8 +161,17 @@ TEST(Toolkit, ErrorBoxTextAndApplicationTitle) {
   EXPECT_EQ(vcl::ErrorBoxText("Done."), "Done.");
   EXPECT_EQ(vcl::ErrorBoxText("Stop!"), "Stop!");
   EXPECT_EQ(vcl::ErrorBoxText(texts::kCannotOpenKey), std::string(texts::kCannotOpenKey) + ".");
-  EXPECT_EQ(vcl::ApplicationTitle("KEYWARDEN.EXE"), "Keywarden");
-  EXPECT_EQ(vcl::ApplicationTitle("key.warden.exe"), "key");
+  fake::FakeCodePage gbk;
+  const std::pair<const char*, const char*> titles[] = {
+      {"KEYWARDEN.EXE", "Keywarden"},
+      {"key.warden.exe", "key"},
+      {"\xB1\x4F\x9C\x5C.exe", "\xB1\x4F\x9C\x5C"},  // 監淺: no byte lowered, none cut
+      {"\xB1\x4FKEY.EXE", "\xB1\x4Fkey"},            // 監 is the first character
+      {"AB\xB1\x4F", "Ab\xB1\x4F"},
+  };
+  for (const auto& [file, title] : titles) EXPECT_EQ(vcl::ApplicationTitle(file, gbk), title);
+  TFakeServices fakes;  // the title from the program's full path
+  EXPECT_EQ(fakes.App.Title(), "Keywarden");
 }
 
 }  // namespace

@@ -82,9 +82,17 @@ TEST(IniFile, AFailedWriteNamesTheFile) {
 }
 
 TEST(xinifile, FileNameBesideTheProgram) {
-  EXPECT_EQ(IniFileNameFor("C:\\Tools\\x.exe"), "C:\\Tools\\/x.ini");
-  EXPECT_EQ(IniFileNameFor("C:\\Tools\\my.tool.exe"), "C:\\Tools\\/my.ini");
-  EXPECT_EQ(IniFileNameFor("C:\\Tools\\plain"), "C:\\Tools\\/plain.ini");
+  fake::FakeCodePage gbk;
+  const std::pair<const char*, const char*> rows[] = {
+      {"C:\\Tools\\x.exe", "C:\\Tools\\/x.ini"},
+      {"C:\\Tools\\my.tool.exe", "C:\\Tools\\/my.ini"},
+      {"C:\\Tools\\plain", "C:\\Tools\\/plain.ini"},
+      // 監淺.exe: 淺 ends in the byte of a backslash, 監 in that of an "O".
+      {"C:\\Tools\\\xB1\x4F\x9C\x5C.exe", "C:\\Tools\\/\xB1\x4F\x9C\x5C.ini"},
+      {"C:\\\xB1\x4F\x9C\x5C\\x.exe", "C:\\\xB1\x4F\x9C\x5C\\/x.ini"},
+      {"D:\xB1\x4F\x9C\x5C.exe", "D:/\xB1\x4F\x9C\x5C.ini"},
+  };
+  for (const auto& [program, ini] : rows) EXPECT_EQ(IniFileNameFor(program, gbk), ini) << program;
 }
 
 // A form with one control of each kind the store knows, and some it skips.
@@ -116,13 +124,14 @@ class StoreTest : public ::testing::Test {
  protected:
   std::string Text() { return Profile.Files.count(File) ? Profile.Files[File] : ""; }
   fake::FakeProfile Profile;
+  fake::FakeCodePage CodePage;
   const std::string Program = "C:\\Tools\\store.exe";
   const std::string File = "C:\\Tools\\/store.ini";
   TStoreForm Form;
 };
 
 TEST_F(StoreTest, UnboundOrWithoutAFileNothingHappens) {
-  TxIniFile store(Profile, Program);
+  TxIniFile store(Profile, CodePage, Program);
   store.SaveLoad(true);
   EXPECT_EQ(Text(), "");
   store.SetForm(&Form);
@@ -136,7 +145,7 @@ TEST_F(StoreTest, SavesEachKindByItsRuleInComponentOrder) {
   Form.Plain->SetText("hello");
   Form.Box->SetChecked(true);
   Form.Radio2->SetChecked(true);
-  TxIniFile store(Profile, Program);
+  TxIniFile store(Profile, CodePage, Program);
   store.SetForm(&Form);
   store.SaveLoad(true);
   EXPECT_EQ(Text(),
@@ -148,7 +157,7 @@ TEST_F(StoreTest, LoadsThroughTheControlsOwnProperties) {
       "[Stored]\r\nMasked=kept?\r\nPlain=from file\r\nBox=0x10\r\nRadio1=1\r\nCombo=2\r\n");
   Form.Masked->SetText("typed");
   Form.Radio2->SetChecked(true);
-  TxIniFile store(Profile, Program);
+  TxIniFile store(Profile, CodePage, Program);
   store.SetForm(&Form);
   store.SaveLoad(false);
   EXPECT_EQ(Form.Masked->Text(), "");

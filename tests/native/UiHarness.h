@@ -32,7 +32,7 @@ struct TFakeServices {
   TServices Services{Fake.Platform, Shell,   Sound,  Clock, Editor, Editor,
                      CodePage,      Profile, System, Tray,  Tray};
   fake::FakeHost Host;
-  vcl::TApplication App{Host};
+  vcl::TApplication App{Host, CodePage};
   bool ApplicationSet = (vcl::SetApplication(&App), true);  // before any form is made
 
   TFakeServices() = default;

@@ -502,11 +502,10 @@ void TWin32Host::ShowErrorBox(const std::string& title, const std::string& text)
                 MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
-std::string TWin32Host::ProgramFileName() {
+std::string TWin32Host::ProgramPath() {
   wchar_t path[MAX_PATH * 4];
   const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
-  std::wstring full(path, n);
-  return ToAnsi(full.substr(full.find_last_of(L"\\/") + 1));
+  return ToAnsi(std::wstring(path, n));
 }
 
 int TWin32Host::AddApplicationHook(THook hook) {

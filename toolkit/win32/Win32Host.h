@@ -25,7 +25,7 @@ class TWin32Host : public vcl::IApplicationHost {
   void Terminate() override;
   void ShowMessage(std::uintptr_t owner, const std::string& text) override;
   void ShowErrorBox(const std::string& title, const std::string& text) override;
-  std::string ProgramFileName() override;
+  std::string ProgramPath() override;
   int AddApplicationHook(THook hook) override;
   void RemoveApplicationHook(int id) override;
 
