@@ -26,9 +26,13 @@ std::wstring AutostartValue() {
   return data;
 }
 
-// Run before the program starts: the INI file as the test wants it.
+// Run before the program starts: the INI file as the test wants it, and the
+// program file under the name the test gives it.
 struct TStartState {
-  explicit TStartState(const char* ini) {
+  TStartState(const char* ini, const std::wstring& exe) : Exe(exe) {
+    if (Exe != L"Keywarden.exe") {
+      ::CopyFileW(BesideTests(L"Keywarden.exe").c_str(), BesideTests(Exe).c_str(), FALSE);
+    }
     ::RemoveDirectoryW(IniFile().c_str());
     ::DeleteFileW(IniFile().c_str());
     ::DeleteFileW(SoundLog().c_str());
@@ -47,14 +51,17 @@ struct TStartState {
     ::RemoveDirectoryW(IniFile().c_str());
     ::DeleteFileW(IniFile().c_str());
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
+    if (Exe != L"Keywarden.exe") ::DeleteFileW(BesideTests(Exe).c_str());
   }
   static std::wstring IniFile() { return BesideTests(L"Keywarden.ini"); }
   static std::wstring SoundLog() { return BesideTests(L"sound.log"); }
+  std::wstring Exe;
 };
 
 class SettingsTest : public ::testing::Test {
  protected:
-  explicit SettingsTest(const char* ini = nullptr) : State(ini) {}
+  explicit SettingsTest(const char* ini = nullptr, const std::wstring& exe = L"Keywarden.exe")
+      : State(ini, exe), Program(exe) {}
   void SetUp() override { ASSERT_TRUE(Program.Running()); }
 
   HWND Options() { return Program.Window(L"TForm3"); }
@@ -154,6 +161,30 @@ TEST_F(UnwritableTest, AFailedSaveShowsTheErrorAndKeepsTheDialogOpen) {
   EXPECT_EQ(text.rfind(L"Unable to write to ", 0), 0u) << text.size();
   EXPECT_EQ(text.substr(text.size() - 15), L"/Keywarden.ini.");
   EXPECT_TRUE(::IsWindowVisible(Options()));
+}
+
+// 淺 (9C 5C) ends in the byte of a backslash, 監 (B1 4F) in that of an "O".
+class ChineseNameTest : public SettingsTest {
+ protected:
+  ChineseNameTest() : SettingsTest(nullptr, L"監淺.exe") {}
+  ~ChineseNameTest() override {
+    ::RemoveDirectoryW(Ini.c_str());
+    ::DeleteFileW(Ini.c_str());
+  }
+  const std::wstring Ini = BesideTests(L"監淺.ini");
+};
+
+TEST_F(ChineseNameTest, TheTitleAndTheIniFileFollowTheProgramsName) {
+  ::CreateDirectoryW(Ini.c_str(), nullptr);  // where the file should be: the save fails
+  OpenOptions();
+  ::PostMessageW(Find(Options(), L"TButton", L"确定"), BM_CLICK, 0, 0);
+  const auto [caption, text] = AnswerBox();
+  EXPECT_EQ(caption, L"監淺");
+  EXPECT_EQ(text.substr(text.size() - 9), L"\\/監淺.ini.");
+  ::RemoveDirectoryW(Ini.c_str());
+  ::PostMessageW(Find(Options(), L"TButton", L"确定"), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(Options()); }));
+  EXPECT_NE(ReadFileBytes(Ini).find("[Form3]"), std::string::npos);
 }
 
 class AlarmTest : public SettingsTest {
