@@ -18,10 +18,12 @@ class IApplicationHost : public IWidgetFactory {
   // Runs the message loop until Terminate; errors escaping a handler go to `onError`.
   virtual void Run(const std::function<void(std::exception_ptr)>& onError) = 0;
   virtual void Terminate() = 0;
-  // Plain modal message box with the one button "确定", owned by `owner`
-  // (so above it when it is topmost); 0: the active window.
+  // Every message box of the program is above every window of the program,
+  // a topmost alert included, and keeps them all disabled while it is open.
+  // Plain modal message box with the one button "确定", shown for `owner`
+  // (0: the active window).
   virtual void ShowMessage(std::uintptr_t owner, const std::string& text) = 0;
-  // Error icon, OK button, `title` as caption; the program's windows stay disabled meanwhile.
+  // Error icon, OK button, `title` as caption.
   virtual void ShowErrorBox(const std::string& title, const std::string& text) = 0;
   // The full path of the program's file.
   virtual std::string ProgramPath() = 0;

@@ -85,6 +85,15 @@ inline std::vector<HWND> TopLevelWindows(DWORD pid, const std::wstring& classNam
   return search.Found;
 }
 
+// Whether `upper` lies above `lower` in the z-order.
+inline bool IsAbove(HWND upper, HWND lower) {
+  for (HWND window = ::GetWindow(lower, GW_HWNDPREV); window;
+       window = ::GetWindow(window, GW_HWNDPREV)) {
+    if (window == upper) return true;
+  }
+  return false;
+}
+
 // The whole screen, as 24-bit pixels bottom-up.
 inline std::vector<unsigned char> CaptureScreen(BITMAPINFOHEADER& header) {
   const int width = ::GetSystemMetrics(SM_CXSCREEN), height = ::GetSystemMetrics(SM_CYSCREEN);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 
 #include "tests/e2e/Program.h"
 
@@ -88,11 +89,14 @@ class SettingsTest : public ::testing::Test {
     }
     return nullptr;
   }
-  // The caption and text of the next message box, which is then dismissed.
-  std::pair<std::wstring, std::wstring> AnswerBox(const wchar_t* screenshot = nullptr) {
+  // The caption and text of the next message box, which `inspect` may look
+  // at before it is dismissed.
+  std::pair<std::wstring, std::wstring> AnswerBox(
+      const wchar_t* screenshot = nullptr, const std::function<void(HWND box)>& inspect = {}) {
     HWND box = nullptr;
     if (!WaitFor([&] { return (box = VisibleBox()) != nullptr; })) return {L"<none>", L""};
     std::pair<std::wstring, std::wstring> seen{TextOf(box), TextOf(::GetDlgItem(box, 0xFFFF))};
+    if (inspect) inspect(box);
     if (screenshot) SaveScreenshot(ArtifactPath(screenshot));
     ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
     WaitFor([&] { return !::IsWindow(box) || !::IsWindowVisible(box); });
@@ -141,10 +145,23 @@ class SavedOnTest : public SettingsTest {
 
 TEST_F(SavedOnTest, AStartWithTheOptionOnRegistersAgainAndUncheckingDeletes) {
   ASSERT_TRUE(WaitFor([&] { return AutostartValue() == ProgramPath(); }));
+  HWND alert = Program.AlertWindow();  // up for the value written at start: dismissed
+  ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(alert); }));
+  ::PostMessageW(Find(alert, L"TButton", L"确定"), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(alert); }));
   OpenOptions();
   EXPECT_TRUE(StartWithWindowsChecked());
   ClickStartWithWindows();
-  EXPECT_EQ(AnswerBox().second, L"删除：Keywarden");
+  // The alert for the deletion comes up while the box is open, beneath it.
+  bool boxAbove = false;
+  EXPECT_EQ(AnswerBox(nullptr,
+                      [&](HWND box) {
+                        boxAbove = WaitFor(
+                            [&] { return ::IsWindowVisible(alert) && IsAbove(box, alert); });
+                      })
+                .second,
+            L"删除：Keywarden");
+  EXPECT_TRUE(boxAbove);
   EXPECT_EQ(AutostartValue(), L"<none>");
 }
 
@@ -153,10 +170,22 @@ class UnwritableTest : public SettingsTest {
   UnwritableTest() : SettingsTest("/") {}
 };
 
-TEST_F(UnwritableTest, AFailedSaveShowsTheErrorAndKeepsTheDialogOpen) {
+TEST_F(UnwritableTest, AFailedSaveShowsTheErrorAboveTheAlertAndKeepsTheDialogOpen) {
   OpenOptions();
+  const std::wstring data = L"C:\\box\\above.exe";
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, L"KeywardenBox", REG_SZ, data.c_str(),
+                    static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+  HWND alert = Program.AlertWindow();
+  ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(alert); }));
   ::PostMessageW(Find(Options(), L"TButton", L"确定"), BM_CLICK, 0, 0);
-  const auto [caption, text] = AnswerBox(L"error-unwritable-ini.bmp");
+  // Owned by the topmost alert, the box is above it; every window waits for it.
+  const auto [caption, text] = AnswerBox(L"error-unwritable-ini.bmp", [&](HWND box) {
+    EXPECT_EQ(::GetWindow(box, GW_OWNER), alert);
+    EXPECT_TRUE(IsAbove(box, alert));
+    EXPECT_FALSE(::IsWindowEnabled(alert));
+    EXPECT_FALSE(::IsWindowEnabled(Options()));
+  });
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"KeywardenBox");
   EXPECT_EQ(caption, L"Keywarden");
   EXPECT_EQ(text.rfind(L"Unable to write to ", 0), 0u) << text.size();
   EXPECT_EQ(text.substr(text.size() - 15), L"/Keywarden.ini.");

@@ -61,6 +61,7 @@ class TWindowPeer : public vcl::IControlPeer {
   void BringToFront() override {
     if (AlreadyInFront()) return;
     ::SetWindowPos(Window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    GHost->KeepBoxesInFront();
   }
   void Refresh() override;
   void SetBounds(int left, int top, int width, int height) override {
@@ -131,6 +132,7 @@ void TWindowPeer::SetVisible(bool visible) {
     Centred = true;
   }
   ::ShowWindow(Window, visible ? SW_SHOWNORMAL : SW_HIDE);
+  if (visible) GHost->KeepBoxesInFront();
 }
 
 void TWindowPeer::Refresh() {
@@ -281,6 +283,62 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 std::wstring ClassNameOf(const TControl& c) {
   return ToWide(c.ClassName());
 }
+
+bool IsMessageBoxClass(HWND window) {
+  wchar_t name[16];
+  return ::GetClassNameW(window, name, 16) && std::wstring(name) == L"#32770";
+}
+
+// Every enabled top-level window of this thread, but the box's owner (the
+// box disables that one itself), disabled while a message box is open, as a
+// task-modal box does.
+class TThreadWindowsDisabled {
+ public:
+  explicit TThreadWindowsDisabled(HWND owner) : Owner(owner) {
+    ::EnumThreadWindows(::GetCurrentThreadId(), &Collect, reinterpret_cast<LPARAM>(this));
+    for (HWND window : Disabled) ::EnableWindow(window, FALSE);
+  }
+  ~TThreadWindowsDisabled() {
+    for (HWND window : Disabled) {
+      if (::IsWindow(window)) ::EnableWindow(window, TRUE);
+    }
+  }
+  TThreadWindowsDisabled(const TThreadWindowsDisabled&) = delete;
+  TThreadWindowsDisabled& operator=(const TThreadWindowsDisabled&) = delete;
+
+ private:
+  static BOOL CALLBACK Collect(HWND window, LPARAM self) {
+    auto& disabler = *reinterpret_cast<TThreadWindowsDisabled*>(self);
+    if (window != disabler.Owner && ::IsWindowEnabled(window)) disabler.Disabled.push_back(window);
+    return TRUE;
+  }
+  HWND Owner;
+  std::vector<HWND> Disabled;
+};
+
+LRESULT CALLBACK WatchActivation(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_ACTIVATE && GHost) GHost->WindowActivating(reinterpret_cast<HWND>(wParam));
+  return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Learns, while installed, which window is the message box being opened.
+class TBoxWatch {
+ public:
+  explicit TBoxWatch(std::vector<HWND>& openBoxes) : OpenBoxes(openBoxes) {
+    OpenBoxes.push_back(nullptr);
+    Hook = ::SetWindowsHookExW(WH_CBT, &WatchActivation, nullptr, ::GetCurrentThreadId());
+  }
+  ~TBoxWatch() {
+    if (Hook) ::UnhookWindowsHookEx(Hook);
+    OpenBoxes.pop_back();
+  }
+  TBoxWatch(const TBoxWatch&) = delete;
+  TBoxWatch& operator=(const TBoxWatch&) = delete;
+
+ private:
+  std::vector<HWND>& OpenBoxes;
+  HHOOK Hook = nullptr;
+};
 
 }  // namespace
 
@@ -493,13 +551,57 @@ void TWin32Host::Terminate() {
 
 void TWin32Host::ShowMessage(std::uintptr_t ownerWindow, const std::string& text) {
   HWND owner = ownerWindow ? reinterpret_cast<HWND>(ownerWindow) : ::GetActiveWindow();
-  ::MessageBoxW(owner ? owner : AppWindow, ToWide(text).c_str(),
-                ToWide(vcl::Application().Title()).c_str(), MB_OK);
+  ProgramMessageBox(owner, ToWide(text), ToWide(vcl::Application().Title()), MB_OK);
 }
 
 void TWin32Host::ShowErrorBox(const std::string& title, const std::string& text) {
-  ::MessageBoxW(nullptr, ToWide(text).c_str(), ToWide(title).c_str(),
-                MB_OK | MB_ICONERROR | MB_TASKMODAL);
+  ProgramMessageBox(::GetActiveWindow(), ToWide(text), ToWide(title), MB_OK | MB_ICONERROR);
+}
+
+// The program's window in front: of the visible forms and open message
+// boxes of this thread, the first in the z-order, a topmost one (the alert)
+// whenever one is shown. Null when none is visible.
+HWND TWin32Host::FrontWindow() const {
+  const DWORD thread = ::GetCurrentThreadId();
+  for (HWND window = ::GetTopWindow(nullptr); window; window = ::GetWindow(window, GW_HWNDNEXT)) {
+    if (!::IsWindowVisible(window) || ::GetWindowThreadProcessId(window, nullptr) != thread) {
+      continue;
+    }
+    const TControl* control = ControlOf(window);
+    const bool isForm = control && control->InheritsFrom("TForm");
+    if (isForm || std::find(OpenBoxes.begin(), OpenBoxes.end(), window) != OpenBoxes.end()) {
+      return window;
+    }
+  }
+  return nullptr;
+}
+
+// Owned by the program's front window, a box is above it, and topmost when
+// that window is. A window of the program that comes up while the box is
+// open is put beneath it again (KeepBoxesInFront).
+int TWin32Host::ProgramMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption,
+                                  UINT flags) {
+  if (HWND front = FrontWindow()) owner = front;
+  if (!owner || ::GetWindowThreadProcessId(owner, nullptr) != ::GetCurrentThreadId()) {
+    owner = AppWindow;
+  }
+  TThreadWindowsDisabled disabled(owner);
+  TBoxWatch watch(OpenBoxes);
+  return ::MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+}
+
+void TWin32Host::WindowActivating(HWND window) {
+  if (OpenBoxes.empty() || OpenBoxes.back() || !IsMessageBoxClass(window)) return;
+  if (std::find(OpenBoxes.begin(), OpenBoxes.end(), window) != OpenBoxes.end()) return;
+  OpenBoxes.back() = window;
+}
+
+void TWin32Host::KeepBoxesInFront() {
+  for (HWND box : OpenBoxes) {  // the innermost last, so on top
+    if (box && ::IsWindow(box)) {
+      ::SetWindowPos(box, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+  }
 }
 
 std::string TWin32Host::ProgramPath() {

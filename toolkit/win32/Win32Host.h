@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "toolkit/Forms.h"
 
@@ -39,6 +40,11 @@ class TWin32Host : public vcl::IApplicationHost {
 
   // Sends an error caught at a window procedure's edge to the application.
   void Report(std::exception_ptr error);
+  // Puts the open message boxes back above the program's windows, after a
+  // window of the program has come to the front.
+  void KeepBoxesInFront();
+  // A window of this thread is being activated: the box just opened, if it is.
+  void WindowActivating(HWND window);
   HFONT FontFor(const vcl::TFont& font);
   static TWin32Host& Current();
 
@@ -46,6 +52,9 @@ class TWin32Host : public vcl::IApplicationHost {
   static LRESULT CALLBACK AppWindowProc(HWND, UINT, WPARAM, LPARAM);
   void RegisterClasses();
   void RegisterOwnClass(const wchar_t* name, HICON icon);
+  int ProgramMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption,
+                        UINT flags);
+  HWND FrontWindow() const;
 
   HINSTANCE Instance;
   HWND AppWindow = nullptr;
@@ -54,6 +63,8 @@ class TWin32Host : public vcl::IApplicationHost {
   std::map<std::tuple<std::string, int, bool, bool, int>, HFONT> Fonts;
   std::map<int, THook> Hooks;
   int NextHook = 0;
+  // The message boxes open now, innermost last; null while one is being made.
+  std::vector<HWND> OpenBoxes;
 };
 
 }  // namespace kw::win32
