@@ -75,7 +75,34 @@ TControl::~TControl() {
   if (FParent) {
     auto& siblings = FParent->FControls;
     siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
+    if (FParent->FGraphicPressed == this) FParent->FGraphicPressed = nullptr;
   }
+}
+
+bool IsGraphicControl(const TControl& control) {
+  return control.InheritsFrom("TImage") || control.InheritsFrom("TsLabelFX");
+}
+
+TControl* TWinControl::GraphicControlAt(int x, int y) const {
+  for (auto it = FControls.rbegin(); it != FControls.rend(); ++it) {
+    TControl& c = **it;
+    if (IsGraphicControl(c) && c.Visible() && x >= c.Left && x < c.Left + c.Width && y >= c.Top &&
+        y < c.Top + c.Height) {
+      return &c;
+    }
+  }
+  return nullptr;
+}
+
+void TWinControl::GraphicMouseDown(int x, int y) {
+  FGraphicPressed = GraphicControlAt(x, y);
+}
+
+void TWinControl::GraphicMouseUp(int x, int y) {
+  TControl* released = GraphicControlAt(x, y);
+  const bool click = released && released == FGraphicPressed;
+  FGraphicPressed = nullptr;
+  if (click) released->Click();
 }
 
 std::string TControl::Text() const {

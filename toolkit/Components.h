@@ -112,15 +112,28 @@ class TControl : public TComponent {
   std::unique_ptr<IControlPeer> FPeer;
 };
 
+// Pictures and labels: drawn by their parent, one over the other in the
+// order of the parent's controls, the last on top.
+bool IsGraphicControl(const TControl& control);
+
 class TWinControl : public TControl {
   KW_COMPONENT_CLASS(TWinControl, TControl)
  public:
   using TControl::TControl;
   const std::vector<TControl*>& Controls() const { return FControls; }
 
+  // The visible graphic control drawn on top at (x, y) of the client area; null when none.
+  TControl* GraphicControlAt(int x, int y) const;
+  // The left button on the graphic controls, at (x, y) of the client area.
+  // The control drawn on top there takes it; a click is a press and a
+  // release on the same control.
+  void GraphicMouseDown(int x, int y);
+  void GraphicMouseUp(int x, int y);
+
  private:
   friend class TControl;
   std::vector<TControl*> FControls;
+  const TControl* FGraphicPressed = nullptr;  // compared, never followed
 };
 
 class TCustomEdit : public TWinControl {

@@ -85,6 +85,27 @@ inline std::vector<HWND> TopLevelWindows(DWORD pid, const std::wstring& classNam
   return search.Found;
 }
 
+// The left button pressed at `from` and released at `to`, screen points, as a user would.
+inline void LeftDrag(POINT from, POINT to) {
+  INPUT button{};
+  button.type = INPUT_MOUSE;
+  ::SetCursorPos(from.x, from.y);
+  button.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  ::SendInput(1, &button, sizeof button);
+  ::SetCursorPos(to.x, to.y);
+  button.mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  ::SendInput(1, &button, sizeof button);
+}
+
+inline int CountWindows(const wchar_t* className) {
+  int count = 0;
+  for (HWND w = ::FindWindowExW(nullptr, nullptr, className, nullptr); w;
+       w = ::FindWindowExW(nullptr, w, className, nullptr)) {
+    ++count;
+  }
+  return count;
+}
+
 // Whether `upper` lies above `lower` in the z-order.
 inline bool IsAbove(HWND upper, HWND lower) {
   for (HWND window = ::GetWindow(lower, GW_HWNDPREV); window;

@@ -249,6 +249,7 @@ TEST_F(AlarmTest, StartsFromHiddenAndStopsOnTheButtonsAndTheCloseBoxOnly) {
   ASSERT_TRUE(AlertShows(
       L" 程序 (KeywardenAlarm) 路径更改从 \"C:\\alarm\\one.exe\" 到 \"C:\\alarm\\two.exe\"; "));
   HWND properties = Find(Program.AlertWindow(), L"TImage", L"文件属性");
+  ::PostMessageW(properties, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
   ::PostMessageW(properties, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));  // a picture: still playing
   Click(L"扫描文件");
   ASSERT_TRUE(LogIs(play + "stop\r\n"));

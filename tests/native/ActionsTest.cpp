@@ -104,6 +104,35 @@ TEST_F(ActionsTest, ThePicturesOpenFolderPropertiesAndRegistryWithoutSilencing) 
   EXPECT_TRUE(Sound.Calls.empty());
 }
 
+// Image2 (293,219 26x25) lies beneath Image4 (315,219 19x18), drawn later.
+TEST_F(ActionsTest, AClickLandsOnThePictureDrawnOnTopAndNeedsPressAndReleaseOnIt) {
+  const std::string folder = "0 open [C:\\Program Files\\Tool\\] NULL";
+  const std::string properties = "2713 properties [C:\\Program Files\\Tool\\t.exe]";
+  struct TRow {
+    int DownX, DownY, UpX, UpY;
+    std::string Expected;  // the request made, or none
+  };
+  const TRow rows[] = {
+      {300, 225, 300, 225, folder},      // Image2 alone
+      {317, 222, 317, 222, properties},  // where both lie: Image4, on top
+      {333, 236, 333, 236, properties},  // Image4 alone
+      {317, 240, 318, 243, folder},      // below Image4: Image2; moved within it
+      {200, 100, 300, 225, ""},          // pressed elsewhere, released over Image2
+      {300, 225, 317, 222, ""},          // pressed on Image2, released over Image4
+      {300, 225, 200, 100, ""},          // pressed on Image2, released elsewhere
+      {319, 219, 319, 219, properties},  // Image4's corner
+      {334, 219, 334, 219, ""},          // just past Image4's right edge
+  };
+  for (const TRow& row : rows) {
+    Shell.Requests.clear();
+    Alert.TabSheet1->GraphicMouseDown(row.DownX, row.DownY);
+    Alert.TabSheet1->GraphicMouseUp(row.UpX, row.UpY);
+    EXPECT_EQ(Shell.Requests,
+              row.Expected.empty() ? std::vector<std::string>{} : std::vector{row.Expected})
+        << row.DownX << "," << row.DownY << " to " << row.UpX << "," << row.UpY;
+  }
+}
+
 TEST(AnsiPaths, TheFolderPartRespectsDoubleByteCharacters) {
   fake::FakeCodePage gbk;
   const auto FolderPart = [&](const std::string& path) { return vcl::ExtractFilePath(path, gbk); };

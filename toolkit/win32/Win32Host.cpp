@@ -24,7 +24,14 @@ TControl* ControlOf(HWND window) {
 }
 
 bool IsGraphic(const TControl& c) {
-  return c.InheritsFrom("TImage") || c.InheritsFrom("TsLabelFX");
+  return vcl::IsGraphicControl(c);
+}
+
+// Where a mouse message to `window` happened, in its parent's client area.
+POINT InParent(HWND window, LPARAM lParam) {
+  POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+  ::MapWindowPoints(window, ::GetParent(window), &at, 1);
+  return at;
 }
 
 // A system control class made ours under the toolkit's class name.
@@ -225,9 +232,22 @@ LRESULT HandleOwn(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool&
     case WM_ERASEBKGND:
       if (IsGraphic(*control)) return 1;
       break;
+    // Graphic controls overlap: their parent tells which one drawn on top
+    // was pressed and released. The capture brings the release back here
+    // wherever it happens.
+    case WM_LBUTTONDOWN:
+      if (IsGraphic(*control)) {
+        const POINT at = InParent(window, lParam);
+        control->Parent()->GraphicMouseDown(at.x, at.y);
+        ::SetCapture(window);
+        return 0;
+      }
+      break;
     case WM_LBUTTONUP:
-      if (control->InheritsFrom("TImage")) {
-        control->Click();
+      if (IsGraphic(*control)) {
+        const POINT at = InParent(window, lParam);
+        if (::GetCapture() == window) ::ReleaseCapture();
+        control->Parent()->GraphicMouseUp(at.x, at.y);
         return 0;
       }
       break;
@@ -510,6 +530,16 @@ void TWin32Host::ControlsCreated(TControl& formControl) {
     for (TControl* stop : stops) {
       ::SetWindowPos(HandleOf(stop), after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
       after = HandleOf(stop);
+    }
+  }
+  // Graphic controls' windows stacked as they are drawn, the last on top, so
+  // that the cursor and the hint over a spot are those of the picture seen there.
+  for (const vcl::TWinControl* parent : parents) {
+    for (TControl* child : parent->Controls()) {
+      if (IsGraphic(*child)) {
+        ::SetWindowPos(HandleOf(child), HWND_TOP, 0, 0, 0, 0,
+                       SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      }
     }
   }
   // Hints as tooltips.
