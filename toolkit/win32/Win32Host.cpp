@@ -336,8 +336,9 @@ class TThreadWindowsDisabled {
   std::vector<HWND> Disabled;
 };
 
-LRESULT CALLBACK WatchActivation(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HCBT_ACTIVATE && GHost) GHost->WindowActivating(reinterpret_cast<HWND>(wParam));
+// Creation, not activation: a box of a program in the background may never be activated.
+LRESULT CALLBACK WatchCreation(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_CREATEWND && GHost) GHost->WindowCreated(reinterpret_cast<HWND>(wParam));
   return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
@@ -346,7 +347,7 @@ class TBoxWatch {
  public:
   explicit TBoxWatch(std::vector<HWND>& openBoxes) : OpenBoxes(openBoxes) {
     OpenBoxes.push_back(nullptr);
-    Hook = ::SetWindowsHookExW(WH_CBT, &WatchActivation, nullptr, ::GetCurrentThreadId());
+    Hook = ::SetWindowsHookExW(WH_CBT, &WatchCreation, nullptr, ::GetCurrentThreadId());
   }
   ~TBoxWatch() {
     if (Hook) ::UnhookWindowsHookEx(Hook);
@@ -620,7 +621,7 @@ int TWin32Host::ProgramMessageBox(HWND owner, const std::wstring& text, const st
   return ::MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
 }
 
-void TWin32Host::WindowActivating(HWND window) {
+void TWin32Host::WindowCreated(HWND window) {
   if (OpenBoxes.empty() || OpenBoxes.back() || !IsMessageBoxClass(window)) return;
   if (std::find(OpenBoxes.begin(), OpenBoxes.end(), window) != OpenBoxes.end()) return;
   OpenBoxes.back() = window;

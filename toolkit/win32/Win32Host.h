@@ -43,8 +43,8 @@ class TWin32Host : public vcl::IApplicationHost {
   // Puts the open message boxes back above the program's windows, after a
   // window of the program has come to the front.
   void KeepBoxesInFront();
-  // A window of this thread is being activated: the box just opened, if it is.
-  void WindowActivating(HWND window);
+  // A window of this thread is being created: the box being opened, if it is.
+  void WindowCreated(HWND window);
   HFONT FontFor(const vcl::TFont& font);
   static TWin32Host& Current();
 
