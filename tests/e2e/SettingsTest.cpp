@@ -184,6 +184,7 @@ TEST_F(UnwritableTest, AFailedSaveShowsTheErrorAboveTheAlertAndKeepsTheDialogOpe
     EXPECT_TRUE(IsAbove(box, alert));
     EXPECT_FALSE(::IsWindowEnabled(alert));
     EXPECT_FALSE(::IsWindowEnabled(Options()));
+    EXPECT_TRUE(IsAbove(alert, Options()));
   });
   ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"KeywardenBox");
   EXPECT_EQ(caption, L"Keywarden");
