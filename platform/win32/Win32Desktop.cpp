@@ -82,8 +82,10 @@ std::string TWin32System::WindowsDirectory() {
   return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
 }
 
+// The program's byte strings are in code page 936 whatever the system's
+// ANSI code page, so are its double-byte rules.
 bool TWin32CodePage::IsLeadByte(unsigned char byte) const {
-  return ::IsDBCSLeadByte(byte) != FALSE;
+  return ::IsDBCSLeadByteEx(936, byte) != FALSE;
 }
 
 namespace {
