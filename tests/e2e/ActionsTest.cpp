@@ -11,12 +11,6 @@ namespace {
 
 const std::wstring kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
-std::wstring BesideTests(const std::wstring& name) {
-  wchar_t self[MAX_PATH];
-  std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
-  return path.substr(0, path.find_last_of(L'\\') + 1) + name;
-}
-
 bool RunValueExists(const std::wstring& name) {
   return ::RegGetValueW(HKEY_CURRENT_USER, kRunKey.c_str(), name.c_str(), RRF_RT_ANY, nullptr,
                         nullptr, nullptr) == ERROR_SUCCESS;
@@ -131,7 +125,7 @@ TEST_F(ActionsTest, OkEmptiesAndHidesThenAWakeShowsOnlyTimeAndKey) {
 }
 
 TEST_F(ActionsTest, ScanStartsTheToolWithThePathAsOneArgument) {
-  const std::wstring log = BesideTests(L"scan.log");
+  const std::wstring log = BesideProgram(L"scan.log");
   ::DeleteFileW(log.c_str());
   ClickButton(L"扫描文件");
   ASSERT_TRUE(

@@ -132,26 +132,48 @@ inline bool SaveScreenshot(const std::wstring& path) {
   return saved;
 }
 
-// Where artifacts go: KW_ARTIFACTS (a Unix path, seen through drive Z:), else the current folder.
-inline std::wstring ArtifactPath(const std::wstring& name) {
+// A path from the environment as Windows sees it: a Unix path is reached through drive Z:.
+inline std::wstring EnvironmentPath(const wchar_t* variable) {
   wchar_t value[1024];
-  const DWORD n = ::GetEnvironmentVariableW(L"KW_ARTIFACTS", value, 1024);
-  if (n == 0 || n >= 1024) return name;
-  std::wstring folder(value, n);
-  if (!folder.empty() && folder[0] == L'/') folder = L"Z:" + folder;
-  std::replace(folder.begin(), folder.end(), L'/', L'\\');
+  const DWORD n = ::GetEnvironmentVariableW(variable, value, 1024);
+  if (n == 0 || n >= 1024) return L"";
+  std::wstring path(value, n);
+  if (path[0] == L'/') {
+    path = L"Z:" + path;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+  }
+  return path;
+}
+
+// Where artifacts go: KW_ARTIFACTS, else the current folder.
+inline std::wstring ArtifactPath(const std::wstring& name) {
+  const std::wstring folder = EnvironmentPath(L"KW_ARTIFACTS");
+  if (folder.empty()) return name;
   ::CreateDirectoryW(folder.c_str(), nullptr);
   return folder + L"\\" + name;
+}
+
+// The program under test: KW_PROGRAM names it (the packaged program, in a
+// folder with its test stand-ins), else Keywarden.exe beside this driver.
+inline std::wstring ProgramPath() {
+  const std::wstring named = EnvironmentPath(L"KW_PROGRAM");
+  if (!named.empty()) return named;
+  wchar_t self[MAX_PATH];
+  const std::wstring driver(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+  return driver.substr(0, driver.find_last_of(L'\\') + 1) + L"Keywarden.exe";
+}
+
+// A file in the program's folder: its INI file, or what the stand-ins beside it record.
+inline std::wstring BesideProgram(const std::wstring& name) {
+  const std::wstring program = ProgramPath();
+  return program.substr(0, program.find_last_of(L'\\') + 1) + name;
 }
 
 // One run of the program, ended when the object goes.
 class TKeywarden {
  public:
   TKeywarden() {
-    wchar_t self[MAX_PATH];
-    const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring exe(self, n);
-    exe = exe.substr(0, exe.find_last_of(L'\\') + 1) + L"Keywarden.exe";
+    const std::wstring exe = ProgramPath();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     std::wstring commandLine = L"\"" + exe + L"\"";
