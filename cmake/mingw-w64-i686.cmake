@@ -7,4 +7,5 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# This machine cannot execute 32-bit code: the 32-bit build is compiled, never run.
+# Tests of this build run under 32-bit Wine, from the same 64-bit prefix.
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)

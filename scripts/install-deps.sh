@@ -25,12 +25,13 @@ if [ "${#missing[@]}" -gt 0 ]; then
   # Multiarch wants the amd64 and i386 copy of every library at one version.
   # The security suite's i386 index is often out of step with its amd64 one,
   # so this one install reads the release and its updates only.
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
   sources=$(mktemp -d)
   trap 'rm -rf "$sources"' EXIT
-  cat >"$sources/debian.sources" <<'EOF'
+  cat >"$sources/debian.sources" <<EOF
 Types: deb
 URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
+Suites: $codename $codename-updates
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF

@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Keywarden and starts it under Wine.
+#   run.sh [win64|win32]   the 64-bit (default) or the 32-bit program
 # On a display it runs there until you end it. With no display it runs
 # headless on a virtual screen, adds an example value under HKCU's Run key,
 # saves screenshots of the alert that comes up and of the tray menu, and ends.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-win64}
+case "$build" in
+  win64 | win32) ;;
+  *) echo "usage: run.sh [win64|win32]" >&2; exit 2 ;;
+esac
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" win64
+"$root/scripts/build.sh" "$build" Keywarden
 
 source "$root/scripts/wine-session.sh"
 headless=
@@ -15,10 +21,10 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   export KW_HEADLESS=1
 fi
 kw_start_wine
-exe="$root/build/win64/bin/Keywarden.exe"
+exe="$root/build/$build/bin/Keywarden.exe"
 
 if [ -z "$headless" ]; then
-  echo "Keywarden runs on $DISPLAY; add a value under HKCU\\...\\Run (wine regedit) to see an alert."
+  echo "Keywarden ($build) runs on $DISPLAY; add a value under HKCU\\...\\Run (wine regedit) to see an alert."
   wine "$exe"
   exit 0
 fi
@@ -36,7 +42,7 @@ for _ in $(seq 200); do
 done
 sleep 0.5  # let the alert finish painting
 mkdir -p "$root/artifacts"
-shot="$root/artifacts/run-alert.png"
+shot="$root/artifacts/run-alert-$build.png"
 import -window root "$shot"
 echo "screenshot of the alert: $shot"
 
@@ -47,7 +53,7 @@ for _ in $(seq 100); do
   sleep 0.05
 done
 sleep 0.3  # let the menu finish painting
-menu="$root/artifacts/run-tray-menu.png"
+menu="$root/artifacts/run-tray-menu-$build.png"
 import -window root "$menu"
 xdotool key Escape
 echo "screenshot of the tray menu: $menu"

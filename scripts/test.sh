@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# Every test: the portable core natively (plain, ASan+UBSan, TSan), and the
-# Windows build under Wine. Both Windows builds must compile without warnings.
+# Every test: the portable core natively (plain, ASan+UBSan, TSan); the
+# release packages; and under Wine, in one prefix that runs 32- and 64-bit
+# programs, the Win32 layer's tests of both builds, then the end-to-end tests
+# against both packaged programs under two locales: zh_CN.UTF-8 (ANSI code
+# page 936, the program's own) and en_US.UTF-8 (1252, a Western Windows).
+# Both Windows builds must compile without warnings.
+#   KW_E2E_FILTER  a GoogleTest filter for the end-to-end passes (default: all)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
+started=$SECONDS
 
 for build in native asan tsan win64 win32; do
   echo "== build $build"
@@ -18,13 +24,63 @@ for build in native asan tsan; do
   ctest --test-dir "$root/build/$build" --output-on-failure
 done
 
-echo "== test win64 under Wine"
+echo "== release packages"
+"$root/scripts/package.sh"
+python3 "$root/scripts/check_packages.py" "$root/dist"
+
+# From here on every pass runs even when an earlier one failed; the run
+# fails at the end if any did.
+failed=()
+pass() {  # pass NAME COMMAND...: runs one test pass and records its outcome
+  local name=$1 t0=$SECONDS
+  shift
+  echo "== $name"
+  if "$@"; then
+    echo "== $name: passed ($((SECONDS - t0)) s)"
+  else
+    echo "== $name: FAILED ($((SECONDS - t0)) s)"
+    failed+=("$name")
+  fi
+}
+
 source "$root/scripts/wine-session.sh"
 kw_start_wine
-export KW_ARTIFACTS="$root/artifacts"
-rm -rf "$KW_ARTIFACTS"
-ctest --test-dir "$root/build/win64" --output-on-failure
-for shot in "$KW_ARTIFACTS"/*.bmp; do
+artifacts="$root/artifacts"
+rm -rf "$artifacts"
+mkdir -p "$artifacts"
+
+for build in win64 win32; do
+  pass "Win32 layer tests, $build" wine "$root/build/$build/bin/kw_win32_tests.exe"
+done
+
+# The packaged programs, each in a folder of its own with the stand-ins of
+# its bitness that the tests find beside it: the upload tool and winmm.dll.
+for build in win64 win32; do
+  mkdir -p "$KW_WINE_ROOT/run/$build"
+  cp "$root/dist/$build/Keywarden.exe" "$root/build/$build/bin/VirusTotalUpload.exe" \
+    "$root/build/$build/bin/winmm.dll" "$KW_WINE_ROOT/run/$build/"
+done
+
+# Wine takes each process's code page from its locale, so both locales share
+# the prefix and the wineserver. The one 64-bit driver drives either program.
+e2e() {  # e2e BUILD LOCALE CODEPAGE
+  LANG=$2 LC_ALL=$2 KW_CODE_PAGE=$3 KW_PROGRAM="$KW_WINE_ROOT/run/$1/Keywarden.exe" \
+    KW_ARTIFACTS="$artifacts/$1-${2%%.*}" \
+    wine "$root/build/win64/bin/kw_e2e_tests.exe" --gtest_filter="${KW_E2E_FILTER:-*}"
+}
+for locale in zh_CN.UTF-8:936 en_US.UTF-8:1252; do
+  for build in win64 win32; do
+    pass "end-to-end tests, $build, ${locale%:*}" e2e "$build" "${locale%:*}" "${locale#*:}"
+  done
+done
+
+for shot in "$artifacts"/*/*.bmp; do
   [ -e "$shot" ] && convert "$shot" "${shot%.bmp}.png" && rm "$shot"
 done
-echo "screenshots: $KW_ARTIFACTS"
+echo "screenshots: $artifacts"
+echo "== test run: $((SECONDS - started)) s"
+if [ "${#failed[@]}" -gt 0 ]; then
+  printf '== FAILED: %s\n' "${failed[@]}"
+  exit 1
+fi
+echo "== all passed"

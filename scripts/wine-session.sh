@@ -29,6 +29,8 @@ kw_start_display() {
 }
 
 kw_start_wine() {
+  # Wine takes the code page from the locale; a pass may choose another one.
+  unset LC_ALL LC_CTYPE LC_MESSAGES
   export LANG=zh_CN.UTF-8
   export WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
   KW_WINE_ROOT=$(mktemp -d /tmp/keywarden-wine.XXXXXX)

@@ -125,7 +125,7 @@ TEST_F(ActionsTest, OkEmptiesAndHidesThenAWakeShowsOnlyTimeAndKey) {
 }
 
 TEST_F(ActionsTest, ScanStartsTheToolWithThePathAsOneArgument) {
-  const std::wstring log = BesideTests(L"scan.log");
+  const std::wstring log = BesideProgram(L"scan.log");
   ::DeleteFileW(log.c_str());
   ClickButton(L"扫描文件");
   ASSERT_TRUE(

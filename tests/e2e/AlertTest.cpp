@@ -117,6 +117,22 @@ TEST_F(AlertTest, ReportsAddedChangedAndDeletedValuesOfBothHives) {
   CheckAddedChangedDeleted(Program, Alert, HKEY_LOCAL_MACHINE, L"HKEY_LOCAL_MACHINE", nullptr);
 }
 
+TEST_F(AlertTest, ShowsAChineseNameAndPathAsWritten) {
+  TRunKey run(HKEY_CURRENT_USER);
+  const std::wstring name = L"木马程序", path = L"C:\\临时\\木马.exe";
+  run.Delete(name);
+  run.Set(name, path);
+  ASSERT_TRUE(WaitFor([&] { return Alert.Path() == path; })) << Alert.Path().size();
+  EXPECT_EQ(Alert.Caption(), kAddedTitle);
+  EXPECT_EQ(Alert.Label(), name);
+  EXPECT_EQ(Alert.Time().rfind(L"注册表更改", 0), 0u);
+  Screenshot(L"alert-chinese-name.bmp");
+  run.Delete(name);
+  ASSERT_TRUE(WaitFor([&] { return Alert.Caption() == kDeletedTitle; }));
+  EXPECT_EQ(Alert.Label(), name);
+  EXPECT_EQ(Alert.Path(), path);
+}
+
 TEST_F(AlertTest, OtherTypesAndSubkeyValuesRefreshOnlyTheTimeAndKey) {
   TRunKey run(HKEY_CURRENT_USER);
   run.Set(L"KeywardenFirst", L"C:\\first.exe");

@@ -165,14 +165,23 @@ inline bool SaveScreenshot(const std::wstring& path) {
   return saved;
 }
 
-// Where artifacts go: KW_ARTIFACTS (a Unix path, seen through drive Z:), else the current folder.
-inline std::wstring ArtifactPath(const std::wstring& name) {
+// A path from the environment as Windows sees it: a Unix path is reached through drive Z:.
+inline std::wstring EnvironmentPath(const wchar_t* variable) {
   wchar_t value[1024];
-  const DWORD n = ::GetEnvironmentVariableW(L"KW_ARTIFACTS", value, 1024);
-  if (n == 0 || n >= 1024) return name;
-  std::wstring folder(value, n);
-  if (!folder.empty() && folder[0] == L'/') folder = L"Z:" + folder;
-  std::replace(folder.begin(), folder.end(), L'/', L'\\');
+  const DWORD n = ::GetEnvironmentVariableW(variable, value, 1024);
+  if (n == 0 || n >= 1024) return L"";
+  std::wstring path(value, n);
+  if (path[0] == L'/') {
+    path = L"Z:" + path;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+  }
+  return path;
+}
+
+// Where artifacts go: KW_ARTIFACTS, else the current folder.
+inline std::wstring ArtifactPath(const std::wstring& name) {
+  const std::wstring folder = EnvironmentPath(L"KW_ARTIFACTS");
+  if (folder.empty()) return name;
   ::CreateDirectoryW(folder.c_str(), nullptr);
   return folder + L"\\" + name;
 }
@@ -278,11 +287,20 @@ inline bool ChooseFromTrayMenu(int downs) {
   return true;
 }
 
-// A file in the folder of the tests, where the program is built.
-inline std::wstring BesideTests(const std::wstring& name) {
+// The program under test: KW_PROGRAM names it (the packaged program, in a
+// folder with its test stand-ins), else Keywarden.exe beside this driver.
+inline std::wstring ProgramPath() {
+  const std::wstring named = EnvironmentPath(L"KW_PROGRAM");
+  if (!named.empty()) return named;
   wchar_t self[MAX_PATH];
-  std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
-  return path.substr(0, path.find_last_of(L'\\') + 1) + name;
+  const std::wstring driver(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+  return driver.substr(0, driver.find_last_of(L'\\') + 1) + L"Keywarden.exe";
+}
+
+// A file in the program's folder: its INI file, or what the stand-ins beside it record.
+inline std::wstring BesideProgram(const std::wstring& name) {
+  const std::wstring program = ProgramPath();
+  return program.substr(0, program.find_last_of(L'\\') + 1) + name;
 }
 
 // Starts the program file `exe`; false when it cannot be started.
@@ -302,9 +320,10 @@ inline bool StartProgram(const std::wstring& exe, PROCESS_INFORMATION& process) 
 // One run of the program, ended when the object goes.
 class TKeywarden {
  public:
-  // `exe`: the program file's name beside the tests.
-  explicit TKeywarden(const std::wstring& exe = L"Keywarden.exe") {
-    if (StartProgram(BesideTests(exe), Process)) {
+  // `exe`: another name of the program file, in the program's folder; by
+  // default the program under test itself.
+  explicit TKeywarden(const std::wstring& exe = {}) {
+    if (StartProgram(exe.empty() ? ProgramPath() : BesideProgram(exe), Process)) {
       WaitFor([&] { return MainWindow() && AlertWindow() && WatchingCurrentUserRun(); });
     }
   }
@@ -314,7 +333,7 @@ class TKeywarden {
   // ended by itself; kDidNotEnd (and the copy ended) when it went on running.
   static DWORD RunAnotherCopy(DWORD timeoutMs = 10000) {
     PROCESS_INFORMATION copy{};
-    if (!StartProgram(BesideTests(L"Keywarden.exe"), copy)) return kDidNotEnd;
+    if (!StartProgram(ProgramPath(), copy)) return kDidNotEnd;
     DWORD code = kDidNotEnd;
     if (::WaitForSingleObject(copy.hProcess, timeoutMs) == WAIT_OBJECT_0) {
       ::GetExitCodeProcess(copy.hProcess, &code);

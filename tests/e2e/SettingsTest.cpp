@@ -32,7 +32,7 @@ std::wstring AutostartValue() {
 struct TStartState {
   TStartState(const char* ini, const std::wstring& exe) : Exe(exe) {
     if (Exe != L"Keywarden.exe") {
-      ::CopyFileW(BesideTests(L"Keywarden.exe").c_str(), BesideTests(Exe).c_str(), FALSE);
+      ::CopyFileW(ProgramPath().c_str(), BesideProgram(Exe).c_str(), FALSE);
     }
     ::RemoveDirectoryW(IniFile().c_str());
     ::DeleteFileW(IniFile().c_str());
@@ -52,10 +52,10 @@ struct TStartState {
     ::RemoveDirectoryW(IniFile().c_str());
     ::DeleteFileW(IniFile().c_str());
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
-    if (Exe != L"Keywarden.exe") ::DeleteFileW(BesideTests(Exe).c_str());
+    if (Exe != L"Keywarden.exe") ::DeleteFileW(BesideProgram(Exe).c_str());
   }
-  static std::wstring IniFile() { return BesideTests(L"Keywarden.ini"); }
-  static std::wstring SoundLog() { return BesideTests(L"sound.log"); }
+  static std::wstring IniFile() { return BesideProgram(L"Keywarden.ini"); }
+  static std::wstring SoundLog() { return BesideProgram(L"sound.log"); }
   std::wstring Exe;
 };
 
@@ -102,7 +102,6 @@ class SettingsTest : public ::testing::Test {
     WaitFor([&] { return !::IsWindow(box) || !::IsWindowVisible(box); });
     return seen;
   }
-  std::wstring ProgramPath() { return BesideTests(L"Keywarden.exe"); }
 
   TStartState State;
   TProgram Program;
@@ -201,7 +200,7 @@ class ChineseNameTest : public SettingsTest {
     ::RemoveDirectoryW(Ini.c_str());
     ::DeleteFileW(Ini.c_str());
   }
-  const std::wstring Ini = BesideTests(L"監淺.ini");
+  const std::wstring Ini = BesideProgram(L"監淺.ini");
 };
 
 TEST_F(ChineseNameTest, TheTitleAndTheIniFileFollowTheProgramsName) {

@@ -16,7 +16,7 @@ constexpr UINT kIconId = 1;  // the program's one tray icon
 class TrayTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::DeleteFileW(BesideTests(L"Keywarden.ini").c_str());
+    ::DeleteFileW(BesideProgram(L"Keywarden.ini").c_str());
     ASSERT_TRUE(Program.Running());
     ASSERT_TRUE(WaitFor([&] { return Icon() != nullptr; }));
   }
@@ -93,7 +93,7 @@ TEST_F(TrayTest, ExitEndsWhileDialogsAreOpenLeavesNoIconAndSavesNothing) {
   Choose(menu, kMenuExit);
   ASSERT_TRUE(Program.WaitForExit());
   EXPECT_TRUE(WaitFor([&] { return !Icon(); }));
-  EXPECT_EQ(::GetFileAttributesW(BesideTests(L"Keywarden.ini").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(::GetFileAttributesW(BesideProgram(L"Keywarden.ini").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(TrayTest, ACloseRequestToTheMessageWindowLeavesTheProgramRunning) {

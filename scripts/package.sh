@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The release packages, as users get them: both programs built in Release,
+# stripped, each zipped with the user's readme, and the archives' checksums.
+#   dist/Keywarden-VERSION-win32.zip, dist/Keywarden-VERSION-win64.zip,
+#   dist/SHA256SUMS, and the unpacked programs dist/win32|win64/Keywarden.exe.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+version=$(head -n 1 "$root/VERSION")
+dist="$root/dist"
+rm -rf "$dist"
+mkdir -p "$dist"
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+
+for build in win32 win64; do
+  case "$build" in
+    win32) triple=i686-w64-mingw32 ;;
+    win64) triple=x86_64-w64-mingw32 ;;
+  esac
+  "$root/scripts/build.sh" "$build" Keywarden
+  mkdir -p "$dist/$build" "$stage/$build"
+  "$triple-strip" -o "$dist/$build/Keywarden.exe" "$root/build/$build/bin/Keywarden.exe"
+  cp "$dist/$build/Keywarden.exe" "$stage/$build/"
+  # Notepad reads the readme: CRLF lines, and a byte order mark for its Chinese half.
+  { printf '\xef\xbb\xbf'
+    sed -e "s/@VERSION@/$version/; s/@ARCH@/${build#win}-bit/" -e 's/$/\r/' "$root/app/ReadMe.txt"
+  } >"$stage/$build/ReadMe.txt"
+  touch -d "@$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)" "$stage/$build"/*
+  (cd "$stage/$build" && zip -q -X "$dist/Keywarden-$version-$build.zip" Keywarden.exe ReadMe.txt)
+done
+(cd "$dist" && sha256sum "Keywarden-$version-win32.zip" "Keywarden-$version-win64.zip" >SHA256SUMS)
+echo "packages in $dist:"
+(cd "$dist" && ls -l Keywarden-*.zip win32/Keywarden.exe win64/Keywarden.exe | awk '{print "  " $5 "  " $NF}')
