@@ -178,67 +178,39 @@ TEST_F(ControllerTest, StressStopRacingChanges) {
   }
 }
 
+// The string values of a key as the registry has them now: folded name to data.
+std::map<std::string, std::string> StringValues(fake::FakeRegistry& registry, HiveHandle hive,
+                                                const std::string& path) {
+  std::map<std::string, std::string> values;
+  auto key = registry.OpenKey(hive, path, kKeyRead);
+  char name[256];
+  unsigned char data[256];
+  for (std::uint32_t i = 0;; ++i) {
+    std::uint32_t nameLen = sizeof name, dataLen = sizeof data, type = 0;
+    if (key->EnumValue(i, name, nameLen, type, data, dataLen) != kErrorSuccess) break;
+    std::string folded(name);
+    for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (type == kRegSz)
+      values[folded].assign(reinterpret_cast<char*>(data), dataLen ? dataLen - 1 : 0);
+  }
+  return values;
+}
+
+// What a line reports as a value's data now: an added entry's path line, or
+// the new data of a changed entry.
+std::string ReportedData(const std::string& line) {
+  if (line.rfind(texts::kChangedBegin, 0) != 0) return line;
+  const std::size_t from = line.rfind(texts::kChangedTo) + std::strlen(texts::kChangedTo);
+  return line.substr(from, line.size() - from - std::strlen(texts::kChangedEnd));
+}
+
 // Writers race the monitors of every watched key of both hives, with random
 // gaps, while the window is sometimes slow: set, change, delete, case-only
-// renames, other types, subkey values. At each quiet moment the notices,
-// replayed from the keys' first contents, must give each key's string values:
-// no change that lasted went unreported, and every monitor's old snapshot is
-// its key as it is. Then a stop from outside: one notice per monitor, and each ends.
-class TReplayedKeys {
- public:
-  using TValues = std::map<std::string, std::string>;  // folded name to data
-
-  static std::string Fold(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-  }
-  // Data written here names its value: "C:\name\serial.exe", the same as its path line.
-  static std::string NameIn(const std::string& data) {
-    return data.substr(3, data.find('\\', 3) - 3);
-  }
-  // The string values of a key as the registry has them now.
-  static TValues Read(fake::FakeRegistry& registry, HiveHandle hive, const std::string& path) {
-    TValues values;
-    auto key = registry.OpenKey(hive, path, kKeyRead);
-    char name[256];
-    unsigned char data[256];
-    for (std::uint32_t i = 0;; ++i) {
-      std::uint32_t nameLen = sizeof name, dataLen = sizeof data, type = 0;
-      if (key->EnumValue(i, name, nameLen, type, data, dataLen) != kErrorSuccess) break;
-      if (type == kRegSz)
-        values[Fold(name)].assign(reinterpret_cast<char*>(data), dataLen ? dataLen - 1 : 0);
-    }
-    return values;
-  }
-
-  TValues& Of(HiveHandle hive, const std::string& keyPath) { return Keys[{hive, keyPath}]; }
-
-  // Applies each line as the deletion, change or addition it reports.
-  void Replay(const TNotice& notice) {
-    TValues& values = Of(notice.RootKey, notice.Key);
-    for (const std::string& line : notice.NewLines) {
-      if (line.rfind(texts::kChangedBegin, 0) == 0) {
-        const std::size_t from = line.find(texts::kChangedFrom) + std::strlen(texts::kChangedFrom);
-        const std::size_t to = line.rfind(texts::kChangedTo);
-        const std::string before = line.substr(from, to - from);
-        const std::size_t after = to + std::strlen(texts::kChangedTo);
-        const std::string now =
-            line.substr(after, line.size() - after - std::strlen(texts::kChangedEnd));
-        EXPECT_EQ(values[NameIn(before)], before) << line;
-        values[NameIn(now)] = now;
-      } else if (auto at = values.find(NameIn(line)); at != values.end() && at->second == line) {
-        values.erase(at);
-      } else {
-        EXPECT_EQ(at, values.end()) << "added over a value never reported gone: " << line;
-        values[NameIn(line)] = line;
-      }
-    }
-  }
-
- private:
-  std::map<std::pair<HiveHandle, std::string>, TValues> Keys;
-};
-
+// renames, other types, subkey values. At each quiet moment (every monitor
+// asleep, nothing signalled) each key's last data was reported, and a probe
+// value written into every key comes back as the one line of its notice: the
+// monitor's old snapshot is its key as it is. Then a stop from outside: one
+// notice per monitor, and each ends.
 TEST_F(ControllerTest, SoakEveryLastingChangeIsReportedThenAStopFromOutsideEndsEachMonitor) {
   CreateAllKeys(kHkeyLocalMachine);
   CreateAllKeys(kHkeyCurrentUser);
@@ -250,12 +222,9 @@ TEST_F(ControllerTest, SoakEveryLastingChangeIsReportedThenAStopFromOutsideEndsE
   for (HiveHandle hive : {kHkeyLocalMachine, kHkeyCurrentUser}) {
     for (const std::string& key : WatchedKeyTable()) {
       watched.push_back({hive, key, std::string(SubKeyOf(key))});
-      Fake.Registry.SetString(hive, watched.back().Path, "first", "C:\\first\\0.exe");
+      Fake.Registry.SetString(hive, watched.back().Path, "first", "C:\\first.exe");
     }
   }
-  TReplayedKeys replayed;
-  for (const TWatched& w : watched)
-    replayed.Of(w.Hive, w.KeyPath) = TReplayedKeys::Read(Fake.Registry, w.Hive, w.Path);
   std::mt19937 slowness(7);
   Window.WhileHandling = [&](const TChangeData&) {
     if (slowness() % 16 == 0)
@@ -264,10 +233,19 @@ TEST_F(ControllerTest, SoakEveryLastingChangeIsReportedThenAStopFromOutsideEndsE
   Controller.StartMonitors(kHkeyLocalMachine);
   Controller.StartMonitors(kHkeyCurrentUser);
   WaitUntilArmed(14);
+  auto quiet = [&] {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (Fake.Sync.Sleeping() < 14) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(1ms);
+    }
+    return true;
+  };
 
   constexpr int kRounds = 10, kWriters = 3, kOperations = 400;  // 12,000 in all
   std::atomic<int> serial{0};
-  std::size_t replayedNotices = 0;
+  std::set<std::string> reported{"C:\\first.exe"};
+  std::size_t seen = 0;
   for (int round = 0; round < kRounds; ++round) {
     std::vector<std::thread> writers;
     for (int w = 0; w < kWriters; ++w) {
@@ -277,8 +255,7 @@ TEST_F(ControllerTest, SoakEveryLastingChangeIsReportedThenAStopFromOutsideEndsE
           const TWatched& at = watched[random() % (random() % 2 ? 3 : watched.size())];
           std::string name = "v" + std::to_string(random() % 6);
           if (random() % 2) name[0] = 'V';
-          const std::string data =
-              "C:\\" + TReplayedKeys::Fold(name) + "\\" + std::to_string(++serial) + ".exe";
+          const std::string data = "C:\\" + std::to_string(++serial) + ".exe";
           switch (random() % 10) {
             case 0:
             case 1:
@@ -310,26 +287,35 @@ TEST_F(ControllerTest, SoakEveryLastingChangeIsReportedThenAStopFromOutsideEndsE
     }
     for (auto& t : writers) t.join();
 
-    std::string unsettled;  // the first key whose notices do not give its values
-    auto settled = [&] {
-      const auto notices = Window.Received();
-      for (; replayedNotices < notices.size(); ++replayedNotices)
-        replayed.Replay(notices[replayedNotices]);
-      for (const TWatched& w : watched) {
-        if (replayed.Of(w.Hive, w.KeyPath) != TReplayedKeys::Read(Fake.Registry, w.Hive, w.Path)) {
-          unsettled = HiveToName(w.Hive) + w.KeyPath;
-          return false;
-        }
-      }
-      return true;
-    };
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!settled()) {
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline)
-          << "round " << round << ", " << unsettled;
-      std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(quiet()) << "round " << round;
+    auto notices = Window.Received();
+    for (; seen < notices.size(); ++seen) {
+      for (const std::string& line : notices[seen].NewLines) reported.insert(ReportedData(line));
     }
-    ASSERT_FALSE(HasFailure()) << "round " << round;
+    for (const TWatched& w : watched) {
+      for (const auto& [name, data] : StringValues(Fake.Registry, w.Hive, w.Path)) {
+        ASSERT_TRUE(reported.count(data)) << "round " << round << ": " << HiveToName(w.Hive)
+                                          << w.KeyPath << " " << name << " = " << data;
+      }
+    }
+    std::map<std::pair<HiveHandle, std::string>, std::string> probes;
+    for (const TWatched& w : watched) {
+      const std::string probe = "C:\\probe\\" + std::to_string(++serial) + ".exe";
+      Fake.Registry.SetString(w.Hive, w.Path, "probe" + std::to_string(round), probe);
+      probes[{w.Hive, w.KeyPath}] = probe;
+    }
+    ASSERT_TRUE(Window.WaitForNotices(seen + 14));
+    ASSERT_TRUE(quiet());
+    notices = Window.Received();
+    ASSERT_EQ(notices.size(), seen + 14) << "round " << round;
+    for (; seen < notices.size(); ++seen) {
+      const TNotice& n = notices[seen];
+      reported.insert(probes[{n.RootKey, n.Key}]);
+      const std::vector<std::string> probeLine{probes[{n.RootKey, n.Key}]};
+      EXPECT_EQ(n.NewLines, probeLine)
+          << "round " << round << ": " << HiveToName(n.RootKey) << n.Key;
+    }
+    ASSERT_FALSE(HasFailure());
   }
 
   const std::size_t before = Window.Received().size();
