@@ -123,7 +123,7 @@ TEST_F(AlertTest, ReportsAddedChangedAndDeletedValuesOfBothHives) {
   TRunKey run(HKEY_CURRENT_USER);
   std::mt19937 random(2997);
   std::vector<std::wstring> written;
-  for (int burst = 0; burst < 20; ++burst) {
+  for (int burst = 0; burst < 40; ++burst) {
     const int writes = 2 + static_cast<int>(random() % 9);
     std::wstring name, path;
     for (int i = 0; i < writes; ++i) {
