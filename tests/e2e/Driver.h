@@ -184,12 +184,13 @@ inline std::vector<std::string> NumberedEntries(const std::string& directory) {
 inline std::string UnixProcessOf(const std::string& name) {
   char prefix[1024];
   const DWORD length = ::GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix);
+  // The default prefix, named by no variable: the program's name alone tells.
   const std::string marker =
-      "WINEPREFIX=" + std::string(prefix, length < sizeof prefix ? length : 0);
+      length > 0 && length < sizeof prefix ? "WINEPREFIX=" + std::string(prefix, length) : "";
   for (const std::string& pid : NumberedEntries("/proc")) {
     if (UnixFile("/proc/" + pid + "/comm") != name + "\n") continue;
     const std::string environment = '\0' + UnixFile("/proc/" + pid + "/environ");
-    if (environment.find('\0' + marker + '\0') != std::string::npos) return pid;
+    if (marker.empty() || environment.find('\0' + marker + '\0') != std::string::npos) return pid;
   }
   return {};
 }
