@@ -6,8 +6,13 @@ namespace kw {
 
 namespace {
 
+constexpr std::uint64_t kFnvOffsetBasis = 14695981039346656037ull;
+
+// The hash of every name that compares equal to the empty name.
+constexpr std::uint64_t kWeightlessHash = kFnvOffsetBasis;
+
 std::uint64_t Fnv1a(std::string_view bytes) {
-  std::uint64_t hash = 14695981039346656037ull;
+  std::uint64_t hash = kFnvOffsetBasis;
   for (unsigned char c : bytes) {
     hash ^= c;
     hash *= 1099511628211ull;
@@ -24,6 +29,7 @@ void TNameList::Clear() {
 }
 
 void TNameList::Append(std::string name) {
+  if (Names.empty()) Locale = Collation->LocaleId();
   const std::uint64_t hash = HashOf(name);
   Names.push_back(std::move(name));
   Hashes.push_back(hash);
@@ -44,12 +50,21 @@ int TNameList::IndexOf(const TNameList& other, std::size_t i) const {
 
 void TNameList::Swap(TNameList& other) noexcept {
   std::swap(Collation, other.Collation);
+  std::swap(Locale, other.Locale);
   Names.swap(other.Names);
   Hashes.swap(other.Hashes);
   Slots.swap(other.Slots);
 }
 
+void TNameList::FollowLocale() {
+  const std::uint32_t locale = Collation->LocaleId();
+  if (locale == Locale) return;
+  Locale = locale;
+  Rehash();
+}
+
 std::uint64_t TNameList::HashOf(std::string_view name) const {
+  if (Collation->EqualIgnoreCase(name, {})) return kWeightlessHash;
   Collation->SortKeyIgnoreCase(name, SortKey);
   return Fnv1a(SortKey);
 }
@@ -78,6 +93,12 @@ void TNameList::Grow() {
   while (size < 2 * Names.size()) size *= 2;
   Slots.assign(size, 0);
   // In position order, so that equal hashes keep their order along a probe.
+  for (std::uint32_t position = 0; position < Names.size(); ++position) Insert(position);
+}
+
+void TNameList::Rehash() {
+  for (std::size_t i = 0; i < Names.size(); ++i) Hashes[i] = HashOf(Names[i]);
+  Slots.assign(Slots.size(), 0);
   for (std::uint32_t position = 0; position < Names.size(); ++position) Insert(position);
 }
 

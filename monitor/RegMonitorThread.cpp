@@ -36,8 +36,11 @@ void TRegMonitorThread::Execute() {
         ReportChange();
         break;
       case kWaitSecond:
+        // The stop event is never reset, so every further wait would return
+        // at once: a monitor that has sent its stop notice is done, also when
+        // the event was set from outside and no stop was requested.
         ReportStop();
-        break;
+        return;
       default:
         // Nothing will ever wake this wait properly (an event is missing):
         // looping on would spin, so the monitor ends.
@@ -60,14 +63,17 @@ void TRegMonitorThread::Arm() {
 }
 
 void TRegMonitorThread::ReportChange() {
+  // The signal is one-shot: ask for the next one before reading the key. A
+  // change made while this one is read, compared or shown then wakes the next
+  // wait at once; a wake whose change the snapshot already held finds no
+  // difference, which the alert shows as a refresh of the time and key.
+  ChangeEvent->Reset();
+  Arm();
   TakeSnapshot(*OpenKey, NewSnapshot, DataBuffer);
   CompareSnapshots(OldSnapshot, NewSnapshot, ChangeData);
   ChangeData.RootKey = RootKey;
   ChangeData.Key = Key;
   Notify();
-  // Reset only after the notice was handled, then ask for the next signal.
-  ChangeEvent->Reset();
-  Arm();
 }
 
 void TRegMonitorThread::ReportStop() {
@@ -80,9 +86,12 @@ void TRegMonitorThread::ReportStop() {
 }
 
 void TRegMonitorThread::Notify() {
-  // A window that is gone makes the send fail at once; the monitor carries on.
-  Platform.Messenger.Send(NotifyWindow, WM_REGCHANGE, reinterpret_cast<std::uintptr_t>(&ChangeData),
-                          0);
+  const bool handled = Platform.Messenger.Send(NotifyWindow, WM_REGCHANGE,
+                                               reinterpret_cast<std::uintptr_t>(&ChangeData), 0);
+  // A window that is gone makes the send fail at once; the monitor carries on
+  // as if the notice had been shown, for nobody will ever show it.
+  if (!handled) ChangeData.Shown = static_cast<std::int32_t>(ChangeData.Changes.size());
+  ReleaseShownLines(ChangeData);
 }
 
 }  // namespace kw

@@ -12,6 +12,14 @@ namespace {
 
 constexpr std::uint32_t kNameBufferSize = 256;
 
+// One value that cannot be read leaves out that value alone. Only a key that
+// is gone, or this many failures one after another, ends the enumeration early.
+constexpr int kMaxFailuresInARow = 64;
+
+bool KeyIsGone(long result) {
+  return result == kErrorKeyDeleted || result == kErrorInvalidHandle;
+}
+
 std::string RemoveByte(std::string_view text, char unwanted) {
   std::string result;
   result.reserve(text.size());
@@ -34,22 +42,23 @@ void TakeSnapshot(IRegKey& key, TRegSnapshot& snapshot, std::vector<unsigned cha
   if (buffer.size() < dataSize) buffer.resize(static_cast<std::size_t>(dataSize));
 
   char name[kNameBufferSize];
+  int failures = 0;
   for (std::uint32_t index = 0;; ++index) {
     std::uint32_t nameLen = kNameBufferSize;
     std::uint32_t dataLen = static_cast<std::uint32_t>(dataSize);
     std::uint32_t type = 0;
     const long result = key.EnumValue(index, name, nameLen, type, buffer.data(), dataLen);
-    if (result == kErrorNoMoreItems) break;
-    if (result == kErrorSuccess) {
-      if (type != kRegSz) continue;
-      snapshot.Names.Append(std::string(name, strnlen(name, kNameBufferSize)));
-      const std::size_t length = dataLen > 1 ? std::min(dataLen, std::uint32_t(dataSize)) - 1 : 0;
-      snapshot.Data.emplace_back(reinterpret_cast<const char*>(buffer.data()), length);
-    } else if (result != kErrorMoreData) {
-      // The key was deleted or became unreadable: every further index would
-      // fail the same way, and the enumeration would never see its end.
+    if (result == kErrorNoMoreItems || KeyIsGone(result)) break;
+    if (result == kErrorSuccess || result == kErrorMoreData) {
+      failures = 0;
+    } else if (++failures == kMaxFailuresInARow) {
+      // Calls that keep failing would never reach the end of the values.
       break;
     }
+    if (result != kErrorSuccess || type != kRegSz) continue;  // left out; on with the next
+    snapshot.Names.Append(std::string(name, strnlen(name, kNameBufferSize)));
+    const std::size_t length = dataLen > 1 ? std::min(dataLen, std::uint32_t(dataSize)) - 1 : 0;
+    snapshot.Data.emplace_back(reinterpret_cast<const char*>(buffer.data()), length);
   }
 }
 
@@ -57,6 +66,8 @@ void CompareSnapshots(TRegSnapshot& oldSnapshot, TRegSnapshot& newSnapshot,
                       TChangeData& changeData) {
   changeData.Title.clear();
   changeData.ValueName.clear();
+  oldSnapshot.Names.FollowLocale();
+  newSnapshot.Names.FollowLocale();
   std::size_t found = 0;
   bool difference = false;
 

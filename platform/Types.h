@@ -20,8 +20,10 @@ constexpr std::uint32_t WM_REGCHANGE = 2997;
 
 // Registry result codes the core tells apart.
 constexpr long kErrorSuccess = 0;
+constexpr long kErrorInvalidHandle = 6;
 constexpr long kErrorMoreData = 234;
 constexpr long kErrorNoMoreItems = 259;
+constexpr long kErrorKeyDeleted = 1018;
 
 constexpr std::uint32_t kRegSz = 1;
 

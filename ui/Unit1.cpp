@@ -80,11 +80,15 @@ void TForm1::WMRegChange(TChangeData& change) {
   Form2->Show();
   Form2->Edit1->SetText(TimeLine());
   Form2->Edit2->SetText(change.Key);
-  while (change.Shown < static_cast<std::int32_t>(change.Changes.size())) {
-    Form2->Edit3->SetText(change.Changes[static_cast<std::size_t>(change.Shown)]);
+  // Each new line would replace the one before it before anyone could see
+  // it: only the last is put into the fields. A flood of thousands of lines
+  // then costs one icon lookup, and the monitors waiting to send are not held.
+  const auto lines = static_cast<std::int32_t>(change.Changes.size());
+  if (change.Shown < lines) {
+    Form2->Edit3->SetText(change.Changes.back());
     Form2->Edit4->SetText(HiveToName(change.RootKey));
     ShowProgramIcon(Form2->Edit3->Text());
-    ++change.Shown;
+    change.Shown = lines;
   }
   if (!change.Title.empty()) Form2->SetText(change.Title);
   if (!change.ValueName.empty()) Form2->sLabelFX1->SetText(change.ValueName);

@@ -12,6 +12,10 @@ bool TWin32Collation::EqualIgnoreCase(std::string_view a, std::string_view b) co
                           static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
+std::uint32_t TWin32Collation::LocaleId() const {
+  return ::GetUserDefaultLCID();
+}
+
 void TWin32Collation::SortKeyIgnoreCase(std::string_view text, std::string& key) const {
   const int length = static_cast<int>(text.size());
   key.resize(std::max<std::size_t>(key.capacity(), 64));  // no allocation once warm

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "tests/e2e/Program.h"
 
 namespace kw::e2e {
@@ -115,6 +117,29 @@ TEST_F(AlertTest, ReportsAddedChangedAndDeletedValuesOfBothHives) {
   CheckAddedChangedDeleted(Program, Alert, HKEY_CURRENT_USER, L"HKEY_CURRENT_USER",
                            L"alert-added-hkcu.bmp");
   CheckAddedChangedDeleted(Program, Alert, HKEY_LOCAL_MACHINE, L"HKEY_LOCAL_MACHINE", nullptr);
+
+  // Bursts of 2 to 10 new values, 0 to 5 ms apart, as a program hiding its
+  // entry right behind harmless ones would write them: however the monitor's
+  // wakes fall among the writes, the last of each burst is shown. The names
+  // sort in the order written, so Wine (which enumerates values by name) and
+  // Windows (in the order written) report them alike.
+  TRunKey run(HKEY_CURRENT_USER);
+  std::mt19937 random(2997);
+  std::vector<std::wstring> written;
+  for (int burst = 0; burst < 40; ++burst) {
+    const int writes = 2 + static_cast<int>(random() % 9);
+    std::wstring name, path;
+    for (int i = 0; i < writes; ++i) {
+      name = L"KeywardenBurst" + std::to_wstring(100 + burst) + std::to_wstring(100 + i);
+      path = L"C:\\burst\\" + name + L".exe";
+      run.Set(name, path);
+      written.push_back(name);
+      ::Sleep(random() % 6);  // the gap between two writes
+    }
+    ASSERT_TRUE(WaitFor([&] { return Alert.Path() == path && Alert.Label() == name; }))
+        << "burst " << burst << " of " << writes << " writes";
+  }
+  for (const std::wstring& name : written) run.Delete(name);
 }
 
 TEST_F(AlertTest, ShowsAChineseNameAndPathAsWritten) {

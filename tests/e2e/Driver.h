@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -315,6 +316,67 @@ inline bool StartProgram(const std::wstring& exe, PROCESS_INFORMATION& process) 
   ::CloseHandle(process.hThread);
   process.hThread = nullptr;
   return true;
+}
+
+// A file of the Unix side (a path from "/"), read through drive Z:; empty when unreadable.
+inline std::string UnixFile(const std::string& path) {
+  std::string windowsPath = "Z:" + path;
+  std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
+  HANDLE file = ::CreateFileA(windowsPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string bytes;
+  char buffer[4096];
+  DWORD got = 0;
+  while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    bytes.append(buffer, got);
+  ::CloseHandle(file);
+  return bytes;
+}
+
+// The names of the entries of a Unix directory that are numbers (processes, threads).
+inline std::vector<std::string> NumberedEntries(const std::string& directory) {
+  std::vector<std::string> names;
+  std::string pattern = "Z:" + directory + "/*";
+  std::replace(pattern.begin(), pattern.end(), '/', '\\');
+  WIN32_FIND_DATAA found;
+  HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string name = found.cFileName;
+    if (!name.empty() && name.find_first_not_of("0123456789") == std::string::npos)
+      names.push_back(name);
+  } while (::FindNextFileA(search, &found));
+  ::FindClose(search);
+  return names;
+}
+
+// The Unix process that runs the program file `name` in this Wine prefix, as
+// the kernel knows it ("/proc/" + the result), or empty. Wine's process ids
+// are its own; the kernel knows the process by its name and environment.
+inline std::string UnixProcessOf(const std::string& name) {
+  char prefix[1024];
+  const DWORD length = ::GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix);
+  // The default prefix, named by no variable: the program's name alone tells.
+  const std::string marker =
+      length > 0 && length < sizeof prefix ? "WINEPREFIX=" + std::string(prefix, length) : "";
+  for (const std::string& pid : NumberedEntries("/proc")) {
+    if (UnixFile("/proc/" + pid + "/comm") != name + "\n") continue;
+    const std::string environment = '\0' + UnixFile("/proc/" + pid + "/environ");
+    if (marker.empty() || environment.find('\0' + marker + '\0') != std::string::npos) return pid;
+  }
+  return {};
+}
+
+// The CPU time the kernel has counted for every thread of a Unix process, in
+// nanoseconds. (GetProcessTimes under Wine misses most of it.)
+inline unsigned long long KernelCpuNs(const std::string& pid) {
+  unsigned long long total = 0;
+  for (const std::string& task : NumberedEntries("/proc/" + pid + "/task")) {
+    total += std::strtoull(UnixFile("/proc/" + pid + "/task/" + task + "/schedstat").c_str(),
+                           nullptr, 10);
+  }
+  return total;
 }
 
 // One run of the program, ended when the object goes.

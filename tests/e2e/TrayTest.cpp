@@ -96,13 +96,38 @@ TEST_F(TrayTest, ExitEndsWhileDialogsAreOpenLeavesNoIconAndSavesNothing) {
   EXPECT_EQ(::GetFileAttributesW(BesideProgram(L"Keywarden.ini").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(TrayTest, ACloseRequestToTheMessageWindowLeavesTheProgramRunning) {
+TEST_F(TrayTest, ACloseRequestToTheMessageWindowOrAStopFromOutsideLeavesTheProgramRunning) {
   ::PostMessageW(MessageWindow(), WM_CLOSE, 0, 0);
   DWORD_PTR ignored;
   ASSERT_TRUE(
       ::SendMessageTimeoutW(MessageWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &ignored));
   EXPECT_TRUE(Program.Running());
   EXPECT_TRUE(ShellHasIcon());
+
+  // Another program sets the monitors' shared stop event: each monitor sends
+  // its one stop notice and ends. The program stays up with its icon, answers
+  // its menu's commands, and the kernel sees it idle again.
+  HANDLE stop = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"EventStopAll");
+  ASSERT_NE(stop, nullptr);
+  ::SetEvent(stop);
+  ::CloseHandle(stop);
+  HWND alert = Program.AlertWindow();
+  ASSERT_TRUE(WaitFor([&] {
+    const auto edits = ChildrenOfClass(alert, L"TEdit");  // Edit3 is the lowest
+    return ::IsWindowVisible(alert) && edits.size() == 4 && TextOf(edits[3]) == L"停止监视...";
+  }));
+  const std::string unixProcess = UnixProcessOf("Keywarden.exe");
+  ASSERT_FALSE(unixProcess.empty());
+  // Idle: half a second in which the kernel counted under 10 ms of CPU.
+  EXPECT_TRUE(WaitFor([&] {
+    const unsigned long long before = KernelCpuNs(unixProcess);
+    ::Sleep(500);
+    return KernelCpuNs(unixProcess) - before < 10000000ull;
+  }));
+  ::PostMessageW(Program.MainWindow(), WM_COMMAND, 101, 0);
+  EXPECT_TRUE(WaitFor([&] { return Options() && ::IsWindowVisible(Options()); }));
+  EXPECT_TRUE(ShellHasIcon());
+  EXPECT_TRUE(Program.Running());
 }
 
 TEST_F(TrayTest, TaskbarCreatedBringsALostIconBack) {

@@ -49,7 +49,9 @@ class FakeRegistry::TKey : public IRegKey {
 
   long EnumValue(std::uint32_t index, char* name, std::uint32_t& nameLen, std::uint32_t& type,
                  unsigned char* data, std::uint32_t& dataLen) override {
-    if (Owner.EnumHook) Owner.EnumHook(index);
+    if (Owner.EnumHook) {
+      if (const long failure = Owner.EnumHook(index)) return failure;
+    }
     std::lock_guard<std::mutex> lock(Owner.Lock);
     ++Owner.EnumCount;
     TNode* node = Owner.Find(Id, Generation);

@@ -16,8 +16,6 @@
 
 namespace kw::fake {
 
-constexpr long kErrorKeyDeleted = 1018;
-
 class FakeRegistry : public IRegistry {
  public:
   explicit FakeRegistry(FakeSync& sync) : Sync(sync) {}
@@ -56,8 +54,9 @@ class FakeRegistry : public IRegistry {
     std::lock_guard<std::mutex> l(Lock);
     QueryInfoFails = fail;
   }
-  // Called (without the lock) before each enumeration step.
-  void OnEnumValue(std::function<void(std::uint32_t index)> hook) { EnumHook = std::move(hook); }
+  // Called (without the lock) before each enumeration step; a result other
+  // than 0 is what the step then fails with.
+  void OnEnumValue(std::function<long(std::uint32_t index)> hook) { EnumHook = std::move(hook); }
 
   // What the monitors asked for.
   std::vector<std::uint32_t> OpenedAccessRights();
@@ -101,7 +100,7 @@ class FakeRegistry : public IRegistry {
   bool CreateFails = false;
   bool SetFails = false;
   int EnumCount = 0;
-  std::function<void(std::uint32_t)> EnumHook;
+  std::function<long(std::uint32_t)> EnumHook;
 };
 
 }  // namespace kw::fake

@@ -35,7 +35,9 @@ std::uint32_t FakeSync::WaitForEither(IEvent* first, IEvent* second) {
   std::unique_lock<std::mutex> lock(Lock);
   ++WaitCount;
   if (!a || !b) return kWaitFailed;
+  const auto waiting = Waiting.emplace(Waiting.end(), a->Object.get(), b->Object.get());
   Changed.wait(lock, [&] { return a->Object->Set || b->Object->Set; });
+  Waiting.erase(waiting);
   TEventObject& winner = a->Object->Set ? *a->Object : *b->Object;
   if (!winner.ManualReset) winner.Set = false;
   return &winner == a->Object.get() ? kWaitFirst : kWaitSecond;
@@ -70,6 +72,13 @@ void FakeSync::SetNamed(const std::string& name) {
 int FakeSync::Waits() {
   std::lock_guard<std::mutex> lock(Lock);
   return WaitCount;
+}
+
+int FakeSync::Sleeping() {
+  std::lock_guard<std::mutex> lock(Lock);
+  int count = 0;
+  for (const auto& [first, second] : Waiting) count += !first->Set && !second->Set;
+  return count;
 }
 
 void FakeSync::Signal(const std::shared_ptr<TEventObject>& object) {

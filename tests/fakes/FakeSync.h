@@ -3,6 +3,7 @@
 
 #include <condition_variable>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -32,6 +33,8 @@ class FakeSync : public ISync {
   bool Exists(const std::string& name);
   void SetNamed(const std::string& name);  // as another process could
   int Waits();
+  // Waiters blocked with neither of their events set: asleep, nothing pending.
+  int Sleeping();
 
  private:
   struct TEventObject {
@@ -48,6 +51,7 @@ class FakeSync : public ISync {
   std::map<std::string, std::weak_ptr<TEventObject>> Named;
   std::set<std::string> Refused;
   int WaitCount = 0;
+  std::list<std::pair<TEventObject*, TEventObject*>> Waiting;
 };
 
 }  // namespace kw::fake

@@ -41,13 +41,14 @@ class AlertTest : public ::testing::Test, protected TFakeServices {
   TForm2 Alert{&Main, Services};
 };
 
-TEST_F(AlertTest, ShowsEachNewLineInTurnAndThePassAsAWhole) {
+TEST_F(AlertTest, ShowsTheLastNewLineAndThePassAsAWhole) {
   EXPECT_EQ(Alert.Text(), texts::kAlertCaption);
   TChangeData data = Notice({"C:\\a.exe", "C:\\b.exe"}, texts::kTitleAdded, "B");
   Main.WMRegChange(data);
   EXPECT_TRUE(Alert.Visible());
   EXPECT_EQ(data.Shown, 2);
-  EXPECT_EQ(Shell.IconRequests, (std::vector<std::string>{"C:\\a.exe", "C:\\b.exe"}));
+  // The first line would be replaced before anyone could see it: no window work for it.
+  EXPECT_EQ(Shell.IconRequests, (std::vector<std::string>{"C:\\b.exe"}));
   EXPECT_EQ(Alert.Edit3->Text(), "C:\\b.exe");
   EXPECT_EQ(Icon(), "C:\\b.exe");
   EXPECT_EQ(Alert.Edit4->Text(), "HKEY_CURRENT_USER");
@@ -62,9 +63,22 @@ TEST_F(AlertTest, ShowsEachNewLineInTurnAndThePassAsAWhole) {
   data.Title.clear();
   data.ValueName = "B";
   Main.WMRegChange(data);
-  EXPECT_EQ(Shell.IconRequests.size(), 3u);
+  EXPECT_EQ(Shell.IconRequests.size(), 2u);
   EXPECT_EQ(Icon(), "");  // a change line names no file: the question mark shows
   EXPECT_EQ(Alert.Text(), texts::kTitleAdded);
+
+  // A flood: the end state of showing every line in turn, for one icon lookup.
+  for (int i = 0; i < 5000; ++i) data.Changes.push_back("C:\\flood\\" + std::to_string(i) + ".exe");
+  data.Title = texts::kTitleDeleted;
+  data.ValueName = "Flood4999";
+  Main.WMRegChange(data);
+  EXPECT_EQ(data.Shown, 5003);
+  EXPECT_EQ(Shell.IconRequests.size(), 3u);
+  EXPECT_EQ(Alert.Edit3->Text(), "C:\\flood\\4999.exe");
+  EXPECT_EQ(Icon(), "C:\\flood\\4999.exe");
+  EXPECT_EQ(Alert.Edit4->Text(), "HKEY_CURRENT_USER");
+  EXPECT_EQ(Alert.Text(), texts::kTitleDeleted);
+  EXPECT_EQ(Alert.sLabelFX1->Text(), "Flood4999");
 }
 
 TEST_F(AlertTest, AWakeWithoutADifferenceRefreshesOnlyTheTimeAndTheKey) {

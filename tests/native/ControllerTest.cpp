@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstring>
+#include <map>
 #include <random>
 #include <set>
 #include <thread>
 
+#include "lib/Hives.h"
 #include "monitor/ChangeTexts.h"
 #include "monitor/MonitorController.h"
 #include "monitor/RegistryAccess.h"
@@ -172,6 +176,160 @@ TEST_F(ControllerTest, StressStopRacingChanges) {
       }
     }
   }
+}
+
+// The string values of a key as the registry has them now: folded name to data.
+std::map<std::string, std::string> StringValues(fake::FakeRegistry& registry, HiveHandle hive,
+                                                const std::string& path) {
+  std::map<std::string, std::string> values;
+  auto key = registry.OpenKey(hive, path, kKeyRead);
+  char name[256];
+  unsigned char data[256];
+  for (std::uint32_t i = 0;; ++i) {
+    std::uint32_t nameLen = sizeof name, dataLen = sizeof data, type = 0;
+    if (key->EnumValue(i, name, nameLen, type, data, dataLen) != kErrorSuccess) break;
+    std::string folded(name);
+    for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (type == kRegSz)
+      values[folded].assign(reinterpret_cast<char*>(data), dataLen ? dataLen - 1 : 0);
+  }
+  return values;
+}
+
+// What a line reports as a value's data now: an added entry's path line, or
+// the new data of a changed entry.
+std::string ReportedData(const std::string& line) {
+  if (line.rfind(texts::kChangedBegin, 0) != 0) return line;
+  const std::size_t from = line.rfind(texts::kChangedTo) + std::strlen(texts::kChangedTo);
+  return line.substr(from, line.size() - from - std::strlen(texts::kChangedEnd));
+}
+
+// Writers race the monitors of every watched key of both hives, with random
+// gaps, while the window is sometimes slow: set, change, delete, case-only
+// renames, other types, subkey values. At each quiet moment (every monitor
+// asleep, nothing signalled) each key's last data was reported, and a probe
+// value written into every key comes back as the one line of its notice: the
+// monitor's old snapshot is its key as it is. Then a stop from outside: one
+// notice per monitor, and each ends.
+TEST_F(ControllerTest, SoakEveryLastingChangeIsReportedThenAStopFromOutsideEndsEachMonitor) {
+  CreateAllKeys(kHkeyLocalMachine);
+  CreateAllKeys(kHkeyCurrentUser);
+  struct TWatched {
+    HiveHandle Hive;
+    std::string KeyPath, Path;
+  };
+  std::vector<TWatched> watched;
+  for (HiveHandle hive : {kHkeyLocalMachine, kHkeyCurrentUser}) {
+    for (const std::string& key : WatchedKeyTable()) {
+      watched.push_back({hive, key, std::string(SubKeyOf(key))});
+      Fake.Registry.SetString(hive, watched.back().Path, "first", "C:\\first.exe");
+    }
+  }
+  std::mt19937 slowness(7);
+  Window.WhileHandling = [&](const TChangeData&) {
+    if (slowness() % 16 == 0)
+      std::this_thread::sleep_for(std::chrono::microseconds(slowness() % 2000));
+  };
+  Controller.StartMonitors(kHkeyLocalMachine);
+  Controller.StartMonitors(kHkeyCurrentUser);
+  WaitUntilArmed(14);
+  auto quiet = [&] {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (Fake.Sync.Sleeping() < 14) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(1ms);
+    }
+    return true;
+  };
+
+  constexpr int kRounds = 10, kWriters = 3, kOperations = 400;  // 12,000 in all
+  std::atomic<int> serial{0};
+  std::set<std::string> reported{"C:\\first.exe"};
+  std::size_t seen = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+      writers.emplace_back([&, w] {
+        std::mt19937 random(round * kWriters + w);
+        for (int n = 0; n < kOperations; ++n) {
+          const TWatched& at = watched[random() % (random() % 2 ? 3 : watched.size())];
+          std::string name = "v" + std::to_string(random() % 6);
+          if (random() % 2) name[0] = 'V';
+          const std::string data = "C:\\" + std::to_string(++serial) + ".exe";
+          switch (random() % 10) {
+            case 0:
+            case 1:
+            case 2:
+            case 3:
+              Fake.Registry.SetString(at.Hive, at.Path, name, data);
+              break;
+            case 4:
+            case 5:
+              Fake.Registry.DeleteValue(at.Hive, at.Path, name);
+              break;
+            case 6: {  // the same value again under a name differing in case only
+              const std::string bytes = Fake.Registry.ValueBytes(at.Hive, at.Path, name);
+              Fake.Registry.DeleteValue(at.Hive, at.Path, name);
+              name[0] = name[0] == 'v' ? 'V' : 'v';
+              if (!bytes.empty()) Fake.Registry.SetValue(at.Hive, at.Path, name, kRegSz, bytes);
+              break;
+            }
+            case 7:
+              Fake.Registry.SetValue(at.Hive, at.Path, name, random() % 2 ? 2 : 4, data);
+              break;
+            default:
+              Fake.Registry.SetString(at.Hive, at.Path + "\\Sub", name, data);
+          }
+          if (random() % 4 == 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % 300));
+        }
+      });
+    }
+    for (auto& t : writers) t.join();
+
+    ASSERT_TRUE(quiet()) << "round " << round;
+    auto notices = Window.Received();
+    for (; seen < notices.size(); ++seen) {
+      for (const std::string& line : notices[seen].NewLines) reported.insert(ReportedData(line));
+    }
+    for (const TWatched& w : watched) {
+      for (const auto& [name, data] : StringValues(Fake.Registry, w.Hive, w.Path)) {
+        ASSERT_TRUE(reported.count(data)) << "round " << round << ": " << HiveToName(w.Hive)
+                                          << w.KeyPath << " " << name << " = " << data;
+      }
+    }
+    std::map<std::pair<HiveHandle, std::string>, std::string> probes;
+    for (const TWatched& w : watched) {
+      const std::string probe = "C:\\probe\\" + std::to_string(++serial) + ".exe";
+      Fake.Registry.SetString(w.Hive, w.Path, "probe" + std::to_string(round), probe);
+      probes[{w.Hive, w.KeyPath}] = probe;
+    }
+    ASSERT_TRUE(Window.WaitForNotices(seen + 14));
+    ASSERT_TRUE(quiet());
+    notices = Window.Received();
+    ASSERT_EQ(notices.size(), seen + 14) << "round " << round;
+    for (; seen < notices.size(); ++seen) {
+      const TNotice& n = notices[seen];
+      reported.insert(probes[{n.RootKey, n.Key}]);
+      const std::vector<std::string> probeLine{probes[{n.RootKey, n.Key}]};
+      EXPECT_EQ(n.NewLines, probeLine)
+          << "round " << round << ": " << HiveToName(n.RootKey) << n.Key;
+    }
+    ASSERT_FALSE(HasFailure());
+  }
+
+  const std::size_t before = Window.Received().size();
+  Fake.Sync.SetNamed(kStopEventName);
+  ASSERT_TRUE(AllEnded());
+  const auto notices = Window.Received();
+  ASSERT_EQ(notices.size(), before + 14);
+  std::set<std::pair<HiveHandle, std::string>> stopped;
+  for (std::size_t i = before; i < notices.size(); ++i) {
+    EXPECT_EQ(notices[i].NewLines, std::vector<std::string>{texts::kMonitoringStopped});
+    stopped.insert({notices[i].RootKey, notices[i].Key});
+  }
+  EXPECT_EQ(stopped.size(), 14u);
+  EXPECT_TRUE(Controller.Started());
 }
 
 }  // namespace

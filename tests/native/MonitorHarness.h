@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,11 +27,15 @@ class TRecordingWindow {
   ~TRecordingWindow() { Messenger.DestroyWindow(Handle); }
 
   WindowHandle Handle = 0;
+  // Runs on the UI thread with each record as it arrives, before it is read.
+  std::function<void(const TChangeData&)> WhileHandling;
+  // False: notices are counted, not kept.
+  bool KeepNotices = true;
 
   bool WaitForNotices(std::size_t count,
                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     std::unique_lock<std::mutex> lock(Lock);
-    return Arrived.wait_for(lock, timeout, [&] { return Notices.size() >= count; });
+    return Arrived.wait_for(lock, timeout, [&] { return Count >= count; });
   }
   std::vector<TNotice> Received() {
     std::lock_guard<std::mutex> lock(Lock);
@@ -39,9 +44,11 @@ class TRecordingWindow {
 
  private:
   void Receive(TChangeData& data) {
+    if (WhileHandling) WhileHandling(data);
     TNotice notice = ReadNotice(data);
     std::lock_guard<std::mutex> lock(Lock);
-    Notices.push_back(std::move(notice));
+    ++Count;
+    if (KeepNotices) Notices.push_back(std::move(notice));
     Arrived.notify_all();
   }
 
@@ -49,6 +56,7 @@ class TRecordingWindow {
   std::mutex Lock;
   std::condition_variable Arrived;
   std::vector<TNotice> Notices;
+  std::size_t Count = 0;
 };
 
 struct TFakePlatform {

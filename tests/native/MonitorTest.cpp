@@ -131,6 +131,42 @@ TEST_F(MonitorTest, OtherTypesAndSubkeyValuesWakeWithoutADifference) {
   EXPECT_EQ(notices[2].ValueName, "Last");  // the first notice after the subkey was made
 }
 
+// Each notice's handling rewrites a large value, as a program that rewrites
+// its entry every second would, for 100,000 notices: every rewrite made while
+// a notice is handled is seen, and the record keeps only the line still to be
+// shown, never the lines of the notices before.
+TEST_F(MonitorTest, ChangesMadeWhileANoticeIsHandledAreSeenAndShownLinesAreReleased) {
+#ifdef __SANITIZE_THREAD__
+  constexpr int kNotices = 20000;  // enough to race; the long run is the other builds' part
+#else
+  constexpr int kNotices = 100000;
+#endif
+  const std::string padding(1000, 'p');
+  auto data = [&](int n) { return "C:\\busy\\" + std::to_string(n) + ".exe " + padding; };
+  Fake.Registry.SetString(kHkeyCurrentUser, kSubKey, "Busy", data(0));
+  int handled = 0;
+  std::size_t mostLines = 0, mostBytes = 0, mostShown = 0;
+  Window.KeepNotices = false;
+  Window.WhileHandling = [&](const TChangeData& change) {
+    std::size_t bytes = 0;
+    for (const std::string& line : change.Changes) bytes += line.size();
+    mostLines = std::max(mostLines, change.Changes.size());
+    mostBytes = std::max(mostBytes, bytes);
+    mostShown = std::max(mostShown, static_cast<std::size_t>(change.Shown));
+    if (++handled < kNotices)
+      Fake.Registry.SetString(kHkeyCurrentUser, kSubKey, "Busy", data(handled));
+  };
+  Start();
+  WaitUntilArmed();
+  Fake.Registry.SetString(kHkeyCurrentUser, kSubKey, "Busy", data(-1));
+  for (int notices = kNotices / 10; notices <= kNotices; notices += kNotices / 10) {
+    ASSERT_TRUE(Window.WaitForNotices(notices)) << notices;
+  }
+  EXPECT_EQ(mostLines, 1u);
+  EXPECT_EQ(mostShown, 0u);
+  EXPECT_LE(mostBytes, 2 * data(kNotices).size() + 64);
+}
+
 TEST_F(MonitorTest, AMissingKeyEndsTheMonitorSilently) {
   auto monitor = Start("\\Software\\Missing");
   std::weak_ptr<TRegMonitorThread> weak = monitor;

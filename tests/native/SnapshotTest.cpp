@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 #include "monitor/ChangeTexts.h"
@@ -95,19 +96,53 @@ TEST_F(SnapshotTest, LeavesOutDataThatGrewAfterTheQuery) {
   Set("B", "34");
   Registry.OnEnumValue([this](std::uint32_t index) {
     if (index == 0) Set("A", "grown well past the size that was queried");
+    return 0L;
   });
   const TRegSnapshot s = Read();
   EXPECT_EQ(s.Names.Items(), std::vector<std::string>{"B"});
 }
 
-TEST_F(SnapshotTest, EndsWhenTheKeyIsDeletedWhileItIsRead) {
-  for (int i = 0; i < 5; ++i) Set("V" + std::to_string(i), "x");
-  Registry.OnEnumValue([this](std::uint32_t index) {
-    if (index == 2) Registry.DeleteKey(kHkeyCurrentUser, kPath);
-  });
-  const TRegSnapshot s = Read();
-  EXPECT_EQ(s.Names.Count(), 2u);
-  EXPECT_LE(Registry.EnumCalls(), 3);
+// A value that cannot be read is left out and the next is read; only a key
+// that is gone, or failures without end, end the enumeration early.
+TEST_F(SnapshotTest, GoesOnPastAFailingValueAndEndsWhenTheKeyIsGone) {
+  constexpr long kErrorInvalidData = 13;
+  struct TCase {
+    const char* What;
+    std::function<long(std::uint32_t)> Step;  // a step's failure, or 0
+    std::function<bool(std::uint32_t)> Kept;
+    int Calls;  // steps taken
+  };
+  const TCase cases[] = {
+      {"one failing value", [](std::uint32_t i) { return i == 1 ? kErrorInvalidData : 0L; },
+       [](std::uint32_t i) { return i != 1; }, 101},
+      {"a run of names too long",
+       [](std::uint32_t i) { return i >= 1 && i <= 80 ? kErrorMoreData : 0L; },
+       [](std::uint32_t i) { return i == 0 || i > 80; }, 101},
+      {"the key deleted",
+       [this](std::uint32_t i) {
+         if (i == 2) Registry.DeleteKey(kHkeyCurrentUser, kPath);
+         return 0L;
+       },
+       [](std::uint32_t i) { return i < 2; }, 3},
+      {"the handle invalid", [](std::uint32_t i) { return i >= 2 ? kErrorInvalidHandle : 0L; },
+       [](std::uint32_t i) { return i < 2; }, 3},
+      {"failures without end", [](std::uint32_t i) { return i >= 2 ? kErrorInvalidData : 0L; },
+       [](std::uint32_t i) { return i < 2; }, 2 + 64},
+  };
+  for (const TCase& c : cases) {
+    for (std::uint32_t i = 0; i < 100; ++i) Set("V" + std::to_string(i), "x");
+    int calls = 0;
+    Registry.OnEnumValue([&](std::uint32_t index) {
+      ++calls;
+      return c.Step(index);
+    });
+    std::vector<std::string> expected;
+    for (std::uint32_t i = 0; i < 100; ++i) {
+      if (c.Kept(i)) expected.push_back("V" + std::to_string(i));
+    }
+    EXPECT_EQ(Read().Names.Items(), expected) << c.What;
+    EXPECT_EQ(calls, c.Calls) << c.What;
+  }
 }
 
 // Comparison, with snapshots built by hand.
@@ -229,43 +264,64 @@ void ReferenceCompare(const ICollation& c, TReference& old, const TReference& no
 
 TEST(CompareEquivalence, MatchesTheLinearAlgorithmOnRandomSnapshots) {
   // Few distinct names in mixed case, duplicates among them, so that
-  // first-match order, case-only renames and collisions all occur.
+  // first-match order, case-only renames and collisions all occur; the empty
+  // name and names that only weightless bytes make equal to it; and, in the
+  // second row, the user choosing another locale between or within passes.
+  struct TLocales {
+    const char* What;
+    std::vector<std::string> Weightless;  // the locales chosen in turn; none: one locale
+  };
+  const TLocales rows[] = {{"one locale", {}}, {"changing locales", {"\x01", "\x01-0"}}};
   std::mt19937 random(20261209);
-  const char* stems[] = {"run", "Run", "RUN", "app", "App", "x", "X", "", "tool;", "\"q\""};
+  const char* stems[] = {"run", "Run", "RUN", "app",  "App",   "x",
+                         "X",   "",    "-",   "\x01", "tool;", "\"q\""};
   const char* datas[] = {"C:\\a.exe", "c:\\A.exe", "\"C:\\b c\\d.exe\" /x", "/s", "", "a.exe/b"};
   auto randomEntries = [&](TReference& r) {
     r = {};
     const int count = std::uniform_int_distribution<int>(0, 12)(random);
     for (int k = 0; k < count; ++k) {
-      r.Names.push_back(std::string(stems[random() % 10]) + std::to_string(random() % 3));
+      const unsigned suffix = random() % 4;  // 3: none
+      r.Names.push_back(std::string(stems[random() % 12]) +
+                        (suffix < 3 ? std::to_string(suffix) : ""));
       r.Data.push_back(datas[random() % 6]);
     }
   };
-  AsciiCollation collation;
-  for (int round = 0; round < 3000; ++round) {
-    TReference oldRef, newRef;
-    randomEntries(oldRef);
-    TRegSnapshot old(collation), now(collation);
-    for (std::size_t i = 0; i < oldRef.Names.size(); ++i) {
-      old.Names.Append(oldRef.Names[i]);
-      old.Data.push_back(oldRef.Data[i]);
-    }
-    TChangeData expected, actual;
-    for (int pass = 0; pass < 4; ++pass) {  // passes chained on the same old snapshot
-      randomEntries(newRef);
-      now.Names.Clear();
-      now.Data.clear();
-      for (std::size_t i = 0; i < newRef.Names.size(); ++i) {
-        now.Names.Append(newRef.Names[i]);
-        now.Data.push_back(newRef.Data[i]);
+  for (const TLocales& row : rows) {
+    AsciiCollation collation;
+    std::size_t locale = 0;
+    auto maybeChooseAnotherLocale = [&] {
+      if (row.Weightless.empty() || random() % 3) return;
+      locale = (locale + 1) % row.Weightless.size();
+      collation.SetWeightless(row.Weightless[locale]);
+    };
+    for (int round = 0; round < 3000; ++round) {
+      TReference oldRef, newRef;
+      randomEntries(oldRef);
+      TRegSnapshot old(collation), now(collation);
+      for (std::size_t i = 0; i < oldRef.Names.size(); ++i) {
+        old.Names.Append(oldRef.Names[i]);
+        old.Data.push_back(oldRef.Data[i]);
       }
-      ReferenceCompare(collation, oldRef, newRef, expected);
-      CompareSnapshots(old, now, actual);
-      ASSERT_EQ(actual.Changes, expected.Changes) << "round " << round << " pass " << pass;
-      ASSERT_EQ(actual.Title, expected.Title);
-      ASSERT_EQ(actual.ValueName, expected.ValueName);
-      ASSERT_EQ(old.Names.Items(), oldRef.Names);
-      ASSERT_EQ(old.Data, oldRef.Data);
+      TChangeData expected, actual;
+      for (int pass = 0; pass < 4; ++pass) {  // passes chained on the same old snapshot
+        maybeChooseAnotherLocale();
+        randomEntries(newRef);
+        now.Names.Clear();
+        now.Data.clear();
+        for (std::size_t i = 0; i < newRef.Names.size(); ++i) {
+          now.Names.Append(newRef.Names[i]);
+          now.Data.push_back(newRef.Data[i]);
+        }
+        maybeChooseAnotherLocale();
+        ReferenceCompare(collation, oldRef, newRef, expected);
+        CompareSnapshots(old, now, actual);
+        ASSERT_EQ(actual.Changes, expected.Changes)
+            << row.What << ", round " << round << " pass " << pass;
+        ASSERT_EQ(actual.Title, expected.Title);
+        ASSERT_EQ(actual.ValueName, expected.ValueName);
+        ASSERT_EQ(old.Names.Items(), oldRef.Names);
+        ASSERT_EQ(old.Data, oldRef.Data);
+      }
     }
   }
 }

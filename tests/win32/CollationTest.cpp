@@ -16,6 +16,7 @@ namespace {
 // full-width letters, digits, punctuation that word sort weighs lightly.
 std::string RandomName(std::mt19937& random) {
   static const char* pieces[] = {"a",        "A", "b", "B", "z", "Z", "-", "'", " ", "1", "_",
+                                 "\x01",       // no sort weight on Windows
                                  "\xD6\xD0",   // 中
                                  "\xCE\xC4",   // 文
                                  "\xA3\xC1",   // Ａ (full width)
@@ -40,9 +41,10 @@ TEST(Win32Collation, EqualNamesHaveEqualSortKeys) {
   std::mt19937 random(936);
   std::string keyA, keyB;
   int equalPairs = 0;
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < 40000; ++i) {
     const std::string a = RandomName(random), b = RandomName(random);
-    if (!collation.EqualIgnoreCase(a, b)) continue;
+    // LCMapStringA refuses the empty name; the name index treats it apart.
+    if (a.empty() || b.empty() || !collation.EqualIgnoreCase(a, b)) continue;
     ++equalPairs;
     collation.SortKeyIgnoreCase(a, keyA);
     collation.SortKeyIgnoreCase(b, keyB);

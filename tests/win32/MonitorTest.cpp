@@ -35,9 +35,10 @@ class Win32MonitorTest : public ::testing::Test {
     Monitor = monitor;
     monitor->Resume();
   }
-  // The monitor has asked for its next signal: a write now is seen.
+  // The monitor has asked for its next signal and is back in its wait: a
+  // write now is seen, and a stop now is answered with a stop notice.
   void WaitUntilArmed(int times) {
-    ASSERT_TRUE(PumpUntil([&] { return Win.Registry.Armed >= times; }));
+    ASSERT_TRUE(PumpUntil([&] { return Win.Registry.Armed >= times && Win.Sync.Waits >= times; }));
   }
   void Stop() {
     std::unique_ptr<IEvent> stop = Win.Sync.CreateNamedEvent(kStopEventName, true, false);

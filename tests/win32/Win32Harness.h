@@ -1,6 +1,6 @@
 #pragma once
 // A real hidden window that records WM_REGCHANGE notices, a message pump with
-// a deadline, and the Win32 platform with its arming made observable.
+// a deadline, and the Win32 platform with its arming and waits made observable.
 
 #include <windows.h>
 
@@ -112,9 +112,26 @@ class TArmCountingRegistry : public IRegistry {
   win32::TWin32Registry Real;
 };
 
+// Kernel events, counting the waits begun.
+class TWaitCountingSync : public ISync {
+ public:
+  std::unique_ptr<IEvent> CreateNamedEvent(const std::string& name, bool manualReset,
+                                           bool initiallySet) override {
+    return Real.CreateNamedEvent(name, manualReset, initiallySet);
+  }
+  std::uint32_t WaitForEither(IEvent* first, IEvent* second) override {
+    ++Waits;
+    return Real.WaitForEither(first, second);
+  }
+  std::atomic<int> Waits{0};
+
+ private:
+  win32::TWin32Sync Real;
+};
+
 struct TWin32Platform {
   TArmCountingRegistry Registry;
-  win32::TWin32Sync Sync;
+  TWaitCountingSync Sync;
   win32::TWin32Messenger Messenger;
   win32::TWin32Collation Collation;
   TMonitorPlatform Platform{Registry, Sync, Messenger, Collation};
