@@ -1,11 +1,21 @@
-// How soon the alert shows a new autostart value, beside a bare registry
-// waiter in another process seeing the same writes; and what the program
-// costs while nothing changes. Runs under Wine; prints figures only.
+// How soon an alert shows an autostart change, for Keywarden and for a
+// minimal Win32 program of the same design (kw_minimal_alert): the time from
+// one value written under HKCU's Run key to Edit3 showing it, and the time
+// from the last value of a flood written into HKCU's RunOnce key to Edit3
+// showing that last value. Runs under Wine; prints figures only.
+//
+//   kw_alert_bench [Keywarden.exe [kw_minimal_alert.exe]]
+//
+// Either program may be of either bitness; paths may be Unix paths. Both are
+// watched the same way: WM_GETTEXT sent to Edit3 over and over, which the
+// program's UI thread answers whenever it next takes a message.
+// KW_BENCH_FLOOD_DEADLINE (seconds, default 60) bounds the wait for a flood.
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,14 +26,9 @@ using namespace kw::e2e;
 namespace {
 
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const wchar_t kSeenEvent[] = L"KeywardenBenchSeen";
-const wchar_t kSeenTime[] = L"KeywardenBenchTime";
-
-double Milliseconds(LONGLONG ticks) {
-  LARGE_INTEGER frequency;
-  ::QueryPerformanceFrequency(&frequency);
-  return 1000.0 * static_cast<double>(ticks) / static_cast<double>(frequency.QuadPart);
-}
+const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const int kSingleWrites = 50;
+const int kFloodValues = 5000;
 
 LONGLONG Now() {
   LARGE_INTEGER now;
@@ -31,108 +36,231 @@ LONGLONG Now() {
   return now.QuadPart;
 }
 
-// The other process: wakes on every change of the Run key, notes the time, re-arms.
-int RunWaiter() {
-  HKEY key;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 1;
-  HANDLE changed = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  HANDLE seen = ::CreateEventW(nullptr, FALSE, FALSE, kSeenEvent);
-  HANDLE mapping =
-      ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, kSeenTime);
-  auto* time = static_cast<volatile LONGLONG*>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 8));
+double MillisecondsSince(LONGLONG start) {
+  LARGE_INTEGER frequency;
+  ::QueryPerformanceFrequency(&frequency);
+  return 1000.0 * static_cast<double>(Now() - start) / static_cast<double>(frequency.QuadPart);
+}
+
+// A Unix path seen through drive Z:, a Windows path as it is.
+std::wstring WindowsPath(std::wstring path) {
+  if (path.empty() || path[0] != L'/') return path;
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  return L"Z:" + path;
+}
+
+std::wstring BesideSelf(const std::wstring& name) {
+  wchar_t self[MAX_PATH];
+  const std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+  return path.substr(0, path.find_last_of(L'\\') + 1) + name;
+}
+
+void SetString(HKEY key, const std::wstring& name, const std::wstring& data) {
+  ::RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                   static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+}
+
+HKEY CreateKey(const wchar_t* path) {
+  HKEY key = nullptr;
+  ::RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  return key;
+}
+
+class TRegKey {
+ public:
+  explicit TRegKey(const wchar_t* path) : Key(CreateKey(path)) {}
+  ~TRegKey() {
+    if (Key) ::RegCloseKey(Key);
+  }
+  TRegKey(const TRegKey&) = delete;
+  TRegKey& operator=(const TRegKey&) = delete;
+  HKEY Get() const { return Key; }
+
+ private:
+  HKEY Key;
+};
+
+// How a program's alert is found: the classes of its main and alert windows
+// and of the alert's edit fields. Edit3 is the fourth field from the top.
+struct TDesign {
+  const char* Name;
+  std::wstring Exe;
+  const wchar_t* MainClass;
+  const wchar_t* AlertClass;
+  const wchar_t* EditClass;
+};
+
+class TProgram {
+ public:
+  explicit TProgram(const TDesign& design) : Design(design) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    std::wstring commandLine = L"\"" + design.Exe + L"\"";
+    if (!::CreateProcessW(design.Exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                          nullptr, nullptr, &startup, &Process))
+      return;
+    ::CloseHandle(Process.hThread);
+    WaitFor([&] { return Window(design.MainClass) && FindEdit3(); }, 20000);
+  }
+  ~TProgram() {
+    if (!Process.hProcess) return;
+    if (HWND main = Window(Design.MainClass)) ::PostMessageW(main, WM_CLOSE, 0, 0);
+    if (::WaitForSingleObject(Process.hProcess, 10000) != WAIT_OBJECT_0)
+      ::TerminateProcess(Process.hProcess, 1);
+    ::CloseHandle(Process.hProcess);
+  }
+  TProgram(const TProgram&) = delete;
+  TProgram& operator=(const TProgram&) = delete;
+
+  HWND Edit3() const { return Edit; }
+
+ private:
+  HWND Window(const wchar_t* className) const {
+    auto found = TopLevelWindows(Process.dwProcessId, className);
+    return found.empty() ? nullptr : found.front();
+  }
+  bool FindEdit3() {
+    HWND alert = Window(Design.AlertClass);
+    if (!alert) return false;
+    auto edits = ChildrenOfClass(alert, Design.EditClass);
+    Edit = edits.size() == 4 ? edits[3] : nullptr;
+    return Edit != nullptr;
+  }
+
+  TDesign Design;
+  PROCESS_INFORMATION Process{};
+  HWND Edit = nullptr;
+};
+
+bool ShowsText(HWND edit, const std::wstring& text) {
+  wchar_t buffer[1024];
+  DWORD_PTR length = 0;
+  return ::SendMessageTimeoutW(edit, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer),
+                               SMTO_NORMAL, 1000, &length) &&
+         length == text.size() && text.compare(0, text.size(), buffer, length) == 0;
+}
+
+// Milliseconds from `start` until `edit` shows `text`; negative past the
+// deadline. Asks without pause for the first second, then once a millisecond,
+// so that a program that never shows it costs the shared machine little.
+double WaitForText(HWND edit, const std::wstring& text, LONGLONG start, double deadlineMs) {
   for (;;) {
-    ::RegNotifyChangeKeyValue(key, TRUE, REG_NOTIFY_CHANGE_LAST_SET, changed, TRUE);
-    ::SetEvent(seen);  // armed (first time) or seen (every later time)
-    if (::WaitForSingleObject(changed, 20000) != WAIT_OBJECT_0) return 0;
-    *time = Now();
+    if (ShowsText(edit, text)) return MillisecondsSince(start);
+    const double waited = MillisecondsSince(start);
+    if (waited > deadlineMs) return -1;
+    if (waited > 1000) ::Sleep(1);
   }
 }
 
-void Report(const char* what, std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  std::printf("%-40s median %8.3f ms, worst %8.3f ms\n", what, values[values.size() / 2],
-              values.back());
+struct TFigures {
+  double MedianMs = -1, WorstMs = -1;
+  int Missed = 0;
+  double FloodMs = -1;  // negative: not drained by the deadline
+};
+
+// Writes until the alert shows one, so that every monitor is armed and the
+// alert is up before anything is timed.
+bool WarmUp(HWND edit, HKEY run) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    const std::wstring data = L"C:\\bench\\warmup" + std::to_wstring(attempt) + L".exe";
+    const LONGLONG start = Now();
+    SetString(run, L"KeywardenBenchWarmup", data);
+    if (WaitForText(edit, data, start, 1000) >= 0) return true;
+  }
+  return false;
+}
+
+void MeasureSingleWrites(HWND edit, HKEY run, TFigures& figures) {
+  std::vector<double> times;
+  for (int i = 0; i < kSingleWrites; ++i) {
+    const std::wstring data = L"C:\\bench\\single" + std::to_wstring(i) + L".exe";
+    const LONGLONG start = Now();
+    SetString(run, L"KeywardenBench" + std::to_wstring(i), data);
+    const double shown = WaitForText(edit, data, start, 5000);
+    if (shown < 0)
+      ++figures.Missed;
+    else
+      times.push_back(shown);
+    ::Sleep(20);  // lets the handler finish before the next write
+  }
+  if (times.empty()) return;
+  std::sort(times.begin(), times.end());
+  figures.MedianMs = times[times.size() / 2];
+  figures.WorstMs = times.back();
+}
+
+void MeasureFlood(HWND edit, HKEY runOnce, double deadlineMs, TFigures& figures) {
+  std::wstring last;
+  for (int i = 0; i < kFloodValues; ++i) {
+    last = L"C:\\flood\\" + std::to_wstring(i) + L".exe";
+    SetString(runOnce, L"KeywardenFlood" + std::to_wstring(i), last);
+  }
+  figures.FloodMs = WaitForText(edit, last, Now(), deadlineMs);
+}
+
+// Run after the program has ended, so that it sees none of the deletions.
+void RemoveBenchValues(HKEY run, HKEY runOnce) {
+  ::RegDeleteValueW(run, L"KeywardenBenchWarmup");
+  for (int i = 0; i < kSingleWrites; ++i)
+    ::RegDeleteValueW(run, (L"KeywardenBench" + std::to_wstring(i)).c_str());
+  for (int i = 0; i < kFloodValues; ++i)
+    ::RegDeleteValueW(runOnce, (L"KeywardenFlood" + std::to_wstring(i)).c_str());
+}
+
+bool Measure(const TDesign& design, double floodDeadlineMs, TFigures& figures) {
+  TRegKey run(kRunKey), runOnce(kRunOnceKey);
+  bool measured = false;
+  {
+    TProgram program(design);
+    if (program.Edit3() && WarmUp(program.Edit3(), run.Get())) {
+      MeasureSingleWrites(program.Edit3(), run.Get(), figures);
+      MeasureFlood(program.Edit3(), runOnce.Get(), floodDeadlineMs, figures);
+      measured = true;
+    }
+  }
+  RemoveBenchValues(run.Get(), runOnce.Get());
+  return measured;
+}
+
+void Print(const char* name, const TFigures& figures, double floodDeadlineMs) {
+  std::printf("%s, alert latency, median of %d (ms): %.3f\n", name, kSingleWrites,
+              figures.MedianMs);
+  std::printf("%s, alert latency, worst of %d (ms): %.3f\n", name, kSingleWrites, figures.WorstMs);
+  std::printf("%s, single writes never shown: %d\n", name, figures.Missed);
+  if (figures.FloodMs >= 0)
+    std::printf("%s, flood drain, %d values (ms): %.1f\n", name, kFloodValues, figures.FloodMs);
+  else
+    std::printf("%s, flood drain, %d values (ms): not drained in %.0f\n", name, kFloodValues,
+                floodDeadlineMs);
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc > 1 && std::wstring(argv[1]) == L"--waiter") return RunWaiter();
+  const char* deadlineText = std::getenv("KW_BENCH_FLOOD_DEADLINE");
+  const double floodDeadlineMs = 1000.0 * (deadlineText ? std::atof(deadlineText) : 60.0);
+  const TDesign keywarden{"Keywarden",
+                          argc > 1 ? WindowsPath(argv[1]) : BesideSelf(L"Keywarden.exe"), L"TForm1",
+                          L"TForm2", L"TEdit"};
+  const TDesign minimal{"minimal program",
+                        argc > 2 ? WindowsPath(argv[2]) : BesideSelf(L"kw_minimal_alert.exe"),
+                        L"KwMinimalMain", L"KwMinimalAlert", L"Edit"};
 
-  TKeywarden program;
-  HWND alert = program.AlertWindow();
-  if (!program.Running() || !alert) {
-    std::printf("Keywarden did not start\n");
-    return 1;
-  }
-
-  HANDLE seen = ::CreateEventW(nullptr, FALSE, FALSE, kSeenEvent);
-  HANDLE mapping =
-      ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, kSeenTime);
-  auto* seenAt = static_cast<volatile LONGLONG*>(::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 8));
-  wchar_t self[MAX_PATH];
-  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring waiterLine = L"\"" + std::wstring(self) + L"\" --waiter";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION waiter{};
-  ::CreateProcessW(self, waiterLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                   &waiter);
-  ::WaitForSingleObject(seen, 10000);
-
-  HKEY run;
-  ::RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_ALL_ACCESS, &run);
-  std::vector<double> alertTimes, bareTimes;
-  for (int i = 0; i < 50; ++i) {
-    const std::wstring name = L"KeywardenBench" + std::to_wstring(i);
-    const std::wstring data = L"C:\\bench\\" + std::to_wstring(i) + L".exe";
-    HWND path = ChildrenOfClass(alert, L"TEdit").size() == 4 ? ChildrenOfClass(alert, L"TEdit")[3]
-                                                             : nullptr;
-    const LONGLONG start = Now();
-    ::RegSetValueExW(run, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                     static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-    LONGLONG shown = 0;
-    while (Milliseconds(Now() - start) < 5000) {
-      if (!path) path = ChildrenOfClass(alert, L"TEdit")[3];
-      if (TextOf(path) == data) {
-        shown = Now();
-        break;
-      }
+  TFigures ours, theirs;
+  for (auto [design, figures] : {std::pair(&keywarden, &ours), std::pair(&minimal, &theirs)}) {
+    if (!Measure(*design, floodDeadlineMs, *figures)) {
+      std::printf("%s did not start or showed no alert: %ls\n", design->Name, design->Exe.c_str());
+      return 1;
     }
-    if (::WaitForSingleObject(seen, 5000) == WAIT_OBJECT_0 && shown) {
-      alertTimes.push_back(Milliseconds(shown - start));
-      bareTimes.push_back(Milliseconds(*seenAt - start));
-    }
+    Print(design->Name, *figures, floodDeadlineMs);
+    std::fflush(stdout);
   }
-  for (int i = 0; i < 50; ++i)
-    ::RegDeleteValueW(run, (L"KeywardenBench" + std::to_wstring(i)).c_str());
-  ::RegCloseKey(run);
-  ::TerminateProcess(waiter.hProcess, 0);
-  if (alertTimes.empty()) {
-    std::printf("no alert was seen\n");
-    return 1;
-  }
-  Report("write to alert's path field", alertTimes);
-  Report("write to bare waiter in another process", bareTimes);
 
-  // Idle: let the deletions settle, then measure 30 quiet seconds.
-  ::Sleep(2000);
-  auto cpu = [&] {
-    FILETIME created, exited, kernel, user;
-    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, program.Pid());
-    ::GetProcessTimes(process, &created, &exited, &kernel, &user);
-    ::CloseHandle(process);
-    auto ticks = [](FILETIME t) { return (ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-    return (ticks(kernel) + ticks(user)) / 10000.0;  // milliseconds
-  };
-  const double before = cpu();
-  ::Sleep(30000);
-  std::printf("CPU time over 30 idle seconds: %.1f ms\n", cpu() - before);
-
-  std::vector<double> sortedAlert = alertTimes, sortedBare = bareTimes;
-  std::sort(sortedAlert.begin(), sortedAlert.end());
-  std::sort(sortedBare.begin(), sortedBare.end());
-  std::printf("alert latency / bare notification latency: %.2f\n",
-              sortedAlert[sortedAlert.size() / 2] / sortedBare[sortedBare.size() / 2]);
+  // A flood that never drained counts as taking the whole deadline, so its ratio is a floor.
+  auto drain = [&](const TFigures& f) { return f.FloodMs >= 0 ? f.FloodMs : floodDeadlineMs; };
+  if (ours.FloodMs < 0 || theirs.FloodMs < 0)
+    std::printf("(a flood did not drain: its ratio is taken at the deadline)\n");
+  std::printf("alert latency / minimal program: %.2f\n", ours.MedianMs / theirs.MedianMs);
+  std::printf("flood drain / minimal program: %.2f\n", drain(ours) / drain(theirs));
   return 0;
 }
