@@ -29,6 +29,8 @@ const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const int kSingleWrites = 50;
 const int kFloodValues = 5000;
+const int kRounds = 5;
+const int kWarmUpValues = 20;
 
 LONGLONG Now() {
   LARGE_INTEGER now;
@@ -141,38 +143,41 @@ bool ShowsText(HWND edit, const std::wstring& text) {
 }
 
 // Milliseconds from `start` until `edit` shows `text`; negative past the
-// deadline. Asks without pause for the first second, then once a millisecond,
-// so that a program that never shows it costs the shared machine little.
-double WaitForText(HWND edit, const std::wstring& text, LONGLONG start, double deadlineMs) {
+// deadline. Asks without pause for the first `pollFreelyMs`, then once a
+// millisecond: a flood's drain is long enough that the driver's own
+// questions would otherwise slow the program it measures, and a program that
+// never shows the text then costs the shared machine little.
+double WaitForText(HWND edit, const std::wstring& text, LONGLONG start, double deadlineMs,
+                   double pollFreelyMs = 1000) {
   for (;;) {
     if (ShowsText(edit, text)) return MillisecondsSince(start);
     const double waited = MillisecondsSince(start);
     if (waited > deadlineMs) return -1;
-    if (waited > 1000) ::Sleep(1);
+    if (waited > pollFreelyMs) ::Sleep(1);
   }
 }
 
 struct TFigures {
-  double MedianMs = -1, WorstMs = -1;
+  std::vector<double> LatenciesMs;
   int Missed = 0;
   double FloodMs = -1;  // negative: not drained by the deadline
 };
 
-// Writes until the alert shows one, so that every monitor is armed and the
-// alert is up before anything is timed.
+// Adds values until the alert shows one, so that every monitor is armed and
+// the alert is up before anything is timed. Each is a new value: one the
+// monitor read before it was armed would come back as a changed line.
 bool WarmUp(HWND edit, HKEY run) {
-  for (int attempt = 0; attempt < 20; ++attempt) {
+  for (int attempt = 0; attempt < kWarmUpValues; ++attempt) {
     const std::wstring data = L"C:\\bench\\warmup" + std::to_wstring(attempt) + L".exe";
     const LONGLONG start = Now();
-    SetString(run, L"KeywardenBenchWarmup", data);
+    SetString(run, L"KeywardenBenchWarmup" + std::to_wstring(attempt), data);
     if (WaitForText(edit, data, start, 1000) >= 0) return true;
   }
   return false;
 }
 
-void MeasureSingleWrites(HWND edit, HKEY run, TFigures& figures) {
-  std::vector<double> times;
-  for (int i = 0; i < kSingleWrites; ++i) {
+void MeasureSingleWrites(HWND edit, HKEY run, int count, TFigures& figures) {
+  for (int i = 0; i < count; ++i) {
     const std::wstring data = L"C:\\bench\\single" + std::to_wstring(i) + L".exe";
     const LONGLONG start = Now();
     SetString(run, L"KeywardenBench" + std::to_wstring(i), data);
@@ -180,13 +185,9 @@ void MeasureSingleWrites(HWND edit, HKEY run, TFigures& figures) {
     if (shown < 0)
       ++figures.Missed;
     else
-      times.push_back(shown);
+      figures.LatenciesMs.push_back(shown);
     ::Sleep(20);  // lets the handler finish before the next write
   }
-  if (times.empty()) return;
-  std::sort(times.begin(), times.end());
-  figures.MedianMs = times[times.size() / 2];
-  figures.WorstMs = times.back();
 }
 
 void MeasureFlood(HWND edit, HKEY runOnce, double deadlineMs, TFigures& figures) {
@@ -195,37 +196,52 @@ void MeasureFlood(HWND edit, HKEY runOnce, double deadlineMs, TFigures& figures)
     last = L"C:\\flood\\" + std::to_wstring(i) + L".exe";
     SetString(runOnce, L"KeywardenFlood" + std::to_wstring(i), last);
   }
-  figures.FloodMs = WaitForText(edit, last, Now(), deadlineMs);
+  figures.FloodMs = WaitForText(edit, last, Now(), deadlineMs, 0);
 }
 
 // Run after the program has ended, so that it sees none of the deletions.
 void RemoveBenchValues(HKEY run, HKEY runOnce) {
-  ::RegDeleteValueW(run, L"KeywardenBenchWarmup");
+  for (int i = 0; i < kWarmUpValues; ++i)
+    ::RegDeleteValueW(run, (L"KeywardenBenchWarmup" + std::to_wstring(i)).c_str());
   for (int i = 0; i < kSingleWrites; ++i)
     ::RegDeleteValueW(run, (L"KeywardenBench" + std::to_wstring(i)).c_str());
   for (int i = 0; i < kFloodValues; ++i)
     ::RegDeleteValueW(runOnce, (L"KeywardenFlood" + std::to_wstring(i)).c_str());
 }
 
-bool Measure(const TDesign& design, double floodDeadlineMs, TFigures& figures) {
+// One run of a program: started, warmed up, `writes` single writes timed,
+// then a flood if asked for; ended before its values are removed.
+bool Session(const TDesign& design, int writes, bool flood, double floodDeadlineMs,
+             TFigures& figures) {
   TRegKey run(kRunKey), runOnce(kRunOnceKey);
   bool measured = false;
   {
     TProgram program(design);
-    if (program.Edit3() && WarmUp(program.Edit3(), run.Get())) {
-      MeasureSingleWrites(program.Edit3(), run.Get(), figures);
-      MeasureFlood(program.Edit3(), runOnce.Get(), floodDeadlineMs, figures);
+    if (!program.Edit3())
+      std::printf("%s did not start: %ls\n", design.Name, design.Exe.c_str());
+    else if (!WarmUp(program.Edit3(), run.Get()))
+      std::printf("%s showed no alert: %ls\n", design.Name, design.Exe.c_str());
+    else
       measured = true;
-    }
+    if (measured) MeasureSingleWrites(program.Edit3(), run.Get(), writes, figures);
+    if (measured && flood) MeasureFlood(program.Edit3(), runOnce.Get(), floodDeadlineMs, figures);
   }
   RemoveBenchValues(run.Get(), runOnce.Get());
   return measured;
 }
 
+double Median(std::vector<double> values) {
+  if (values.empty()) return -1;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
 void Print(const char* name, const TFigures& figures, double floodDeadlineMs) {
   std::printf("%s, alert latency, median of %d (ms): %.3f\n", name, kSingleWrites,
-              figures.MedianMs);
-  std::printf("%s, alert latency, worst of %d (ms): %.3f\n", name, kSingleWrites, figures.WorstMs);
+              Median(figures.LatenciesMs));
+  const auto worst = std::max_element(figures.LatenciesMs.begin(), figures.LatenciesMs.end());
+  std::printf("%s, alert latency, worst of %d (ms): %.3f\n", name, kSingleWrites,
+              worst == figures.LatenciesMs.end() ? -1 : *worst);
   std::printf("%s, single writes never shown: %d\n", name, figures.Missed);
   if (figures.FloodMs >= 0)
     std::printf("%s, flood drain, %d values (ms): %.1f\n", name, kFloodValues, figures.FloodMs);
@@ -245,22 +261,35 @@ int wmain(int argc, wchar_t** argv) {
   const TDesign minimal{"minimal program",
                         argc > 2 ? WindowsPath(argv[2]) : BesideSelf(L"kw_minimal_alert.exe"),
                         L"KwMinimalMain", L"KwMinimalAlert", L"Edit"};
+  std::printf("Keywarden: %ls\nminimal program: %ls\n", keywarden.Exe.c_str(), minimal.Exe.c_str());
+  std::fflush(stdout);
 
-  TFigures ours, theirs;
-  for (auto [design, figures] : {std::pair(&keywarden, &ours), std::pair(&minimal, &theirs)}) {
-    if (!Measure(*design, floodDeadlineMs, *figures)) {
-      std::printf("%s did not start or showed no alert: %ls\n", design->Name, design->Exe.c_str());
-      return 1;
+  // The shared machine's load drifts: the single writes are taken in rounds,
+  // the two programs alternating which goes first, after one untimed run that
+  // lets the fresh prefix settle.
+  TFigures ours, theirs, untimed;
+  if (!Session(minimal, 0, false, 0, untimed)) return 1;
+  for (int round = 0; round < kRounds; ++round) {
+    const bool oursFirst = round % 2 == 0;
+    for (int turn = 0; turn < 2; ++turn) {
+      const bool oursNow = (turn == 0) == oursFirst;
+      if (!Session(oursNow ? keywarden : minimal, kSingleWrites / kRounds, false, 0,
+                   oursNow ? ours : theirs))
+        return 1;
     }
-    Print(design->Name, *figures, floodDeadlineMs);
-    std::fflush(stdout);
   }
+  if (!Session(minimal, 0, true, floodDeadlineMs, theirs) ||
+      !Session(keywarden, 0, true, floodDeadlineMs, ours))
+    return 1;
+  Print(keywarden.Name, ours, floodDeadlineMs);
+  Print(minimal.Name, theirs, floodDeadlineMs);
 
   // A flood that never drained counts as taking the whole deadline, so its ratio is a floor.
   auto drain = [&](const TFigures& f) { return f.FloodMs >= 0 ? f.FloodMs : floodDeadlineMs; };
   if (ours.FloodMs < 0 || theirs.FloodMs < 0)
     std::printf("(a flood did not drain: its ratio is taken at the deadline)\n");
-  std::printf("alert latency / minimal program: %.2f\n", ours.MedianMs / theirs.MedianMs);
+  std::printf("alert latency / minimal program: %.2f\n",
+              Median(ours.LatenciesMs) / Median(theirs.LatenciesMs));
   std::printf("flood drain / minimal program: %.2f\n", drain(ours) / drain(theirs));
   return 0;
 }
