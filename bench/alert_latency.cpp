@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const int kSingleWrites = 50;
 const int kFloodValues = 5000;
-const int kRounds = 5;
+const int kRounds = 10;
 const int kWarmUpValues = 20;
 
 LONGLONG Now() {
@@ -190,11 +191,20 @@ void MeasureSingleWrites(HWND edit, HKEY run, int count, TFigures& figures) {
   }
 }
 
+// Numbered to sort as they are written: Wine enumerates a key's values by
+// name, Windows as they were written, and the last line shown is the last
+// enumerated.
+std::wstring FloodValueName(int i) {
+  wchar_t name[32];
+  std::swprintf(name, 32, L"KeywardenFlood%05d", i);
+  return name;
+}
+
 void MeasureFlood(HWND edit, HKEY runOnce, double deadlineMs, TFigures& figures) {
   std::wstring last;
   for (int i = 0; i < kFloodValues; ++i) {
     last = L"C:\\flood\\" + std::to_wstring(i) + L".exe";
-    SetString(runOnce, L"KeywardenFlood" + std::to_wstring(i), last);
+    SetString(runOnce, FloodValueName(i), last);
   }
   figures.FloodMs = WaitForText(edit, last, Now(), deadlineMs, 0);
 }
@@ -205,8 +215,7 @@ void RemoveBenchValues(HKEY run, HKEY runOnce) {
     ::RegDeleteValueW(run, (L"KeywardenBenchWarmup" + std::to_wstring(i)).c_str());
   for (int i = 0; i < kSingleWrites; ++i)
     ::RegDeleteValueW(run, (L"KeywardenBench" + std::to_wstring(i)).c_str());
-  for (int i = 0; i < kFloodValues; ++i)
-    ::RegDeleteValueW(runOnce, (L"KeywardenFlood" + std::to_wstring(i)).c_str());
+  for (int i = 0; i < kFloodValues; ++i) ::RegDeleteValueW(runOnce, FloodValueName(i).c_str());
 }
 
 // One run of a program: started, warmed up, `writes` single writes timed,
@@ -287,7 +296,7 @@ int wmain(int argc, wchar_t** argv) {
   // A flood that never drained counts as taking the whole deadline, so its ratio is a floor.
   auto drain = [&](const TFigures& f) { return f.FloodMs >= 0 ? f.FloodMs : floodDeadlineMs; };
   if (ours.FloodMs < 0 || theirs.FloodMs < 0)
-    std::printf("(a flood did not drain: its ratio is taken at the deadline)\n");
+    std::printf("(a flood did not drain, so its ratio is taken at the deadline)\n");
   std::printf("alert latency / minimal program: %.2f\n",
               Median(ours.LatenciesMs) / Median(theirs.LatenciesMs));
   std::printf("flood drain / minimal program: %.2f\n", drain(ours) / drain(theirs));
