@@ -7,7 +7,7 @@
 #      a minimal Win32 program of the same design (bench/minimal_alert.cpp);
 #   3. the CPU time of both builds while nothing changes;
 #   4. the sizes of the two programs users get.
-# KW_BENCH_FLOOD_DEADLINE (seconds, default 60) bounds the wait for a flood.
+# KW_BENCH_FLOOD_DEADLINE (seconds, default 30) bounds the wait for a flood.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
