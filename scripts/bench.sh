@@ -64,11 +64,11 @@ awk -F': ' '
   }
   { notes[run] = notes[run] "  win" (run == 1 ? 64 : 32) ": " $0 "\n" }
   END {
-    printf "%-52s %-24s %s\n", "", "win64", "win32"
+    printf "%-50s %-38s %s\n", "", "win64", "win32"
     for (i = 1; i <= n; i++) {
       what = order[i]
       if (figure[what, 1] ~ /\\/ || figure[what, 2] ~ /\\/) continue  # the lines naming the programs
-      printf "%-52s %-24s %s\n", what, figure[what, 1], figure[what, 2]
+      printf "%-50s %-38s %s\n", what, figure[what, 1], figure[what, 2]
     }
     printf "%s%s", notes[1], notes[2]
   }' "$results/win64" "$results/win32"
@@ -95,6 +95,10 @@ declare -A before
 for bits in 64 32; do before[$bits]=$(cpu_ms "${idle[$bits]}"); done
 sleep 30
 for bits in 64 32; do
+  if [ ! -d /proc/"${idle[$bits]}" ]; then
+    echo "win$bits did not stay up"
+    continue
+  fi
   after=$(cpu_ms "${idle[$bits]}")
   awk -v bits="$bits" -v a="$after" -v b="${before[$bits]}" \
     'BEGIN { printf "win%s %.1f ms\n", bits, a - b }'
