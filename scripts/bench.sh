@@ -64,11 +64,11 @@ awk -F': ' '
   }
   { notes[run] = notes[run] "  win" (run == 1 ? 64 : 32) ": " $0 "\n" }
   END {
-    printf "%-50s %-38s %s\n", "", "win64", "win32"
+    printf "%-50s %-42s %s\n", "", "win64", "win32"
     for (i = 1; i <= n; i++) {
       what = order[i]
       if (figure[what, 1] ~ /\\/ || figure[what, 2] ~ /\\/) continue  # the lines naming the programs
-      printf "%-50s %-38s %s\n", what, figure[what, 1], figure[what, 2]
+      printf "%-50s %-42s %s\n", what, figure[what, 1], figure[what, 2]
     }
     printf "%s%s", notes[1], notes[2]
   }' "$results/win64" "$results/win32"
