@@ -1,15 +1,118 @@
 #!/usr/bin/env bash
 # The benchmarks: they print figures and assert nothing.
+#   1. reading and comparing snapshots, natively on the fake registry;
+#   2. under Wine, for the 64-bit and the 32-bit build side by side: the
+#      time from one autostart write to the alert showing it, and from the
+#      last write of a flood to the alert showing its last value, each beside
+#      a minimal Win32 program of the same design (bench/minimal_alert.cpp);
+#   3. the CPU time of both builds while nothing changes;
+#   4. the sizes of the two programs users get.
+# KW_BENCH_FLOOD_DEADLINE (seconds, default 30) bounds the wait for a flood.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" native
-"$root/scripts/build.sh" win64
+
+# Builds only what the benchmarks run once a build is configured.
+build() {
+  local name=$1
+  shift
+  if [ -f "$root/build/$name/CMakeCache.txt" ]; then
+    cmake --build "$root/build/$name" -j"$(nproc)" --target "$@"
+  else
+    "$root/scripts/build.sh" "$name"
+  fi
+}
+build native kw_snapshot_bench
+build win64 Keywarden kw_alert_bench kw_minimal_alert
+build win32 Keywarden kw_minimal_alert
+
+# The programs as users get them, once there is a script that packages them.
+if [ -x "$root/scripts/package.sh" ]; then
+  "$root/scripts/package.sh" >/dev/null
+  program() { echo "$root/dist/win$1/Keywarden.exe"; }
+  kind="packaged"
+else
+  program() { echo "$root/build/win$1/bin/Keywarden.exe"; }
+  kind="build folders; not stripped: there is no scripts/package.sh yet"
+fi
+
 echo "== snapshot and comparison (native, fake registry)"
 "$root/build/native/bench/kw_snapshot_bench"
-echo "== alert latency and idle cost (Wine)"
+
+echo "== alert latency and flood drain (Wine), beside a minimal program of the same design"
 source "$root/scripts/wine-session.sh"
 export KW_HEADLESS=1
 kw_start_wine
-cd "$root/build/win64/bin"
-wine kw_alert_bench.exe
+# One 64-bit driver drives either build; a 32-bit program runs in the same prefix.
+results=$KW_WINE_ROOT/results
+mkdir -p "$results"
+for bits in 64 32; do
+  if ! wine "$root/build/win64/bin/kw_alert_bench.exe" "$(program "$bits")" \
+    "$root/build/win$bits/bin/kw_minimal_alert.exe" >"$results/win$bits" 2>/dev/null; then
+    echo "win$bits: the benchmark did not finish:"
+    cat "$results/win$bits"
+  fi
+done
+# Each figure is a line "what: value"; the two runs print the same lines.
+awk -F': ' '
+  { run = FILENAME == ARGV[1] ? 1 : 2 }
+  /: / {
+    what = $1; value = substr($0, length($1) + 3)
+    if (!(what in seen)) { seen[what] = 1; order[++n] = what }
+    figure[what, run] = value
+    next
+  }
+  { notes[run] = notes[run] "  win" (run == 1 ? 64 : 32) ": " $0 "\n" }
+  END {
+    printf "%-50s %-42s %s\n", "", "win64", "win32"
+    for (i = 1; i <= n; i++) {
+      what = order[i]
+      if (figure[what, 1] ~ /\\/ || figure[what, 2] ~ /\\/) continue  # the lines naming the programs
+      printf "%-50s %-42s %s\n", what, figure[what, 1], figure[what, 2]
+    }
+    printf "%s%s", notes[1], notes[2]
+  }' "$results/win64" "$results/win32"
+echo "Keywarden driven: $(program 64 | sed "s|^$root/||;s|64|NN|")"
+
+# CPU time of a process from the kernel's count, in milliseconds: under Wine,
+# GetProcessTimes misses most of it.
+cpu_ms() {
+  cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ ns += $1 } END { printf "%.1f", ns / 1e6 }'
+}
+echo "== idle cost (Wine): CPU time of Keywarden over 30 quiet seconds, from the kernel"
+declare -A idle
+for bits in 64 32; do
+  # The loader of the program's own bitness and a Windows path, so that the
+  # program runs in the process started here rather than in a child of start.exe.
+  loader=/usr/lib/wine/wine$([ "$bits" = 64 ] && echo 64 || true)
+  [ -x "$loader" ] || loader=wine
+  path=$(program "$bits")
+  "$loader" "Z:${path//\//\\}" >/dev/null 2>&1 &
+  idle[$bits]=$!
+done
+sleep 5 # start-up and first snapshots
+declare -A before
+for bits in 64 32; do before[$bits]=$(cpu_ms "${idle[$bits]}"); done
+sleep 30
+for bits in 64 32; do
+  if [ ! -d /proc/"${idle[$bits]}" ]; then
+    echo "win$bits did not stay up"
+    continue
+  fi
+  after=$(cpu_ms "${idle[$bits]}")
+  awk -v bits="$bits" -v a="$after" -v b="${before[$bits]}" \
+    'BEGIN { printf "win%s %.1f ms\n", bits, a - b }'
+  kill "${idle[$bits]}" 2>/dev/null || true
+done
+
+echo "== program sizes ($kind)"
+for bits in 64 32; do
+  file=$(program "$bits")
+  if [ -f "$file" ]; then
+    bytes=$(stat -c %s "$file")
+    awk -v bits="$bits" -v file="${file#"$root"/}" -v bytes="$bytes" \
+      'BEGIN { printf "win%s %-36s %9d bytes (%.2f MB)\n", bits, file, bytes, bytes / 1048576 }'
+  else
+    echo "win$bits ${file#"$root"/}: missing"
+  fi
+done
