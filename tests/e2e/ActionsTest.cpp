@@ -11,12 +11,6 @@ namespace {
 
 const std::wstring kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
-std::wstring BesideTests(const std::wstring& name) {
-  wchar_t self[MAX_PATH];
-  std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
-  return path.substr(0, path.find_last_of(L'\\') + 1) + name;
-}
-
 bool RunValueExists(const std::wstring& name) {
   return ::RegGetValueW(HKEY_CURRENT_USER, kRunKey.c_str(), name.c_str(), RRF_RT_ANY, nullptr,
                         nullptr, nullptr) == ERROR_SUCCESS;
@@ -103,6 +97,31 @@ TEST_F(ActionsTest, DeleteRemovesTheValueAndTheAlertReportsItThenFindsItGone) {
   EXPECT_EQ(AnswerMessageBox(), L"未找到：" + Name);
 }
 
+TEST_F(ActionsTest, DeleteNamesAChineseValueInItsMessages) {
+  const std::wstring name = L"木马程序";
+  SetRunValue(name, L"C:\\临时\\木马.exe");
+  ASSERT_TRUE(WaitFor([&] { return Label() == name; }));
+  ClickButton(L"删除");
+  EXPECT_EQ(AnswerMessageBox(L"message-deleted-chinese.bmp"), L"删除：" + name);
+  EXPECT_FALSE(RunValueExists(name));
+  ClickButton(L"删除");
+  EXPECT_EQ(AnswerMessageBox(), L"未找到：" + name);
+}
+
+// A character code page 936 cannot hold comes through as "?", as the ANSI
+// functions of a Chinese system give it: the name shown is not the value's
+// name, and deleting it finds nothing.
+TEST_F(ActionsTest, ANameBeyondCodePage936IsShownWithAQuestionMarkAndNotFound) {
+  const std::wstring name = L"木马\xD55C";  // a Hangul syllable
+  SetRunValue(name, L"C:\\temp\\k.exe");
+  ASSERT_TRUE(WaitFor([&] { return Field(3) == L"C:\\temp\\k.exe"; }));
+  EXPECT_EQ(Label(), L"木马?");
+  ClickButton(L"删除");
+  EXPECT_EQ(AnswerMessageBox(), L"未找到：木马?");
+  EXPECT_TRUE(RunValueExists(name));
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), name.c_str());
+}
+
 TEST_F(ActionsTest, DeleteWithAnEmptyOrEditedHiveFindsNoKey) {
   SetTextOf(Edit(0), L"");
   ClickButton(L"删除");
@@ -131,7 +150,7 @@ TEST_F(ActionsTest, OkEmptiesAndHidesThenAWakeShowsOnlyTimeAndKey) {
 }
 
 TEST_F(ActionsTest, ScanStartsTheToolWithThePathAsOneArgument) {
-  const std::wstring log = BesideTests(L"scan.log");
+  const std::wstring log = BesideProgram(L"scan.log");
   ::DeleteFileW(log.c_str());
   ClickButton(L"扫描文件");
   ASSERT_TRUE(
@@ -168,6 +187,26 @@ TEST_F(ActionsTest, TheRegistryLocationOpensTheEditorAtTheKey) {
   SaveScreenshot(ArtifactPath(L"regedit-at-key.bmp"));
   EXPECT_TRUE(arrived) << "status bar: " << std::string(status.begin(), status.end());
   EXPECT_TRUE(WaitFor([&] { return Responsive(); }));
+
+  // Again, the editor running: to a key with a Chinese name, typed as its characters.
+  const std::wstring chinese = L"Software\\键盘卫士测试";
+  HKEY created = nullptr;
+  ::RegCreateKeyExW(HKEY_CURRENT_USER, chinese.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &created, nullptr);
+  ::RegCloseKey(created);
+  SetTextOf(Edit(2), L"\\" + chinese);
+  ClickPicture(L"打开注册表位置");
+  const bool arrivedAgain = WaitFor(
+      [&] {
+        status = TextOf(::GetDlgItem(editor, 2001));
+        const auto at = status.find(L"HKEY_");
+        return at != std::wstring::npos && status.substr(at) == L"HKEY_CURRENT_USER\\" + chinese;
+      },
+      30000);
+  SaveScreenshot(ArtifactPath(L"regedit-at-chinese-key.bmp"));
+  EXPECT_TRUE(arrivedAgain) << "status bar length " << status.size();
+  EXPECT_TRUE(WaitFor([&] { return Responsive(); }));
+  ::RegDeleteKeyW(HKEY_CURRENT_USER, chinese.c_str());
   ::PostMessageW(editor, WM_CLOSE, 0, 0);
   WaitFor([&] { return !::IsWindow(editor); });
 }

@@ -108,10 +108,30 @@ void CheckAddedChangedDeleted(TKeywarden& program, TAlert& alert, HKEY hive,
   (void)program;
 }
 
+// Chinese in a value's name and path reads right whatever the system's code page.
+void CheckChineseNameAndPath(TAlert& alert) {
+  TRunKey run(HKEY_CURRENT_USER);
+  const std::wstring name = L"木马程序", path = L"C:\\临时\\木马.exe";
+  run.Delete(name);
+  run.Set(name, path);
+  ASSERT_TRUE(WaitFor([&] { return alert.Path() == path; })) << alert.Path().size();
+  EXPECT_EQ(alert.Caption(), kAddedTitle);
+  EXPECT_EQ(alert.Label(), name);
+  EXPECT_EQ(alert.Hive(), L"HKEY_CURRENT_USER");
+  EXPECT_EQ(alert.Key(), L"\\" + kRunKey);
+  EXPECT_EQ(alert.Time().rfind(L"注册表更改", 0), 0u);
+  SaveScreenshot(ArtifactPath(L"alert-chinese.bmp"));
+  run.Delete(name);
+  ASSERT_TRUE(WaitFor([&] { return alert.Caption() == kDeletedTitle; }));
+  EXPECT_EQ(alert.Path(), path);
+  EXPECT_EQ(alert.Label(), name);
+}
+
 TEST_F(AlertTest, ReportsAddedChangedAndDeletedValuesOfBothHives) {
   CheckAddedChangedDeleted(Program, Alert, HKEY_CURRENT_USER, L"HKEY_CURRENT_USER",
                            L"alert-added-hkcu.bmp");
   CheckAddedChangedDeleted(Program, Alert, HKEY_LOCAL_MACHINE, L"HKEY_LOCAL_MACHINE", nullptr);
+  CheckChineseNameAndPath(Alert);
 }
 
 TEST_F(AlertTest, OtherTypesAndSubkeyValuesRefreshOnlyTheTimeAndKey) {

@@ -132,26 +132,67 @@ inline bool SaveScreenshot(const std::wstring& path) {
   return saved;
 }
 
-// Where artifacts go: KW_ARTIFACTS (a Unix path, seen through drive Z:), else the current folder.
-inline std::wstring ArtifactPath(const std::wstring& name) {
+// A folder named by an environment variable as a Unix path (seen through
+// drive Z:) or a Windows one; empty when the variable is not set.
+inline std::wstring FolderFromEnvironment(const wchar_t* variable) {
   wchar_t value[1024];
-  const DWORD n = ::GetEnvironmentVariableW(L"KW_ARTIFACTS", value, 1024);
-  if (n == 0 || n >= 1024) return name;
+  const DWORD n = ::GetEnvironmentVariableW(variable, value, 1024);
+  if (n == 0 || n >= 1024) return L"";
   std::wstring folder(value, n);
   if (!folder.empty() && folder[0] == L'/') folder = L"Z:" + folder;
   std::replace(folder.begin(), folder.end(), L'/', L'\\');
-  ::CreateDirectoryW(folder.c_str(), nullptr);
+  while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+  return folder;
+}
+
+// The program under test and what goes beside it (its INI file, the tool and
+// sound stand-ins' logs): the folder KW_PROGRAM_DIR names, else the driver's own.
+inline std::wstring BesideProgram(const std::wstring& name) {
+  std::wstring folder = FolderFromEnvironment(L"KW_PROGRAM_DIR");
+  if (folder.empty()) {
+    wchar_t self[MAX_PATH];
+    const std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+    folder = path.substr(0, path.find_last_of(L'\\'));
+  }
   return folder + L"\\" + name;
+}
+
+// "win32" or "win64", from the program file's machine type.
+inline std::wstring ProgramBuild() {
+  HANDLE file = ::CreateFileW(BesideProgram(L"Keywarden.exe").c_str(), GENERIC_READ,
+                              FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return L"unknown";
+  IMAGE_DOS_HEADER dos{};
+  IMAGE_FILE_HEADER header{};
+  DWORD read = 0, signature = 0;
+  ::ReadFile(file, &dos, sizeof dos, &read, nullptr);
+  ::SetFilePointer(file, dos.e_lfanew, nullptr, FILE_BEGIN);
+  ::ReadFile(file, &signature, sizeof signature, &read, nullptr);
+  ::ReadFile(file, &header, sizeof header, &read, nullptr);
+  ::CloseHandle(file);
+  return header.Machine == IMAGE_FILE_MACHINE_I386    ? L"win32"
+         : header.Machine == IMAGE_FILE_MACHINE_AMD64 ? L"win64"
+                                                      : L"unknown";
+}
+
+// Where artifacts go: KW_ARTIFACTS, else the current folder. The name carries
+// the build and the system's code page, so the runs of every build and locale
+// keep their own.
+inline std::wstring ArtifactPath(const std::wstring& name) {
+  const std::size_t dot = name.find_last_of(L'.');
+  const std::wstring tagged = name.substr(0, dot) + L"-" + ProgramBuild() + L"-cp" +
+                              std::to_wstring(::GetACP()) + name.substr(dot);
+  const std::wstring folder = FolderFromEnvironment(L"KW_ARTIFACTS");
+  if (folder.empty()) return tagged;
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  return folder + L"\\" + tagged;
 }
 
 // One run of the program, ended when the object goes.
 class TKeywarden {
  public:
   TKeywarden() {
-    wchar_t self[MAX_PATH];
-    const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring exe(self, n);
-    exe = exe.substr(0, exe.find_last_of(L'\\') + 1) + L"Keywarden.exe";
+    const std::wstring exe = BesideProgram(L"Keywarden.exe");
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     std::wstring commandLine = L"\"" + exe + L"\"";

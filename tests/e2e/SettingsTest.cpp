@@ -12,12 +12,6 @@ namespace {
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr WPARAM kCommandOptions = 101;  // the tray menu's "选项"
 
-std::wstring BesideTests(const std::wstring& name) {
-  wchar_t self[MAX_PATH];
-  std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
-  return path.substr(0, path.find_last_of(L'\\') + 1) + name;
-}
-
 std::string ReadFileBytes(const std::wstring& path) {
   std::ifstream in(path.c_str(), std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -55,8 +49,8 @@ struct TStartState {
     ::DeleteFileW(IniFile().c_str());
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
   }
-  static std::wstring IniFile() { return BesideTests(L"Keywarden.ini"); }
-  static std::wstring SoundLog() { return BesideTests(L"sound.log"); }
+  static std::wstring IniFile() { return BesideProgram(L"Keywarden.ini"); }
+  static std::wstring SoundLog() { return BesideProgram(L"sound.log"); }
 };
 
 class SettingsTest : public ::testing::Test {
@@ -98,7 +92,7 @@ class SettingsTest : public ::testing::Test {
     WaitFor([&] { return !::IsWindow(box) || !::IsWindowVisible(box); });
     return seen;
   }
-  std::wstring ProgramPath() { return BesideTests(L"Keywarden.exe"); }
+  std::wstring ProgramPath() { return BesideProgram(L"Keywarden.exe"); }
 
   TStartState State;
   TProgram Program;

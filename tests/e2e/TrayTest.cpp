@@ -14,12 +14,6 @@ namespace {
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr UINT kIconId = 1;  // the program's one tray icon
 
-std::wstring BesideTests(const std::wstring& name) {
-  wchar_t self[MAX_PATH];
-  std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
-  return path.substr(0, path.find_last_of(L'\\') + 1) + name;
-}
-
 // A tool of explorer's tooltips: what the notification area shows for an icon.
 struct TTrayTool {
   std::wstring Text;
@@ -64,7 +58,7 @@ std::vector<TTrayTool> TrayTools() {
 class TrayTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::DeleteFileW(BesideTests(L"Keywarden.ini").c_str());
+    ::DeleteFileW(BesideProgram(L"Keywarden.ini").c_str());
     ASSERT_TRUE(Program.Running());
     ASSERT_TRUE(WaitFor([&] { return Icon() != nullptr; }));
   }
@@ -183,7 +177,7 @@ TEST_F(TrayTest, ExitEndsWhileDialogsAreOpenLeavesNoIconAndSavesNothing) {
   Choose(menu, 3);
   ASSERT_TRUE(Program.WaitForExit());
   EXPECT_TRUE(WaitFor([&] { return !Icon(); }));
-  EXPECT_EQ(::GetFileAttributesW(BesideTests(L"Keywarden.ini").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(::GetFileAttributesW(BesideProgram(L"Keywarden.ini").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(TrayTest, ACloseRequestToTheMessageWindowLeavesTheProgramRunning) {

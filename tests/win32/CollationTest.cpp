@@ -28,8 +28,17 @@ std::string RandomName(std::mt19937& random) {
   return name;
 }
 
-TEST(Win32Collation, RunsUnderCodePage936) {
-  EXPECT_EQ(::GetACP(), 936u);
+// The names are code page 936 whatever the system's code page: read as code
+// page 1252, 木 (C4 BE) and 渚 (E4 BE) would be Ä¾ and ä¾, equal ignoring case.
+TEST(Win32Collation, ReadsCodePage936OnAnySystem) {
+  win32::TWin32Collation collation;
+  EXPECT_FALSE(collation.EqualIgnoreCase("\xC4\xBE", "\xE4\xBE"));
+  EXPECT_TRUE(collation.EqualIgnoreCase("\xC4\xBE", "\xC4\xBE"));
+  EXPECT_TRUE(collation.EqualIgnoreCase("\xA3\xC1", "\xA3\xE1"));  // Ａ and ａ
+  std::string a, b;
+  collation.SortKeyIgnoreCase("\xC4\xBE", a);
+  collation.SortKeyIgnoreCase("\xE4\xBE", b);
+  EXPECT_NE(a, b);
 }
 
 TEST(Win32Collation, EqualNamesHaveEqualSortKeys) {
