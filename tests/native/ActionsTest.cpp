@@ -176,13 +176,13 @@ TEST(Walk, KeystrokesForHivelessAndDoubleBytePaths) {
   const std::vector<std::string> tail(editor.Log.end() - 4, editor.Log.end());
   EXPECT_EQ(tail, (std::vector<std::string>{"key 39", "key 39", "sleep 750", "char 83"}));
 
-  editor.Log.clear();
-  JumpToRegKey(editor, editor, gbk, "HKEY_CURRENT_USER\\Software\\\x95\x5CVendor");
+  fake::FakeRegEdit fresh(false);  // no typing left over from the walk above
+  JumpToRegKey(fresh, fresh, gbk, "HKEY_CURRENT_USER\\Software\\\x95\x5CVendor");
   // Character by character: 昞 is typed whole, its second byte 0x5C opens no level.
-  const auto sleeps = std::count(editor.Log.begin(), editor.Log.end(), "sleep 750");
+  const auto sleeps = std::count(fresh.Log.begin(), fresh.Log.end(), "sleep 750");
   EXPECT_EQ(sleeps, 2);
-  EXPECT_EQ(std::count(editor.Log.begin(), editor.Log.end(), "char 149 92"), 1);
-  EXPECT_EQ(editor.SelectedPath(), "HKEY_CURRENT_USER\\Software\\\x95\x5CVendor");
+  EXPECT_EQ(std::count(fresh.Log.begin(), fresh.Log.end(), "char 149 92"), 1);
+  EXPECT_EQ(fresh.SelectedPath(), "HKEY_CURRENT_USER\\Software\\\x95\x5CVendor");
 }
 
 TEST(RunProcess, ResultsAndTheCommandLineLimit) {

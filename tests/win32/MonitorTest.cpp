@@ -9,6 +9,7 @@
 #include "monitor/RegSnapshot.h"
 #include "monitor/RegistryAccess.h"
 #include "monitor/WatchedKeys.h"
+#include "platform/win32/Win32Desktop.h"
 #include "tests/win32/Win32Harness.h"
 
 namespace kw::test {
@@ -151,6 +152,32 @@ TEST(Win32Registry, SnapshotsHoldCodePage936WithTheNameLimitInItsBytes) {
   EXPECT_EQ(key->DeleteValue("\xC4\xBE\xC2\xED\xB3\xCC\xD0\xF2"), 0);
   EXPECT_EQ(key->DeleteValue("\xC4\xBE\xC2\xED?"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(::RegQueryValueExW(scratch.Key, L"木马\xD55C", nullptr, nullptr, nullptr, nullptr), 0);
+}
+
+// The editor walk's keystrokes: a character of 936 reaches a window as its
+// UTF-16 code unit, with a repeat count of one, whatever the system's code page.
+std::vector<std::pair<WPARAM, LPARAM>> GTyped;
+LRESULT CALLBACK RecordCharacters(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_CHAR) GTyped.emplace_back(wParam, lParam);
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST(Win32WindowFunctions, TypesCharactersOfCodePage936AsTheirUtf16Units) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = RecordCharacters;
+  wc.lpszClassName = L"KeywardenTypedTo";
+  ::RegisterClassW(&wc);
+  HWND window = ::CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                  nullptr, nullptr);
+  win32::TWin32WindowFunctions windows;
+  GTyped.clear();
+  const WindowHandle handle = reinterpret_cast<WindowHandle>(window);
+  windows.TypeCharacter(handle, "R");
+  windows.TypeCharacter(handle, "\xC4\xBE");  // 木
+  windows.TypeCharacter(handle, "\x95\x5C");  // 昞, its second byte a backslash's
+  ::DestroyWindow(window);
+  const std::vector<std::pair<WPARAM, LPARAM>> expected = {{L'R', 1}, {0x6728, 1}, {0x661E, 1}};
+  EXPECT_EQ(GTyped, expected);
 }
 
 TEST_F(Win32MonitorTest, AKeyThatDoesNotExistEndsTheMonitorSilently) {

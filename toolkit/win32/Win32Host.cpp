@@ -282,10 +282,26 @@ std::wstring ClassNameOf(const TControl& c) {
   return ToWide(c.ClassName());
 }
 
+// A message box's button reads "确定" on every display language, as all the
+// program's other texts do: the system would label it in its own language.
+LRESULT CALLBACK LabelMessageBoxButton(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_ACTIVATE) {
+    HWND box = reinterpret_cast<HWND>(wParam);
+    wchar_t className[8];
+    // A message box: a dialog with its text in the static of id 0xFFFF.
+    if (::GetClassNameW(box, className, 8) && std::wstring_view(className) == L"#32770" &&
+        ::GetDlgItem(box, 0xFFFF)) {
+      if (HWND ok = ::GetDlgItem(box, IDOK)) ::SetWindowTextW(ok, L"确定");
+    }
+  }
+  return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 }  // namespace
 
 TWin32Host::TWin32Host(HINSTANCE instance) : Instance(instance) {
   GHost = this;
+  ButtonHook = ::SetWindowsHookExW(WH_CBT, LabelMessageBoxButton, nullptr, ::GetCurrentThreadId());
   INITCOMMONCONTROLSEX init{sizeof init,
                             ICC_TAB_CLASSES | ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
   ::InitCommonControlsEx(&init);
@@ -296,6 +312,7 @@ TWin32Host::TWin32Host(HINSTANCE instance) : Instance(instance) {
 }
 
 TWin32Host::~TWin32Host() {
+  if (ButtonHook) ::UnhookWindowsHookEx(ButtonHook);
   if (AppWindow) ::DestroyWindow(AppWindow);
   for (auto& [key, font] : Fonts) ::DeleteObject(font);
   GHost = nullptr;

@@ -50,6 +50,7 @@ class TWin32Host : public vcl::IApplicationHost {
   HINSTANCE Instance;
   HWND AppWindow = nullptr;
   HWND FormOwner = nullptr;
+  HHOOK ButtonHook = nullptr;  // labels the message boxes' button
   std::function<void(std::exception_ptr)> OnError;
   std::map<std::tuple<std::string, int, bool, bool, int>, HFONT> Fonts;
   std::map<int, THook> Hooks;
