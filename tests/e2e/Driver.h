@@ -191,8 +191,7 @@ inline std::wstring ArtifactPath(const std::wstring& name) {
 // One run of the program, ended when the object goes.
 class TKeywarden {
  public:
-  TKeywarden() {
-    const std::wstring exe = BesideProgram(L"Keywarden.exe");
+  explicit TKeywarden(const std::wstring& exe = BesideProgram(L"Keywarden.exe")) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     std::wstring commandLine = L"\"" + exe + L"\"";

@@ -10,6 +10,7 @@ namespace kw::e2e {
 
 class TProgram : public TKeywarden {
  public:
+  using TKeywarden::TKeywarden;
   ~TProgram() {
     const DWORD code = End();
     EXPECT_EQ(code, 0u) << "Keywarden ended with code 0x" << std::hex << code;
