@@ -72,7 +72,11 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
       OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
   if (!file) return false;
   LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart > (1 << 24)) return false;
+  if (!::GetFileSizeEx(file.Get(), &size)) return false;
+  if (size.QuadPart > (1 << 24)) {
+    ::SetLastError(ERROR_FILE_TOO_LARGE);
+    return false;
+  }
   bytes.resize(static_cast<std::size_t>(size.QuadPart));
   DWORD read = 0;
   if (!bytes.empty() &&
@@ -117,7 +121,11 @@ bool TWin32Profile::WriteString(const std::string& file, const std::string& sect
                                 const std::string& key, const std::string& value) {
   const std::wstring path = ProfilePath(file);
   std::string text;
-  ReadWholeFile(path, text);
+  // A file that exists but cannot be read is not overwritten with one entry.
+  if (!ReadWholeFile(path, text)) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;
+  }
   return WriteWholeFile(path, WriteProfileText(text, section, key, value));
 }
 
