@@ -12,8 +12,28 @@ constexpr char kEditorClass[] = "RegEdit_RegEdit";
 constexpr char kTreeClass[] = "SysTreeView32";
 constexpr int kLeftPressesToRoot = 31;  // two a level and one for the root: 15 levels
 constexpr std::uint32_t kPauseAfterLevel = 750;
-// A real keystroke carries a repeat count of one; a tree may ignore a character without it.
-constexpr std::intptr_t kOneKeystroke = 1;
+// How long a started program may take to wait for input. Bounded: Wine's
+// 32-bit programs never report it, and the wait for the editor's tree below
+// covers a slow start.
+constexpr std::uint32_t kInputIdleLimit = 1000;
+constexpr std::uint32_t kEditorStartLimit = 10000, kEditorPoll = 50;
+
+// The editor's key tree: a direct child on Windows, one level deeper in Wine's editor.
+WindowHandle FindTree(IWindowFunctions& windows, WindowHandle editor) {
+  if (!editor) return 0;
+  const WindowHandle tree = windows.FindChild(editor, kTreeClass);
+  return tree ? tree : windows.FindDescendant(editor, kTreeClass);
+}
+
+// A just-started editor may report itself idle before its window exists (Wine
+// does so), or never: its tree is what the walk needs, so wait for that.
+bool WaitForTree(IWindowFunctions& windows) {
+  for (std::uint32_t waited = 0;; waited += kEditorPoll) {
+    if (FindTree(windows, windows.FindTopLevel(kEditorClass))) return true;
+    if (waited >= kEditorStartLimit) return false;
+    windows.Sleep(kEditorPoll);
+  }
+}
 }  // namespace
 
 std::int32_t RunProcess(IProcessLauncher& launcher, const std::string& commandLine, bool wait,
@@ -25,7 +45,7 @@ std::int32_t RunProcess(IProcessLauncher& launcher, const std::string& commandLi
   std::unique_ptr<IProcess> process = launcher.Start(buffer);
   if (!process) return -1;
   if (!wait) {
-    if (waitIdle) process->WaitForInputIdle();
+    if (waitIdle) process->WaitForInputIdle(kInputIdleLimit);
     return 0;
   }
   for (;;) {
@@ -35,31 +55,35 @@ std::int32_t RunProcess(IProcessLauncher& launcher, const std::string& commandLi
   }
 }
 
-void JumpToRegKey(IWindowFunctions& windows, IProcessLauncher& launcher,
+void JumpToRegKey(IWindowFunctions& windows, IProcessLauncher& launcher, const ICodePage& codePage,
                   const std::string& keyPath) {
-  if (!windows.FindTopLevel(kEditorClass) &&
-      RunProcess(launcher, "regedit.exe", false, true) != 0) {
-    return;
+  if (!windows.FindTopLevel(kEditorClass)) {
+    if (RunProcess(launcher, "regedit.exe", false, true) != 0) return;
+    if (!WaitForTree(windows)) return;  // it ended, or never came up: nothing to drive
   }
   const WindowHandle editor = windows.FindTopLevel(kEditorClass);
   windows.ShowWindow(editor, kSwShow);
   windows.SetForegroundWindow(editor);
-  // Windows' editor keeps its tree as a direct child; Wine's one level deeper.
-  WindowHandle tree = windows.FindChild(editor, kTreeClass);
-  if (!tree) tree = windows.FindDescendant(editor, kTreeClass);
+  const WindowHandle tree = FindTree(windows, editor);
   windows.SetForegroundWindow(tree);
   windows.SetFocus(tree);
 
   for (int i = 0; i < kLeftPressesToRoot; ++i) windows.Send(tree, kWmKeyDown, kVkLeft, 0);
   windows.Send(tree, kWmKeyDown, kVkRight, 0);
-  // Byte by byte: a backslash opens the selected level, anything else is typed.
-  for (unsigned char byte : keyPath) {
-    if (byte == '\\') {
+  // Character by character: a backslash opens the selected level, anything
+  // else is typed. A double-byte character is typed whole, so the second
+  // byte of one (0x5C is a possible one) never counts as a backslash.
+  for (std::size_t i = 0; i < keyPath.size();) {
+    const std::size_t length =
+        codePage.IsLeadByte(static_cast<unsigned char>(keyPath[i])) && i + 1 < keyPath.size() ? 2
+                                                                                              : 1;
+    if (length == 1 && keyPath[i] == '\\') {
       windows.Send(tree, kWmKeyDown, kVkRight, 0);
       windows.Sleep(kPauseAfterLevel);
     } else {
-      windows.Send(tree, kWmChar, byte, kOneKeystroke);
+      windows.TypeCharacter(tree, keyPath.substr(i, length));
     }
+    i += length;
   }
 }
 

@@ -5,20 +5,23 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/CodePage.h"
 #include "platform/WindowFunctions.h"
 
 namespace kw {
 
 // -1 when the process cannot be started, or when `commandLine` is longer
 // than the 512 characters its buffer holds; with `wait`, the exit code;
-// without, 0 (after the process is ready for input, with `waitIdle`).
+// without, 0 (with `waitIdle`, after the process is ready for input or a
+// second has passed).
 // Throws when waiting fails.
 std::int32_t RunProcess(IProcessLauncher& launcher, const std::string& commandLine, bool wait,
                         bool waitIdle);
 
 // Brings up the registry editor, starting it when it is not running, and
-// selects `keyPath` (a hive name followed by the key path) in its tree.
-void JumpToRegKey(IWindowFunctions& windows, IProcessLauncher& launcher,
+// selects `keyPath` (a hive name followed by the key path, in `codePage`) in
+// its tree.
+void JumpToRegKey(IWindowFunctions& windows, IProcessLauncher& launcher, const ICodePage& codePage,
                   const std::string& keyPath);
 
 }  // namespace kw

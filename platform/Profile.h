@@ -8,11 +8,12 @@ namespace kw {
 class IProfile {
  public:
   virtual ~IProfile() = default;
-  // GetPrivateProfileStringA through a buffer of 2048 bytes: at most 2047
-  // characters; `fallback` when the file, section or key is missing.
+  // As GetPrivateProfileStringA through a buffer of 2048 bytes: at most 2047
+  // bytes; `fallback` when the file, section or key is missing. The file's
+  // text is code page 936, as the program's strings are.
   virtual std::string ReadString(const std::string& file, const std::string& section,
                                  const std::string& key, const std::string& fallback) = 0;
-  // WritePrivateProfileStringA; false when it fails.
+  // As WritePrivateProfileStringA; false when it fails.
   virtual bool WriteString(const std::string& file, const std::string& section,
                            const std::string& key, const std::string& value) = 0;
 };

@@ -17,15 +17,16 @@ class IRegKey {
   // The largest data size in bytes of any value of the key; false when the
   // key's information cannot be read.
   virtual bool QueryMaxDataLen(std::uint32_t& maxDataLen) = 0;
-  // RegEnumValueA: nameLen and dataLen carry the buffer sizes in and the
-  // lengths out (name length without its NUL). Gives a Win32 error code.
+  // As RegEnumValueA on a code page 936 system: nameLen and dataLen carry the
+  // buffer sizes in and the lengths out (name length without its NUL), both
+  // in bytes of 936. Gives a Win32 error code.
   virtual long EnumValue(std::uint32_t index, char* name, std::uint32_t& nameLen,
                          std::uint32_t& type, unsigned char* data, std::uint32_t& dataLen) = 0;
   // Asks for one signal of `event` on the next change; gives a Win32 error code.
   virtual long NotifyChange(bool watchSubTree, std::uint32_t filter, IEvent& event) = 0;
-  // RegDeleteValueA; gives a Win32 error code.
+  // RegDeleteValue; gives a Win32 error code.
   virtual long DeleteValue(const std::string& name) = 0;
-  // RegSetValueExA as REG_SZ with the terminating NUL; gives a Win32 error code.
+  // RegSetValueEx as REG_SZ with the terminating NUL; gives a Win32 error code.
   virtual long SetStringValue(const std::string& name, const std::string& data) = 0;
 };
 
@@ -35,7 +36,7 @@ class IRegistry {
   // Opens `path` (no leading backslash) below `hive`; null when that fails.
   virtual std::unique_ptr<IRegKey> OpenKey(HiveHandle hive, const std::string& path,
                                            std::uint32_t access) = 0;
-  // RegCreateKeyExA, then RegCloseKey: makes sure the key exists. A Win32 error code.
+  // RegCreateKeyEx, then RegCloseKey: makes sure the key exists. A Win32 error code.
   virtual long CreateKey(HiveHandle hive, const std::string& path, std::uint32_t access) = 0;
 };
 

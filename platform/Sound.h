@@ -1,5 +1,5 @@
 #pragma once
-// Sound the program plays: sndPlaySoundA.
+// Sound the program plays: sndPlaySound.
 
 #include <cstdint>
 #include <string>

@@ -10,7 +10,7 @@ class ISystem {
   virtual ~ISystem() = default;
   // The full path of the program's own file (the process's main module).
   virtual std::string ProgramPath() = 0;
-  // GetWindowsDirectoryA through a buffer of 260 bytes; empty when it fails.
+  // The Windows folder, empty when it fails or takes 260 bytes or more.
   virtual std::string WindowsDirectory() = 0;
 };
 

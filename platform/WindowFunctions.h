@@ -17,18 +17,22 @@ constexpr int kSwShow = 5;
 class IWindowFunctions {
  public:
   virtual ~IWindowFunctions() = default;
-  // FindWindowA(className, NULL).
+  // FindWindow(className, NULL).
   virtual WindowHandle FindTopLevel(const std::string& className) = 0;
-  // FindWindowExA(parent, NULL, className, NULL): a direct child.
+  // FindWindowEx(parent, NULL, className, NULL): a direct child.
   virtual WindowHandle FindChild(WindowHandle parent, const std::string& className) = 0;
   // The first descendant of that class at any depth.
   virtual WindowHandle FindDescendant(WindowHandle parent, const std::string& className) = 0;
   virtual void ShowWindow(WindowHandle window, int command) = 0;
   virtual void SetForegroundWindow(WindowHandle window) = 0;
   virtual void SetFocus(WindowHandle window) = 0;
-  // SendMessageA: returns when the window has handled the message.
+  // SendMessage: returns when the window has handled the message.
   virtual void Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                     std::intptr_t lParam) = 0;
+  // Types one character of code page 936 (one or two bytes) as a keystroke
+  // does: WM_CHAR with each of its UTF-16 code units and a repeat count of
+  // one, each handled before the call returns. The same on any system.
+  virtual void TypeCharacter(WindowHandle window, const std::string& character) = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
 };
 
@@ -39,7 +43,8 @@ class IProcess {
   // WaitForSingleObject(INFINITE): 0 when it ended, 0xFFFFFFFF on failure.
   virtual std::uint32_t Wait() = 0;
   virtual std::uint32_t ExitCode() = 0;
-  virtual void WaitForInputIdle() = 0;
+  // WaitForInputIdle with a time-out; true when the process is waiting for input.
+  virtual bool WaitForInputIdle(std::uint32_t milliseconds) = 0;
   // The last error and its system text, after a failed wait.
   virtual std::string LastErrorText() = 0;
 };
@@ -47,7 +52,7 @@ class IProcess {
 class IProcessLauncher {
  public:
   virtual ~IProcessLauncher() = default;
-  // CreateProcessA with the writable `commandLine` (NUL-terminated) and
+  // CreateProcess with the writable `commandLine` (NUL-terminated, code page 936) and
   // flags CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS; null when that fails.
   virtual std::unique_ptr<IProcess> Start(std::vector<char>& commandLine) = 0;
 };

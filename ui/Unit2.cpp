@@ -130,7 +130,8 @@ void TForm2::Image2Click() {
 }
 
 void TForm2::Image3Click() {
-  JumpToRegKey(Services.Windows, Services.Launcher, Edit4->Text() + Edit2->Text());
+  JumpToRegKey(Services.Windows, Services.Launcher, Services.CodePage,
+               Edit4->Text() + Edit2->Text());
 }
 
 void TForm2::Image4Click() {

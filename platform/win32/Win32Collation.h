@@ -1,5 +1,6 @@
 #pragma once
-// The user locale's case-insensitive comparison: CompareStringA and its sort keys.
+// The user locale's case-insensitive comparison of code page 936 text: CompareStringW
+// and its sort keys, whatever the system's ANSI code page.
 
 #include "platform/Collation.h"
 

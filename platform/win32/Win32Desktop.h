@@ -48,6 +48,7 @@ class TWin32WindowFunctions : public IWindowFunctions {
   void SetFocus(WindowHandle window) override;
   void Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
             std::intptr_t lParam) override;
+  void TypeCharacter(WindowHandle window, const std::string& character) override;
   void Sleep(std::uint32_t milliseconds) override;
 };
 

@@ -1,5 +1,5 @@
 #pragma once
-// The registry through advapi32's ANSI functions.
+// The registry through advapi32's wide functions, in code page 936.
 
 #include "platform/Registry.h"
 

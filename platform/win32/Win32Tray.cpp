@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include <cstring>
+#include <iterator>
 
 #include "lib/CoolTrayIcon.h"
 #include "lib/SimpleTimer.h"
@@ -26,7 +27,7 @@ UINT RegisterTaskbarCreated() {
   info.cbSize = sizeof info;
   if (FAILED(getVersion(&info))) return 0;
   if (((info.dwMajorVersion << 16) | info.dwMinorVersion) <= 0x40046) return 0;
-  return ::RegisterWindowMessageA("TaskbarCreated");
+  return ::RegisterWindowMessageW(L"TaskbarCreated");
 }
 
 HWND MakeHiddenWindow(HINSTANCE instance, const wchar_t* className, WNDPROC proc) {
@@ -60,21 +61,23 @@ TWin32TrayShell::~TWin32TrayShell() {
 }
 
 #ifndef _WIN64
-static_assert(NOTIFYICONDATAA_V2_SIZE == 488, "the 32-bit layout with the balloon fields");
+static_assert(NOTIFYICONDATAW_V2_SIZE == 936, "the 32-bit layout with the balloon fields");
 #endif
 
 bool TWin32TrayShell::NotifyIcon(std::uint32_t message, const TNotifyIconData& data) {
-  NOTIFYICONDATAA nid{};
-  nid.cbSize = NOTIFYICONDATAA_V2_SIZE;  // this architecture's layout with the balloon fields
+  NOTIFYICONDATAW nid{};
+  nid.cbSize = NOTIFYICONDATAW_V2_SIZE;  // this architecture's layout with the balloon fields
   nid.hWnd = Window;
   nid.uID = data.Id;
   nid.uFlags = data.Flags;
   nid.uCallbackMessage = data.CallbackMessage;
   nid.hIcon = reinterpret_cast<HICON>(data.Icon);
-  static_assert(sizeof nid.szTip == sizeof data.Tip, "the tip is 128 bytes");
-  std::memcpy(nid.szTip, data.Tip, sizeof nid.szTip);
+  // The tip's bytes up to their NUL, made wide; at most 127 characters and the NUL.
+  const std::wstring tip = ToWide(std::string_view(data.Tip, strnlen(data.Tip, sizeof data.Tip)));
+  static_assert(std::size(nid.szTip) == sizeof data.Tip, "the tip is 128 characters");
+  tip.copy(nid.szTip, std::size(nid.szTip) - 1);
   nid.uVersion = data.Version;
-  return ::Shell_NotifyIconA(message, &nid) != FALSE;
+  return ::Shell_NotifyIconW(message, &nid) != FALSE;
 }
 
 bool TWin32TrayShell::AllowTaskbarCreated(WindowHandle window) {
@@ -147,7 +150,7 @@ int TWin32TrayShell::TrackMenu(const std::vector<TMenuEntry>& entries, int x, in
 
 void TWin32TrayShell::PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                                   std::intptr_t lParam) {
-  ::PostMessageA(reinterpret_cast<HWND>(window), message, wParam, lParam);
+  ::PostMessageW(reinterpret_cast<HWND>(window), message, wParam, lParam);
 }
 
 bool TWin32TrayShell::SetTimer(std::uintptr_t id, std::uint32_t periodMs) {
@@ -180,12 +183,12 @@ LRESULT CALLBACK TWin32TrayShell::MessageWindowProc(HWND window, UINT message, W
     case WM_NCDESTROY:
       return 1;
   }
-  return ::DefWindowProcA(window, message, wParam, lParam);
+  return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK TWin32TrayShell::TimerWindowProc(HWND window, UINT message, WPARAM wParam,
                                                   LPARAM lParam) {
-  if (message != WM_TIMER) return ::DefWindowProcA(window, message, wParam, lParam);
+  if (message != WM_TIMER) return ::DefWindowProcW(window, message, wParam, lParam);
   try {
     if (auto* handler = TSimpleTimerHandler::Instance()) handler->Tick(wParam);
   } catch (...) {

@@ -97,6 +97,37 @@ TEST_F(ActionsTest, DeleteRemovesTheValueAndTheAlertReportsItThenFindsItGone) {
   EXPECT_EQ(AnswerMessageBox(), L"未找到：" + Name);
 }
 
+TEST_F(ActionsTest, DeleteNamesAChineseValueInItsMessages) {
+  const std::wstring name = L"木马程序";
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), name.c_str());
+  SetRunValue(name, L"C:\\临时\\木马.exe");
+  ASSERT_TRUE(WaitFor([&] {
+    return Label() == name && Field(3) == L"C:\\临时\\木马.exe" &&
+           TextOf(Dialog) == L"警告！注册表更改 - 添加启动项";
+  })) << Label().size()
+      << " " << Field(3).size();
+  ClickButton(L"删除");
+  EXPECT_EQ(AnswerMessageBox(L"message-deleted-chinese.bmp"), L"删除：" + name);
+  EXPECT_FALSE(RunValueExists(name));
+  ClickButton(L"删除");
+  EXPECT_EQ(AnswerMessageBox(), L"未找到：" + name);
+}
+
+// A character code page 936 cannot hold comes through as "?", as the ANSI
+// functions of a Chinese system give it: the name shown is not the value's
+// name, and deleting it finds nothing.
+TEST_F(ActionsTest, ANameBeyondCodePage936IsShownWithAQuestionMarkAndNotFound) {
+  const std::wstring name = L"木马\xD55C";  // a Hangul syllable
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), name.c_str());
+  SetRunValue(name, L"C:\\temp\\k.exe");
+  ASSERT_TRUE(WaitFor([&] { return Field(3) == L"C:\\temp\\k.exe"; }));
+  EXPECT_EQ(Label(), L"木马?");
+  ClickButton(L"删除");
+  EXPECT_EQ(AnswerMessageBox(), L"未找到：木马?");
+  EXPECT_TRUE(RunValueExists(name));
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), name.c_str());
+}
+
 TEST_F(ActionsTest, DeleteWithAnEmptyOrEditedHiveFindsNoKey) {
   SetTextOf(Edit(0), L"");
   ClickButton(L"删除");
@@ -161,6 +192,20 @@ TEST_F(ActionsTest, TheRegistryLocationOpensTheEditorAtTheKey) {
       30000);
   SaveScreenshot(ArtifactPath(L"regedit-at-key.bmp"));
   EXPECT_TRUE(arrived) << "status bar: " << std::string(status.begin(), status.end());
+  EXPECT_TRUE(WaitFor([&] { return Responsive(); }));
+
+  // Again, the editor running with that key selected: back to the root, then to another key.
+  SetTextOf(Edit(2), L"\\Software\\Wine");
+  ClickPicture(L"打开注册表位置");
+  const bool arrivedAgain = WaitFor(
+      [&] {
+        status = TextOf(::GetDlgItem(editor, 2001));
+        const auto at = status.find(L"HKEY_");
+        return at != std::wstring::npos &&
+               status.substr(at) == L"HKEY_CURRENT_USER\\Software\\Wine";
+      },
+      30000);
+  EXPECT_TRUE(arrivedAgain) << "status bar: " << std::string(status.begin(), status.end());
   EXPECT_TRUE(WaitFor([&] { return Responsive(); }));
   ::PostMessageW(editor, WM_CLOSE, 0, 0);
   WaitFor([&] { return !::IsWindow(editor); });

@@ -382,10 +382,9 @@ inline unsigned long long KernelCpuNs(const std::string& pid) {
 // One run of the program, ended when the object goes.
 class TKeywarden {
  public:
-  // `exe`: another name of the program file, in the program's folder; by
-  // default the program under test itself.
-  explicit TKeywarden(const std::wstring& exe = {}) {
-    if (StartProgram(exe.empty() ? ProgramPath() : BesideProgram(exe), Process)) {
+  // `exe`: the program file to start; by default the program under test.
+  explicit TKeywarden(const std::wstring& exe = ProgramPath()) {
+    if (StartProgram(exe, Process)) {
       WaitFor([&] { return MainWindow() && AlertWindow() && WatchingCurrentUserRun(); });
     }
   }

@@ -62,7 +62,7 @@ struct TStartState {
 class SettingsTest : public ::testing::Test {
  protected:
   explicit SettingsTest(const char* ini = nullptr, const std::wstring& exe = L"Keywarden.exe")
-      : State(ini, exe), Program(exe) {}
+      : State(ini, exe), Program(BesideProgram(exe)) {}
   void SetUp() override { ASSERT_TRUE(Program.Running()); }
 
   HWND Options() { return Program.Window(L"TForm3"); }
@@ -214,6 +214,61 @@ TEST_F(ChineseNameTest, TheTitleAndTheIniFileFollowTheProgramsName) {
   ::PostMessageW(Find(Options(), L"TButton", L"确定"), BM_CLICK, 0, 0);
   ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(Options()); }));
   EXPECT_NE(ReadFileBytes(Ini).find("[Form3]"), std::string::npos);
+}
+
+// The program in a folder with a Chinese name: its own path, the INI file
+// beside it and the autostart value all carry the name, on any system.
+struct TChineseFolder {
+  TChineseFolder() {
+    ::CreateDirectoryW(Folder.c_str(), nullptr);
+    for (const wchar_t* file : {L"Keywarden.exe", L"winmm.dll"}) {
+      ::CopyFileW(BesideProgram(file).c_str(), (Folder + L"\\" + file).c_str(), FALSE);
+    }
+    ::DeleteFileW(Ini().c_str());
+  }
+  ~TChineseFolder() {
+    for (const wchar_t* file : {L"Keywarden.exe", L"winmm.dll", L"Keywarden.ini"}) {
+      ::DeleteFileW((Folder + L"\\" + file).c_str());
+    }
+    ::RemoveDirectoryW(Folder.c_str());
+  }
+  std::wstring Exe() const { return Folder + L"\\Keywarden.exe"; }
+  std::wstring Ini() const { return Folder + L"\\Keywarden.ini"; }
+  const std::wstring Folder = BesideProgram(L"注册表卫士");
+};
+
+class ChineseFolderTest : public ::testing::Test {
+ protected:
+  TStartState State{nullptr, L"Keywarden.exe"};
+  TChineseFolder Copy;
+  TProgram Program{Copy.Exe()};
+};
+
+TEST_F(ChineseFolderTest, RegistersItsPathAndSavesTheIniFileBesideItself) {
+  ASSERT_TRUE(Program.Running());
+  ASSERT_TRUE(ChooseFromTrayMenu(kMenuOptions));
+  HWND options = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    options = Program.Window(L"TForm3");
+    return options && ::IsWindowVisible(options);
+  }));
+  auto find = [&](const wchar_t* className, const std::wstring& text) -> HWND {
+    for (HWND child : ChildrenOfClass(options, className)) {
+      if (TextOf(child) == text) return child;
+    }
+    return nullptr;
+  };
+  ::PostMessageW(find(L"TCheckBox", L"开机启动"), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return AutostartValue() == Copy.Exe(); })) << AutostartValue().size();
+  ASSERT_TRUE(WaitFor([&] {
+    auto edits = ChildrenOfClass(Program.AlertWindow(), L"TEdit");
+    return edits.size() == 4 && TextOf(edits[3]) == Copy.Exe();
+  }));
+  ::PostMessageW(find(L"TButton", L"确定"), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(options); }));
+  const std::string ini = ReadFileBytes(Copy.Ini());
+  EXPECT_NE(ini.find("[Form3]"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("CheckBox1=1"), std::string::npos) << ini;
 }
 
 class AlarmTest : public SettingsTest {

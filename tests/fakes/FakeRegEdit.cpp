@@ -24,7 +24,7 @@ class TFakeProcess : public IProcess {
  public:
   std::uint32_t Wait() override { return 0; }
   std::uint32_t ExitCode() override { return 0; }
-  void WaitForInputIdle() override {}
+  bool WaitForInputIdle(std::uint32_t) override { return true; }
   std::string LastErrorText() override { return ""; }
 };
 }  // namespace
@@ -62,17 +62,22 @@ FakeRegEdit::TNode* FakeRegEdit::Add(TNode& parent, const std::string& name) {
   return node;
 }
 
+bool FakeRegEdit::WindowUp() const {
+  return Running && WindowComesUpAfter >= 0 &&
+         Clock - StartedAt >= static_cast<std::uint64_t>(WindowComesUpAfter);
+}
+
 WindowHandle FakeRegEdit::FindTopLevel(const std::string& className) {
-  return Running && className == "RegEdit_RegEdit" ? kEditor : 0;
+  return WindowUp() && className == "RegEdit_RegEdit" ? kEditor : 0;
 }
 
 WindowHandle FakeRegEdit::FindChild(WindowHandle parent, const std::string& className) {
-  if (!Running || parent != kEditor || className != "SysTreeView32") return 0;
+  if (!WindowUp() || parent != kEditor || className != "SysTreeView32") return 0;
   return NestedTree ? 0 : kTree;
 }
 
 WindowHandle FakeRegEdit::FindDescendant(WindowHandle parent, const std::string& className) {
-  return Running && parent == kEditor && className == "SysTreeView32" ? kTree : 0;
+  return WindowUp() && parent == kEditor && className == "SysTreeView32" ? kTree : 0;
 }
 
 void FakeRegEdit::ShowWindow(WindowHandle window, int command) {
@@ -96,18 +101,24 @@ std::unique_ptr<IProcess> FakeRegEdit::Start(std::vector<char>& commandLine) {
   Started.push_back(commandLine.data());
   if (StartFails) return nullptr;
   Running = true;
+  StartedAt = Clock;
   return std::make_unique<TFakeProcess>();
+}
+
+void FakeRegEdit::TypeCharacter(WindowHandle window, const std::string& character) {
+  std::string entry = "char";
+  for (unsigned char byte : character) entry += " " + std::to_string(byte);
+  Log.push_back(entry);
+  if (window == kTree && WindowUp()) Type(character);
 }
 
 void FakeRegEdit::Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                        std::intptr_t lParam) {
-  Log.push_back(message == kWmChar ? "char " + std::to_string(wParam) + (lParam ? "" : " bare")
-                                   : "key " + std::to_string(wParam));
-  if (window != kTree || !Running) return;
-  if (message == kWmChar) {
-    if (lParam != 0) Type(static_cast<char>(wParam));  // a bare character is ignored
-    return;
-  }
+  Log.push_back(message == kWmChar
+                    ? "raw char " + std::to_string(wParam) + " " + std::to_string(lParam)
+                    : "key " + std::to_string(wParam));
+  if (window != kTree || !WindowUp()) return;
+  if (message == kWmChar) return;  // a character is typed, never sent as a raw byte
   if (message != kWmKeyDown) return;
   if (wParam == kVkLeft) {
     if (Selected->Expanded) {
@@ -130,10 +141,10 @@ void FakeRegEdit::Visible(TNode& node, std::vector<TNode*>& out) const {
   for (auto& child : node.Children) Visible(*child, out);
 }
 
-void FakeRegEdit::Type(char c) {
+void FakeRegEdit::Type(const std::string& character) {
   if (Clock - LastChar >= kTypeAheadReset) TypeAhead.clear();
   LastChar = Clock;
-  TypeAhead += c;
+  TypeAhead += character;
   std::vector<TNode*> items;
   Visible(Root, items);
   const std::size_t at = std::find(items.begin(), items.end(), Selected) - items.begin();

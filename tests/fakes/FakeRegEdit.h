@@ -23,6 +23,7 @@ class FakeRegEdit : public IWindowFunctions, public IProcessLauncher {
   void SetFocus(WindowHandle window) override;
   void Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
             std::intptr_t lParam) override;
+  void TypeCharacter(WindowHandle window, const std::string& character) override;
   void Sleep(std::uint32_t milliseconds) override;
   std::unique_ptr<IProcess> Start(std::vector<char>& commandLine) override;
 
@@ -33,6 +34,8 @@ class FakeRegEdit : public IWindowFunctions, public IProcessLauncher {
 
   bool Running = true;
   bool StartFails = false;
+  // A started editor's window comes up after this long (ms), never when negative.
+  int WindowComesUpAfter = 0;
   std::vector<std::string> Started;  // command lines
   std::vector<std::string> Log;      // what reached the windows, in order
 
@@ -45,13 +48,14 @@ class FakeRegEdit : public IWindowFunctions, public IProcessLauncher {
   };
   TNode* Add(TNode& parent, const std::string& name);
   void Visible(TNode& node, std::vector<TNode*>& out) const;
-  void Type(char c);
+  void Type(const std::string& character);
+  bool WindowUp() const;
 
   bool NestedTree;
   TNode Root;
   TNode* Selected;
   std::string TypeAhead;
-  std::uint64_t Clock = 0, LastChar = 0;
+  std::uint64_t Clock = 0, LastChar = 0, StartedAt = 0;
 };
 
 }  // namespace kw::fake

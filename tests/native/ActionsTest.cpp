@@ -151,11 +151,12 @@ TEST(AnsiPaths, TheFolderPartRespectsDoubleByteCharacters) {
 class WalkTest : public ::testing::TestWithParam<bool> {
  protected:
   fake::FakeRegEdit Editor{GetParam()};
+  fake::FakeCodePage CodePage;
 };
 
 TEST_P(WalkTest, SelectsTheKeyFromAnyEarlierSelection) {
   Editor.Select("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx");
-  JumpToRegKey(Editor, Editor,
+  JumpToRegKey(Editor, Editor, CodePage,
                "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
   EXPECT_EQ(Editor.SelectedPath(),
             "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
@@ -163,10 +164,8 @@ TEST_P(WalkTest, SelectsTheKeyFromAnyEarlierSelection) {
   EXPECT_EQ(std::count(Editor.Log.begin(), Editor.Log.end(), "sleep 750"), 5);
   EXPECT_EQ(std::count(Editor.Log.begin(), Editor.Log.end(), "key 37"), 31);
   EXPECT_EQ(std::count_if(Editor.Log.begin(), Editor.Log.end(),
-                          [](const std::string& s) {
-                            return s.find("bare") != std::string::npos && s.rfind("char", 0) == 0;
-                          }),
-            0);
+                          [](const std::string& s) { return s.rfind("raw char", 0) == 0; }),
+            0);  // every character typed as a character, none sent as a raw byte
   EXPECT_TRUE(Editor.Started.empty());
 }
 
@@ -175,23 +174,46 @@ INSTANTIATE_TEST_SUITE_P(TreeDirectOrNested, WalkTest, ::testing::Bool());
 TEST(Walk, StartsTheEditorWhenItIsNotRunning) {
   fake::FakeRegEdit editor(true);
   editor.Running = false;
-  JumpToRegKey(editor, editor, "HKEY_CURRENT_USER\\Control Panel\\");
+  JumpToRegKey(editor, editor, fake::FakeCodePage(), "HKEY_CURRENT_USER\\Control Panel\\");
   EXPECT_EQ(editor.Started, std::vector<std::string>{"regedit.exe"});
   EXPECT_EQ(editor.SelectedPath(), "HKEY_CURRENT_USER\\Control Panel");
   EXPECT_TRUE(editor.SelectedIsExpanded());  // a trailing backslash opens the last key
 }
 
+TEST(Walk, WaitsForAStartedEditorsTreeHoweverLateItComes) {
+  fake::FakeRegEdit editor(true);
+  editor.Running = false;
+  editor.WindowComesUpAfter = 2500;  // after the process said it was ready
+  JumpToRegKey(editor, editor, fake::FakeCodePage(), "HKEY_CURRENT_USER\\Control Panel");
+  EXPECT_EQ(editor.SelectedPath(), "HKEY_CURRENT_USER\\Control Panel");
+}
+
+TEST(Walk, GivesUpSilentlyWhenAStartedEditorNeverComesUp) {
+  fake::FakeRegEdit editor(true);
+  editor.Running = false;
+  editor.WindowComesUpAfter = -1;
+  JumpToRegKey(editor, editor, fake::FakeCodePage(), "HKEY_CURRENT_USER\\Control Panel");
+  EXPECT_EQ(editor.Started.size(), 1u);
+  // Only the waits: nothing was shown, focused or sent.
+  EXPECT_EQ(std::count(editor.Log.begin(), editor.Log.end(), "sleep 50"),
+            static_cast<std::ptrdiff_t>(editor.Log.size()));
+  EXPECT_LE(editor.Log.size(), 200u);  // ten seconds of 50 ms polls
+}
+
 TEST(Walk, KeystrokesForHivelessAndDoubleBytePaths) {
   fake::FakeRegEdit editor(false);
-  JumpToRegKey(editor, editor, "\\S");
+  fake::FakeCodePage gbk;
+  JumpToRegKey(editor, editor, gbk, "\\S");
   const std::vector<std::string> tail(editor.Log.end() - 4, editor.Log.end());
   EXPECT_EQ(tail, (std::vector<std::string>{"key 39", "key 39", "sleep 750", "char 83"}));
 
-  editor.Log.clear();
-  JumpToRegKey(editor, editor, "HKEY_CURRENT_USER\\Software\\\x95\x5CVendor");
-  // Byte by byte: the second byte of 昞 is taken as a level separator.
-  const auto sleeps = std::count(editor.Log.begin(), editor.Log.end(), "sleep 750");
-  EXPECT_EQ(sleeps, 3);
+  fake::FakeRegEdit fresh(false);  // no typing left over from the walk above
+  JumpToRegKey(fresh, fresh, gbk, "HKEY_CURRENT_USER\\Software\\\x95\x5CVendor");
+  // Character by character: 昞 is typed whole, its second byte 0x5C opens no level.
+  const auto sleeps = std::count(fresh.Log.begin(), fresh.Log.end(), "sleep 750");
+  EXPECT_EQ(sleeps, 2);
+  EXPECT_EQ(std::count(fresh.Log.begin(), fresh.Log.end(), "char 149 92"), 1);
+  EXPECT_EQ(fresh.SelectedPath(), "HKEY_CURRENT_USER\\Software\\\x95\x5CVendor");
 }
 
 TEST(RunProcess, ResultsAndTheCommandLineLimit) {

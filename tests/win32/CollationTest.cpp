@@ -8,6 +8,7 @@
 
 #include "monitor/NameList.h"
 #include "platform/win32/Win32Collation.h"
+#include "platform/win32/Win32Desktop.h"
 
 namespace kw {
 namespace {
@@ -29,8 +30,28 @@ std::string RandomName(std::mt19937& random) {
   return name;
 }
 
-TEST(Win32Collation, RunsUnderCodePage936) {
-  EXPECT_EQ(::GetACP(), 936u);
+// The names are code page 936 whatever the system's code page: read as code
+// page 1252, 木 (C4 BE) and 渚 (E4 BE) would be Ä¾ and ä¾, equal ignoring case.
+TEST(Win32Collation, ReadsCodePage936OnAnySystem) {
+  win32::TWin32Collation collation;
+  EXPECT_FALSE(collation.EqualIgnoreCase("\xC4\xBE", "\xE4\xBE"));
+  EXPECT_TRUE(collation.EqualIgnoreCase("\xC4\xBE", "\xC4\xBE"));
+  EXPECT_TRUE(collation.EqualIgnoreCase("\xA3\xC1", "\xA3\xE1"));  // Ａ and ａ
+  std::string a, b;
+  collation.SortKeyIgnoreCase("\xC4\xBE", a);
+  collation.SortKeyIgnoreCase("\xE4\xBE", b);
+  EXPECT_NE(a, b);
+}
+
+// Lead bytes are code page 936's whatever the system's: 昞's second byte is
+// a backslash's, and 0x80 (€) stands alone.
+TEST(Win32CodePage, KnowsTheLeadBytesOfCodePage936OnAnySystem) {
+  win32::TWin32CodePage codePage;
+  for (unsigned char lead : {0x81, 0x95, 0xC4, 0xFE})
+    EXPECT_TRUE(codePage.IsLeadByte(lead)) << +lead;
+  for (unsigned char single : {0x00, 0x5C, 0x61, 0x80, 0xFF}) {
+    EXPECT_FALSE(codePage.IsLeadByte(single)) << +single;
+  }
 }
 
 TEST(Win32Collation, EqualNamesHaveEqualSortKeys) {

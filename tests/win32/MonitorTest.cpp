@@ -6,8 +6,10 @@
 
 #include "monitor/ChangeTexts.h"
 #include "monitor/MonitorController.h"
+#include "monitor/RegSnapshot.h"
 #include "monitor/RegistryAccess.h"
 #include "monitor/WatchedKeys.h"
+#include "platform/win32/Win32Desktop.h"
 #include "tests/win32/Win32Harness.h"
 
 namespace kw::test {
@@ -91,6 +93,92 @@ TEST_F(Win32MonitorTest, WakesOnSetDeleteAndSubkeyChangesReArmsAndStops) {
     EXPECT_EQ(n[i].ValueName, "");
   }
   EXPECT_EQ(n[4].NewLines, std::vector<std::string>{texts::kMonitoringStopped});
+}
+
+// Names and data are read wide and held in code page 936 whatever the
+// system's code page; the name limit counts 936 bytes, not characters.
+TEST(Win32Registry, SnapshotsHoldCodePage936WithTheNameLimitInItsBytes) {
+  TScratchKey scratch("Text");
+  const std::wstring wood127 = std::wstring(127, L'木');
+  struct TRow {
+    std::wstring Name, Data;
+  };
+  const std::string wood254 = [] {
+    std::string bytes;
+    for (int i = 0; i < 127; ++i) bytes += "\xC4\xBE";
+    return bytes;
+  }();
+  const std::vector<TRow> rows = {
+      {L"木马程序", L"C:\\临时\\木马.exe"},
+      {wood127 + L"a", L"255 bytes in 936: kept"},
+      {wood127 + L"木", L"128 characters, 256 bytes: left out"},
+      {std::wstring(255, L'n'), L"kept"},
+      {std::wstring(256, L'n'), L"left out"},
+      {L"木马\xD55C", L"C:\\k.exe"},  // a Hangul syllable: no character of 936
+  };
+  for (const TRow& row : rows) {
+    ::RegSetValueExW(scratch.Key, row.Name.c_str(), 0, REG_SZ,
+                     reinterpret_cast<const BYTE*>(row.Data.c_str()),
+                     static_cast<DWORD>((row.Data.size() + 1) * sizeof(wchar_t)));
+  }
+  win32::TWin32Registry registry;
+  win32::TWin32Collation collation;
+  auto key = registry.OpenKey(kHkeyCurrentUser, scratch.Path, kKeyAllAccess);
+  ASSERT_TRUE(key);
+  TRegSnapshot snapshot(collation);
+  std::vector<unsigned char> buffer;
+  TakeSnapshot(*key, snapshot, buffer);
+  ASSERT_EQ(snapshot.Names.Count(), 4u);
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < snapshot.Names.Count(); ++i) names.push_back(snapshot.Names[i]);
+  auto has = [&](const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
+  EXPECT_TRUE(has("\xC4\xBE\xC2\xED\xB3\xCC\xD0\xF2"));
+  EXPECT_TRUE(has(wood254 + "a"));
+  EXPECT_FALSE(has(wood254 + "\xC4\xBE"));
+  EXPECT_TRUE(has(std::string(255, 'n')));
+  EXPECT_TRUE(has("\xC4\xBE\xC2\xED?"));
+  const int chinese = snapshot.Names.IndexOf("\xC4\xBE\xC2\xED\xB3\xCC\xD0\xF2");
+  ASSERT_GE(chinese, 0);
+  EXPECT_EQ(snapshot.Data[static_cast<std::size_t>(chinese)],
+            "C:\\\xC1\xD9\xCA\xB1\\\xC4\xBE\xC2\xED.exe");  // C:\临时\木马.exe
+
+  // Writes and deletes go the same way: the "?" name is not the value's name.
+  EXPECT_EQ(key->SetStringValue("\xD0\xC2", "\xD0\xC2.exe"), 0);  // 新 = 新.exe
+  wchar_t data[16] = {};
+  DWORD size = sizeof data;
+  EXPECT_EQ(::RegGetValueW(scratch.Key, nullptr, L"新", RRF_RT_REG_SZ, nullptr, data, &size), 0);
+  EXPECT_EQ(std::wstring(data), L"新.exe");
+  EXPECT_EQ(key->DeleteValue("\xC4\xBE\xC2\xED\xB3\xCC\xD0\xF2"), 0);
+  EXPECT_EQ(key->DeleteValue("\xC4\xBE\xC2\xED?"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(::RegQueryValueExW(scratch.Key, L"木马\xD55C", nullptr, nullptr, nullptr, nullptr), 0);
+}
+
+// The editor walk's keystrokes: a character of 936 reaches a window as its
+// UTF-16 code unit, with a repeat count of one, whatever the system's code page.
+std::vector<std::pair<WPARAM, LPARAM>> GTyped;
+LRESULT CALLBACK RecordCharacters(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_CHAR) GTyped.emplace_back(wParam, lParam);
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST(Win32WindowFunctions, TypesCharactersOfCodePage936AsTheirUtf16Units) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = RecordCharacters;
+  wc.lpszClassName = L"KeywardenTypedTo";
+  ::RegisterClassW(&wc);
+  HWND window = ::CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                  nullptr, nullptr);
+  win32::TWin32WindowFunctions windows;
+  GTyped.clear();
+  const WindowHandle handle = reinterpret_cast<WindowHandle>(window);
+  windows.TypeCharacter(handle, "R");
+  windows.TypeCharacter(handle, "\xC4\xBE");  // 木
+  windows.TypeCharacter(handle, "\x95\x5C");  // 昞, its second byte a backslash's
+  ::DestroyWindow(window);
+  const std::vector<std::pair<WPARAM, LPARAM>> expected = {{L'R', 1}, {0x6728, 1}, {0x661E, 1}};
+  EXPECT_EQ(GTyped, expected);
 }
 
 TEST_F(Win32MonitorTest, AKeyThatDoesNotExistEndsTheMonitorSilently) {

@@ -1,28 +1,35 @@
 #pragma once
-// Conversions at the UI edge: the core's ANSI byte strings to the wide
-// strings the windows show, so Chinese reads right on any Windows language.
+// Conversions at the system's edge. The program's strings are byte strings
+// in code page 936 whatever the system's ANSI code page is, so every text
+// reaches the system through the wide functions, converted with 936 itself:
+// Chinese then reads right on any Windows language. What 936 cannot hold
+// comes back as the ANSI functions of a Chinese system give it (a best fit or
+// "?").
 
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 namespace kw::win32 {
 
-inline std::wstring ToWide(const std::string& ansi) {
+constexpr UINT kCodePage = 936;
+
+inline std::wstring ToWide(std::string_view ansi) {
   if (ansi.empty()) return {};
   const int n =
-      ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+      ::MultiByteToWideChar(kCodePage, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
+  ::MultiByteToWideChar(kCodePage, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
   return wide;
 }
 
-inline std::string ToAnsi(const std::wstring& wide) {
+inline std::string ToAnsi(std::wstring_view wide) {
   if (wide.empty()) return {};
-  const int n = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+  const int n = ::WideCharToMultiByte(kCodePage, 0, wide.data(), static_cast<int>(wide.size()),
                                       nullptr, 0, nullptr, nullptr);
   std::string ansi(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(), n,
+  ::WideCharToMultiByte(kCodePage, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(), n,
                         nullptr, nullptr);
   return ansi;
 }

@@ -336,18 +336,30 @@ class TThreadWindowsDisabled {
   std::vector<HWND> Disabled;
 };
 
-// Creation, not activation: a box of a program in the background may never be activated.
-LRESULT CALLBACK WatchCreation(int code, WPARAM wParam, LPARAM lParam) {
+// A message box's button reads "确定" on every display language, as all the
+// program's other texts do: the system would label it in its own language.
+void LabelMessageBoxButton(HWND box) {
+  // A message box: a dialog with its text in the static of id 0xFFFF.
+  if (IsMessageBoxClass(box) && ::GetDlgItem(box, 0xFFFF)) {
+    if (HWND ok = ::GetDlgItem(box, IDOK)) ::SetWindowTextW(ok, L"确定");
+  }
+}
+
+// The box is known by its creation, not its activation: a box of a program
+// in the background may never be activated. Its buttons exist only once it
+// is about to be activated.
+LRESULT CALLBACK WatchBox(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HCBT_CREATEWND && GHost) GHost->WindowCreated(reinterpret_cast<HWND>(wParam));
+  if (code == HCBT_ACTIVATE) LabelMessageBoxButton(reinterpret_cast<HWND>(wParam));
   return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-// Learns, while installed, which window is the message box being opened.
+// While installed: learns which window is the message box being opened, and labels its button.
 class TBoxWatch {
  public:
   explicit TBoxWatch(std::vector<HWND>& openBoxes) : OpenBoxes(openBoxes) {
     OpenBoxes.push_back(nullptr);
-    Hook = ::SetWindowsHookExW(WH_CBT, &WatchCreation, nullptr, ::GetCurrentThreadId());
+    Hook = ::SetWindowsHookExW(WH_CBT, &WatchBox, nullptr, ::GetCurrentThreadId());
   }
   ~TBoxWatch() {
     if (Hook) ::UnhookWindowsHookEx(Hook);
