@@ -26,15 +26,9 @@ build native kw_snapshot_bench
 build win64 Keywarden kw_alert_bench kw_minimal_alert
 build win32 Keywarden kw_minimal_alert
 
-# The programs as users get them, once there is a script that packages them.
-if [ -x "$root/scripts/package.sh" ]; then
-  "$root/scripts/package.sh" >/dev/null
-  program() { echo "$root/dist/win$1/Keywarden.exe"; }
-  kind="packaged"
-else
-  program() { echo "$root/build/win$1/bin/Keywarden.exe"; }
-  kind="build folders; not stripped: there is no scripts/package.sh yet"
-fi
+# The programs as users get them.
+"$root/scripts/package.sh" >/dev/null
+program() { echo "$root/dist/win$1/Keywarden.exe"; }
 
 echo "== snapshot and comparison (native, fake registry)"
 "$root/build/native/bench/kw_snapshot_bench"
@@ -80,7 +74,7 @@ cpu_ms() {
   cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ ns += $1 } END { printf "%.1f", ns / 1e6 }'
 }
 echo "== idle cost (Wine): CPU time of Keywarden over 30 quiet seconds, from the kernel"
-declare -A idle
+# One build after the other: a second copy in the same session ends at once.
 for bits in 64 32; do
   # The loader of the program's own bitness and a Windows path, so that the
   # program runs in the process started here rather than in a child of start.exe.
@@ -88,24 +82,21 @@ for bits in 64 32; do
   [ -x "$loader" ] || loader=wine
   path=$(program "$bits")
   "$loader" "Z:${path//\//\\}" >/dev/null 2>&1 &
-  idle[$bits]=$!
-done
-sleep 5 # start-up and first snapshots
-declare -A before
-for bits in 64 32; do before[$bits]=$(cpu_ms "${idle[$bits]}"); done
-sleep 30
-for bits in 64 32; do
-  if [ ! -d /proc/"${idle[$bits]}" ]; then
+  pid=$!
+  sleep 5 # start-up and first snapshots
+  before=$(cpu_ms "$pid")
+  sleep 30
+  if [ ! -d /proc/"$pid" ]; then
     echo "win$bits did not stay up"
     continue
   fi
-  after=$(cpu_ms "${idle[$bits]}")
-  awk -v bits="$bits" -v a="$after" -v b="${before[$bits]}" \
+  awk -v bits="$bits" -v a="$(cpu_ms "$pid")" -v b="$before" \
     'BEGIN { printf "win%s %.1f ms\n", bits, a - b }'
-  kill "${idle[$bits]}" 2>/dev/null || true
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
 done
 
-echo "== program sizes ($kind)"
+echo "== program sizes (packaged)"
 for bits in 64 32; do
   file=$(program "$bits")
   if [ -f "$file" ]; then
@@ -115,4 +106,11 @@ for bits in 64 32; do
   else
     echo "win$bits ${file#"$root"/}: missing"
   fi
+done
+
+# Last, the two ratios against the minimal program, of the build that fares worse.
+echo "== ratios to the minimal program (the higher of win64 and win32)"
+for what in "alert latency / minimal program" "flood drain / minimal program"; do
+  grep -h "^$what: " "$results/win64" "$results/win32" |
+    awk -F': ' -v what="$what" '$2 + 0 > worst { worst = $2 + 0 } END { printf "%s: %.2f\n", what, worst }'
 done
