@@ -1,7 +1,8 @@
 #include "lib/IniProfile.h"
 
-#include <fstream>
+#include <cstdio>
 #include <iterator>
+#include <memory>
 #include <vector>
 
 namespace kw {
@@ -74,10 +75,19 @@ TParsed Parse(const std::string& line) {
   return parsed;
 }
 
+// C streams rather than iostreams: the Windows program links the runtime
+// statically, and iostreams would bring in most of its locale machinery.
+using TFile = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
 std::string ReadFile(const std::string& file, bool& exists) {
-  std::ifstream in(file, std::ios::binary);
-  exists = static_cast<bool>(in);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  TFile in(std::fopen(file.c_str(), "rb"), &std::fclose);
+  exists = in != nullptr;
+  std::string text;
+  if (!in) return text;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0;)
+    text.append(buffer, n);
+  return text;
 }
 
 }  // namespace
@@ -133,9 +143,10 @@ bool TIniProfile::WriteString(const std::string& file, const std::string& sectio
                               const std::string& key, const std::string& value) {
   bool exists = false;
   const std::string text = WriteProfileText(ReadFile(file, exists), section, key, value);
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << text;
-  return static_cast<bool>(out.flush());
+  TFile out(std::fopen(file.c_str(), "wb"), &std::fclose);
+  if (!out) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), out.get()) == text.size();
+  return std::fclose(out.release()) == 0 && written;
 }
 
 }  // namespace kw
