@@ -9,7 +9,9 @@
 // Either program may be of either bitness; paths may be Unix paths. Both are
 // watched the same way: WM_GETTEXT sent to Edit3 over and over, which the
 // program's UI thread answers whenever it next takes a message.
-// KW_BENCH_FLOOD_DEADLINE (seconds, default 30) bounds the wait for a flood.
+// KW_BENCH_FLOOD_DEADLINE (seconds, default 30) bounds the wait for a flood;
+// KW_BENCH_FLOODS (default 3) sets how many floods are timed, 0 for the
+// single writes alone.
 
 #include <windows.h>
 
@@ -253,26 +255,27 @@ double FloodMedian(const TFigures& figures, double deadlineMs) {
   return Median(drains);
 }
 
-void Print(const char* name, const TFigures& figures, double floodDeadlineMs) {
+void Print(const char* name, const TFigures& figures, int floods, double floodDeadlineMs) {
   std::printf("%s, alert latency, median of %d (ms): %.3f\n", name, kSingleWrites,
               Median(figures.LatenciesMs));
   const auto worst = std::max_element(figures.LatenciesMs.begin(), figures.LatenciesMs.end());
   std::printf("%s, alert latency, worst of %d (ms): %.3f\n", name, kSingleWrites,
               worst == figures.LatenciesMs.end() ? -1 : *worst);
   std::printf("%s, single writes never shown: %d\n", name, figures.Missed);
-  std::string floods;
+  if (floods == 0) return;
+  std::string drains;
   for (double ms : figures.FloodsMs) {
     char one[32];
     std::snprintf(one, sizeof one, ms >= 0 ? "%.1f" : "none in %.0f",
                   ms >= 0 ? ms : floodDeadlineMs);
-    floods += (floods.empty() ? "" : ", ") + std::string(one);
+    drains += (drains.empty() ? "" : ", ") + std::string(one);
   }
-  std::printf("%s, flood drains, %d values (ms): %s\n", name, kFloodValues, floods.c_str());
+  std::printf("%s, flood drains, %d values (ms): %s\n", name, kFloodValues, drains.c_str());
   const double median = FloodMedian(figures, floodDeadlineMs);
   if (median < floodDeadlineMs)
-    std::printf("%s, flood drain, median of %d (ms): %.1f\n", name, kFloods, median);
+    std::printf("%s, flood drain, median of %d (ms): %.1f\n", name, floods, median);
   else
-    std::printf("%s, flood drain, median of %d (ms): not drained in %.0f\n", name, kFloods,
+    std::printf("%s, flood drain, median of %d (ms): not drained in %.0f\n", name, floods,
                 floodDeadlineMs);
 }
 
@@ -281,6 +284,8 @@ void Print(const char* name, const TFigures& figures, double floodDeadlineMs) {
 int wmain(int argc, wchar_t** argv) {
   const char* deadlineText = std::getenv("KW_BENCH_FLOOD_DEADLINE");
   const double floodDeadlineMs = 1000.0 * (deadlineText ? std::atof(deadlineText) : 30.0);
+  const char* floodsText = std::getenv("KW_BENCH_FLOODS");
+  const int floods = floodsText ? std::max(0, std::atoi(floodsText)) : kFloods;
   const TDesign keywarden{"Keywarden",
                           argc > 1 ? WindowsPath(argv[1]) : BesideSelf(L"Keywarden.exe"), L"TForm1",
                           L"TForm2", L"TEdit"};
@@ -308,17 +313,18 @@ int wmain(int argc, wchar_t** argv) {
   };
   for (int round = 0; round < kRounds; ++round)
     if (!bothInTurn(round, writes)) return 1;
-  for (int round = 0; round < kFloods; ++round)
+  for (int round = 0; round < floods; ++round)
     if (!bothInTurn(round + 1, flood)) return 1;
-  Print(keywarden.Name, ours, floodDeadlineMs);
-  Print(minimal.Name, theirs, floodDeadlineMs);
+  Print(keywarden.Name, ours, floods, floodDeadlineMs);
+  Print(minimal.Name, theirs, floods, floodDeadlineMs);
+  std::printf("alert latency / minimal program: %.2f\n",
+              Median(ours.LatenciesMs) / Median(theirs.LatenciesMs));
+  if (floods == 0) return 0;
 
   const double ourDrain = FloodMedian(ours, floodDeadlineMs);
   const double theirDrain = FloodMedian(theirs, floodDeadlineMs);
   if (ourDrain >= floodDeadlineMs || theirDrain >= floodDeadlineMs)
     std::printf("(a flood did not drain, so its ratio is taken at the deadline)\n");
-  std::printf("alert latency / minimal program: %.2f\n",
-              Median(ours.LatenciesMs) / Median(theirs.LatenciesMs));
   std::printf("flood drain / minimal program: %.2f\n", ourDrain / theirDrain);
   return 0;
 }

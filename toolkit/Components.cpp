@@ -168,8 +168,11 @@ void TRadioButton::Click() {
 }
 
 void TImage::SetPicture(std::unique_ptr<IPicture> picture) {
+  // No picture after none: the screen stays as it is, so nothing is repainted.
+  const auto blank = [](const IPicture* p) { return !p || p->IsEmpty(); };
+  const bool unchanged = blank(FPicture.get()) && blank(picture.get());
   FPicture = std::move(picture);
-  if (Peer()) Peer()->Refresh();
+  if (Peer() && !unchanged) Peer()->Refresh();
 }
 
 void TPopupMenu::Notification(TComponent* component, TOperation operation) {

@@ -15,7 +15,7 @@ class TControl;
 class IPicture {
  public:
   virtual ~IPicture() = default;
-  // False for the empty icon that draws nothing.
+  // True for the empty icon that draws nothing.
   virtual bool IsEmpty() const = 0;
 };
 

@@ -19,8 +19,16 @@ constexpr wchar_t kControlProperty[] = L"KeywardenControl";
 constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL
 TWin32Host* GHost = nullptr;
 
+// The control of any window: null for a window the toolkit did not make.
 TControl* ControlOf(HWND window) {
   return static_cast<TControl*>(::GetPropW(window, kControlProperty));
+}
+
+// The control of a window of the toolkit's own classes, which keep it in
+// their user data as well: a property is a trip to the window server under
+// Wine, and the window procedures ask for it on every message.
+TControl* OwnControlOf(HWND window) {
+  return reinterpret_cast<TControl*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
 bool IsGraphic(const TControl& c) {
@@ -50,8 +58,10 @@ class TWindowPeer : public vcl::IControlPeer {
  public:
   TWindowPeer(TControl& control, HWND window) : Control(control), Window(window) {
     ::SetPropW(Window, kControlProperty, &Control);
+    ::SetWindowLongPtrW(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&Control));
   }
   ~TWindowPeer() override {
+    ::SetWindowLongPtrW(Window, GWLP_USERDATA, 0);
     ::RemovePropW(Window, kControlProperty);
     ::DestroyWindow(Window);
   }
@@ -165,8 +175,13 @@ void TWindowPeer::Refresh() {
   RECT area;
   ::GetWindowRect(Window, &area);
   ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&area), 2);
-  ::SetWindowPos(Window, nullptr, Control.Left, Control.Top, std::max(Control.Width, 1),
-                 Control.Height, SWP_NOZORDER | SWP_NOACTIVATE);
+  const RECT bounds{Control.Left, Control.Top, Control.Left + std::max(Control.Width, 1),
+                    Control.Top + Control.Height};
+  // Moving a window to where it is costs a round of position messages for nothing.
+  if (!::EqualRect(&area, &bounds)) {
+    ::SetWindowPos(Window, nullptr, bounds.left, bounds.top, bounds.right - bounds.left,
+                   bounds.bottom - bounds.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   RECT now{Control.Left, Control.Top, Control.Left + Control.Width, Control.Top + Control.Height};
   ::UnionRect(&area, &area, &now);
   ::RedrawWindow(parent, &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
@@ -200,7 +215,7 @@ void PaintScene(HWND window, TControl& self) {
 
 LRESULT HandleOwn(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
   handled = true;
-  TControl* control = ControlOf(window);
+  TControl* control = OwnControlOf(window);
   if (!control) {
     handled = false;
     return 0;
@@ -279,7 +294,7 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   ::GetClassNameW(window, name, 64);
   const WNDPROC base = Superclasses()[name].BaseProc;
   try {
-    TControl* control = ControlOf(window);
+    TControl* control = OwnControlOf(window);
     if (control && message == WM_ERASEBKGND && control->InheritsFrom("TGroupBox")) {
       // A group box paints only its frame and caption: its inside is the dialog's face.
       RECT inside;
