@@ -68,7 +68,6 @@ void CompareSnapshots(TRegSnapshot& oldSnapshot, TRegSnapshot& newSnapshot,
   changeData.ValueName.clear();
   oldSnapshot.Names.FollowLocale();
   newSnapshot.Names.FollowLocale();
-  std::size_t found = 0;
   bool difference = false;
 
   const TNameList& oldNames = oldSnapshot.Names;
@@ -82,7 +81,6 @@ void CompareSnapshots(TRegSnapshot& oldSnapshot, TRegSnapshot& newSnapshot,
       difference = true;
       continue;
     }
-    ++found;
     if (newSnapshot.Data[j] != oldSnapshot.Data[i]) {
       changeData.Changes.push_back(
           ChangedLine(oldNames[i], oldSnapshot.Data[i], newSnapshot.Data[j]));
@@ -91,14 +89,17 @@ void CompareSnapshots(TRegSnapshot& oldSnapshot, TRegSnapshot& newSnapshot,
     }
   }
 
-  if (newNames.Count() > found) {
-    for (std::size_t i = 0; i < newNames.Count(); ++i) {
-      if (oldNames.IndexOf(newNames, i) >= 0) continue;
-      changeData.Changes.push_back(PathLine(newSnapshot.Data[i]));
-      changeData.ValueName = newNames[i];
-      changeData.Title = texts::kTitleAdded;
-      difference = true;
-    }
+  // Every new name is looked up, even when each old one was found: counting
+  // the old names found cannot tell that nothing was added, for two old names
+  // may find the same new one. A snapshot read while the key was written can
+  // hold one value twice (deleted and written again behind the enumeration),
+  // and names the registry keeps apart can still be equal in the locale.
+  for (std::size_t i = 0; i < newNames.Count(); ++i) {
+    if (oldNames.IndexOf(newNames, i) >= 0) continue;
+    changeData.Changes.push_back(PathLine(newSnapshot.Data[i]));
+    changeData.ValueName = newNames[i];
+    changeData.Title = texts::kTitleAdded;
+    difference = true;
   }
 
   if (difference) {

@@ -215,7 +215,23 @@ TEST_F(CompareTest, ChangesOnlyGrowAndTitlesDescribeTheLatestPass) {
   EXPECT_EQ(Change.ValueName, "");
 }
 
-// The comparison as first written: linear lookups, a copy of the new snapshot.
+// An enumeration that raced a value deleted and written again behind it read
+// that value twice; a value added after it must still be reported, although
+// every old name finds a new one and the old names outnumber the new ones.
+TEST_F(CompareTest, AValueReadTwiceHidesNoAddedValue) {
+  Compare({{"V2", "C:\\2.exe"}, {"first", "C:\\first.exe"}, {"V2", "C:\\2.exe"}},
+          {{"first", "C:\\first.exe"}, {"V2", "C:\\2.exe"}});
+  EXPECT_TRUE(Change.Changes.empty());
+  Compare({{"V2", "C:\\2.exe"}, {"first", "C:\\first.exe"}, {"v2", "C:\\2.exe"}},
+          {{"first", "C:\\first.exe"}, {"V2", "C:\\2.exe"}, {"V5", "C:\\5.exe"}});
+  EXPECT_EQ(Change.Changes, std::vector<std::string>{"C:\\5.exe"});
+  EXPECT_EQ(Change.Title, texts::kTitleAdded);
+  EXPECT_EQ(Change.ValueName, "V5");
+  EXPECT_EQ(OldEntries(),
+            (TEntries{{"first", "C:\\first.exe"}, {"V2", "C:\\2.exe"}, {"V5", "C:\\5.exe"}}));
+}
+
+// The comparison at its plainest: linear lookups, a copy of the new snapshot.
 struct TReference {
   std::vector<std::string> Names, Data;
 };
@@ -231,7 +247,6 @@ void ReferenceCompare(const ICollation& c, TReference& old, const TReference& no
                       TChangeData& change) {
   change.Title.clear();
   change.ValueName.clear();
-  std::size_t found = 0;
   bool difference = false;
   for (std::size_t i = 0; i < old.Names.size(); ++i) {
     const int j = LinearLookup(c, now.Names, old.Names[i]);
@@ -241,7 +256,6 @@ void ReferenceCompare(const ICollation& c, TReference& old, const TReference& no
       change.Title = texts::kTitleDeleted;
       difference = true;
     } else {
-      ++found;
       if (now.Data[j] != old.Data[i]) {
         change.Changes.push_back(ChangedLine(old.Names[i], old.Data[i], now.Data[j]));
         change.ValueName = old.Names[i];
@@ -249,14 +263,12 @@ void ReferenceCompare(const ICollation& c, TReference& old, const TReference& no
       }
     }
   }
-  if (now.Names.size() > found) {
-    for (std::size_t i = 0; i < now.Names.size(); ++i) {
-      if (LinearLookup(c, old.Names, now.Names[i]) < 0) {
-        change.Changes.push_back(PathLine(now.Data[i]));
-        change.ValueName = now.Names[i];
-        change.Title = texts::kTitleAdded;
-        difference = true;
-      }
+  for (std::size_t i = 0; i < now.Names.size(); ++i) {
+    if (LinearLookup(c, old.Names, now.Names[i]) < 0) {
+      change.Changes.push_back(PathLine(now.Data[i]));
+      change.ValueName = now.Names[i];
+      change.Title = texts::kTitleAdded;
+      difference = true;
     }
   }
   if (difference) old = now;
