@@ -72,8 +72,10 @@ void CompareSnapshots(TRegSnapshot& oldSnapshot, TRegSnapshot& newSnapshot,
 
   const TNameList& oldNames = oldSnapshot.Names;
   const TNameList& newNames = newSnapshot.Names;
+  std::vector<bool> foundByOld(newNames.Count(), false);
   for (std::size_t i = 0; i < oldNames.Count(); ++i) {
     const int j = newNames.IndexOf(oldNames, i);
+    if (j >= 0) foundByOld[static_cast<std::size_t>(j)] = true;
     if (j < 0) {
       changeData.Changes.push_back(PathLine(oldSnapshot.Data[i]));
       changeData.ValueName = oldNames[i];
@@ -89,13 +91,14 @@ void CompareSnapshots(TRegSnapshot& oldSnapshot, TRegSnapshot& newSnapshot,
     }
   }
 
-  // Every new name is looked up, even when each old one was found: counting
-  // the old names found cannot tell that nothing was added, for two old names
-  // may find the same new one. A snapshot read while the key was written can
-  // hold one value twice (deleted and written again behind the enumeration),
-  // and names the registry keeps apart can still be equal in the locale.
+  // Counting the old names found cannot tell that nothing was added, for two
+  // old names may find the same new one: a snapshot read while the key was
+  // written can hold one value twice (deleted and written again behind the
+  // enumeration), and names the registry keeps apart can still be equal in
+  // the locale. Each new name no old one found is looked up; one that was
+  // found is in the old snapshot, for equal names are equal both ways.
   for (std::size_t i = 0; i < newNames.Count(); ++i) {
-    if (oldNames.IndexOf(newNames, i) >= 0) continue;
+    if (foundByOld[i] || oldNames.IndexOf(newNames, i) >= 0) continue;
     changeData.Changes.push_back(PathLine(newSnapshot.Data[i]));
     changeData.ValueName = newNames[i];
     changeData.Title = texts::kTitleAdded;
