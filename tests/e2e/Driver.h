@@ -88,14 +88,19 @@ inline std::vector<HWND> TopLevelWindows(DWORD pid, const std::wstring& classNam
 
 // The left button pressed at `from` and released at `to`, screen points, as a user would.
 inline void LeftDrag(POINT from, POINT to) {
-  INPUT button{};
-  button.type = INPUT_MOUSE;
-  ::SetCursorPos(from.x, from.y);
-  button.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  ::SendInput(1, &button, sizeof button);
-  ::SetCursorPos(to.x, to.y);
-  button.mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  ::SendInput(1, &button, sizeof button);
+  // Each event carries its own position: a cursor moved just before may not
+  // yet be where the next press is taken.
+  auto at = [](POINT point, DWORD button) {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = MulDiv(point.x, 65535, ::GetSystemMetrics(SM_CXSCREEN) - 1);
+    input.mi.dy = MulDiv(point.y, 65535, ::GetSystemMetrics(SM_CYSCREEN) - 1);
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | button;
+    return input;
+  };
+  INPUT press[] = {at(from, 0), at(from, MOUSEEVENTF_LEFTDOWN), at(to, 0),
+                   at(to, MOUSEEVENTF_LEFTUP)};
+  ::SendInput(4, press, sizeof(INPUT));
 }
 
 inline int CountWindows(const wchar_t* className) {
