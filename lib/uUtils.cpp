@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "lib/Exception.h"
+#include "toolkit/AnsiPaths.h"
 
 namespace kw {
 
@@ -73,18 +74,15 @@ void JumpToRegKey(IWindowFunctions& windows, IProcessLauncher& launcher, const I
   // Character by character: a backslash opens the selected level, anything
   // else is typed. A double-byte character is typed whole, so the second
   // byte of one (0x5C is a possible one) never counts as a backslash.
-  for (std::size_t i = 0; i < keyPath.size();) {
-    const std::size_t length =
-        codePage.IsLeadByte(static_cast<unsigned char>(keyPath[i])) && i + 1 < keyPath.size() ? 2
-                                                                                              : 1;
-    if (length == 1 && keyPath[i] == '\\') {
+  vcl::ForEachCharacter(keyPath, codePage, [&](std::size_t at, std::size_t length) {
+    if (length == 1 && keyPath[at] == '\\') {
       windows.Send(tree, kWmKeyDown, kVkRight, 0);
       windows.Sleep(kPauseAfterLevel);
     } else {
-      windows.TypeCharacter(tree, keyPath.substr(i, length));
+      windows.TypeCharacter(tree, keyPath.substr(at, length));
     }
-    i += length;
-  }
+    return true;
+  });
 }
 
 }  // namespace kw

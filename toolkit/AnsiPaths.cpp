@@ -4,19 +4,6 @@ namespace kw::vcl {
 
 namespace {
 
-// Calls `visit(position, length)` for each character of `text`, in order; a
-// lead byte with nothing after it counts as a character of its own.
-template <typename Visit>
-void ForEachCharacter(const std::string& text, const ICodePage& codePage, Visit visit) {
-  for (std::size_t i = 0; i < text.size();) {
-    const bool wide =
-        codePage.IsLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size();
-    const std::size_t length = wide ? 2 : 1;
-    if (!visit(i, length)) return;
-    i += length;
-  }
-}
-
 bool IsDelimiter(const std::string& delimiters, const std::string& text, std::size_t at,
                  std::size_t length) {
   return length == 1 && delimiters.find(text[at]) != std::string::npos;

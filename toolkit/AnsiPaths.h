@@ -12,6 +12,20 @@
 
 namespace kw::vcl {
 
+// Calls `visit(position, length)` for each character of `text` in order, a
+// double-byte character whole; a lead byte with nothing after it counts as a
+// character of its own. `visit` returns false to stop.
+template <typename Visit>
+void ForEachCharacter(const std::string& text, const ICodePage& codePage, Visit visit) {
+  for (std::size_t i = 0; i < text.size();) {
+    const bool wide =
+        codePage.IsLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size();
+    const std::size_t length = wide ? 2 : 1;
+    if (!visit(i, length)) return;
+    i += length;
+  }
+}
+
 // Where the last character of `text` that is one of the single-byte
 // `delimiters` stands; npos when there is none.
 std::size_t LastDelimiter(const std::string& delimiters, const std::string& text,

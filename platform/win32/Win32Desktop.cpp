@@ -130,12 +130,7 @@ bool TWin32Profile::WriteString(const std::string& file, const std::string& sect
 }
 
 std::string TWin32System::ProgramPath() {
-  std::vector<wchar_t> path(MAX_PATH);
-  for (;;) {
-    const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n < path.size()) return ToAnsi(std::wstring_view(path.data(), n));
-    path.resize(path.size() * 2);
-  }
+  return ProgramFilePath();
 }
 
 std::string TWin32System::WindowsDirectory() {

@@ -41,4 +41,14 @@ inline std::wstring WindowTextOf(HWND window) {
   return text;
 }
 
+// The program's own file, however long its path.
+inline std::string ProgramFilePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n < path.size()) return ToAnsi(std::wstring_view(path.data(), n));
+    path.resize(path.size() * 2);
+  }
+}
+
 }  // namespace kw::win32

@@ -182,8 +182,7 @@ void TWindowPeer::Refresh() {
     ::SetWindowPos(Window, nullptr, bounds.left, bounds.top, bounds.right - bounds.left,
                    bounds.bottom - bounds.top, SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  RECT now{Control.Left, Control.Top, Control.Left + Control.Width, Control.Top + Control.Height};
-  ::UnionRect(&area, &area, &now);
+  ::UnionRect(&area, &area, &bounds);
   ::RedrawWindow(parent, &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
@@ -663,9 +662,7 @@ void TWin32Host::KeepBoxesInFront() {
 }
 
 std::string TWin32Host::ProgramPath() {
-  wchar_t path[MAX_PATH * 4];
-  const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
-  return ToAnsi(std::wstring(path, n));
+  return ProgramFilePath();
 }
 
 int TWin32Host::AddApplicationHook(THook hook) {
