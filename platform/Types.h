@@ -34,6 +34,8 @@ constexpr std::uint32_t kKeyReadNoNotify = 0x20009;
 constexpr std::uint32_t kKeyAllAccess = 0xF003F;
 // Selects the native 64-bit view; 32-bit Windows ignores it.
 constexpr std::uint32_t kKeyWow64_64Key = 0x0100;
+// Selects the 32-bit view (Wow6432Node) on 64-bit Windows.
+constexpr std::uint32_t kKeyWow64_32Key = 0x0200;
 
 // Notify filter bits.
 constexpr std::uint32_t kNotifyChangeName = 0x1;
