@@ -129,7 +129,7 @@ class TProgram {
     HWND alert = Window(Design.AlertClass);
     if (!alert) return false;
     auto edits = ChildrenOfClass(alert, Design.EditClass);
-    Edit = edits.size() == 4 ? edits[3] : nullptr;
+    Edit = edits.size() >= 4 ? edits[3] : nullptr;
     return Edit != nullptr;
   }
 

