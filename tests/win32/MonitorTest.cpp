@@ -209,6 +209,20 @@ bool KeyExists(HiveHandle hive, const std::string& keyPath) {
   return true;
 }
 
+// An empty name makes a new event each time, one no other handle shares:
+// the monitors' events are out of reach of any program that knows a name.
+TEST(Win32Sync, AnEmptyNameMakesANewEventThatNoOtherHandleShares) {
+  win32::TWin32Sync sync;
+  std::unique_ptr<IEvent> first = sync.CreateNamedEvent("", true, false);
+  std::unique_ptr<IEvent> second = sync.CreateNamedEvent("", true, false);
+  ASSERT_TRUE(first && second);
+  first->Set();
+  EXPECT_EQ(sync.WaitForEither(second.get(), first.get()), kWaitSecond);
+  second->Set();
+  first->Reset();
+  EXPECT_EQ(sync.WaitForEither(first.get(), second.get()), kWaitSecond);
+}
+
 TEST_F(Win32MonitorTest, TheControllerWatchesEveryExistingKeyOfBothHivesAndStopsThemAll) {
   TMonitorController controller(Win.Platform, Window.Id(), WatchedKeyTable());
   struct TStopAtEnd {
