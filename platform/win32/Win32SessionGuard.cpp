@@ -172,26 +172,28 @@ bool StartedBefore(const TCopy& copy, const TSelf& self) {
   return order < 0 || (order == 0 && copy.Pid < self.Pid);
 }
 
+struct TWindowSearch {
+  const wchar_t* Class;
+  const TSelf& Self;
+  bool Found;
+};
+
+BOOL CALLBACK CheckWindow(HWND window, LPARAM param) {
+  auto& search = *reinterpret_cast<TWindowSearch*>(param);
+  wchar_t name[64];
+  if (!::GetClassNameW(window, name, 64) || std::wcscmp(name, search.Class) != 0) return TRUE;
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(window, &pid);
+  search.Found = CopyOfUs(pid, search.Self).has_value();
+  return !search.Found;
+}
+
 // A running guard shows itself by its main window, which a copy creates only
 // once it has decided to run. A window of that class in another program's
 // process does not count.
 bool GuardWindowExists(const wchar_t* mainWindowClass, const TSelf& self) {
-  struct TSearch {
-    const wchar_t* Class;
-    const TSelf& Self;
-    bool Found;
-  } search{mainWindowClass, self, false};
-  ::EnumWindows(
-      [](HWND window, LPARAM param) -> BOOL {
-        auto& s = *reinterpret_cast<TSearch*>(param);
-        wchar_t name[64];
-        if (!::GetClassNameW(window, name, 64) || std::wcscmp(name, s.Class) != 0) return TRUE;
-        DWORD pid = 0;
-        ::GetWindowThreadProcessId(window, &pid);
-        s.Found = CopyOfUs(pid, s.Self).has_value();
-        return !s.Found;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  TWindowSearch search{mainWindowClass, self, false};
+  ::EnumWindows(CheckWindow, reinterpret_cast<LPARAM>(&search));
   return search.Found;
 }
 
