@@ -19,6 +19,8 @@ constexpr ULONGLONG kLockHolderWaitMs = 5000;
 // decides (stopped in a debugger, say): then this one runs.
 constexpr ULONGLONG kLongestWaitMs = 15000;
 constexpr DWORD kPollMs = 20;
+// Far above the program's own size: a file this large is not ours.
+constexpr LONGLONG kLargestProgramFile = 64ll << 20;
 
 // The private namespace functions, looked up at run time: a system without
 // them (Wine among others) must still run the guard, and a program that
@@ -130,17 +132,43 @@ struct TCopy {
   FILETIME Created;
 };
 
-// Another living process of this session that runs this very program file
-// with rights no lower than ours. Another program cannot pass: it would have
-// to run our file, which on Windows asks for elevation, and a program that
-// put its own file at our path (or renamed ours away) runs with lower rights
-// than we do.
+// The bytes of a program file, or nothing when it cannot be read whole.
+std::optional<std::string> FileBytes(const std::wstring& path) {
+  const HANDLE raw = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) return std::nullopt;
+  const TKernelHandle file(raw);
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(raw, &size) || size.QuadPart > kLargestProgramFile) return std::nullopt;
+  std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+  DWORD read = 0;
+  if (!::ReadFile(raw, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+      read != bytes.size())
+    return std::nullopt;
+  return bytes;
+}
+
+// Our program file, at our path or, byte for byte, at another one (a second
+// installation): whoever runs it is a guard.
+bool SameProgram(const std::wstring& image, const TSelf& self) {
+  if (SameName(image, self.Image)) return true;
+  if (image.empty() || !SameName(image.substr(image.find_last_of(L"\\/") + 1), self.FileName))
+    return false;
+  const std::optional<std::string> theirs = FileBytes(image), ours = FileBytes(self.Image);
+  return theirs && ours && *theirs == *ours;
+}
+
+// Another living process of this session that runs our program file with
+// rights no lower than ours. Another program cannot pass: it would have to
+// run our file, which on Windows asks for elevation, and a program that put
+// its own file at our path (or renamed ours away) runs with lower rights than
+// we do.
 std::optional<TCopy> CopyOfUs(DWORD pid, const TSelf& self) {
   DWORD session = 0;
   if (pid == self.Pid || !::ProcessIdToSessionId(pid, &session) || session != self.Session)
     return std::nullopt;
   const TKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  if (!process || !SameName(ImageOf(process.Get()), self.Image)) return std::nullopt;
+  if (!process || !SameProgram(ImageOf(process.Get()), self)) return std::nullopt;
   if (self.Integrity) {
     const std::optional<DWORD> theirs = IntegrityOf(process.Get());
     if (!theirs || *theirs < *self.Integrity) return std::nullopt;
