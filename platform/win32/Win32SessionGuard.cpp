@@ -11,9 +11,11 @@
 namespace kw::win32 {
 namespace {
 
-// How long a copy without the lock waits for the copy that holds it to show
-// its window; that copy takes the lock before anything else, so this is
-// only ever reached when start-up is very slow.
+// How long a copy without the lock waits for a later-started copy, which
+// may hold the lock, to show its window. A copy takes the lock before
+// anything else, so the wait runs out in full only when copies start
+// together while another program holds the lock's name, or when start-up is
+// very slow.
 constexpr ULONGLONG kLockHolderWaitMs = 5000;
 // The longest wait of all, also for a copy started earlier that never
 // decides (stopped in a debugger, say): then this one runs.
