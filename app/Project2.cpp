@@ -7,11 +7,11 @@
 #include <chrono>
 #include <utility>
 
-#include "platform/win32/Handles.h"
-#include "platform/win32/Win32RegistryText.h"
 #include "platform/win32/Win32Desktop.h"
 #include "platform/win32/Win32Messenger.h"
 #include "platform/win32/Win32Registry.h"
+#include "platform/win32/Win32RegistryText.h"
+#include "platform/win32/Win32SessionGuard.h"
 #include "platform/win32/Win32Sync.h"
 #include "platform/win32/Win32Tray.h"
 #include "toolkit/win32/Win32Host.h"
@@ -46,19 +46,6 @@ TMonitorServices& MonitorServices() {
   return *services;
 }
 
-// One running copy per user session. A second start (the autostart value
-// and a start by hand) would show a second icon and alerts, share the named
-// events, and on its exit signal "EventStopAll" under the first copy's
-// monitors. The guard is held until the process ends: the stop event, once
-// signalled, lives as long as any of this copy's monitors holds it.
-win32::TKernelHandle TakeSessionGuard(bool& alreadyRunning) {
-  win32::TKernelHandle guard(::CreateMutexW(nullptr, FALSE, L"Local\\KeywardenSessionGuard"));
-  const DWORD error = ::GetLastError();
-  // Access refused: the guard exists, made by the other copy under other rights.
-  alreadyRunning = guard ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
-  return guard;
-}
-
 template <typename T>
 void CreateForm(vcl::TApplication& app, T*& global, T* form) {
   global = form;  // reachable while its own creation runs
@@ -68,9 +55,12 @@ void CreateForm(vcl::TApplication& app, T*& global, T* form) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  bool alreadyRunning = false;
-  const win32::TKernelHandle guard = TakeSessionGuard(alreadyRunning);
-  if (alreadyRunning) return 0;  // before any window, event or monitor
+  // One running copy per user session: a second start (the autostart value
+  // and a start by hand) would show a second icon and a second alert for
+  // every change. Decided before any window or monitor exists; the guard
+  // keeps its lock until the process ends.
+  const win32::TSessionGuard guard(L"TForm1");
+  if (guard.AnotherGuardRuns()) return 0;
   const bool com = SUCCEEDED(::CoInitialize(nullptr));
   {
     TMonitorServices& monitor = MonitorServices();

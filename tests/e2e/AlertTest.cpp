@@ -4,6 +4,8 @@
 
 #include <cwchar>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "tests/e2e/Program.h"
 
@@ -326,6 +328,61 @@ TEST_F(AlertTest, AtTheSessionsEndItAgreesAndEnds) {
   EXPECT_EQ(answer, 1u);
   ASSERT_TRUE(::SendMessageTimeoutW(app, WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 5000, &answer));
   EXPECT_TRUE(Program.WaitForExit());
+}
+
+// What another program of the user can take before the guard starts: the
+// name of the guard's lock (owned here), the names its stop and change
+// events once had, and a window of the class a running guard shows.
+class TSquatter {
+ public:
+  TSquatter() {
+    Hold(::CreateMutexW(nullptr, TRUE, L"Local\\KeywardenSessionGuard"));
+    Hold(::CreateMutexW(nullptr, TRUE, L"EventStopAll"));
+    for (int i = 1; i <= 14; ++i) {
+      const std::wstring name = L"RegMonitorChange" + std::to_wstring(i);
+      Hold(::CreateEventW(nullptr, FALSE, FALSE, name.c_str()));  // auto-reset: takes signals
+    }
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = ::DefWindowProcW;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"TForm1";
+    ::RegisterClassW(&wc);
+    Window = ::CreateWindowExW(0, L"TForm1", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                               wc.hInstance, nullptr);
+  }
+  ~TSquatter() {
+    ::DestroyWindow(Window);
+    ::UnregisterClassW(L"TForm1", ::GetModuleHandleW(nullptr));
+    for (HANDLE h : Handles) ::CloseHandle(h);
+  }
+
+ private:
+  void Hold(HANDLE h) {
+    if (h) Handles.push_back(h);
+  }
+  std::vector<HANDLE> Handles;
+  HWND Window = nullptr;
+};
+
+TEST(GuardStartTest, TakenNamesNeitherStopNorSilenceItAndOfTwoStartedAtOnceOneRuns) {
+  TSquatter squatter;
+  TProgram first{TKeywarden::TNoWait{}}, second{TKeywarden::TNoWait{}};
+  // One gives way to the other, which runs; each ends cleanly (checked at the end).
+  ASSERT_TRUE(WaitFor([&] { return first.Running() != second.Running(); }, 30000));
+  TKeywarden& running = first.Running() ? first : second;
+  ASSERT_TRUE(WaitFor([&] { return running.AlertWindow() != nullptr; }));
+  TAlert alert(running.AlertWindow());
+  // Written again and again: the monitors may still be taking their first look.
+  TRunKey run(HKEY_CURRENT_USER);
+  int polls = 0;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        if (polls++ % 20 == 0) run.Set(L"KeywardenSquatted", L"C:\\" + std::to_wstring(polls));
+        return alert.Label() == L"KeywardenSquatted";
+      },
+      20000));
+  EXPECT_TRUE(first.Running() != second.Running());
+  run.Delete(L"KeywardenSquatted");
 }
 
 }  // namespace

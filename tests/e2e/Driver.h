@@ -397,6 +397,12 @@ class TKeywarden {
     if (waitUntilWatching) WaitUntilWatching();
   }
 
+  // Starts the program and does not wait for it: copies started together.
+  struct TNoWait {};
+  explicit TKeywarden(TNoWait, const std::wstring& exe = ProgramPath()) {
+    StartProgram(exe, Process);
+  }
+
   static constexpr DWORD kDidNotEnd = 0xFFFFFFFF;
   // Starts another copy of the program and gives its exit code once it has
   // ended by itself; kDidNotEnd (and the copy ended) when it went on running.

@@ -244,6 +244,8 @@ class ChineseFolderTest : public ::testing::Test {
 
 TEST_F(ChineseFolderTest, RegistersItsPathAndSavesTheIniFileBesideItself) {
   ASSERT_TRUE(Program.Running());
+  // The same program file at another path gives way to this running copy.
+  EXPECT_EQ(TKeywarden::RunAnotherCopy(), 0u);
   ASSERT_TRUE(ChooseFromTrayMenu(kMenuOptions));
   HWND options = nullptr;
   ASSERT_TRUE(WaitFor([&] {

@@ -326,6 +326,21 @@ TEST_F(Win32MonitorTest, ASendToADestroyedWindowFailsAtOnce) {
   EXPECT_FALSE(Win.Messenger.Send(id, WM_REGCHANGE, 0, 0));
 }
 
+// An empty name makes a new event each time, one no other handle shares:
+// the monitors' events are out of reach of any program that knows a name.
+TEST(Win32Sync, AnEmptyNameMakesANewEventThatNoOtherHandleShares) {
+  win32::TWin32Sync sync;
+  std::unique_ptr<IEvent> first = sync.CreateNamedEvent("", true, false);
+  std::unique_ptr<IEvent> second = sync.CreateNamedEvent("", true, false);
+  ASSERT_TRUE(first && second);
+  first->Set();
+  EXPECT_EQ(sync.WaitForAny({second.get(), first.get()}), kWaitFirst + 1);
+  second->Set();
+  first->Reset();
+  EXPECT_EQ(sync.WaitForAny({first.get(), second.get()}), kWaitFirst + 1);
+  EXPECT_EQ(sync.WaitForAny({first.get()}, 0), kWaitTimeout);
+}
+
 TEST_F(Win32MonitorTest, TheControllerWatchesEveryLocationOfBothHivesAndStopsThemAll) {
   TMonitorController controller(Win.Platform, Window.Id(), WatchedLocations(WatchedKeyTable()));
   Window.Queue = &controller.Queue();
