@@ -36,22 +36,13 @@ std::wstring Quoted(const std::wstring& path) {
 // trigger, run level nor action (see StoredTask.h): those are checked where
 // the task is made, not here.
 test::TStoredTask LogonTask() {
-  const bool joined = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-  test::TStoredTask stored = test::ReadStoredTask(L"\\Keywarden");
-  if (joined) ::CoUninitialize();
-  return stored;
+  return test::ReadStoredTask(L"\\Keywarden");
 }
 
 bool LogonTaskRegistered() {
   const test::TStoredTask stored = LogonTask();
   return stored.Exists && stored.TimeLimit == L"PT0S" &&
          stored.Instances == TASK_INSTANCES_IGNORE_NEW;
-}
-
-void DeleteLogonTask() {
-  const bool joined = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-  test::DeleteStoredTask(L"\\Keywarden");
-  if (joined) ::CoUninitialize();
 }
 
 // Run before the program starts: the INI file as the test wants it, and the
@@ -65,7 +56,7 @@ struct TStartState {
     ::DeleteFileW(IniFile().c_str());
     ::DeleteFileW(SoundLog().c_str());
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
-    DeleteLogonTask();
+    test::DeleteStoredTask(L"\\Keywarden");
     // The stand-in winmm.dll beside the program is loaded in place of Wine's.
     ::RegSetKeyValueW(HKEY_CURRENT_USER,
                       L"Software\\Wine\\AppDefaults\\Keywarden.exe\\DllOverrides", L"winmm", REG_SZ,
@@ -80,7 +71,7 @@ struct TStartState {
     ::RemoveDirectoryW(IniFile().c_str());
     ::DeleteFileW(IniFile().c_str());
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
-    DeleteLogonTask();
+    test::DeleteStoredTask(L"\\Keywarden");
     if (Exe != L"Keywarden.exe") ::DeleteFileW(BesideProgram(Exe).c_str());
   }
   static std::wstring IniFile() { return BesideProgram(L"Keywarden.ini"); }

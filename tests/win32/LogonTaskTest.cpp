@@ -13,11 +13,7 @@ namespace {
 
 class LogonTaskTest : public ::testing::Test {
  protected:
-  LogonTaskTest() { ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-  ~LogonTaskTest() override {
-    DeleteStoredTask(L"\\Keywarden");
-    ::CoUninitialize();
-  }
+  ~LogonTaskTest() override { DeleteStoredTask(L"\\Keywarden"); }
   win32::TWin32LogonTask Task;
 };
 

@@ -4,9 +4,10 @@
 // actions when it reads a definition (its reader is a stub there); those
 // parts are read only where the scheduler gives them (Windows).
 
+#include <windows.h>
+// After <windows.h>, which they need.
 #include <oleauto.h>
 #include <taskschd.h>
-#include <windows.h>
 
 #include <optional>
 #include <string>
@@ -35,6 +36,17 @@ struct TBstrText {
   BSTR Text = nullptr;
 };
 
+// COM on this thread for one reading.
+struct TComJoin {
+  TComJoin() : Joined(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+  TComJoin(const TComJoin&) = delete;
+  TComJoin& operator=(const TComJoin&) = delete;
+  ~TComJoin() {
+    if (Joined) ::CoUninitialize();
+  }
+  bool Joined;
+};
+
 struct TStoredTask {
   bool Exists = false;
   std::wstring TimeLimit;
@@ -47,7 +59,7 @@ struct TStoredTask {
   std::optional<std::wstring> Command;
 };
 
-// The scheduler's root folder; the caller has joined COM.
+// The scheduler's root folder.
 inline bool OpenTaskRoot(TComRef<ITaskService>& service, TComRef<ITaskFolder>& root) {
   VARIANT none;
   ::VariantInit(&none);
@@ -63,6 +75,7 @@ inline bool OpenTaskRoot(TComRef<ITaskService>& service, TComRef<ITaskFolder>& r
 }
 
 inline void DeleteStoredTask(const wchar_t* path) {
+  const TComJoin com;
   TComRef<ITaskService> service;
   TComRef<ITaskFolder> root;
   if (!OpenTaskRoot(service, root)) return;
@@ -71,8 +84,9 @@ inline void DeleteStoredTask(const wchar_t* path) {
   ::SysFreeString(taskPath);
 }
 
-// Reads the task at `path` (such as L"\\Keywarden"); the caller has joined COM.
+// Reads the task at `path`, such as L"\\Keywarden".
 inline TStoredTask ReadStoredTask(const wchar_t* path) {
+  const TComJoin com;
   TStoredTask stored;
   TComRef<ITaskService> service;
   TComRef<ITaskFolder> root;
