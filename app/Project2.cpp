@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/win32/Win32Desktop.h"
+#include "platform/win32/Win32LogonTask.h"
 #include "platform/win32/Win32Messenger.h"
 #include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32RegistryText.h"
@@ -72,6 +73,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::TWin32CodePage codePage;
     win32::TWin32Profile profile;
     win32::TWin32System system;
+    win32::TWin32LogonTask logonTask;
     win32::TWin32Host host(instance);
     vcl::TApplication app(host, codePage);
     win32::TWin32TrayShell tray(instance, [&](std::exception_ptr e) { app.HandleException(e); });
@@ -85,7 +87,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
                        profile,
                        system,
                        tray,
-                       tray};
+                       tray,
+                       logonTask};
 
     vcl::SetApplication(&app);
     // At log-off or shut-down the end is confirmed: run the exit at once.

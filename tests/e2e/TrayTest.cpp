@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/Program.h"
+#include "tests/win32/StoredTask.h"
 
 #include <shellapi.h>
 #include <cstdlib>
@@ -20,7 +21,10 @@ class TrayTest : public ::testing::Test {
     ASSERT_TRUE(Program.Running());
     ASSERT_TRUE(WaitFor([&] { return Icon() != nullptr; }));
   }
-  void TearDown() override { ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden"); }
+  void TearDown() override {
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
+    test::DeleteStoredTask(L"\\Keywarden");  // registered beside the value
+  }
 
   HWND MessageWindow() { return Program.Window(L"TTrayIconHandler"); }
   std::unique_ptr<TTrayTool> Icon() { return ProgramTrayIcon(); }

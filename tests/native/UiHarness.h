@@ -4,6 +4,7 @@
 
 #include "tests/fakes/FakeDesktop.h"
 #include "tests/fakes/FakeHost.h"
+#include "tests/fakes/FakeLogonTask.h"
 #include "tests/fakes/FakeProfile.h"
 #include "tests/fakes/FakeRegEdit.h"
 #include "tests/fakes/FakeTray.h"
@@ -29,8 +30,9 @@ struct TFakeServices {
   fake::FakeProfile Profile;
   FakeSystem System;
   fake::FakeTray Tray;
+  fake::FakeLogonTask LogonTask;
   TServices Services{Fake.Platform, Shell,   Sound,  Clock, Editor, Editor,
-                     CodePage,      Profile, System, Tray,  Tray};
+                     CodePage,      Profile, System, Tray,  Tray,   LogonTask};
   fake::FakeHost Host;
   vcl::TApplication App{Host, CodePage};
   bool ApplicationSet = (vcl::SetApplication(&App), true);  // before any form is made
