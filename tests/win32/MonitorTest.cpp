@@ -334,10 +334,10 @@ TEST(Win32Sync, AnEmptyNameMakesANewEventThatNoOtherHandleShares) {
   std::unique_ptr<IEvent> second = sync.CreateNamedEvent("", true, false);
   ASSERT_TRUE(first && second);
   first->Set();
-  EXPECT_EQ(sync.WaitForAny({second.get(), first.get()}), kWaitFirst + 1);
+  EXPECT_EQ(sync.WaitForAny({second.get(), first.get()}, kInfinite), kWaitFirst + 1);
   second->Set();
   first->Reset();
-  EXPECT_EQ(sync.WaitForAny({first.get(), second.get()}), kWaitFirst + 1);
+  EXPECT_EQ(sync.WaitForAny({first.get(), second.get()}, kInfinite), kWaitFirst + 1);
   EXPECT_EQ(sync.WaitForAny({first.get()}, 0), kWaitTimeout);
 }
 
