@@ -47,6 +47,8 @@ class TWin32Host : public vcl::IApplicationHost {
   void WindowCreated(HWND window);
   HFONT FontFor(const vcl::TFont& font);
   static TWin32Host& Current();
+  // The host, or null before it is made and after it is gone.
+  static TWin32Host* CurrentOrNull();
 
  private:
   static LRESULT CALLBACK AppWindowProc(HWND, UINT, WPARAM, LPARAM);
