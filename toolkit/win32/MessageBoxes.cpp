@@ -118,6 +118,7 @@ HWND TWin32Host::FrontWindow() const {
 // open is put beneath it again (KeepBoxesInFront).
 int TWin32Host::ProgramMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption,
                                   UINT flags) {
+  if (SessionEnding) return IDOK;  // nothing would answer it; the loops beneath must end
   if (HWND front = FrontWindow()) owner = front;
   if (!owner || ::GetWindowThreadProcessId(owner, nullptr) != ::GetCurrentThreadId()) {
     owner = AppWindow;

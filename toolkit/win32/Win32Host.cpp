@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "toolkit/win32/HandlerDepth.h"
 #include "toolkit/win32/Pictures.h"
 #include "toolkit/win32/Text.h"
 
@@ -53,7 +54,10 @@ void TWin32Host::Run(const std::function<void(std::exception_ptr)>& onError) {
   }
 }
 
+// A menu open now would take the quit message for one of its own and stay
+// open (Wine's does): it is ended first, and the quit reaches the main loop.
 void TWin32Host::Terminate() {
+  ::EndMenu();
   ::PostQuitMessage(0);
 }
 
@@ -78,8 +82,34 @@ void TWin32Host::Report(std::exception_ptr error) {
   }
 }
 
+// At log-off or shut-down. From the main loop the program ends at once.
+// Inside a nested loop (the tray menu's, a message box's, a wait on another
+// program) the handlers beneath it still use the windows the end destroys:
+// the loops are ended, no new box opens, and the end runs once nothing but
+// the main loop is beneath it (a timer checks). The session may end the
+// process before that; nothing the program owes the system is left then.
+void TWin32Host::EndSession() {
+  if (THandlerScope::Running() <= 1) {
+    if (OnEndSession) OnEndSession();
+    return;
+  }
+  SessionEnding = true;
+  ::EndMenu();
+  for (HWND box : OpenBoxes) {
+    if (box && ::IsWindow(box)) ::EndDialog(box, IDOK);
+  }
+  ::SetTimer(AppWindow, kEndSessionTimer, kEndSessionCheck, nullptr);
+}
+
+void TWin32Host::EndSessionTimer() {
+  if (THandlerScope::Running() > 1) return;  // dispatched by a loop still nested
+  ::KillTimer(AppWindow, kEndSessionTimer);
+  if (OnEndSession) OnEndSession();
+}
+
 LRESULT CALLBACK TWin32Host::AppWindowProc(HWND window, UINT message, WPARAM wParam,
                                            LPARAM lParam) {
+  const THandlerScope scope;
   try {
     if (GHost) {
       const auto hooks = GHost->Hooks;  // a hook may remove itself
@@ -92,8 +122,14 @@ LRESULT CALLBACK TWin32Host::AppWindowProc(HWND window, UINT message, WPARAM wPa
       case WM_QUERYENDSESSION:
         return 1;
       case WM_ENDSESSION:
-        if (wParam && GHost && GHost->OnEndSession) GHost->OnEndSession();
+        if (wParam && GHost) GHost->EndSession();
         return 0;
+      case WM_TIMER:
+        if (wParam == kEndSessionTimer && GHost) {
+          GHost->EndSessionTimer();
+          return 0;
+        }
+        break;
     }
   } catch (...) {
     if (GHost) GHost->Report(std::current_exception());

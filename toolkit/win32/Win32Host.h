@@ -35,7 +35,8 @@ class TWin32Host : public vcl::IApplicationHost {
   }
   // Forms created from now on are owned by `window` (the main form's).
   void SetFormOwner(HWND window) { FormOwner = window; }
-  // What the application window does when the session ends (log-off, shut-down).
+  // What the application window does when the session ends (log-off,
+  // shut-down): run with no handler of the program beneath it.
   std::function<void()> OnEndSession;
 
   // Sends an error caught at a window procedure's edge to the application.
@@ -52,6 +53,8 @@ class TWin32Host : public vcl::IApplicationHost {
 
  private:
   static LRESULT CALLBACK AppWindowProc(HWND, UINT, WPARAM, LPARAM);
+  void EndSession();
+  void EndSessionTimer();
   void RegisterClasses();
   void RegisterOwnClass(const wchar_t* name, HICON icon);
   int ProgramMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption,
@@ -67,6 +70,10 @@ class TWin32Host : public vcl::IApplicationHost {
   int NextHook = 0;
   // The message boxes open now, innermost last; null while one is being made.
   std::vector<HWND> OpenBoxes;
+  // The session ends once the nested loops have returned: no box opens meanwhile.
+  bool SessionEnding = false;
+  static constexpr UINT_PTR kEndSessionTimer = 1;
+  static constexpr UINT kEndSessionCheck = 10;  // ms
 };
 
 }  // namespace kw::win32

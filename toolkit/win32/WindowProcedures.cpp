@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "toolkit/win32/HandlerDepth.h"
 #include "toolkit/win32/Pictures.h"
 #include "toolkit/win32/Text.h"
 #include "toolkit/win32/Win32Host.h"
@@ -126,6 +127,7 @@ LRESULT HandleOwn(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool&
 }  // namespace
 
 LRESULT CALLBACK OwnProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  const THandlerScope scope;
   try {
     bool handled = false;
     const LRESULT result = HandleOwn(window, message, wParam, lParam, handled);
@@ -138,6 +140,7 @@ LRESULT CALLBACK OwnProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
 }
 
 LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  const THandlerScope scope;  // the system control's own procedure included
   wchar_t name[64];
   ::GetClassNameW(window, name, 64);
   const WNDPROC base = Superclasses()[name].BaseProc;
