@@ -1,6 +1,9 @@
 #pragma once
 // The toolkit on Win32: real windows for the forms and their controls, the
-// hidden application window, the message loop and the message boxes.
+// hidden application window, the message loop and the message boxes. The
+// host's parts live in files of their own: ControlWindows.cpp (making the
+// windows), MessageBoxes.cpp, WindowPeer.cpp, WindowProcedures.cpp, and
+// Win32Host.cpp (the application window, the loop, hooks, errors, the end).
 
 #include <windows.h>
 
