@@ -10,6 +10,7 @@
 #include "platform/win32/Handles.h"
 #include "platform/win32/Win32RegistryText.h"
 #include "platform/win32/Win32Desktop.h"
+#include "platform/win32/Win32Files.h"
 #include "platform/win32/Win32Messenger.h"
 #include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32Sync.h"
@@ -82,6 +83,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::TWin32CodePage codePage;
     win32::TWin32Profile profile;
     win32::TWin32System system;
+    win32::TWin32Files files;
     win32::TWin32Host host(instance);
     vcl::TApplication app(host, codePage);
     win32::TWin32TrayShell tray(instance, [&](std::exception_ptr e) { app.HandleException(e); });
@@ -95,7 +97,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
                        profile,
                        system,
                        tray,
-                       tray};
+                       tray,
+                       files};
 
     vcl::SetApplication(&app);
     // At log-off or shut-down the end is confirmed: run the exit at once.

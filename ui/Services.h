@@ -4,6 +4,7 @@
 #include "monitor/RegMonitorThread.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
+#include "platform/Files.h"
 #include "platform/Profile.h"
 #include "platform/Shell.h"
 #include "platform/Sound.h"
@@ -25,6 +26,7 @@ struct TServices {
   ISystem& System;
   ITrayShell& Tray;
   ITimerHost& Timers;
+  IFiles& Files;
 };
 
 }  // namespace kw
