@@ -384,11 +384,23 @@ inline unsigned long long KernelCpuNs(const std::string& pid) {
   return total;
 }
 
+// Where the program file `exe` keeps the state it last reported: beside its
+// INI file, under the program's name cut at its first ".".
+inline std::wstring SavedStateOf(const std::wstring& exe) {
+  const std::size_t folderEnd = exe.find_last_of(L'\\') + 1;
+  const std::size_t dot = exe.find(L'.', folderEnd);
+  return exe.substr(0, dot == std::wstring::npos ? exe.size() : dot) + L".state";
+}
+
 // One run of the program, ended when the object goes.
 class TKeywarden {
  public:
   // `exe`: the program file to start; by default the program under test.
-  explicit TKeywarden(const std::wstring& exe = ProgramPath()) {
+  // Each run starts without the state an earlier test left, unless
+  // `keepSavedState` asks for it: a change made between two tests would
+  // otherwise be shown at the start of the second.
+  explicit TKeywarden(const std::wstring& exe = ProgramPath(), bool keepSavedState = false) {
+    if (!keepSavedState) ::DeleteFileW(SavedStateOf(exe).c_str());
     if (StartProgram(exe, Process)) {
       WaitFor([&] { return MainWindow() && AlertWindow() && WatchingCurrentUserRun(); });
     }
