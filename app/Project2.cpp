@@ -8,11 +8,11 @@
 #include <utility>
 
 #include "platform/win32/Handles.h"
-#include "platform/win32/Win32RegistryText.h"
 #include "platform/win32/Win32Desktop.h"
 #include "platform/win32/Win32Files.h"
 #include "platform/win32/Win32Messenger.h"
 #include "platform/win32/Win32Registry.h"
+#include "platform/win32/Win32RegistryText.h"
 #include "platform/win32/Win32Sync.h"
 #include "platform/win32/Win32Tray.h"
 #include "toolkit/win32/Win32Host.h"

@@ -24,7 +24,8 @@ void TRegMonitorThread::Execute() {
   NextPauseMs = Retry.FirstMs;
   // What the key held when the guard last ran: what it holds now is compared
   // with that, so a change made meanwhile is reported at the first read.
-  if (States) HasOldSnapshot = States->StateOf(StateKeyOf(Location.Hive, Location.Path), OldSnapshot);
+  if (States)
+    HasOldSnapshot = States->StateOf(StateKeyOf(Location.Hive, Location.Path), OldSnapshot);
   for (;;) {
     TOutcome outcome = TOutcome::Failed;
     try {

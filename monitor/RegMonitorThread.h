@@ -91,7 +91,7 @@ class TRegMonitorThread final : public TThread {
   // False until the key was first read: what it held then is the starting point, not a change.
   bool HasOldSnapshot = false;
   bool Published = false;  // whether the store has this run's state yet
-  bool Watching = true;  // false from a failure until watching works again
+  bool Watching = true;    // false from a failure until watching works again
   std::uint32_t NextPauseMs = 0;
   std::uint32_t FNotifyFilter = 0;
 };

@@ -27,7 +27,8 @@ bool Literal(unsigned unit) {
 }
 
 void AppendHex(std::string& out, unsigned value, int digits) {
-  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += kHexDigits[(value >> shift) & 15];
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+    out += kHexDigits[(value >> shift) & 15];
 }
 
 // A string of UTF-16 units (`digits` 4) or of bytes (`digits` 2).

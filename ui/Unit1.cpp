@@ -66,8 +66,8 @@ TForm1::TForm1(TServices& services) : TForm(nullptr, "Form1"), Services(services
 
 void TForm1::FormCreate() {
   LoadSavedState();
-  FController = std::make_unique<TMonitorController>(
-      Services.Monitor, Handle(), WatchedLocations(ListBox1->Items), FQueue);
+  FController = std::make_unique<TMonitorController>(Services.Monitor, Handle(),
+                                                     WatchedLocations(ListBox1->Items), FQueue);
   FController->States = States;
   FController->StartMonitors(kHkeyLocalMachine);
   FController->StartMonitors(kHkeyCurrentUser);
@@ -124,8 +124,8 @@ void TForm1::SaveState() {
   // A huge state costs the main window at most a twentieth of its time.
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - began);
-  SaveDelayMs = static_cast<std::uint32_t>(
-      std::clamp<long long>(took.count() * 20, kMinSaveDelayMs, 60000));
+  SaveDelayMs =
+      static_cast<std::uint32_t>(std::clamp<long long>(took.count() * 20, kMinSaveDelayMs, 60000));
   if (SaveTimer) SaveTimer->SetPeriod(SaveDelayMs);
 }
 

@@ -273,7 +273,8 @@ TEST(SavedStateTest, ADamagedSavedStateIsSetAsideAndTheUserIsTold) {
   ::DeleteFileW(aside.c_str());
   const char damaged[] = "Keywarden saved state 1\nL HKCU%5cSoftw";
   {
-    HANDLE file = ::CreateFileW(state.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE file =
+        ::CreateFileW(state.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     DWORD written = 0;
     ::WriteFile(file, damaged, sizeof damaged - 1, &written, nullptr);

@@ -35,14 +35,15 @@ const std::string kRun = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 std::vector<TSavedStates> RoundTripRows() {
   const std::u16string longName(16383, u'\x6D4B');  // the longest name the registry allows
   return {
-      {},                                                   // nothing watched yet
-      {{StateKeyOf(kHkeyLocalMachine, kRun), {}}},          // a location read empty
+      {},                                           // nothing watched yet
+      {{StateKeyOf(kHkeyLocalMachine, kRun), {}}},  // a location read empty
       {{StateKeyOf(kHkeyCurrentUser, kRun),
         {{Entry(u"", u"\x5FAE\x4FE1", kRegSz, u"C:\\\x5FAE\x4FE1\\wx.exe /min")}}}},  // 微信
       {{StateKeyOf(kHkeyCurrentUser, kRun),
-        {{Entry(u"", u"\xD800x\xDFFF", kRegExpandSz, u"%SystemRoot%\\a b~c.exe"),  // lone surrogates
-          Entry(u"", u"\x00E9\x0410\x20AC", kRegSz, u""),                          // not in 936
-          Entry(u"", u"", kRegSz, u"default value"),                               // the unnamed value
+        {{Entry(u"", u"\xD800x\xDFFF", kRegExpandSz,
+                u"%SystemRoot%\\a b~c.exe"),               // lone surrogates
+          Entry(u"", u"\x00E9\x0410\x20AC", kRegSz, u""),  // not in 936
+          Entry(u"", u"", kRegSz, u"default value"),       // the unnamed value
           Entry(u"", longName, kRegSz, longName)}}}},
       {{StateKeyOf(kHkeyLocalMachine, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx"),
         {{Entry(u"0001", u"x", kRegSz, u"a.exe"), Entry(u"Depend", u"y", kRegSz, u"b.exe")}}},
@@ -122,9 +123,9 @@ TEST(StateStore, ATakeGivesEveryStateOnceAfterEachChange) {
   TSavedStates taken;
   EXPECT_FALSE(store.TakeChanged(taken));
   TRegSnapshot snapshot;
-  ASSERT_TRUE(store.StateOf(StateKeyOf(kHkeyLocalMachine,
-                                       "\\SYSTEM\\CurrentControlSet\\Control\\Session Manager"),
-                            snapshot));
+  ASSERT_TRUE(store.StateOf(
+      StateKeyOf(kHkeyLocalMachine, "\\SYSTEM\\CurrentControlSet\\Control\\Session Manager"),
+      snapshot));
   EXPECT_EQ(snapshot.Entries.size(), 1u);
   EXPECT_FALSE(store.StateOf(StateKeyOf(kHkeyCurrentUser, kRun), snapshot));
 
