@@ -7,7 +7,9 @@
 #include <chrono>
 #include <utility>
 
+#include "platform/win32/Handles.h"
 #include "platform/win32/Win32Desktop.h"
+#include "platform/win32/Win32Files.h"
 #include "platform/win32/Win32LogonTask.h"
 #include "platform/win32/Win32Messenger.h"
 #include "platform/win32/Win32Registry.h"
@@ -74,6 +76,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::TWin32Profile profile;
     win32::TWin32System system;
     win32::TWin32LogonTask logonTask;
+    win32::TWin32Files files;
     win32::TWin32Host host(instance);
     vcl::TApplication app(host, codePage);
     win32::TWin32TrayShell tray(instance, [&](std::exception_ptr e) { app.HandleException(e); });
@@ -88,7 +91,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
                        system,
                        tray,
                        tray,
-                       logonTask};
+                       logonTask,
+                       files};
 
     vcl::SetApplication(&app);
     // At log-off or shut-down the end is confirmed: run the exit at once.

@@ -42,6 +42,11 @@ class TChangeQueue {
     return taken;
   }
 
+  bool Empty() {
+    std::lock_guard<std::mutex> lock(Lock);
+    return Queued.empty();
+  }
+
   // How many records were dropped, never taken, since the start.
   std::size_t LostCount() {
     std::lock_guard<std::mutex> lock(Lock);

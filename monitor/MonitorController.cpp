@@ -29,6 +29,7 @@ void TMonitorController::StartMonitors(HiveHandle rootKey) {
     monitor->WatchSubTree = Locations[row].Values.empty();
     monitor->Index = static_cast<std::int32_t>(row);
     monitor->Retry = Retry;
+    monitor->States = States;
     monitor->Resume();  // from here on the monitor owns itself
   }
 }

@@ -38,6 +38,8 @@ class TMonitorController {
   TChangeQueue& Queue() { return *FQueue; }
   // Before StartMonitors: how long a monitor that cannot watch waits to try again.
   TRetryIntervals Retry;
+  // Before StartMonitors: the state each location starts from and reports to.
+  std::shared_ptr<TStateStore> States;
 
  private:
   TMonitorPlatform Platform;

@@ -22,6 +22,15 @@ std::uint32_t TRegMonitorThread::NotifyFilter() {
 
 void TRegMonitorThread::Execute() {
   NextPauseMs = Retry.FirstMs;
+  // What the key held when the guard last ran: what it holds now is compared
+  // with that, so a change made meanwhile is reported at the first read.
+  if (States) {
+    HasOldSnapshot = States->StateOf(StateKeyOf(Location.Hive, Location.Path), OldSnapshot);
+    // A saved state names values as stored; they are folded as the registry here folds them.
+    for (TRegEntry& entry : OldSnapshot.Entries) {
+      entry.Identity = IdentityOf(Platform.Text.UpcaseTable(), entry.SubKey, entry.Name);
+    }
+  }
   for (;;) {
     TOutcome outcome = TOutcome::Failed;
     try {
@@ -66,14 +75,7 @@ bool TRegMonitorThread::WaitUntilPresent() {
 
     // Absent: whatever was reported of it is gone, and all it will hold is new.
     NewSnapshot.Entries.clear();
-    if (HasOldSnapshot) {
-      std::vector<TChangeRecord> records;
-      CompareSnapshots(OldSnapshot, NewSnapshot, {Location.Hive, Location.Path, Platform.Text},
-                       records);
-      Report(records);
-    }
-    OldSnapshot.Entries.clear();
-    HasOldSnapshot = true;
+    ReportNewSnapshot();
 
     // The nearest existing parent signals when a subkey is made below it.
     std::unique_ptr<IRegKey> parent = OpenNearestParent();
@@ -144,15 +146,34 @@ TSnapshotResult TRegMonitorThread::ReadAndReport() {
   const TSnapshotResult result =
       TakeSnapshot(*OpenKey, Location, Platform.Text.UpcaseTable(), NewSnapshot);
   if (result == TSnapshotResult::KeyGone) NewSnapshot.Entries.clear();
+  ReportNewSnapshot();
+  return result;
+}
+
+// Reports how NewSnapshot differs from what was last reported, and makes it
+// the last reported.
+void TRegMonitorThread::ReportNewSnapshot() {
+  std::vector<TChangeRecord> records;
   if (HasOldSnapshot) {
-    std::vector<TChangeRecord> records;
     CompareSnapshots(OldSnapshot, NewSnapshot, {Location.Hive, Location.Path, Platform.Text},
                      records);
-    Report(records);
   }
+  const bool reported = !records.empty();
+  Report(records);
   std::swap(OldSnapshot, NewSnapshot);
   HasOldSnapshot = true;
-  return result;
+  // Nothing new reported: the store has this state already.
+  if (reported || !Published) PublishState(!reported);
+}
+
+// After the records: a state saved never runs ahead of what was queued.
+// The first state of a run, reported with no record, still wakes the main
+// window, which then saves it.
+void TRegMonitorThread::PublishState(bool wake) {
+  if (!States) return;
+  States->Publish(StateKeyOf(Location.Hive, Location.Path), OldSnapshot);
+  Published = true;
+  if (wake) Wake();
 }
 
 void TRegMonitorThread::Arm() {
@@ -217,6 +238,10 @@ void TRegMonitorThread::ReportNotice(TChangeKind kind, const char* line) {
 void TRegMonitorThread::Report(std::vector<TChangeRecord>& records) {
   if (records.empty()) return;
   Queue->Append(records);
+  Wake();
+}
+
+void TRegMonitorThread::Wake() {
   // A window that is gone makes the send fail at once; its records wait in
   // the queue, which drops the oldest when nobody takes them.
   Platform.Messenger.Send(NotifyWindow, WM_REGCHANGE, 0, 0);

@@ -4,7 +4,9 @@
 // creating anything), reports what the key holds against what it last
 // reported, goes back to waiting when the key is deleted, and says so when
 // it cannot watch, trying again at growing intervals. Each record goes to
-// the change queue, followed by a wake-up of the main window.
+// the change queue, followed by a wake-up of the main window. With a state
+// store, the state saved at the last run is its starting point, and each
+// state it reports is handed to the store.
 
 #include <cstdint>
 #include <memory>
@@ -12,6 +14,7 @@
 
 #include "monitor/ChangeQueue.h"
 #include "monitor/RegSnapshot.h"
+#include "monitor/StateStore.h"
 #include "monitor/Thread.h"
 #include "monitor/WatchedKeys.h"
 #include "platform/Messenger.h"
@@ -48,6 +51,9 @@ class TRegMonitorThread final : public TThread {
   bool WatchSubTree = false;
   std::int32_t Index = 0;
   TRetryIntervals Retry;
+  // Where the state last reported is kept between runs; none: every start
+  // reads the key silently.
+  std::shared_ptr<TStateStore> States;
   // Reading while none was set selects every kind of change (15).
   std::uint32_t NotifyFilter();
   void SetNotifyFilter(std::uint32_t value) { FNotifyFilter = value; }
@@ -64,12 +70,15 @@ class TRegMonitorThread final : public TThread {
   std::unique_ptr<IRegKey> OpenNearestParent();
   TOutcome WatchChanges();
   TSnapshotResult ReadAndReport();
+  void ReportNewSnapshot();
+  void PublishState(bool wake);
   void Arm();
   void ArmParent();
   bool PauseBeforeRetry();
   void SetWatched(bool watched);
   void ReportNotice(TChangeKind kind, const char* line);
   void Report(std::vector<TChangeRecord>& records);
+  void Wake();
 
   TMonitorPlatform Platform;
   std::shared_ptr<TChangeQueue> Queue;
@@ -84,7 +93,8 @@ class TRegMonitorThread final : public TThread {
   TRegSnapshot NewSnapshot;
   // False until the key was first read: what it held then is the starting point, not a change.
   bool HasOldSnapshot = false;
-  bool Watching = true;  // false from a failure until watching works again
+  bool Published = false;  // whether the store has this run's state yet
+  bool Watching = true;    // false from a failure until watching works again
   std::uint32_t NextPauseMs = 0;
   std::uint32_t FNotifyFilter = 0;
 };

@@ -21,7 +21,7 @@ struct TRegEntry {
   std::u16string Data;
   // Subkey and name folded as the registry folds them, a backslash between
   // (a subkey's name holds none): two entries are one value when these match.
-  std::u16string Identity;
+  std::u16string Identity = {};
 };
 
 struct TRegSnapshot {

@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/LogonTask.h"
+#include "platform/Files.h"
 #include "platform/Profile.h"
 #include "platform/Shell.h"
 #include "platform/Sound.h"
@@ -27,6 +28,7 @@ struct TServices {
   ITrayShell& Tray;
   ITimerHost& Timers;
   ILogonTask& LogonTask;
+  IFiles& Files;
 };
 
 }  // namespace kw

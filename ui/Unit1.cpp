@@ -1,6 +1,10 @@
 #include "ui/Unit1.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "lib/Hives.h"
+#include "lib/xinifile.h"
 #include "monitor/ChangeTexts.h"
 #include "monitor/WatchedKeys.h"
 #include "ui/UiTexts.h"
@@ -12,6 +16,17 @@ namespace kw {
 using namespace vcl;
 
 TForm1* Form1 = nullptr;
+
+namespace {
+
+// Beside the INI file, under its name: "Keywarden.state" beside "Keywarden.ini".
+std::string StateFileNameFor(const std::string& programPath, const ICodePage& codePage) {
+  std::string name = IniFileNameFor(programPath, codePage);
+  name.resize(name.size() - 4);  // ".ini"
+  return name + ".state";
+}
+
+}  // namespace
 
 TForm1::TForm1(TServices& services) : TForm(nullptr, "Form1"), Services(services) {
   SetText(texts::kMainCaption);
@@ -50,14 +65,68 @@ TForm1::TForm1(TServices& services) : TForm(nullptr, "Form1"), Services(services
 }
 
 void TForm1::FormCreate() {
-  FController = std::make_unique<TMonitorController>(
-      Services.Monitor, Handle(), WatchedLocations(ListBox1->Items), FQueue);
+  LoadSavedState();
+  FController = std::make_unique<TMonitorController>(Services.Monitor, Handle(),
+                                                     WatchedLocations(ListBox1->Items), FQueue);
+  FController->States = States;
   FController->StartMonitors(kHkeyLocalMachine);
   FController->StartMonitors(kHkeyCurrentUser);
+  // Runs once the message loop does, when the alert exists.
+  StartTimer = std::make_unique<TSimpleTimer>(
+      Services.Timers, 1, [this](TSimpleTimer&) { AfterStart(); }, true);
+  StartTimer->Start();
 }
 
 void TForm1::FormDestroy() {
   if (FController) FController->StopMonitors();
+  SaveState();
+}
+
+void TForm1::LoadSavedState() {
+  StateFile = std::make_unique<TStateFile>(
+      Services.Files, StateFileNameFor(Services.System.ProgramPath(), Services.CodePage));
+  TSavedStates saved;
+  StateLoad = StateFile->Load(saved);
+  States = std::make_shared<TStateStore>(std::move(saved));
+  // A damaged file that could not be moved aside is not overwritten either.
+  MaySave = StateLoad != TStateLoad::Unusable;
+  SaveTimer = std::make_unique<TSimpleTimer>(
+      Services.Timers, SaveDelayMs, [this](TSimpleTimer&) { SaveState(); }, true);
+}
+
+void TForm1::AfterStart() {
+  // What the first reads reported before the alert existed.
+  WMRegChange();
+  IApplicationHost& host = Application().Host();
+  if (StateLoad == TStateLoad::SetAside) {
+    StateLoad = TStateLoad::None;  // told once
+    host.ShowMessage(Handle(), texts::kSavedStateSetAside + StateFile->SetAsideName());
+  } else if (StateLoad == TStateLoad::Unusable) {
+    StateLoad = TStateLoad::None;
+    host.ShowMessage(Handle(), texts::kSavedStateUnusable + StateFile->FileName());
+  }
+}
+
+void TForm1::ScheduleSave() {
+  if (MaySave && SaveTimer && !SaveTimer->Running()) SaveTimer->Start();
+}
+
+// Saves what the monitors last reported once this window has taken every
+// record that led there (a monitor queues its records before it hands on
+// its state): a saved state never hides a change the user was not shown.
+// Anything left unsaved is reported again at the next start.
+void TForm1::SaveState() {
+  if (!States || !StateFile || !MaySave) return;
+  TSavedStates states;
+  if (!States->TakeChanged(states)) return;
+  const auto began = std::chrono::steady_clock::now();
+  if (!FQueue->Empty() || !StateFile->Save(states)) States->MarkChanged();
+  // A huge state costs the main window at most a twentieth of its time.
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - began);
+  SaveDelayMs =
+      static_cast<std::uint32_t>(std::clamp<long long>(took.count() * 20, kMinSaveDelayMs, 60000));
+  if (SaveTimer) SaveTimer->SetPeriod(SaveDelayMs);
 }
 
 // The message carries nothing the handler reads: another program can post
@@ -69,6 +138,7 @@ bool TForm1::HandleMessage(std::uint32_t message, std::uintptr_t, std::intptr_t)
 }
 
 void TForm1::WMRegChange() {
+  if (States && States->Changed()) ScheduleSave();
   // A wake-up can come in a nested message loop (an error box) before the
   // alert exists or after it is gone. The records then stay queued for the
   // next one.

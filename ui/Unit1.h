@@ -7,8 +7,11 @@
 #include <string>
 
 #include "lib/CoolTrayIcon.h"
+#include "lib/SimpleTimer.h"
 #include "monitor/ChangeRecord.h"
 #include "monitor/MonitorController.h"
+#include "monitor/StateFile.h"
+#include "monitor/StateStore.h"
 #include "toolkit/Forms.h"
 #include "ui/Services.h"
 
@@ -21,6 +24,7 @@ inline constexpr char kTrayHint[] = "Keywarden Registry Monitor";
 class TForm1 : public vcl::TForm {
   KW_COMPONENT_CLASS(TForm1, vcl::TForm)
  public:
+  static constexpr std::uint32_t kMinSaveDelayMs = 1000;
   explicit TForm1(TServices& services);
   ~TForm1() override { DestroyForm(); }
 
@@ -58,12 +62,26 @@ class TForm1 : public vcl::TForm {
  private:
   void FollowWatchState(const TChangeRecord& record);
   void ShowWatchState();
+  void LoadSavedState();
+  void AfterStart();
+  void ScheduleSave();
+  void SaveState();
 
   TServices& Services;
   std::shared_ptr<TChangeQueue> FQueue = std::make_shared<TChangeQueue>();
   std::unique_ptr<TMonitorController> FController;
   // The locations that cannot be watched now, by hive and path.
   std::set<std::string> NotWatched;
+  // What the monitors last reported, and the file it is kept in between runs.
+  std::shared_ptr<TStateStore> States;
+  std::unique_ptr<TStateFile> StateFile;
+  bool MaySave = false;  // false: the file is damaged and stays as it is
+  TStateLoad StateLoad = TStateLoad::None;
+  // The saves are coalesced: one at most per SaveDelayMs, however many
+  // records come. The delay grows with what a save costs.
+  std::unique_ptr<TSimpleTimer> SaveTimer;
+  std::uint32_t SaveDelayMs = kMinSaveDelayMs;
+  std::unique_ptr<TSimpleTimer> StartTimer;
 };
 
 extern TForm1* Form1;

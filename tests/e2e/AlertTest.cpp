@@ -427,5 +427,97 @@ TEST(GuardStartTest, TakenNamesNeitherStopNorSilenceItAndOfTwoStartedAtOnceOneRu
   run.Delete(L"KeywardenSquatted");
 }
 
+// A value written while the guard was exited is shown at its next start, in
+// the alert, as any added value is.
+TEST(SavedStateTest, AValueWrittenWhileTheGuardWasExitedIsShownAtItsNextStart) {
+  const std::wstring name = L"KeywardenWhileAway";
+  TRunKey run(HKEY_CURRENT_USER);
+  run.Delete(name);
+  {
+    TProgram first;
+    ASSERT_TRUE(first.Running());
+  }
+  ASSERT_NE(::GetFileAttributesW(SavedStateOf(ProgramPath()).c_str()), INVALID_FILE_ATTRIBUTES);
+  run.Set(name, L"C:\\away\\away.exe");
+
+  TProgram second(ProgramPath(), false, true);
+  ASSERT_TRUE(second.Running());
+  TAlert alert(second.AlertWindow());
+  ASSERT_TRUE(WaitFor([&] { return alert.Label() == name; })) << alert.Label().size();
+  EXPECT_TRUE(alert.Visible());
+  EXPECT_EQ(alert.Caption(), kAddedTitle);
+  // The fields as a user sees them: the hidden data field left out.
+  std::vector<std::wstring> fields;
+  for (HWND edit : ChildrenOfClass(alert.Dialog, L"TEdit")) {
+    if (::IsWindowVisible(edit)) fields.push_back(TextOf(edit));
+  }
+  ASSERT_EQ(fields.size(), 4u);
+  EXPECT_EQ(fields[0], L"HKEY_CURRENT_USER");
+  EXPECT_EQ(fields[2], L"\\" + kRunKey);
+  EXPECT_EQ(fields[3], L"C:\\away\\away.exe");
+  SaveScreenshot(ArtifactPath(L"while-away.bmp"));
+  run.Delete(name);
+  ASSERT_TRUE(WaitFor([&] { return alert.Caption() == kDeletedTitle; }));
+}
+
+// A saved state cut short is moved aside, never trusted, and the user is
+// told once; the next save writes a good one in its place.
+TEST(SavedStateTest, ADamagedSavedStateIsSetAsideAndTheUserIsTold) {
+  const std::wstring state = SavedStateOf(ProgramPath());
+  const std::wstring aside = state + L".bad-1";
+  ::DeleteFileW(aside.c_str());
+  const char damaged[] = "Keywarden saved state 1\nL HKCU%5cSoftw";
+  {
+    HANDLE file =
+        ::CreateFileW(state.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ::WriteFile(file, damaged, sizeof damaged - 1, &written, nullptr);
+    ::CloseHandle(file);
+  }
+  {
+    TProgram program(ProgramPath(), false, true);
+    ASSERT_TRUE(program.Running());
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+      for (HWND window : TopLevelWindows(program.Pid(), L"#32770")) {
+        if (::IsWindowVisible(window)) box = window;
+      }
+      return box != nullptr;
+    }));
+    const std::wstring text = TextOf(::GetDlgItem(box, 0xFFFF));
+    const std::wstring told = L"无法读取上次保存的启动项状态，已将它另存为：";
+    EXPECT_EQ(text.substr(0, told.size()), told);
+    EXPECT_EQ(text.substr(text.size() - std::wstring(L"Keywarden.state.bad-1").size()),
+              L"Keywarden.state.bad-1");
+    SaveScreenshot(ArtifactPath(L"state-set-aside.bmp"));
+    ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }));
+    std::string kept(64, '\0');
+    HANDLE file = ::CreateFileW(aside.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD read = 0;
+    ::ReadFile(file, kept.data(), static_cast<DWORD>(kept.size()), &read, nullptr);
+    ::CloseHandle(file);
+    EXPECT_EQ(kept.substr(0, read), std::string(damaged));
+  }
+  EXPECT_NE(::GetFileAttributesW(state.c_str()), INVALID_FILE_ATTRIBUTES);
+  // Told once: the next start finds a good state and says nothing.
+  {
+    TProgram program(ProgramPath(), false, true);
+    ASSERT_TRUE(program.Running());
+    EXPECT_FALSE(WaitFor(
+        [&] {
+          for (HWND window : TopLevelWindows(program.Pid(), L"#32770")) {
+            if (::IsWindowVisible(window)) return true;
+          }
+          return false;
+        },
+        1500));
+  }
+  ::DeleteFileW(aside.c_str());
+}
+
 }  // namespace
 }  // namespace kw::e2e

@@ -384,14 +384,26 @@ inline unsigned long long KernelCpuNs(const std::string& pid) {
   return total;
 }
 
+// Where the program file `exe` keeps the state it last reported: beside its
+// INI file, under the program's name cut at its first ".".
+inline std::wstring SavedStateOf(const std::wstring& exe) {
+  const std::size_t folderEnd = exe.find_last_of(L'\\') + 1;
+  const std::size_t dot = exe.find(L'.', folderEnd);
+  return exe.substr(0, dot == std::wstring::npos ? exe.size() : dot) + L".state";
+}
+
 // One run of the program, ended when the object goes.
 class TKeywarden {
  public:
   // `exe`: the program file to start; by default the program under test.
   // `waitUntilWatching`: returns once the program reports a change of the
   // current user's Run key, the alert dismissed again; otherwise once its
-  // windows exist.
-  explicit TKeywarden(const std::wstring& exe = ProgramPath(), bool waitUntilWatching = true) {
+  // windows exist. Each run starts without the state an earlier test left,
+  // unless `keepSavedState` asks for it: a change made between two tests
+  // would otherwise be shown at the start of the second.
+  explicit TKeywarden(const std::wstring& exe = ProgramPath(), bool waitUntilWatching = true,
+                      bool keepSavedState = false) {
+    if (!keepSavedState) ::DeleteFileW(SavedStateOf(exe).c_str());
     if (!StartProgram(exe, Process)) return;
     WaitFor([&] { return MainWindow() && AlertWindow(); });
     if (waitUntilWatching) WaitUntilWatching();
@@ -400,6 +412,7 @@ class TKeywarden {
   // Starts the program and does not wait for it: copies started together.
   struct TNoWait {};
   explicit TKeywarden(TNoWait, const std::wstring& exe = ProgramPath()) {
+    ::DeleteFileW(SavedStateOf(exe).c_str());
     StartProgram(exe, Process);
   }
 

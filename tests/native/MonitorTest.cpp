@@ -33,6 +33,7 @@ class MonitorTest : public ::testing::Test {
     monitor->SetNotifyFilter(kNotifyChangeLastSet);
     monitor->WatchSubTree = true;
     monitor->Retry = {5, 40};
+    monitor->States = States;
     Started = monitor;
     monitor->Resume();
     return monitor;
@@ -67,6 +68,7 @@ class MonitorTest : public ::testing::Test {
   TFakePlatform Fake;
   TRecordingWindow Window{Fake.Messenger, Fake.Queue};
   std::weak_ptr<TRegMonitorThread> Started;
+  std::shared_ptr<TStateStore> States;
   int Waits = 0;
 };
 
@@ -104,6 +106,62 @@ TEST_F(MonitorTest, ReportsAddedChangedAndDeletedValuesThenTheStop) {
   EXPECT_EQ(notices[2].Title, texts::kTitleDeleted);
   EXPECT_EQ(notices[3].NewLines, std::vector<std::string>{texts::kMonitoringStopped});
   EXPECT_EQ(notices[3].Kinds, std::vector<TChangeKind>{TChangeKind::Stopped});
+}
+
+// What changed while the guard was not running is reported at the first
+// read, before any live change, and each state reported goes to the store.
+TEST_F(MonitorTest, AStartFromASavedStateReportsWhatChangedMeanwhile) {
+  const std::string key = StateKeyOf(kHkeyCurrentUser, kKey);
+  TRegSnapshot saved;
+  saved.Entries = {{u"", u"Kept", kRegSz, u"C:\\kept.exe"},
+                   {u"", u"Gone", kRegSz, u"C:\\gone.exe"},
+                   {u"", u"Moved", kRegSz, u"C:\\a.exe"}};
+  States = std::make_shared<TStateStore>(TSavedStates{{key, saved}});
+  Set("Kept", "C:\\kept.exe");
+  Set("moved", "C:\\b.exe");  // one name, as the registry compares names
+  Set("New", "C:\\new.exe");
+  Start();
+  ASSERT_TRUE(Window.WaitForNotices(3));
+  WaitUntilArmed();
+  Set("Live", "C:\\live.exe");
+  ASSERT_TRUE(Window.WaitForNotices(4));
+
+  const auto notices = Window.Received();
+  ASSERT_EQ(notices.size(), 4u);
+  EXPECT_EQ(notices[0].Kinds, std::vector<TChangeKind>{TChangeKind::Deleted});
+  EXPECT_EQ(notices[0].ValueName, "Gone");
+  EXPECT_EQ(notices[1].Kinds, std::vector<TChangeKind>{TChangeKind::Changed});
+  EXPECT_EQ(notices[2].Kinds, std::vector<TChangeKind>{TChangeKind::Added});
+  EXPECT_EQ(notices[2].ValueName, "New");
+  EXPECT_EQ(notices[3].ValueName, "Live");
+  TRegSnapshot published;
+  ASSERT_TRUE(States->StateOf(key, published));
+  EXPECT_EQ(published.Entries.size(), 4u);
+}
+
+// No saved state for a location: its first read is the starting point, as
+// at the first start, and is handed to the store at once.
+TEST_F(MonitorTest, WithoutASavedStateTheFirstReadIsSilentAndStored) {
+  States = std::make_shared<TStateStore>();
+  Set("Kept", "C:\\kept.exe");
+  Start();
+  WaitUntilArmed();
+  EXPECT_TRUE(Window.Received().empty());
+  TRegSnapshot published;
+  ASSERT_TRUE(States->StateOf(StateKeyOf(kHkeyCurrentUser, kKey), published));
+  EXPECT_EQ(published.Entries.size(), 1u);
+  EXPECT_TRUE(States->Changed());
+}
+
+// A key deleted while the guard was not running: every saved entry is gone.
+TEST_F(MonitorTest, AKeyDeletedMeanwhileReportsEverySavedEntry) {
+  TRegSnapshot saved;
+  saved.Entries = {{u"", u"Gone", kRegSz, u"C:\\gone.exe"}};
+  States = std::make_shared<TStateStore>(
+      TSavedStates{{StateKeyOf(kHkeyCurrentUser, "\\Software\\Absent"), saved}});
+  Start("\\Software\\Absent");
+  ASSERT_TRUE(Window.WaitForNotices(1));
+  EXPECT_EQ(Window.Received()[0].Kinds, std::vector<TChangeKind>{TChangeKind::Deleted});
 }
 
 // Windows starts REG_EXPAND_SZ entries as it starts REG_SZ ones; other types

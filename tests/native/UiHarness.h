@@ -3,6 +3,7 @@
 // on a recording host, and the three globals pointing at test forms.
 
 #include "tests/fakes/FakeDesktop.h"
+#include "tests/fakes/FakeFiles.h"
 #include "tests/fakes/FakeHost.h"
 #include "tests/fakes/FakeLogonTask.h"
 #include "tests/fakes/FakeProfile.h"
@@ -31,8 +32,10 @@ struct TFakeServices {
   FakeSystem System;
   fake::FakeTray Tray;
   fake::FakeLogonTask LogonTask;
-  TServices Services{Fake.Platform, Shell,   Sound,  Clock, Editor, Editor,
-                     CodePage,      Profile, System, Tray,  Tray,   LogonTask};
+  fake::FakeFiles Files;
+  TServices Services{Fake.Platform, Shell,   Sound,  Clock, Editor,    Editor,
+                     CodePage,      Profile, System, Tray,  Tray,      LogonTask,
+                     Files};
   fake::FakeHost Host;
   vcl::TApplication App{Host, CodePage};
   bool ApplicationSet = (vcl::SetApplication(&App), true);  // before any form is made

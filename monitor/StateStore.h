@@ -1,0 +1,61 @@
+#pragma once
+// The state last reported for every location, shared by the monitors that
+// report and the main window that saves it. It starts as what was saved at
+// the last run; each monitor replaces its location's state after it has
+// queued its records. Shared: monitors may outlive the controller.
+
+#include <mutex>
+#include <string>
+
+#include "monitor/SavedState.h"
+
+namespace kw {
+
+class TStateStore {
+ public:
+  explicit TStateStore(TSavedStates saved = {}) : States(std::move(saved)) {}
+
+  // The state of `key` into `snapshot`; false when there is none.
+  bool StateOf(const std::string& key, TRegSnapshot& snapshot) const {
+    std::lock_guard<std::mutex> lock(Lock);
+    const auto found = States.find(key);
+    if (found == States.end()) return false;
+    snapshot = found->second;
+    return true;
+  }
+
+  // Called by a monitor after it has queued the records that led here.
+  void Publish(const std::string& key, const TRegSnapshot& snapshot) {
+    std::lock_guard<std::mutex> lock(Lock);
+    States[key] = snapshot;
+    FChanged = true;
+  }
+
+  bool Changed() const {
+    std::lock_guard<std::mutex> lock(Lock);
+    return FChanged;
+  }
+
+  // Every state into `states` when one changed since the last take; the
+  // store then counts as unchanged. False, and `states` untouched, otherwise.
+  bool TakeChanged(TSavedStates& states) {
+    std::lock_guard<std::mutex> lock(Lock);
+    if (!FChanged) return false;
+    states = States;
+    FChanged = false;
+    return true;
+  }
+
+  // After a take that could not be saved: the next chance saves again.
+  void MarkChanged() {
+    std::lock_guard<std::mutex> lock(Lock);
+    FChanged = true;
+  }
+
+ private:
+  mutable std::mutex Lock;
+  TSavedStates States;
+  bool FChanged = false;
+};
+
+}  // namespace kw
