@@ -8,10 +8,11 @@
 #include <utility>
 
 #include "platform/win32/Handles.h"
-#include "platform/win32/Win32RegistryText.h"
 #include "platform/win32/Win32Desktop.h"
+#include "platform/win32/Win32Folders.h"
 #include "platform/win32/Win32Messenger.h"
 #include "platform/win32/Win32Registry.h"
+#include "platform/win32/Win32RegistryText.h"
 #include "platform/win32/Win32Sync.h"
 #include "platform/win32/Win32Tray.h"
 #include "toolkit/win32/Win32Host.h"
@@ -39,6 +40,7 @@ struct TMonitorServices {
   win32::TWin32Sync Sync;
   win32::TWin32Messenger Messenger;
   win32::TWin32RegistryText Text;
+  win32::TWin32Folders Folders;
 };
 
 TMonitorServices& MonitorServices() {
@@ -85,17 +87,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::TWin32Host host(instance);
     vcl::TApplication app(host, codePage);
     win32::TWin32TrayShell tray(instance, [&](std::exception_ptr e) { app.HandleException(e); });
-    TServices services{{monitor.Registry, monitor.Sync, monitor.Messenger, monitor.Text},
-                       shell,
-                       sound,
-                       clock,
-                       windows,
-                       launcher,
-                       codePage,
-                       profile,
-                       system,
-                       tray,
-                       tray};
+    TServices services{
+        {monitor.Registry, monitor.Sync, monitor.Messenger, monitor.Text, monitor.Folders},
+        shell,
+        sound,
+        clock,
+        windows,
+        launcher,
+        codePage,
+        profile,
+        system,
+        tray,
+        tray};
 
     vcl::SetApplication(&app);
     // At log-off or shut-down the end is confirmed: run the exit at once.

@@ -50,10 +50,11 @@ TForm1::TForm1(TServices& services) : TForm(nullptr, "Form1"), Services(services
 }
 
 void TForm1::FormCreate() {
-  FController = std::make_unique<TMonitorController>(
-      Services.Monitor, Handle(), WatchedLocations(ListBox1->Items), FQueue);
+  FController = std::make_unique<TMonitorController>(Services.Monitor, Handle(),
+                                                     WatchedLocations(ListBox1->Items), FQueue);
   FController->StartMonitors(kHkeyLocalMachine);
   FController->StartMonitors(kHkeyCurrentUser);
+  FController->StartFolderMonitors();
 }
 
 void TForm1::FormDestroy() {
