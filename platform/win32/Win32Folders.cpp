@@ -62,11 +62,8 @@ class TComSetup : public IThreadSetup {
 class TDirectoryWatch {
  public:
   TDirectoryWatch(const std::u16string& folder, DWORD filter, HANDLE event)
-      : Folder(::CreateFileW(Wide(folder).c_str(), FILE_LIST_DIRECTORY,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
-                             nullptr)) {
-    if (Folder.Get() == INVALID_HANDLE_VALUE) return;
+      : Folder(OpenFolder(folder)) {
+    if (!Folder) return;
     Overlapped.hEvent = event;
     // What changed is not read from the buffer: the folder is listed afresh.
     // Too small a buffer only completes the request with nothing in it.
@@ -85,10 +82,16 @@ class TDirectoryWatch {
   bool Armed() const { return Pending; }
 
  private:
-  struct TCloseFile {
-    void operator()(HANDLE h) const { ::CloseHandle(h); }
-  };
-  TUniqueHandle<HANDLE, INVALID_HANDLE_VALUE, TCloseFile> Folder;
+  // Shared for deleting: the user can still remove or rename the folder.
+  static TKernelHandle OpenFolder(const std::u16string& folder) {
+    const HANDLE handle =
+        ::CreateFileW(Wide(folder).c_str(), FILE_LIST_DIRECTORY,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    return TKernelHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+  }
+
+  TKernelHandle Folder;
   OVERLAPPED Overlapped{};
   DWORD Buffer[1024];
   bool Pending = false;
