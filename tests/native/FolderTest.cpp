@@ -251,6 +251,7 @@ TEST_F(FolderMonitorTest, AFolderThatCannotBeListedIsReportedAndTriedAgain) {
   ASSERT_TRUE(Window.WaitForNotices(1));
   Fake.Folders.FailListing(false);
   ASSERT_TRUE(Window.WaitForNotices(2));
+  WaitUntilArmed();
   PutTool(Fake.Folders);
   ASSERT_TRUE(Window.WaitForNotices(3));
   const auto notices = Window.Received();
