@@ -10,6 +10,7 @@
 #include "platform/win32/Handles.h"
 #include "platform/win32/Win32Desktop.h"
 #include "platform/win32/Win32Files.h"
+#include "platform/win32/Win32Folders.h"
 #include "platform/win32/Win32LogonTask.h"
 #include "platform/win32/Win32Messenger.h"
 #include "platform/win32/Win32Registry.h"
@@ -42,6 +43,7 @@ struct TMonitorServices {
   win32::TWin32Sync Sync;
   win32::TWin32Messenger Messenger;
   win32::TWin32RegistryText Text;
+  win32::TWin32Folders Folders;
 };
 
 TMonitorServices& MonitorServices() {
@@ -80,19 +82,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::TWin32Host host(instance);
     vcl::TApplication app(host, codePage);
     win32::TWin32TrayShell tray(instance, [&](std::exception_ptr e) { app.HandleException(e); });
-    TServices services{{monitor.Registry, monitor.Sync, monitor.Messenger, monitor.Text},
-                       shell,
-                       sound,
-                       clock,
-                       windows,
-                       launcher,
-                       codePage,
-                       profile,
-                       system,
-                       tray,
-                       tray,
-                       logonTask,
-                       files};
+    TServices services{
+        {monitor.Registry, monitor.Sync, monitor.Messenger, monitor.Text, monitor.Folders},
+        shell,
+        sound,
+        clock,
+        windows,
+        launcher,
+        codePage,
+        profile,
+        system,
+        tray,
+        tray,
+        logonTask,
+        files};
 
     vcl::SetApplication(&app);
     // At log-off or shut-down the end is confirmed: run the exit at once.

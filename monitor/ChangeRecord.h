@@ -40,7 +40,8 @@ struct TChangeRecord {
   // identity that deleting the reported value acts on. The file name for a folder.
   std::u16string Identity;
   // The direct subkey of the watched key that holds the value, exactly as the
-  // registry names it; empty for the key's own values.
+  // registry names it; empty for the key's own values. For a file, the
+  // folder that holds it, exactly as the file system names it.
   std::u16string IdentitySubKey;
   // The data as stored (code page 936); empty on the side where there is none.
   std::string OldData;

@@ -32,6 +32,11 @@ inline constexpr char kNotWatched[] =
 inline constexpr char kWatchedAgain[] = "\xBB\xD6\xB8\xB4\xBC\xE0\xCA\xD3...";
 // Between the items of a list value.
 inline constexpr char kItemSeparator[] = " | ";
+// "启动文件夹": what the alert's hive field shows for a file in a startup folder.
+inline constexpr char kStartupFolder[] = "\xC6\xF4\xB6\xAF\xCE\xC4\xBC\xFE\xBC\xD0";
+// "无法监视启动文件夹"
+inline constexpr char kCannotWatchFolder[] =
+    "\xCE\xDE\xB7\xA8\xBC\xE0\xCA\xD3\xC6\xF4\xB6\xAF\xCE\xC4\xBC\xFE\xBC\xD0";
 // "无法打开注册表项"
 inline constexpr char kCannotOpenKey[] =
     "\xCE\xDE\xB7\xA8\xB4\xF2\xBF\xAA\xD7\xA2\xB2\xE1\xB1\xED\xCF\xEE";

@@ -34,6 +34,20 @@ void TMonitorController::StartMonitors(HiveHandle rootKey) {
   }
 }
 
+void TMonitorController::StartFolderMonitors() {
+  FStarted = true;
+  if (!StopEvent) StopEvent = Platform.Sync.CreateNamedEvent("", true, false);
+  for (TStartupFolder folder : {TStartupFolder::User, TStartupFolder::Common}) {
+    auto monitor = std::make_shared<TFolderMonitorThread>(Platform, FQueue, StopEvent);
+    FolderMonitors.push_back(monitor);
+    monitor->SetFreeOnTerminate(true);
+    monitor->NotifyWindow = NotifyWindow;
+    monitor->Folder = folder;
+    monitor->Retry = Retry;
+    monitor->Resume();  // from here on the monitor owns itself
+  }
+}
+
 void TMonitorController::StopMonitors() {
   if (!FStarted) return;
   if (StopEvent) StopEvent->Set();
@@ -42,6 +56,9 @@ void TMonitorController::StopMonitors() {
       if (auto monitor = weak.lock()) monitor->RequestStop();
     }
   }
+  for (auto& weak : FolderMonitors) {
+    if (auto monitor = weak.lock()) monitor->RequestStop();
+  }
   FStarted = false;
 }
 
@@ -49,6 +66,15 @@ std::vector<std::shared_ptr<TRegMonitorThread>> TMonitorController::RunningMonit
     std::size_t row) const {
   std::vector<std::shared_ptr<TRegMonitorThread>> running;
   for (const auto& weak : Monitors[row]) {
+    if (auto monitor = weak.lock()) running.push_back(std::move(monitor));
+  }
+  return running;
+}
+
+std::vector<std::shared_ptr<TFolderMonitorThread>> TMonitorController::RunningFolderMonitors()
+    const {
+  std::vector<std::shared_ptr<TFolderMonitorThread>> running;
+  for (const auto& weak : FolderMonitors) {
     if (auto monitor = weak.lock()) running.push_back(std::move(monitor));
   }
   return running;

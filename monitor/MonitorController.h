@@ -1,7 +1,7 @@
 #pragma once
-// Starts a key monitor for every watched location under a hive and stops
-// them all. Owned by the main window, which gives the table and takes the
-// records from the queue.
+// Starts a key monitor for every watched location under a hive and a
+// monitor for each startup folder, and stops them all. Owned by the main window, which gives the
+// table and takes the records from the queue.
 //
 // Monitors free themselves when they end, so the controller keeps weak
 // references: a monitor that has ended is passed over without being touched.
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "monitor/ChangeQueue.h"
+#include "monitor/FolderMonitorThread.h"
 #include "monitor/RegMonitorThread.h"
 
 namespace kw {
@@ -25,6 +26,8 @@ class TMonitorController {
 
   // One monitor per row of the table under `rootKey`, started in row order.
   void StartMonitors(HiveHandle rootKey);
+  // One monitor for the user's startup folder, one for the common one.
+  void StartFolderMonitors();
   // Signals the stop event, then asks every monitor still running to end.
   // Does not wait for any of them.
   void StopMonitors();
@@ -32,6 +35,8 @@ class TMonitorController {
   bool Started() const { return FStarted; }
   // The monitors of a row that are still running, in the order they were started.
   std::vector<std::shared_ptr<TRegMonitorThread>> RunningMonitors(std::size_t row) const;
+  // The folder monitors still running, in the order they were started.
+  std::vector<std::shared_ptr<TFolderMonitorThread>> RunningFolderMonitors() const;
   std::size_t RowCount() const { return Locations.size(); }
   const std::vector<TLocation>& WatchedLocations() const { return Locations; }
   // Where the monitors put their records for the main window.
@@ -46,6 +51,7 @@ class TMonitorController {
   WindowHandle NotifyWindow;
   std::vector<TLocation> Locations;
   std::vector<std::vector<std::weak_ptr<TRegMonitorThread>>> Monitors;  // per row
+  std::vector<std::weak_ptr<TFolderMonitorThread>> FolderMonitors;
   std::shared_ptr<TChangeQueue> FQueue;
   std::shared_ptr<IEvent> StopEvent;
   bool FStarted = false;

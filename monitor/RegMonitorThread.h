@@ -17,6 +17,7 @@
 #include "monitor/StateStore.h"
 #include "monitor/Thread.h"
 #include "monitor/WatchedKeys.h"
+#include "platform/Folders.h"
 #include "platform/Messenger.h"
 #include "platform/Registry.h"
 #include "platform/RegistryText.h"
@@ -30,6 +31,7 @@ struct TMonitorPlatform {
   ISync& Sync;
   IMessenger& Messenger;
   const IRegistryText& Text;
+  IFolders& Folders;
 };
 
 // How long a monitor that cannot watch waits before it tries again: the

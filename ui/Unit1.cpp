@@ -71,6 +71,7 @@ void TForm1::FormCreate() {
   FController->States = States;
   FController->StartMonitors(kHkeyLocalMachine);
   FController->StartMonitors(kHkeyCurrentUser);
+  FController->StartFolderMonitors();
   // Runs once the message loop does, when the alert exists.
   StartTimer = std::make_unique<TSimpleTimer>(
       Services.Timers, 1, [this](TSimpleTimer&) { AfterStart(); }, true);

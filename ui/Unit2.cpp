@@ -2,6 +2,7 @@
 
 #include "lib/Hives.h"
 #include "lib/uUtils.h"
+#include "monitor/ChangeTexts.h"
 #include "monitor/RegSnapshot.h"
 #include "monitor/RegistryAccess.h"
 #include "toolkit/AnsiPaths.h"
@@ -99,7 +100,8 @@ void TForm2::ShowPickedChange() {
   Edit1->SetText(TimeLine(Services.Clock, change->Time));
   Edit2->SetText(change->Location);
   Edit3->SetText(change->Line);
-  Edit4->SetText(HiveToName(change->RootKey));
+  Edit4->SetText(change->Where == TLocationKind::StartupFolder ? texts::kStartupFolder
+                                                               : HiveToName(change->RootKey));
   if (Form1) Form1->ShowProgramIcon(Edit3->Text());
   if (!change->Title.empty()) SetText(change->Title);
   // A notice names no value: the label then names none either, so that
@@ -108,7 +110,8 @@ void TForm2::ShowPickedChange() {
                           change->Kind == TChangeKind::Deleted ||
                           change->Kind == TChangeKind::Changed;
   if (!change->ValueName.empty() || !namesValue) sLabelFX1->SetText(change->ValueName);
-  const std::string& data = change->Kind == TChangeKind::Deleted ? change->OldData : change->NewData;
+  const std::string& data =
+      change->Kind == TChangeKind::Deleted ? change->OldData : change->NewData;
   const bool dataHidden = change->Kind != TChangeKind::Changed && data != change->Line;
   Edit5->SetText(dataHidden ? data : std::string());
   Edit5->SetVisible(dataHidden && !data.empty());
@@ -171,7 +174,11 @@ void TForm2::FormClose() {
 
 void TForm2::Button1Click() {
   Services.Sound.Stop();
-  DeleteReportedValue(sLabelFX1->Text());
+  if (PickedIsFile()) {
+    DeleteReportedFile(sLabelFX1->Text());
+  } else {
+    DeleteReportedValue(sLabelFX1->Text());
+  }
 }
 
 void TForm2::Button2Click() {
@@ -193,11 +200,20 @@ void TForm2::Button3Click() {
 }
 
 void TForm2::Image2Click() {
+  if (PickedIsFile()) {
+    OpenReportedFolder();
+    return;
+  }
   Services.Shell.Execute(Handle(), "open", ExtractFilePath(Edit3->Text(), Services.CodePage),
                          nullptr);
 }
 
 void TForm2::Image3Click() {
+  // A file's location is its folder, not a registry key.
+  if (PickedIsFile()) {
+    OpenReportedFolder();
+    return;
+  }
   JumpToRegKey(Services.Windows, Services.Launcher, Services.CodePage,
                Edit4->Text() + Edit2->Text());
 }
@@ -233,6 +249,30 @@ void TForm2::DeleteReportedValue(const std::string& valueName) {
     host.ShowMessage(Handle(), texts::kDeletedPrefix + valueName);
   } else {
     host.ShowMessage(Handle(), texts::kNotFoundPrefix + valueName);
+  }
+}
+
+bool TForm2::PickedIsFile() const {
+  const TChangeRecord* change = FChanges.PickedRecord();
+  return change && change->Where == TLocationKind::StartupFolder;
+}
+
+void TForm2::OpenReportedFolder() {
+  Services.Shell.Execute(Handle(), "open", Edit2->Text(), nullptr);
+}
+
+// The file is named as the folder holds it (the record's own names), so
+// that a name with characters code page 936 lacks deletes exactly that file.
+void TForm2::DeleteReportedFile(const std::string& fileName) {
+  IApplicationHost& host = Application().Host();
+  const TChangeRecord* change = FChanges.PickedRecord();
+  std::u16string folder = change ? change->IdentitySubKey : std::u16string();
+  if (folder.empty()) folder = Services.Monitor.Text.FromAnsi(Edit2->Text());
+  if (!folder.empty() && folder.back() != u'\\') folder += u'\\';
+  if (!fileName.empty() && Services.Monitor.Folders.DeleteFileAt(folder + IdentityOf(fileName))) {
+    host.ShowMessage(Handle(), texts::kDeletedPrefix + fileName);
+  } else {
+    host.ShowMessage(Handle(), texts::kNotFoundPrefix + fileName);
   }
 }
 

@@ -48,6 +48,9 @@ class TForm2 : public vcl::TForm {
   // Deletes `valueName` from the key named by Edit2 under the hive named by
   // Edit4, and tells the user the outcome.
   void DeleteReportedValue(const std::string& valueName);
+  // Deletes `fileName` from the startup folder of the picked change, and
+  // tells the user the outcome.
+  void DeleteReportedFile(const std::string& fileName);
 
  protected:
   void FormCreate() override;
@@ -67,6 +70,9 @@ class TForm2 : public vcl::TForm {
   void ShowPickedChange();
   void ShowChangeCount();
   std::u16string IdentityOf(const std::string& shownName) const;
+  // Whether the picked change is of a file in a startup folder.
+  bool PickedIsFile() const;
+  void OpenReportedFolder();
 
   TServices& Services;
   TChangeList FChanges;

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
 #include <fstream>
 
 #include "tests/e2e/Program.h"
@@ -74,6 +78,35 @@ HWND EditorWindow() {
   return nullptr;
 }
 
+// The user's Startup folder as the shell names it.
+std::wstring UserStartupFolder() {
+  PWSTR path = nullptr;
+  std::wstring folder;
+  if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Startup, KF_FLAG_DONT_VERIFY, nullptr, &path))) {
+    folder = path;
+  }
+  ::CoTaskMemFree(path);
+  return folder;
+}
+
+// Saves a shell link at `file` that starts `target`, as an installer would.
+bool MakeShortcut(const std::wstring& file, const std::wstring& target) {
+  const bool com = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  IShellLinkW* link = nullptr;
+  IPersistFile* persist = nullptr;
+  bool saved = false;
+  if (SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&link))) &&
+      SUCCEEDED(link->SetPath(target.c_str())) &&
+      SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist)))) {
+    saved = SUCCEEDED(persist->Save(file.c_str(), TRUE));
+  }
+  if (persist) persist->Release();
+  if (link) link->Release();
+  if (com) ::CoUninitialize();
+  return saved;
+}
+
 class ActionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -89,6 +122,7 @@ class ActionsTest : public ::testing::Test {
 
   HWND Edit(int row) {
     auto edits = ChildrenOfClass(Dialog, L"TEdit");
+    // The four fields top to bottom; the whole data's field, when shown, is below them.
     return edits.size() >= 4 ? edits[static_cast<std::size_t>(row)] : nullptr;
   }
   std::wstring Field(int row) { return TextOf(Edit(row)); }
@@ -300,6 +334,33 @@ TEST_F(ActionsTest, FolderAndPropertiesNeitherHangNorComplain) {
     ::SendMessageTimeoutW(folder, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 2000, nullptr);
     if (!WaitFor([&] { return !::IsWindow(folder); }, 3000)) break;
   }
+}
+
+// A shortcut dropped into the user's Startup folder is reported like an
+// autostart value: its target in Edit3, the folder in the key field, and
+// "删除" removes the file. A fresh prefix may lack the folder: made now, it
+// is first waited for through its parent.
+TEST_F(ActionsTest, AShortcutInTheStartupFolderIsShownAndDeletedFromTheAlert) {
+  const std::wstring folder = UserStartupFolder();
+  ASSERT_FALSE(folder.empty());
+  ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+  const std::wstring name = L"启动木马.lnk";
+  const std::wstring file = folder + L"\\" + name;
+  ::DeleteFileW(file.c_str());
+  ASSERT_TRUE(MakeShortcut(file, L"C:\\windows\\notepad.exe"));
+  ASSERT_TRUE(WaitFor([&] {
+    return Label() == name && Field(3) == L"C:\\windows\\notepad.exe" && Field(0) == L"启动文件夹";
+  })) << "label "
+      << Label().size() << ", Edit3 " << Field(3).size() << ", hive " << Field(0).size();
+  EXPECT_EQ(Field(2), folder);
+  EXPECT_EQ(TextOf(Dialog), L"警告！注册表更改 - 添加启动项");
+  ClickButton(L"删除");
+  EXPECT_EQ(AnswerMessageBox(L"message-deleted-shortcut.bmp"), L"删除：" + name);
+  EXPECT_EQ(::GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+  ASSERT_TRUE(WaitFor([&] { return TextOf(Dialog) == L"警告！注册表更改 - 删除启动项"; }));
+  EXPECT_EQ(Label(), name);
+  ClickButton(L"删除");
+  EXPECT_EQ(AnswerMessageBox(), L"未找到：" + name);
 }
 
 }  // namespace

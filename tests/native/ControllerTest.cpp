@@ -128,6 +128,38 @@ TEST_F(ControllerTest, MissingKeysAreWaitedForAndAStopEndsEveryMonitorOnce) {
   EXPECT_EQ(Window.Received().size(), 15u);
 }
 
+// One monitor per startup folder, the user's first; the stop ends them too.
+TEST_F(ControllerTest, StartsAMonitorPerStartupFolderAndStopsThem) {
+  const std::u16string common = u"C:\\ProgramData\\Startup";
+  Fake.Folders.NameStartupFolder(TStartupFolder::User, u"C:\\Users\\u\\Startup");
+  Fake.Folders.NameStartupFolder(TStartupFolder::Common, common);
+  Fake.Folders.MakeFolder(u"C:\\Users\\u\\Startup");
+  Fake.Folders.MakeFolder(common);
+  Controller.StartFolderMonitors();
+  {
+    const auto monitors = Controller.RunningFolderMonitors();
+    ASSERT_EQ(monitors.size(), 2u);
+    EXPECT_EQ(monitors[0]->Folder, TStartupFolder::User);
+    EXPECT_EQ(monitors[1]->Folder, TStartupFolder::Common);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (Fake.Folders.ArmedWatches() < 2 || Fake.Sync.Sleeping() < 2) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+    std::this_thread::sleep_for(1ms);
+  }
+  Fake.Folders.PutShortcut(common, u"All.lnk", u"C:\\all.exe", u"");
+  ASSERT_TRUE(Window.WaitForNotices(1));
+  EXPECT_EQ(Window.Received()[0].Key, "C:\\ProgramData\\Startup");
+
+  StopOnUiThread();
+  ASSERT_TRUE(Window.WaitForNotices(3));
+  const auto ended = std::chrono::steady_clock::now() + 10s;
+  while (!Controller.RunningFolderMonitors().empty()) {
+    ASSERT_LT(std::chrono::steady_clock::now(), ended);
+    std::this_thread::sleep_for(1ms);
+  }
+}
+
 // Many monitors, a stream of changes from several writers, and a stop racing
 // them: every monitor ends, none is touched after it ended (ASan, TSan).
 TEST_F(ControllerTest, StressStopRacingChanges) {

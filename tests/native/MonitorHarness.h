@@ -10,9 +10,10 @@
 
 #include "monitor/RegMonitorThread.h"
 #include "tests/common/Notice.h"
-#include "tests/fakes/FakeRegistryText.h"
+#include "tests/fakes/FakeFolders.h"
 #include "tests/fakes/FakeMessenger.h"
 #include "tests/fakes/FakeRegistry.h"
+#include "tests/fakes/FakeRegistryText.h"
 #include "tests/fakes/FakeSync.h"
 
 namespace kw::test {
@@ -75,7 +76,8 @@ struct TFakePlatform {
   fake::FakeRegistry Registry{Sync};
   fake::FakeMessenger Messenger;
   fake::FakeRegistryText Text;
-  TMonitorPlatform Platform{Registry, Sync, Messenger, Text};
+  fake::FakeFolders Folders{Sync};
+  TMonitorPlatform Platform{Registry, Sync, Messenger, Text, Folders};
   std::shared_ptr<TChangeQueue> Queue = std::make_shared<TChangeQueue>();
   std::shared_ptr<IEvent> StopEvent = Sync.CreateNamedEvent("", true, false);
 

@@ -1,0 +1,45 @@
+#pragma once
+// The files of one startup folder at one moment, and how two of them compare.
+
+#include <string>
+#include <vector>
+
+#include "monitor/ChangeRecord.h"
+#include "platform/Folders.h"
+#include "platform/RegistryText.h"
+
+namespace kw {
+
+struct TFolderEntry {
+  std::u16string Name;
+  std::uint64_t Size = 0;
+  std::uint64_t WriteTime = 0;
+  // What the file starts: a shortcut's target, or the file itself.
+  std::u16string Program;
+  // A shortcut's arguments; empty for other files.
+  std::u16string Arguments;
+};
+
+struct TFolderSnapshot {
+  std::vector<TFolderEntry> Entries;  // in the folder's order
+};
+
+// Replaces `snapshot` by the files of `folder` and what each starts.
+TListResult TakeFolderSnapshot(IFolders& folders, const std::u16string& folder,
+                               TFolderSnapshot& snapshot);
+
+// What a comparison needs to describe what it finds.
+struct TFolderCompareContext {
+  std::u16string Folder;
+  const IRegistryText& Text;
+};
+
+// Appends a record per removed, replaced (in the old snapshot's order) and
+// added (in the new one's) file to `records`. Names match as the file system
+// matches them: case-insensitive, ordinal. A renamed file is one removed and
+// one added.
+void CompareFolderSnapshots(const TFolderSnapshot& oldSnapshot, const TFolderSnapshot& newSnapshot,
+                            const TFolderCompareContext& context,
+                            std::vector<TChangeRecord>& records);
+
+}  // namespace kw

@@ -1,0 +1,66 @@
+#pragma once
+// The file system as the startup-folder watchers see it: where the shell puts
+// the startup folders, what a folder holds, what a shortcut starts, and a
+// signal on the next change of a folder. Paths are UTF-16, exactly as the
+// file system names them.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Sync.h"
+
+namespace kw {
+
+// The startup folder of the user, or the one every user shares.
+enum class TStartupFolder : std::uint8_t { User, Common };
+
+struct TFolderFile {
+  std::u16string Name;
+  std::uint64_t Size = 0;
+  // The last write time in the file system's own units (FILETIME on Windows).
+  std::uint64_t WriteTime = 0;
+};
+
+// An armed change signal; destroying it cancels it.
+class IFolderWatch {
+ public:
+  virtual ~IFolderWatch() = default;
+};
+
+// What a watcher's thread needs set up for itself (COM on Windows), undone
+// when it is destroyed on that same thread.
+class IThreadSetup {
+ public:
+  virtual ~IThreadSetup() = default;
+};
+
+// Result of listing a folder.
+enum class TListResult : std::uint8_t { Read, Absent, Failed };
+
+class IFolders {
+ public:
+  virtual ~IFolders() = default;
+  // The folder as the shell names it now, redirections followed; empty when
+  // the shell names none.
+  virtual std::u16string StartupFolderPath(TStartupFolder folder) = 0;
+  // Replaces `files` by the files (not the folders) directly in `folder`.
+  virtual TListResult ListFiles(const std::u16string& folder, std::vector<TFolderFile>& files) = 0;
+  virtual bool FolderExists(const std::u16string& path) = 0;
+  // Sets `changed` once on the next change in `folder`: a file added,
+  // removed, renamed or written, or a folder made, removed or renamed in
+  // it. Null when the folder cannot be watched.
+  virtual std::unique_ptr<IFolderWatch> WatchFolder(const std::u16string& folder,
+                                                    IEvent& changed) = 0;
+  // The program and the arguments of the shortcut at `path`; false when it
+  // is no shortcut or names no file.
+  virtual bool ReadShortcut(const std::u16string& path, std::u16string& target,
+                            std::u16string& arguments) = 0;
+  // Deletes the file at `path`; false when that fails.
+  virtual bool DeleteFileAt(const std::u16string& path) = 0;
+  // Called first on a watcher's own thread; the result lives as long as the thread's work.
+  virtual std::unique_ptr<IThreadSetup> SetUpThread() = 0;
+};
+
+}  // namespace kw

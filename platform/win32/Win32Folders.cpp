@@ -1,0 +1,212 @@
+#include <windows.h>
+
+#include <objbase.h>
+#include <objidl.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include "platform/win32/Win32Folders.h"
+
+#include <vector>
+
+#include "platform/win32/Handles.h"
+#include "platform/win32/Win32Sync.h"
+
+namespace kw::win32 {
+
+namespace {
+
+std::wstring Wide(const std::u16string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+std::u16string U16(const wchar_t* text) {
+  std::u16string result;
+  for (; *text; ++text) result.push_back(static_cast<char16_t>(*text));
+  return result;
+}
+
+// Releases a COM interface when it goes.
+template <typename T>
+class TComRef {
+ public:
+  TComRef() = default;
+  TComRef(const TComRef&) = delete;
+  TComRef& operator=(const TComRef&) = delete;
+  ~TComRef() {
+    if (Pointer) Pointer->Release();
+  }
+  T* operator->() const { return Pointer; }
+  T** Out() { return &Pointer; }
+  void** OutVoid() { return reinterpret_cast<void**>(&Pointer); }
+  explicit operator bool() const { return Pointer != nullptr; }
+
+ private:
+  T* Pointer = nullptr;
+};
+
+class TComSetup : public IThreadSetup {
+ public:
+  TComSetup()
+      : Initialised(SUCCEEDED(
+            ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+  ~TComSetup() override {
+    if (Initialised) ::CoUninitialize();
+  }
+
+ private:
+  bool Initialised;
+};
+
+// One pending ReadDirectoryChangesW on a folder; its completion sets the event.
+class TDirectoryWatch {
+ public:
+  TDirectoryWatch(const std::u16string& folder, DWORD filter, HANDLE event)
+      : Folder(OpenFolder(folder)) {
+    if (!Folder) return;
+    Overlapped.hEvent = event;
+    // What changed is not read from the buffer: the folder is listed afresh.
+    // Too small a buffer only completes the request with nothing in it.
+    Pending = ::ReadDirectoryChangesW(Folder.Get(), Buffer, sizeof(Buffer), FALSE, filter, nullptr,
+                                      &Overlapped, nullptr) != FALSE;
+  }
+  TDirectoryWatch(const TDirectoryWatch&) = delete;
+  TDirectoryWatch& operator=(const TDirectoryWatch&) = delete;
+  ~TDirectoryWatch() {
+    if (!Pending) return;
+    // The request writes into this object until it has completed.
+    ::CancelIoEx(Folder.Get(), &Overlapped);
+    DWORD transferred = 0;
+    ::GetOverlappedResult(Folder.Get(), &Overlapped, &transferred, TRUE);
+  }
+  bool Armed() const { return Pending; }
+
+ private:
+  // Shared for deleting: the user can still remove or rename the folder.
+  static TKernelHandle OpenFolder(const std::u16string& folder) {
+    const HANDLE handle =
+        ::CreateFileW(Wide(folder).c_str(), FILE_LIST_DIRECTORY,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    return TKernelHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+  }
+
+  TKernelHandle Folder;
+  OVERLAPPED Overlapped{};
+  DWORD Buffer[1024];
+  bool Pending = false;
+};
+
+// The folder's files, and its own name in its parent: a folder renamed away
+// and another made in its place must wake the watcher too.
+class TWin32FolderWatch : public IFolderWatch {
+ public:
+  TWin32FolderWatch(const std::u16string& folder, HANDLE event)
+      : Files(folder,
+              FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_SIZE |
+                  FILE_NOTIFY_CHANGE_LAST_WRITE,
+              event) {
+    const std::size_t cut = folder.find_last_of(u'\\');
+    if (cut == std::u16string::npos || cut + 1 == folder.size()) return;
+    const std::u16string parent =
+        folder.substr(0, cut > 0 && folder[cut - 1] == u':' ? cut + 1 : cut);
+    Parent = std::make_unique<TDirectoryWatch>(parent, FILE_NOTIFY_CHANGE_DIR_NAME, event);
+  }
+  // The parent may refuse (a folder the user cannot list): the files still count.
+  bool Armed() const { return Files.Armed(); }
+
+ private:
+  TDirectoryWatch Files;
+  std::unique_ptr<TDirectoryWatch> Parent;
+};
+
+}  // namespace
+
+std::u16string TWin32Folders::StartupFolderPath(TStartupFolder folder) {
+  PWSTR path = nullptr;
+  // Not verified: a folder that does not exist yet is still where the
+  // shell will look, and is waited for.
+  const HRESULT result = ::SHGetKnownFolderPath(
+      folder == TStartupFolder::User ? FOLDERID_Startup : FOLDERID_CommonStartup,
+      KF_FLAG_DONT_VERIFY, nullptr, &path);
+  std::u16string named;
+  if (SUCCEEDED(result) && path) named = U16(path);
+  ::CoTaskMemFree(path);
+  return named;
+}
+
+TListResult TWin32Folders::ListFiles(const std::u16string& folder,
+                                     std::vector<TFolderFile>& files) {
+  files.clear();
+  WIN32_FIND_DATAW found;
+  const std::wstring pattern = Wide(folder) + L"\\*";
+  HANDLE search = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return TListResult::Read;
+    if (error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY) return TListResult::Absent;
+    return TListResult::Failed;
+  }
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    TFolderFile file;
+    file.Name = U16(found.cFileName);
+    file.Size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    file.WriteTime = (static_cast<std::uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                     found.ftLastWriteTime.dwLowDateTime;
+    files.push_back(std::move(file));
+  } while (::FindNextFileW(search, &found));
+  const DWORD error = ::GetLastError();
+  ::FindClose(search);
+  return error == ERROR_NO_MORE_FILES ? TListResult::Read : TListResult::Failed;
+}
+
+bool TWin32Folders::FolderExists(const std::u16string& path) {
+  const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::unique_ptr<IFolderWatch> TWin32Folders::WatchFolder(const std::u16string& folder,
+                                                         IEvent& changed) {
+  auto* event = dynamic_cast<TWin32Event*>(&changed);
+  if (!event) return nullptr;
+  auto watch = std::make_unique<TWin32FolderWatch>(folder, event->Native());
+  if (!watch->Armed()) return nullptr;
+  return watch;
+}
+
+bool TWin32Folders::ReadShortcut(const std::u16string& path, std::u16string& target,
+                                 std::u16string& arguments) {
+  TComRef<IShellLinkW> link;
+  if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                link.OutVoid()))) {
+    return false;
+  }
+  TComRef<IPersistFile> file;
+  if (FAILED(link->QueryInterface(IID_IPersistFile, file.OutVoid()))) return false;
+  if (FAILED(file->Load(Wide(path).c_str(), STGM_READ))) return false;
+  // Read as stored: no search for a target that moved, which could show a
+  // window or wait on the network.
+  std::vector<wchar_t> buffer(32768, L'\0');
+  if (link->GetPath(buffer.data(), static_cast<int>(buffer.size()), nullptr, 0) != S_OK) {
+    return false;
+  }
+  target = U16(buffer.data());
+  buffer.assign(buffer.size(), L'\0');
+  arguments.clear();
+  if (SUCCEEDED(link->GetArguments(buffer.data(), static_cast<int>(buffer.size())))) {
+    arguments = U16(buffer.data());
+  }
+  return true;
+}
+
+bool TWin32Folders::DeleteFileAt(const std::u16string& path) {
+  return ::DeleteFileW(Wide(path).c_str()) != FALSE;
+}
+
+std::unique_ptr<IThreadSetup> TWin32Folders::SetUpThread() {
+  return std::make_unique<TComSetup>();
+}
+
+}  // namespace kw::win32

@@ -1,0 +1,21 @@
+#pragma once
+// The startup folders through the shell's known folders, directory change
+// notifications and shell links.
+
+#include "platform/Folders.h"
+
+namespace kw::win32 {
+
+class TWin32Folders : public IFolders {
+ public:
+  std::u16string StartupFolderPath(TStartupFolder folder) override;
+  TListResult ListFiles(const std::u16string& folder, std::vector<TFolderFile>& files) override;
+  bool FolderExists(const std::u16string& path) override;
+  std::unique_ptr<IFolderWatch> WatchFolder(const std::u16string& folder, IEvent& changed) override;
+  bool ReadShortcut(const std::u16string& path, std::u16string& target,
+                    std::u16string& arguments) override;
+  bool DeleteFileAt(const std::u16string& path) override;
+  std::unique_ptr<IThreadSetup> SetUpThread() override;
+};
+
+}  // namespace kw::win32

@@ -1,0 +1,177 @@
+#include "tests/fakes/FakeFolders.h"
+
+#include <algorithm>
+
+namespace kw::fake {
+
+class FakeFolders::TFakeWatch : public IFolderWatch {
+ public:
+  TFakeWatch(FakeFolders& owner, int id) : Owner(owner), Id(id) {}
+  ~TFakeWatch() override {
+    std::lock_guard<std::mutex> lock(Owner.Lock);
+    Owner.Watches.erase(Id);
+  }
+  FakeFolders& Owner;
+  int Id;
+};
+
+class FakeFolders::TFakeSetup : public IThreadSetup {
+ public:
+  explicit TFakeSetup(FakeFolders& owner) : Owner(owner) {
+    std::lock_guard<std::mutex> lock(Owner.Lock);
+    ++Owner.Setups;
+  }
+  ~TFakeSetup() override {
+    std::lock_guard<std::mutex> lock(Owner.Lock);
+    --Owner.Setups;
+  }
+  FakeFolders& Owner;
+};
+
+std::u16string FakeFolders::StartupFolderPath(TStartupFolder folder) {
+  std::lock_guard<std::mutex> lock(Lock);
+  const auto found = Named.find(folder);
+  return found == Named.end() ? std::u16string() : found->second;
+}
+
+TListResult FakeFolders::ListFiles(const std::u16string& folder, std::vector<TFolderFile>& files) {
+  std::lock_guard<std::mutex> lock(Lock);
+  files.clear();
+  if (ListingFails) return TListResult::Failed;
+  const auto found = Folders.find(folder);
+  if (found == Folders.end()) return TListResult::Absent;
+  for (const TFile& file : found->second) files.push_back(file.Entry);
+  return TListResult::Read;
+}
+
+bool FakeFolders::FolderExists(const std::u16string& path) {
+  std::lock_guard<std::mutex> lock(Lock);
+  return Folders.count(path) != 0;
+}
+
+std::unique_ptr<IFolderWatch> FakeFolders::WatchFolder(const std::u16string& folder,
+                                                       IEvent& changed) {
+  std::lock_guard<std::mutex> lock(Lock);
+  if (!Folders.count(folder)) return nullptr;
+  const int id = NextWatch++;
+  Watches[id] = {folder, Sync.SignalerFor(changed)};
+  return std::make_unique<TFakeWatch>(*this, id);
+}
+
+bool FakeFolders::ReadShortcut(const std::u16string& path, std::u16string& target,
+                               std::u16string& arguments) {
+  std::lock_guard<std::mutex> lock(Lock);
+  const std::size_t cut = path.find_last_of(u'\\');
+  if (cut == std::u16string::npos) return false;
+  const TFile* file = FindFile(path.substr(0, cut), path.substr(cut + 1));
+  if (!file || !file->Shortcut) return false;
+  target = file->Target;
+  arguments = file->Arguments;
+  return true;
+}
+
+bool FakeFolders::DeleteFileAt(const std::u16string& path) {
+  const std::size_t cut = path.find_last_of(u'\\');
+  if (cut == std::u16string::npos) return false;
+  std::lock_guard<std::mutex> lock(Lock);
+  const std::u16string folder = path.substr(0, cut);
+  if (!FindFile(folder, path.substr(cut + 1))) return false;
+  auto& files = Folders[folder];
+  files.erase(std::remove_if(files.begin(), files.end(),
+                             [&](const TFile& f) { return f.Entry.Name == path.substr(cut + 1); }),
+              files.end());
+  SignalFolder(folder);
+  return true;
+}
+
+std::unique_ptr<IThreadSetup> FakeFolders::SetUpThread() {
+  return std::make_unique<TFakeSetup>(*this);
+}
+
+void FakeFolders::NameStartupFolder(TStartupFolder folder, const std::u16string& path) {
+  std::lock_guard<std::mutex> lock(Lock);
+  Named[folder] = path;
+}
+
+void FakeFolders::MakeFolder(const std::u16string& path) {
+  std::lock_guard<std::mutex> lock(Lock);
+  Folders[path];
+  SignalFolder(ParentOf(path));
+}
+
+void FakeFolders::RemoveFolder(const std::u16string& path) {
+  std::lock_guard<std::mutex> lock(Lock);
+  Folders.erase(path);
+  SignalFolder(path);
+  SignalFolder(ParentOf(path));
+}
+
+void FakeFolders::PutFile(const std::u16string& folder, const std::u16string& name,
+                          std::uint64_t size, std::uint64_t writeTime) {
+  std::lock_guard<std::mutex> lock(Lock);
+  TFile* file = FindFile(folder, name);
+  if (!file) file = &Folders[folder].emplace_back();
+  *file = TFile{};
+  file->Entry = {name, size, writeTime};
+  SignalFolder(folder);
+}
+
+void FakeFolders::PutShortcut(const std::u16string& folder, const std::u16string& name,
+                              const std::u16string& target, const std::u16string& arguments,
+                              std::uint64_t writeTime) {
+  std::lock_guard<std::mutex> lock(Lock);
+  TFile* file = FindFile(folder, name);
+  if (!file) file = &Folders[folder].emplace_back();
+  *file = TFile{{name, 1024, writeTime}, true, target, arguments};
+  SignalFolder(folder);
+}
+
+void FakeFolders::RemoveFile(const std::u16string& folder, const std::u16string& name) {
+  DeleteFileAt(folder + u'\\' + name);
+}
+
+void FakeFolders::RenameFile(const std::u16string& folder, const std::u16string& from,
+                             const std::u16string& to) {
+  std::lock_guard<std::mutex> lock(Lock);
+  if (TFile* file = FindFile(folder, from)) file->Entry.Name = to;
+  SignalFolder(folder);
+}
+
+void FakeFolders::FailListing(bool fail) {
+  std::lock_guard<std::mutex> lock(Lock);
+  ListingFails = fail;
+}
+
+int FakeFolders::ArmedWatches() {
+  std::lock_guard<std::mutex> lock(Lock);
+  return static_cast<int>(Watches.size());
+}
+
+int FakeFolders::ThreadSetups() {
+  std::lock_guard<std::mutex> lock(Lock);
+  return Setups;
+}
+
+FakeFolders::TFile* FakeFolders::FindFile(const std::u16string& folder,
+                                          const std::u16string& name) {
+  const auto found = Folders.find(folder);
+  if (found == Folders.end()) return nullptr;
+  for (TFile& file : found->second) {
+    if (file.Entry.Name == name) return &file;
+  }
+  return nullptr;
+}
+
+void FakeFolders::SignalFolder(const std::u16string& folder) {
+  for (auto& [id, watch] : Watches) {
+    if (watch.Folder == folder) watch.Signal();
+  }
+}
+
+std::u16string FakeFolders::ParentOf(const std::u16string& path) {
+  const std::size_t cut = path.find_last_of(u'\\');
+  if (cut == std::u16string::npos) return std::u16string();
+  return path.substr(0, cut > 0 && path[cut - 1] == u':' ? cut + 1 : cut);
+}
+
+}  // namespace kw::fake

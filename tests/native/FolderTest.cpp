@@ -1,0 +1,265 @@
+// The startup folders: comparing a folder's files, and a folder monitor
+// against the fake file system, registry, events and window.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "monitor/ChangeTexts.h"
+#include "monitor/FolderMonitorThread.h"
+#include "tests/native/MonitorHarness.h"
+
+namespace kw::test {
+namespace {
+
+using namespace std::chrono_literals;
+using fake::FakeRegistryText;
+
+const std::u16string kFolder = u"C:\\Users\\u\\Start Menu\\Programs\\Startup";
+constexpr char kFolderShown[] = "C:\\Users\\u\\Start Menu\\Programs\\Startup";
+constexpr char kFolderNames[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+// "启动.lnk"
+constexpr char kChineseName[] = "\xC6\xF4\xB6\xAF.lnk";
+
+// One comparison row: the folder before and after, and what is reported.
+struct TFolderRow {
+  const char* Name;
+  std::function<void(fake::FakeFolders&)> Before;
+  std::function<void(fake::FakeFolders&)> After;
+  // Kind, name and Edit3 line of each record, in order.
+  std::vector<std::tuple<TChangeKind, std::string, std::string>> Expected;
+};
+
+void PutTool(fake::FakeFolders& f) {
+  f.PutShortcut(kFolder, u"Tool.lnk", u"C:\\Tools\\tool.exe", u"/tray");
+}
+
+TEST(FolderSnapshot, ReportsAddedRemovedReplacedAndRenamedFiles) {
+  const std::u16string chinese = FakeRegistryText::Widen(kChineseName);
+  const std::vector<TFolderRow> rows = {
+      {"add a shortcut: its target",
+       [](auto&) {},
+       PutTool,
+       {{TChangeKind::Added, "Tool.lnk", "C:\\Tools\\tool.exe"}}},
+      {"add a program: itself",
+       [](auto&) {},
+       [](auto& f) { f.PutFile(kFolder, u"run.bat", 10, 1); },
+       {{TChangeKind::Added, "run.bat", std::string(kFolderShown) + "\\run.bat"}}},
+      {"remove",
+       PutTool,
+       [](auto& f) { f.RemoveFile(kFolder, u"Tool.lnk"); },
+       {{TChangeKind::Deleted, "Tool.lnk", "C:\\Tools\\tool.exe"}}},
+      {"replace: another target",
+       PutTool,
+       [](auto& f) { f.PutShortcut(kFolder, u"Tool.lnk", u"C:\\evil.exe", u""); },
+       {{TChangeKind::Changed, "Tool.lnk", "C:\\evil.exe"}}},
+      {"replace: same size, other time",
+       [](auto& f) { f.PutFile(kFolder, u"a.cmd", 5, 1); },
+       [](auto& f) { f.PutFile(kFolder, u"a.cmd", 5, 2); },
+       {{TChangeKind::Changed, "a.cmd", std::string(kFolderShown) + "\\a.cmd"}}},
+      {"rename: one gone, one new",
+       PutTool,
+       [](auto& f) { f.RenameFile(kFolder, u"Tool.lnk", u"Other.lnk"); },
+       {{TChangeKind::Deleted, "Tool.lnk", "C:\\Tools\\tool.exe"},
+        {TChangeKind::Added, "Other.lnk", "C:\\Tools\\tool.exe"}}},
+      {"rename in case only: the same file",
+       PutTool,
+       [](auto& f) { f.RenameFile(kFolder, u"Tool.lnk", u"TOOL.LNK"); },
+       {}},
+      {"a Chinese name",
+       [](auto&) {},
+       [&](auto& f) { f.PutShortcut(kFolder, chinese, u"C:\\a.exe", u""); },
+       {{TChangeKind::Added, kChineseName, "C:\\a.exe"}}},
+  };
+  for (const TFolderRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    fake::FakeSync sync;
+    fake::FakeFolders folders(sync);
+    FakeRegistryText text;
+    folders.MakeFolder(kFolder);
+    row.Before(folders);
+    TFolderSnapshot before;
+    TFolderSnapshot after;
+    ASSERT_EQ(TakeFolderSnapshot(folders, kFolder, before), TListResult::Read);
+    row.After(folders);
+    ASSERT_EQ(TakeFolderSnapshot(folders, kFolder, after), TListResult::Read);
+    std::vector<TChangeRecord> records;
+    CompareFolderSnapshots(before, after, {kFolder, text}, records);
+    ASSERT_EQ(records.size(), row.Expected.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      const auto& [kind, name, line] = row.Expected[i];
+      EXPECT_EQ(records[i].Kind, kind);
+      EXPECT_EQ(records[i].ValueName, name);
+      EXPECT_EQ(records[i].Line, line);
+      EXPECT_EQ(records[i].Where, TLocationKind::StartupFolder);
+      EXPECT_EQ(records[i].RootKey, 0u);
+      EXPECT_EQ(records[i].Location, kFolderShown);
+      EXPECT_EQ(records[i].IdentitySubKey, kFolder);
+      EXPECT_EQ(records[i].Title,
+                kind == TChangeKind::Deleted ? texts::kTitleDeleted : texts::kTitleAdded);
+    }
+  }
+}
+
+TEST(FolderSnapshot, AShortcutsArgumentsAreItsDataAndAnAbsentFolderReadsAsAbsent) {
+  fake::FakeSync sync;
+  fake::FakeFolders folders(sync);
+  FakeRegistryText text;
+  TFolderSnapshot before;
+  TFolderSnapshot after;
+  EXPECT_EQ(TakeFolderSnapshot(folders, kFolder, before), TListResult::Absent);
+  folders.MakeFolder(kFolder);
+  PutTool(folders);
+  ASSERT_EQ(TakeFolderSnapshot(folders, kFolder, after), TListResult::Read);
+  std::vector<TChangeRecord> records;
+  CompareFolderSnapshots(before, after, {kFolder, text}, records);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].NewData, "/tray");
+  EXPECT_EQ(records[0].Identity, u"Tool.lnk");
+}
+
+class FolderMonitorTest : public ::testing::Test {
+ protected:
+  ~FolderMonitorTest() override {
+    Stop();
+    Fake.Messenger.DestroyWindow(Window.Handle);
+    TThread::WaitForAll(std::chrono::seconds(20));
+  }
+
+  void Start() {
+    auto monitor =
+        std::make_shared<TFolderMonitorThread>(Fake.Platform, Fake.Queue, Fake.StopEvent);
+    monitor->SetFreeOnTerminate(true);
+    monitor->NotifyWindow = Window.Handle;
+    monitor->Folder = TStartupFolder::User;
+    monitor->Retry = {5, 40};
+    Started = monitor;
+    monitor->Resume();
+  }
+  // Waits until the monitor is back in its wait with its signals armed.
+  void WaitUntilArmed() {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (Fake.Folders.ArmedWatches() < 1 || Fake.Sync.Waits() < Waits + 1 ||
+           Fake.Sync.Sleeping() < 1) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+      std::this_thread::sleep_for(1ms);
+    }
+    Waits = Fake.Sync.Waits();
+  }
+  void Stop() {
+    Fake.Messenger.OnUiThread([&] {
+      Fake.StopEvent->Set();
+      if (auto m = Started.lock()) m->RequestStop();
+    });
+  }
+  bool Ended() {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!Started.expired()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(1ms);
+    }
+    return true;
+  }
+
+  TFakePlatform Fake;
+  TRecordingWindow Window{Fake.Messenger, Fake.Queue};
+  std::weak_ptr<TFolderMonitorThread> Started;
+  int Waits = 0;
+};
+
+TEST_F(FolderMonitorTest, ReportsAShortcutDroppedAndRemovedThenTheStop) {
+  Fake.Folders.NameStartupFolder(TStartupFolder::User, kFolder);
+  Fake.Folders.MakeFolder(kFolder);
+  Fake.Folders.PutFile(kFolder, u"desktop.ini", 100, 1);
+  Start();
+  WaitUntilArmed();
+
+  PutTool(Fake.Folders);
+  ASSERT_TRUE(Window.WaitForNotices(1));
+  WaitUntilArmed();
+  Fake.Folders.RemoveFile(kFolder, u"Tool.lnk");
+  ASSERT_TRUE(Window.WaitForNotices(2));
+  WaitUntilArmed();
+  Stop();
+  ASSERT_TRUE(Window.WaitForNotices(3));
+  ASSERT_TRUE(Ended());
+
+  const auto notices = Window.Received();
+  ASSERT_EQ(notices.size(), 3u);
+  EXPECT_EQ(notices[0].Key, kFolderShown);
+  EXPECT_EQ(notices[0].RootKey, 0u);
+  EXPECT_EQ(notices[0].ValueName, "Tool.lnk");
+  EXPECT_EQ(notices[0].NewLines, std::vector<std::string>{"C:\\Tools\\tool.exe"});
+  EXPECT_EQ(notices[0].Title, texts::kTitleAdded);
+  EXPECT_EQ(notices[1].Kinds, std::vector<TChangeKind>{TChangeKind::Deleted});
+  EXPECT_EQ(notices[2].Kinds, std::vector<TChangeKind>{TChangeKind::Stopped});
+  // COM or its like was set up on the monitor's thread and undone there.
+  EXPECT_EQ(Fake.Folders.ThreadSetups(), 0);
+}
+
+// A startup folder that does not exist yet is waited for through its
+// parent; whatever it holds once made is new.
+TEST_F(FolderMonitorTest, AnAbsentFolderIsWaitedForAndItsFilesReportedOnceMade) {
+  Fake.Folders.NameStartupFolder(TStartupFolder::User, kFolder);
+  Fake.Folders.MakeFolder(u"C:\\Users\\u\\Start Menu\\Programs");
+  Start();
+  WaitUntilArmed();
+  Fake.Folders.MakeFolder(kFolder);
+  WaitUntilArmed();
+  PutTool(Fake.Folders);
+  ASSERT_TRUE(Window.WaitForNotices(1));
+  const auto notices = Window.Received();
+  EXPECT_EQ(notices[0].ValueName, "Tool.lnk");
+  EXPECT_EQ(notices[0].Kinds, std::vector<TChangeKind>{TChangeKind::Added});
+}
+
+// The shell's folder name changed in the registry: the monitor follows it.
+// What the old folder holds starts no more; what the new one holds does.
+TEST_F(FolderMonitorTest, ARedirectedFolderIsFollowed) {
+  const std::u16string elsewhere = u"D:\\Elsewhere";
+  Fake.Registry.SetString(kHkeyCurrentUser, kFolderNames, "Startup", "C:\\x");
+  Fake.Folders.NameStartupFolder(TStartupFolder::User, kFolder);
+  Fake.Folders.MakeFolder(kFolder);
+  PutTool(Fake.Folders);
+  Fake.Folders.MakeFolder(elsewhere);
+  Fake.Folders.PutShortcut(elsewhere, u"Evil.lnk", u"D:\\evil.exe", u"");
+  Start();
+  WaitUntilArmed();
+
+  Fake.Folders.NameStartupFolder(TStartupFolder::User, elsewhere);
+  Fake.Registry.SetString(kHkeyCurrentUser, kFolderNames, "Startup", "D:\\Elsewhere");
+  ASSERT_TRUE(Window.WaitForNotices(2));
+  const auto notices = Window.Received();
+  EXPECT_EQ(notices[0].Kinds, std::vector<TChangeKind>{TChangeKind::Deleted});
+  EXPECT_EQ(notices[0].Key, kFolderShown);
+  EXPECT_EQ(notices[1].Kinds, std::vector<TChangeKind>{TChangeKind::Added});
+  EXPECT_EQ(notices[1].Key, "D:\\Elsewhere");
+  EXPECT_EQ(notices[1].NewLines, std::vector<std::string>{"D:\\evil.exe"});
+
+  // The new folder is the one watched now.
+  WaitUntilArmed();
+  Fake.Folders.RemoveFile(elsewhere, u"Evil.lnk");
+  ASSERT_TRUE(Window.WaitForNotices(3));
+}
+
+TEST_F(FolderMonitorTest, AFolderThatCannotBeListedIsReportedAndTriedAgain) {
+  Fake.Folders.NameStartupFolder(TStartupFolder::User, kFolder);
+  Fake.Folders.MakeFolder(kFolder);
+  Fake.Folders.FailListing(true);
+  Start();
+  ASSERT_TRUE(Window.WaitForNotices(1));
+  Fake.Folders.FailListing(false);
+  ASSERT_TRUE(Window.WaitForNotices(2));
+  WaitUntilArmed();
+  PutTool(Fake.Folders);
+  ASSERT_TRUE(Window.WaitForNotices(3));
+  const auto notices = Window.Received();
+  EXPECT_EQ(notices[0].Kinds, std::vector<TChangeKind>{TChangeKind::NotWatched});
+  EXPECT_EQ(notices[0].NewLines, std::vector<std::string>{texts::kNotWatched});
+  EXPECT_EQ(notices[1].Kinds, std::vector<TChangeKind>{TChangeKind::WatchedAgain});
+  EXPECT_EQ(notices[2].Kinds, std::vector<TChangeKind>{TChangeKind::Added});
+}
+
+}  // namespace
+}  // namespace kw::test
