@@ -122,7 +122,10 @@ void FakeFolders::PutShortcut(const std::u16string& folder, const std::u16string
   std::lock_guard<std::mutex> lock(Lock);
   TFile* file = FindFile(folder, name);
   if (!file) file = &Folders[folder].emplace_back();
-  *file = TFile{{name, 1024, writeTime}, true, target, arguments};
+  file->Entry = {name, 1024, writeTime};
+  file->Shortcut = true;
+  file->Target = target;
+  file->Arguments = arguments;
   SignalFolder(folder);
 }
 
