@@ -13,6 +13,7 @@
 
 #include "monitor/ChangeQueue.h"
 #include "monitor/RegMonitorThread.h"
+#include "platform/win32/Win32Folders.h"
 #include "platform/win32/Win32Messenger.h"
 #include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32RegistryText.h"
@@ -156,7 +157,8 @@ struct TWin32Platform {
   TWaitCountingSync Sync;
   win32::TWin32Messenger Messenger;
   win32::TWin32RegistryText Text;
-  TMonitorPlatform Platform{Registry, Sync, Messenger, Text};
+  win32::TWin32Folders Folders;
+  TMonitorPlatform Platform{Registry, Sync, Messenger, Text, Folders};
   std::shared_ptr<TChangeQueue> Queue = std::make_shared<TChangeQueue>();
   std::shared_ptr<IEvent> StopEvent = Sync.CreateNamedEvent("", true, false);
 };
