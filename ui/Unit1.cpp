@@ -78,9 +78,11 @@ void TForm1::FormCreate() {
   StartTimer->Start();
 }
 
+// Saved before the monitors are stopped: their last notices would make the
+// queue look unseen, and the state would go unsaved.
 void TForm1::FormDestroy() {
-  if (FController) FController->StopMonitors();
   SaveState();
+  if (FController) FController->StopMonitors();
 }
 
 void TForm1::LoadSavedState() {
