@@ -61,6 +61,7 @@ struct TEventLogWriter::TState {
   TLocalTime FirstLost;
   bool Closing = false;  // no more entries; write what is queued, then end
   bool GivenUp = false;  // the end's bound has passed: stop writing
+  bool Writing = false;  // a call to the log is under way
   bool Finished = false;
 };
 
@@ -100,10 +101,17 @@ void TEventLogWriter::GuardStarted() {
 }
 
 void TEventLogWriter::GuardStopped() {
+  if (std::exchange(StopWritten, true)) return;
   TQueued queued{TQueued::TWhat::Stopped, {}};
   queued.Record.Time = Clock.Now();
   queued.Record.ProgramPath = ProgramPath;
   State->Push(std::move(queued));
+  // At the session's end the system may end the process as soon as the
+  // handler returns: the last events are written before it does.
+  std::unique_lock<std::mutex> lock(State->Mutex);
+  State->Drained.wait_for(lock, FlushBound, [&] {
+    return State->Finished || (State->Queue.empty() && State->Lost == 0 && !State->Writing);
+  });
 }
 
 void TEventLogWriter::Drain(std::shared_ptr<TState> state) {
@@ -112,6 +120,7 @@ void TEventLogWriter::Drain(std::shared_ptr<TState> state) {
     state->Wake.wait(lock, [&] { return !state->Queue.empty() || state->Closing; });
     if (state->GivenUp) break;
     TLogEvent event;
+    state->Writing = true;
     // The lost events' place is before everything still queued: they were older.
     if (state->Lost > 0) {
       event = EventsLostEvent(state->FirstLost, std::exchange(state->Lost, 0));
@@ -122,6 +131,7 @@ void TEventLogWriter::Drain(std::shared_ptr<TState> state) {
       event = EventOf(queued);
       lock.lock();
     } else {
+      state->Writing = false;
       break;  // closing, and nothing left
     }
     lock.unlock();
@@ -131,6 +141,8 @@ void TEventLogWriter::Drain(std::shared_ptr<TState> state) {
       // A failed write loses that event only; the guard and its alert go on.
     }
     lock.lock();
+    state->Writing = false;
+    state->Drained.notify_all();
   }
   state->Finished = true;
   state->Drained.notify_all();

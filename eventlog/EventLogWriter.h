@@ -38,6 +38,8 @@ class TEventLogWriter : public IChangeLog {
 
   void Write(const TChangeRecord& record) override;
   void GuardStarted() override;
+  // The last event: written once, and waited for (with what is still queued)
+  // up to the bound, as the process may end right after it.
   void GuardStopped() override;
 
  private:
@@ -47,6 +49,7 @@ class TEventLogWriter : public IChangeLog {
   IClock& Clock;
   const std::string ProgramPath;
   const std::chrono::milliseconds FlushBound;
+  bool StopWritten = false;
   std::shared_ptr<TState> State;
   std::thread Worker;
 };

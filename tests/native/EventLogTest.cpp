@@ -157,6 +157,19 @@ TEST(EventLogWriter, WritesEverythingInOrderAndFlushesAtTheEnd) {
   EXPECT_EQ(log->Written().front().Strings[1], "C:\\k.exe");
 }
 
+TEST(EventLogWriter, TheStopIsWrittenOnceAndBeforeItsCallReturns) {
+  // At the session's end the process may be ended right after the call.
+  auto log = std::make_shared<fake::FakeEventLog>();
+  fake::FakeClock clock;
+  TEventLogWriter writer(log, clock, "k.exe");
+  for (int i = 0; i < 50; ++i) writer.Write(Numbered(i));
+  writer.GuardStopped();
+  EXPECT_EQ(log->Written().size(), 51u);
+  writer.GuardStopped();
+  EXPECT_EQ(Names(log->Written()).back(), "stopped");
+  EXPECT_EQ(log->Written().size(), 51u);
+}
+
 TEST(EventLogWriter, AHangingLogNeitherBlocksTheCallerNorGrowsTheQueue) {
   auto log = std::make_shared<fake::FakeEventLog>();
   fake::FakeClock clock;
