@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# One Windows Installer package end to end, in the running Wine session of
+# scripts/test.sh (WINEPREFIX set, wineserver up):
+#   install silently; the installed program starts, alerts and writes the
+#   Application log (the end-to-end driver's Installed test, with Wine's
+#   event log trace caught in a file); then, with what the program leaves
+#   behind made (the autostart value, the logon task, the INI file), remove
+#   silently and check that nothing is left.
+#   msi-pass.sh PACKAGE.msi x64|x86 DRIVER.exe
+set -uo pipefail
+package=$1 arch=$2 driver=$3
+c=$WINEPREFIX/drive_c
+case "$arch" in
+  x64) folder="Program Files" ;;
+  x86) folder="Program Files (x86)" ;;
+esac
+installed="$c/$folder/Keywarden"
+shortcut="$c/ProgramData/Microsoft/Windows/Start Menu/Programs/Keywarden.lnk"
+source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Keywarden'
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+failures=0
+check() {  # check WHAT COMMAND...: one step's outcome
+  local what=$1
+  shift
+  if "$@" >/dev/null 2>&1; then
+    echo "msi-pass: ok: $what"
+  else
+    echo "msi-pass: FAILED: $what"
+    failures=$((failures + 1))
+  fi
+}
+absent() { ! "$@"; }
+# The installer and the tools are bounded: a hung one fails the step.
+w() { timeout 120 wine "$@"; }
+
+cp "$package" "$c/keywarden.msi"
+check "silent install" w msiexec /i 'C:\keywarden.msi' /qn
+check "program installed" test -f "$installed/Keywarden.exe"
+check "readme installed" test -f "$installed/ReadMe.txt"
+check "Start-menu shortcut" test -f "$shortcut"
+check "event source registered" \
+  sh -c "timeout 60 wine reg query '$source_key' /v EventMessageFile | grep -qi 'Keywarden\\\\Keywarden.exe'"
+
+trace=$(mktemp "$KW_WINE_ROOT/eventlog.XXXXXX")
+program="C:\\$folder\\Keywarden\\Keywarden.exe"
+check "the installed program alerts and writes the Application log" \
+  env KW_PROGRAM="$program" KW_EVENT_TRACE="$trace" WINEDEBUG=-all,warn+eventlog \
+  timeout 120 wine "$driver" --gtest_filter='Installed.*'
+echo "msi-pass: $(grep -c 'ReportEventW L' "$trace") event log strings written"
+
+# What the program leaves when the user has used it: the autostart value,
+# the logon task of "开机启动" and the settings beside it.
+w reg add "$run_key" /v Keywarden /d "\"$program\"" /f >/dev/null 2>&1
+w schtasks /Create /TN Keywarden /TR "\"$program\"" /SC ONLOGON /RL HIGHEST /F >/dev/null 2>&1
+task_made=$(w schtasks /Query /TN Keywarden >/dev/null 2>&1 && echo yes || echo no)
+printf '[Options]\r\n' >"$installed/Keywarden.ini"
+
+check "silent removal" w msiexec /x 'C:\keywarden.msi' /qn
+check "no program folder left" absent test -e "$installed"
+check "no shortcut left" absent test -e "$shortcut"
+check "no event source left" absent w reg query "$source_key"
+check "no autostart value left" absent w reg query "$run_key" /v Keywarden
+if [ "$task_made" = yes ]; then
+  check "no logon task left" absent w schtasks /Query /TN Keywarden
+else
+  echo "msi-pass: Wine's schtasks made no logon task here; its removal was not observed"
+fi
+rm -f "$c/keywarden.msi" "$trace"
+[ "$failures" -eq 0 ]
