@@ -10,7 +10,7 @@
 
 #include "eventlog/EventLogWriter.h"
 #include "platform/win32/Handles.h"
-#include "platform/win32/Win32Collation.h"
+#include "platform/win32/Win32RegistryText.h"
 #include "platform/win32/Win32Desktop.h"
 #include "platform/win32/Win32EventLog.h"
 #include "platform/win32/Win32Messenger.h"
@@ -41,7 +41,7 @@ struct TMonitorServices {
   win32::TWin32Registry Registry;
   win32::TWin32Sync Sync;
   win32::TWin32Messenger Messenger;
-  win32::TWin32Collation Collation;
+  win32::TWin32RegistryText Text;
 };
 
 TMonitorServices& MonitorServices() {
@@ -91,7 +91,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::TWin32Host host(instance);
     vcl::TApplication app(host, codePage);
     win32::TWin32TrayShell tray(instance, [&](std::exception_ptr e) { app.HandleException(e); });
-    TServices services{{monitor.Registry, monitor.Sync, monitor.Messenger, monitor.Collation},
+    TServices services{{monitor.Registry, monitor.Sync, monitor.Messenger, monitor.Text},
                        shell,
                        sound,
                        clock,

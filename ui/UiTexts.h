@@ -33,5 +33,7 @@ inline constexpr char kKeyNotFound[] = "Key not found";
 inline constexpr char kDeletedPrefix[] = "\xC9\xBE\xB3\xFD\xA3\xBA";           // 删除：
 inline constexpr char kNotFoundPrefix[] = "\xCE\xB4\xD5\xD2\xB5\xBD\xA3\xBA";  // 未找到：
 inline constexpr char kScanTool[] = "VirusTotalUpload.exe";
+// " 处未监视": after the count of locations not watched, in the tray's tooltip.
+inline constexpr char kLocationsNotWatched[] = " \xB4\xA6\xCE\xB4\xBC\xE0\xCA\xD3";
 
 }  // namespace kw::texts
