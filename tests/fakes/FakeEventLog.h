@@ -51,4 +51,14 @@ class FakeEventLog : public IEventLog {
   std::vector<TLogEvent> Events;
 };
 
+// The guard's side of the log: what it was asked to write, in order.
+class FakeChangeLog : public IChangeLog {
+ public:
+  void Write(const TChangeRecord& record) override { Records.push_back(record); }
+  void GuardStarted() override { ++Starts; }
+  void GuardStopped() override { ++Stops; }
+  std::vector<TChangeRecord> Records;
+  int Starts = 0, Stops = 0;
+};
+
 }  // namespace kw::fake

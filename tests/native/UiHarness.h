@@ -3,6 +3,7 @@
 // on a recording host, and the three globals pointing at test forms.
 
 #include "tests/fakes/FakeDesktop.h"
+#include "tests/fakes/FakeEventLog.h"
 #include "tests/fakes/FakeHost.h"
 #include "tests/fakes/FakeProfile.h"
 #include "tests/fakes/FakeRegEdit.h"
@@ -29,8 +30,9 @@ struct TFakeServices {
   fake::FakeProfile Profile;
   FakeSystem System;
   fake::FakeTray Tray;
+  fake::FakeChangeLog ChangeLog;
   TServices Services{Fake.Platform, Shell,   Sound,  Clock, Editor, Editor,
-                     CodePage,      Profile, System, Tray,  Tray};
+                     CodePage,      Profile, System, Tray,  Tray,   &ChangeLog};
   fake::FakeHost Host;
   vcl::TApplication App{Host, CodePage};
   bool ApplicationSet = (vcl::SetApplication(&App), true);  // before any form is made
