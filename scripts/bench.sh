@@ -44,7 +44,7 @@ mkdir -p "$results"
 # of its own; Wine's trace of each call (to a file) stands in for the log's
 # own cost, which Wine's stub does not have.
 for bits in 64 32; do
-  if ! WINEDEBUG=-all,warn+eventlog wine "$root/build/win64/bin/kw_alert_bench.exe" \
+  if ! WINEDEBUG=-all,+eventlog wine "$root/build/win64/bin/kw_alert_bench.exe" \
     "$(program "$bits")" "$root/build/win$bits/bin/kw_minimal_alert.exe" \
     >"$results/win$bits" 2>"$results/win$bits.eventlog"; then
     echo "win$bits: the benchmark did not finish:"

@@ -50,7 +50,7 @@ trace=$(mktemp /tmp/keywarden-eventlog.XXXXXX)
 program="C:\\$folder\\Keywarden\\Keywarden.exe"
 # The program started by the driver writes its trace to the driver's stderr.
 run_installed() {
-  KW_PROGRAM="$program" KW_EVENT_TRACE="$trace" WINEDEBUG=-all,warn+eventlog \
+  KW_PROGRAM="$program" KW_EVENT_TRACE="$trace" WINEDEBUG=-all,+eventlog \
     timeout 120 wine "$driver" --gtest_filter='Installed.*' 2>"$trace"
 }
 check "the installed program alerts and writes the Application log" run_installed
