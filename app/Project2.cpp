@@ -9,12 +9,13 @@
 #include <utility>
 
 #include "eventlog/EventLogWriter.h"
-#include "platform/win32/Handles.h"
-#include "platform/win32/Win32RegistryText.h"
 #include "platform/win32/Win32Desktop.h"
 #include "platform/win32/Win32EventLog.h"
+#include "platform/win32/Win32LogonTask.h"
 #include "platform/win32/Win32Messenger.h"
 #include "platform/win32/Win32Registry.h"
+#include "platform/win32/Win32RegistryText.h"
+#include "platform/win32/Win32SessionGuard.h"
 #include "platform/win32/Win32Sync.h"
 #include "platform/win32/Win32Tray.h"
 #include "toolkit/win32/Win32Host.h"
@@ -49,19 +50,6 @@ TMonitorServices& MonitorServices() {
   return *services;
 }
 
-// One running copy per user session. A second start (the autostart value
-// and a start by hand) would show a second icon and alerts, share the named
-// events, and on its exit signal "EventStopAll" under the first copy's
-// monitors. The guard is held until the process ends: the stop event, once
-// signalled, lives as long as any of this copy's monitors holds it.
-win32::TKernelHandle TakeSessionGuard(bool& alreadyRunning) {
-  win32::TKernelHandle guard(::CreateMutexW(nullptr, FALSE, L"Local\\KeywardenSessionGuard"));
-  const DWORD error = ::GetLastError();
-  // Access refused: the guard exists, made by the other copy under other rights.
-  alreadyRunning = guard ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
-  return guard;
-}
-
 template <typename T>
 void CreateForm(vcl::TApplication& app, T*& global, T* form) {
   global = form;  // reachable while its own creation runs
@@ -71,9 +59,12 @@ void CreateForm(vcl::TApplication& app, T*& global, T* form) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  bool alreadyRunning = false;
-  const win32::TKernelHandle guard = TakeSessionGuard(alreadyRunning);
-  if (alreadyRunning) return 0;  // before any window, event or monitor
+  // One running copy per user session: a second start (the autostart value
+  // and a start by hand) would show a second icon and a second alert for
+  // every change. Decided before any window or monitor exists; the guard
+  // keeps its lock until the process ends.
+  const win32::TSessionGuard guard(L"TForm1");
+  if (guard.AnotherGuardRuns()) return 0;
   const bool com = SUCCEEDED(::CoInitialize(nullptr));
   {
     TMonitorServices& monitor = MonitorServices();
@@ -85,6 +76,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::TWin32CodePage codePage;
     win32::TWin32Profile profile;
     win32::TWin32System system;
+    win32::TWin32LogonTask logonTask;
     // Outlives the windows: the guard's stop is its last event, written on the way out.
     TEventLogWriter changeLog(std::make_shared<win32::TWin32EventLog>(), clock,
                               system.ProgramPath());
@@ -102,6 +94,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
                        system,
                        tray,
                        tray,
+                       logonTask,
                        &changeLog};
 
     vcl::SetApplication(&app);

@@ -129,7 +129,6 @@ class TProgram {
     HWND alert = Window(Design.AlertClass);
     if (!alert) return false;
     auto edits = ChildrenOfClass(alert, Design.EditClass);
-    // The program's alert has a fifth edit (the whole data) after the four.
     Edit = edits.size() >= 4 ? edits[3] : nullptr;
     return Edit != nullptr;
   }

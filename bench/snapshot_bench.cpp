@@ -7,8 +7,8 @@
 #include <string>
 
 #include "monitor/RegSnapshot.h"
-#include "tests/fakes/AsciiCollation.h"
 #include "tests/fakes/FakeRegistry.h"
+#include "tests/fakes/FakeRegistryText.h"
 
 using namespace kw;
 
@@ -38,17 +38,18 @@ int main() {
   for (int count : {10, 1000, 100000}) {
     fake::FakeSync sync;
     fake::FakeRegistry registry(sync);
-    fake::AsciiCollation collation;
+    fake::FakeRegistryText text;
     for (int i = 0; i < count; ++i) {
       registry.SetString(
           kHkeyCurrentUser, kPath, "Program" + std::to_string(i),
           "\"C:\\Program Files\\Vendor " + std::to_string(i) + "\\app.exe\" /background");
     }
     auto key = registry.OpenKey(kHkeyCurrentUser, kPath, kKeyRead);
-    std::vector<unsigned char> buffer;
-    TRegSnapshot oldSnapshot(collation), newSnapshot(collation);
-    TakeSnapshot(*key, oldSnapshot, buffer);
-    TChangeData change;
+    const TLocation location{kHkeyCurrentUser, std::string("\\") + kPath, {}, false, false};
+    const TCompareContext context{location.Hive, location.Path, text};
+    TRegSnapshot oldSnapshot, newSnapshot;
+    TakeSnapshot(*key, location, text.UpcaseTable(), oldSnapshot);
+    std::vector<TChangeRecord> records;
     const int repeats = count >= 100000 ? 5 : 50;
 
     int generation = 0;
@@ -57,8 +58,13 @@ int main() {
     for (int r = 0; r < repeats; ++r) {
       registry.SetString(kHkeyCurrentUser, kPath, "Program" + std::to_string(count / 2),
                          "C:\\changed\\" + std::to_string(++generation) + ".exe");
-      snaps.push_back(MedianMs(1, [&] { TakeSnapshot(*key, newSnapshot, buffer); }));
-      compares.push_back(MedianMs(1, [&] { CompareSnapshots(oldSnapshot, newSnapshot, change); }));
+      snaps.push_back(
+          MedianMs(1, [&] { TakeSnapshot(*key, location, text.UpcaseTable(), newSnapshot); }));
+      compares.push_back(MedianMs(1, [&] {
+        records.clear();
+        CompareSnapshots(oldSnapshot, newSnapshot, context, records);
+      }));
+      std::swap(oldSnapshot, newSnapshot);
     }
     std::sort(snaps.begin(), snaps.end());
     std::sort(compares.begin(), compares.end());

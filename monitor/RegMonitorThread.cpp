@@ -41,12 +41,14 @@ void TRegMonitorThread::Execute() {
 
 TRegMonitorThread::TOutcome TRegMonitorThread::WatchWhilePresent() {
   if (!ChangeEvent) ChangeEvent = Platform.Sync.CreateNamedEvent("", true, false);
-  if (!ChangeEvent || !StopEvent) return TOutcome::Failed;
+  if (!ParentEvent) ParentEvent = Platform.Sync.CreateNamedEvent("", true, false);
+  if (!ChangeEvent || !ParentEvent || !StopEvent) return TOutcome::Failed;
   if (!WaitUntilPresent()) return TOutcome::Stop;
   // Armed before the first read: a change made while the key is read wakes
   // the first wait.
   ChangeEvent->Reset();
   Arm();
+  ArmParent();
   SetWatched(true);
   NextPauseMs = Retry.FirstMs;
   if (ReadAndReport() == TSnapshotResult::KeyGone) return TOutcome::KeyGone;
@@ -54,6 +56,7 @@ TRegMonitorThread::TOutcome TRegMonitorThread::WatchWhilePresent() {
 }
 
 bool TRegMonitorThread::WaitUntilPresent() {
+  ParentKey.reset();  // asked anew once the key is there
   for (;;) {
     if (StopRequested()) return false;
     long error = kErrorSuccess;
@@ -82,10 +85,10 @@ bool TRegMonitorThread::WaitUntilPresent() {
     OpenKey = OpenLocation(error);
     if (OpenKey) return true;
     SetWatched(true);
-    switch (Wait()) {
+    switch (Platform.Sync.WaitForAny({ChangeEvent.get(), StopEvent.get()})) {
       case kWaitFirst:
         continue;
-      case kWaitSecond:
+      case kWaitFirst + 1:
         return false;
       default:
         throw Exception(texts::kCannotOpenKey + Location.Path);
@@ -112,24 +115,27 @@ std::unique_ptr<IRegKey> TRegMonitorThread::OpenNearestParent() {
 
 TRegMonitorThread::TOutcome TRegMonitorThread::WatchChanges() {
   for (;;) {
-    switch (Wait()) {
+    switch (Platform.Sync.WaitForAny({ChangeEvent.get(), ParentEvent.get(), StopEvent.get()})) {
       case kWaitFirst:
         // The signal is one-shot: ask for the next one before reading the
         // key. A change made while this one is read, compared or shown then
         // wakes the next wait at once.
         ChangeEvent->Reset();
         Arm();
-        // A key found empty may have been deleted, and perhaps made again:
-        // the handle of a deleted key never sees the new one, so it is
-        // opened afresh.
-        if (ReadAndReport() == TSnapshotResult::KeyGone || OldSnapshot.Entries.empty()) {
-          return TOutcome::KeyGone;
-        }
         break;
-      case kWaitSecond:
+      case kWaitFirst + 1:
+        // A subkey of the parent came or went: perhaps the watched key itself.
+        ArmParent();
+        break;
+      case kWaitFirst + 2:
         return TOutcome::Stop;
       default:
         return TOutcome::Failed;
+    }
+    // A key found empty may have been deleted, and perhaps made again: the
+    // handle of a deleted key never sees the new one, so it is opened afresh.
+    if (ReadAndReport() == TSnapshotResult::KeyGone || OldSnapshot.Entries.empty()) {
+      return TOutcome::KeyGone;
     }
   }
 }
@@ -159,19 +165,35 @@ void TRegMonitorThread::Arm() {
   }
 }
 
-std::uint32_t TRegMonitorThread::Wait(std::uint32_t timeoutMs) {
-  return Platform.Sync.WaitForEither(ChangeEvent.get(), StopEvent.get(), timeoutMs);
+// The registry signals nobody watching a key that is deleted, only those
+// watching its parent for subkey names. The parent has an event of its own,
+// so that it is asked again only when it has answered: a request made anew
+// on every change of the key would pile up, and closing a handle to drop one
+// signals it.
+void TRegMonitorThread::ArmParent() {
+  ParentEvent->Reset();
+  if (!ParentKey) {
+    std::string parent(SubKeyOf(Location.Path));
+    const std::size_t cut = parent.rfind('\\');
+    parent.resize(cut == std::string::npos ? 0 : cut);
+    ParentKey = Platform.Registry.OpenKey(Location.Hive, parent, kKeyRead | kKeyWow64_64Key);
+  }
+  // Without it a deletion of the whole key is seen at the key's next change
+  // of its parent's or its own; the key itself is still watched.
+  if (ParentKey) ParentKey->NotifyChange(false, kNotifyChangeName, *ParentEvent);
 }
 
 bool TRegMonitorThread::PauseBeforeRetry() {
   OpenKey.reset();
+  ParentKey.reset();
   if (ChangeEvent) ChangeEvent->Reset();
   const std::uint32_t pause = NextPauseMs;
   NextPauseMs = std::min(NextPauseMs * 2, std::max(Retry.LongestMs, Retry.FirstMs));
-  const std::uint32_t result = Wait(pause);
+  const std::uint32_t result =
+      Platform.Sync.WaitForAny({ChangeEvent.get(), StopEvent.get()}, pause);
   // Without events there is nothing to wait on; sleeping keeps the retries apart.
   if (result == kWaitFailed) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-  return result != kWaitSecond && !StopRequested();
+  return result != kWaitFirst + 1 && !StopRequested();
 }
 
 void TRegMonitorThread::SetWatched(bool watched) {

@@ -65,7 +65,7 @@ class TRegMonitorThread final : public TThread {
   TOutcome WatchChanges();
   TSnapshotResult ReadAndReport();
   void Arm();
-  std::uint32_t Wait(std::uint32_t timeoutMs = kInfinite);
+  void ArmParent();
   bool PauseBeforeRetry();
   void SetWatched(bool watched);
   void ReportNotice(TChangeKind kind, const char* line);
@@ -75,7 +75,10 @@ class TRegMonitorThread final : public TThread {
   std::shared_ptr<TChangeQueue> Queue;
   std::shared_ptr<IEvent> StopEvent;
   std::unique_ptr<IEvent> ChangeEvent;
+  std::unique_ptr<IEvent> ParentEvent;
   std::unique_ptr<IRegKey> OpenKey;  // declared after the events: closed first
+  // The watched key's parent, armed for subkey names on ParentEvent.
+  std::unique_ptr<IRegKey> ParentKey;
   // What was last reported of the key; empty while it is absent.
   TRegSnapshot OldSnapshot;
   TRegSnapshot NewSnapshot;

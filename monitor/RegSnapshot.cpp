@@ -74,7 +74,8 @@ TSnapshotResult ReadValues(IRegKey& key, const TLocation& location, const char16
     }
     failures = 0;
     if (!Counts(value, location, upcase)) continue;
-    snapshot.Entries.push_back({subKey, value.Name, value.Type, DataOf(value)});
+    snapshot.Entries.push_back(
+        {subKey, value.Name, value.Type, DataOf(value), IdentityOf(upcase, subKey, value.Name)});
   }
 }
 
@@ -97,21 +98,15 @@ void ReadSubKeys(IRegKey& key, const TLocation& location, const char16_t* upcase
   }
 }
 
-// The identity of an entry: its subkey and name, folded. A subkey's name
-// holds no backslash, so the first one ends it.
-std::u16string IdentityOf(const char16_t* upcase, const TRegEntry& entry) {
-  return Folded(upcase, entry.SubKey) + u'\\' + Folded(upcase, entry.Name);
-}
-
-using TIdentityIndex = std::unordered_map<std::u16string, std::size_t>;
+using TIdentityIndex = std::unordered_map<std::u16string_view, std::size_t>;
 
 // The first entry of each identity: an enumeration that races a value being
 // deleted and written again can read that value twice.
-TIdentityIndex IndexOf(const char16_t* upcase, const TRegSnapshot& snapshot) {
+TIdentityIndex IndexOf(const TRegSnapshot& snapshot) {
   TIdentityIndex index;
   index.reserve(snapshot.Entries.size());
   for (std::size_t i = 0; i < snapshot.Entries.size(); ++i) {
-    index.emplace(IdentityOf(upcase, snapshot.Entries[i]), i);
+    index.emplace(snapshot.Entries[i].Identity, i);
   }
   return index;
 }
@@ -160,15 +155,22 @@ TSnapshotResult TakeSnapshot(IRegKey& key, const TLocation& location, const char
   return result;
 }
 
+std::u16string IdentityOf(const char16_t* upcase, std::u16string_view subKey,
+                          std::u16string_view name) {
+  std::u16string identity = Folded(upcase, subKey);
+  identity += u'\\';
+  identity += Folded(upcase, name);
+  return identity;
+}
+
 void CompareSnapshots(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSnapshot,
                       const TCompareContext& context, std::vector<TChangeRecord>& records) {
-  const char16_t* upcase = context.Text.UpcaseTable();
-  const TIdentityIndex oldIndex = IndexOf(upcase, oldSnapshot);
-  const TIdentityIndex newIndex = IndexOf(upcase, newSnapshot);
+  const TIdentityIndex oldIndex = IndexOf(oldSnapshot);
+  const TIdentityIndex newIndex = IndexOf(newSnapshot);
 
   for (std::size_t i = 0; i < oldSnapshot.Entries.size(); ++i) {
     const TRegEntry& old = oldSnapshot.Entries[i];
-    const std::u16string identity = IdentityOf(upcase, old);
+    const std::u16string_view identity = old.Identity;
     if (oldIndex.at(identity) != i) continue;  // a second reading of one value
     const auto found = newIndex.find(identity);
     if (found == newIndex.end()) {
@@ -193,7 +195,7 @@ void CompareSnapshots(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSn
 
   for (std::size_t j = 0; j < newSnapshot.Entries.size(); ++j) {
     const TRegEntry& now = newSnapshot.Entries[j];
-    const std::u16string identity = IdentityOf(upcase, now);
+    const std::u16string_view identity = now.Identity;
     if (newIndex.at(identity) != j || oldIndex.count(identity) != 0) continue;
     TChangeRecord record = RecordOf(TChangeKind::Added, now, context);
     record.NewData = ShownData(context.Text, now);

@@ -19,6 +19,9 @@ struct TRegEntry {
   // What Windows reads of the data: a string up to its first NUL, or the
   // items of a list, each followed by one NUL.
   std::u16string Data;
+  // Subkey and name folded as the registry folds them, a backslash between
+  // (a subkey's name holds none): two entries are one value when these match.
+  std::u16string Identity;
 };
 
 struct TRegSnapshot {
@@ -41,6 +44,10 @@ struct TCompareContext {
   std::string Path;  // the location's path, as shown
   const IRegistryText& Text;
 };
+
+// The identity of a value named `name` under `subKey`, folded with `upcase`.
+std::u16string IdentityOf(const char16_t* upcase, std::u16string_view subKey,
+                          std::u16string_view name);
 
 // Appends a record per deleted, changed (in the old snapshot's order) and
 // added (in the new one's) entry to `records`. Names match as the registry

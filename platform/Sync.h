@@ -2,6 +2,7 @@
 // Events and waits: named manual-reset events and a wait on two of them.
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -24,12 +25,11 @@ class ISync {
   // An empty name makes an unnamed event. Gives null when that fails.
   virtual std::unique_ptr<IEvent> CreateNamedEvent(const std::string& name, bool manualReset,
                                                    bool initiallySet) = 0;
-  // Waits until either event is set: kWaitFirst when the first is (also when
-  // both are), kWaitSecond for the second alone, kWaitTimeout when `timeoutMs`
-  // passed first, kWaitFailed when the wait cannot be made (a missing event
-  // among them).
-  virtual std::uint32_t WaitForEither(IEvent* first, IEvent* second,
-                                      std::uint32_t timeoutMs = kInfinite) = 0;
+  // Waits until one of `events` is set: the position of the first one set
+  // (kWaitFirst for the first), kWaitTimeout when `timeoutMs` passed first,
+  // kWaitFailed when the wait cannot be made (a missing event among them).
+  virtual std::uint32_t WaitForAny(std::initializer_list<IEvent*> events,
+                                   std::uint32_t timeoutMs = kInfinite) = 0;
 };
 
 }  // namespace kw

@@ -5,6 +5,7 @@
 #include "platform/ChangeLog.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
+#include "platform/LogonTask.h"
 #include "platform/Profile.h"
 #include "platform/Shell.h"
 #include "platform/Sound.h"
@@ -26,6 +27,7 @@ struct TServices {
   ISystem& System;
   ITrayShell& Tray;
   ITimerHost& Timers;
+  ILogonTask& LogonTask;
   // Where every reported change is also written (the Application log); null
   // writes none.
   IChangeLog* ChangeLog = nullptr;

@@ -61,9 +61,16 @@ void TForm3::Button1Click() {
 
 void TForm3::CheckBox1Click() {
   if (CheckBox1->Checked()) {
-    WriteAutostartValue(kAutostartName, Services.System.ProgramPath());
+    const std::string program = Services.System.ProgramPath();
+    // Quoted: a path with blanks is otherwise read up to its first blank.
+    WriteAutostartValue(kAutostartName, QuotedPath(program));
+    // Windows blocks the value at logon, as the program asks for elevation:
+    // the task starts it. A failure is shown at once, as every error is, but
+    // not raised: at start-up the rest of the options still loads.
+    Application().Guard([&] { Services.LogonTask.Register(program); });
   } else {
     DeleteAutostartValue(kAutostartName);
+    Application().Guard([&] { Services.LogonTask.Remove(); });
   }
 }
 

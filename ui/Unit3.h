@@ -1,6 +1,7 @@
 #pragma once
 // The options dialog: start with Windows, which registers or removes the
-// autostart value at once, and the alarm; both kept in the INI file.
+// autostart value and the logon task at once, and the alarm; both kept in
+// the INI file.
 
 #include <memory>
 

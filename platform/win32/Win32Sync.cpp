@@ -14,15 +14,17 @@ std::unique_ptr<IEvent> TWin32Sync::CreateNamedEvent(const std::string& name, bo
   return std::make_unique<TWin32Event>(std::move(handle));
 }
 
-std::uint32_t TWin32Sync::WaitForEither(IEvent* first, IEvent* second, std::uint32_t timeoutMs) {
-  auto* a = dynamic_cast<TWin32Event*>(first);
-  auto* b = dynamic_cast<TWin32Event*>(second);
-  if (!a || !b) return kWaitFailed;
-  // Ordered so that the first wins when both are set.
-  const HANDLE handles[2] = {a->Native(), b->Native()};
-  const DWORD result = ::WaitForMultipleObjects(2, handles, FALSE, timeoutMs);
-  if (result == WAIT_OBJECT_0 || result == WAIT_OBJECT_0 + 1 || result == WAIT_TIMEOUT)
-    return result;
+std::uint32_t TWin32Sync::WaitForAny(std::initializer_list<IEvent*> events,
+                                     std::uint32_t timeoutMs) {
+  HANDLE handles[MAXIMUM_WAIT_OBJECTS];
+  DWORD count = 0;
+  for (IEvent* event : events) {
+    auto* win32Event = dynamic_cast<TWin32Event*>(event);
+    if (!win32Event || count == MAXIMUM_WAIT_OBJECTS) return kWaitFailed;
+    handles[count++] = win32Event->Native();  // in order: the first set wins
+  }
+  const DWORD result = ::WaitForMultipleObjects(count, handles, FALSE, timeoutMs);
+  if (result < WAIT_OBJECT_0 + count || result == WAIT_TIMEOUT) return result;
   return kWaitFailed;
 }
 

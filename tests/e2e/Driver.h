@@ -388,10 +388,19 @@ inline unsigned long long KernelCpuNs(const std::string& pid) {
 class TKeywarden {
  public:
   // `exe`: the program file to start; by default the program under test.
-  explicit TKeywarden(const std::wstring& exe = ProgramPath()) {
-    if (StartProgram(exe, Process)) {
-      WaitFor([&] { return MainWindow() && AlertWindow() && WatchingCurrentUserRun(); });
-    }
+  // `waitUntilWatching`: returns once the program reports a change of the
+  // current user's Run key, the alert dismissed again; otherwise once its
+  // windows exist.
+  explicit TKeywarden(const std::wstring& exe = ProgramPath(), bool waitUntilWatching = true) {
+    if (!StartProgram(exe, Process)) return;
+    WaitFor([&] { return MainWindow() && AlertWindow(); });
+    if (waitUntilWatching) WaitUntilWatching();
+  }
+
+  // Starts the program and does not wait for it: copies started together.
+  struct TNoWait {};
+  explicit TKeywarden(TNoWait, const std::wstring& exe = ProgramPath()) {
+    StartProgram(exe, Process);
   }
 
   static constexpr DWORD kDidNotEnd = 0xFFFFFFFF;
@@ -410,15 +419,34 @@ class TKeywarden {
     return code;
   }
 
-  // The monitors are numbered as they are made, machine keys first: the
-  // current user's Run key has the eighth. Its change event exists once the
-  // key is open, a moment before the monitor asks for its first signal.
-  static bool WatchingCurrentUserRun() {
-    HANDLE event = ::OpenEventW(SYNCHRONIZE, FALSE, L"RegMonitorChange8");
-    if (!event) return false;
-    ::CloseHandle(event);
-    return true;
+  // A value written into the current user's Run key comes back in the
+  // alert once its monitor reads the key; written again with other data
+  // until it does, for a value written before the monitor's first reading
+  // is part of what the key held at the start. Its deletion is awaited too,
+  // then the alert is dismissed with "确定".
+  void WaitUntilWatching() {
+    const wchar_t* run = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const wchar_t* probe = L"KeywardenE2EReady";
+    HWND alert = AlertWindow();
+    auto field = [&](std::size_t row) {
+      auto edits = ChildrenOfClass(alert, L"TEdit");
+      return edits.size() > row ? TextOf(edits[row]) : std::wstring();
+    };
+    bool seen = false;
+    for (int attempt = 0; attempt < 20 && !seen; ++attempt) {
+      const std::wstring data = L"C:\\ready" + std::to_wstring(attempt) + L".exe";
+      ::RegSetKeyValueW(HKEY_CURRENT_USER, run, probe, REG_SZ, data.c_str(),
+                        static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+      seen = WaitFor([&] { return field(3).find(data) != std::wstring::npos; }, 500);
+    }
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, run, probe);
+    WaitFor([&] { return TextOf(alert) == L"警告！注册表更改 - 删除启动项"; });
+    for (HWND button : ChildrenOfClass(alert, L"TButton")) {
+      if (TextOf(button) == L"确定") ::PostMessageW(button, BM_CLICK, 0, 0);
+    }
+    WaitFor([&] { return !::IsWindowVisible(alert); });
   }
+
   ~TKeywarden() { End(); }
 
   // Asks the program to end, as "退出" does, and gives its exit code: 0 for

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "tests/e2e/Program.h"
+#include "tests/win32/StoredTask.h"
 
 namespace kw::e2e {
 namespace {
@@ -27,6 +28,42 @@ std::wstring AutostartValue() {
   return data;
 }
 
+std::wstring Quoted(const std::wstring& path) {
+  return L"\"" + path + L"\"";
+}
+
+// The logon task as the scheduler holds it. Wine's scheduler keeps neither
+// trigger, run level nor action (see StoredTask.h): those are checked where
+// the task is made, not here.
+test::TStoredTask LogonTask() {
+  return test::ReadStoredTask(L"\\Keywarden");
+}
+
+// The task's file in the scheduler's store, looked at without opening it.
+// Wine's scheduler opens the file without sharing it for deletion while it
+// reads a task: a reading at the moment the program replaces or removes the
+// task makes the program's call fail. So the scheduler is asked only once
+// the file has come or gone, when the program's call has returned.
+bool TaskFileExists() {
+  wchar_t system[MAX_PATH];
+  const UINT n = ::GetSystemDirectoryW(system, MAX_PATH);
+  const std::wstring file = std::wstring(system, n) + L"\\Tasks\\Keywarden";
+  return ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool LogonTaskRegistered() {
+  return WaitFor([] {
+    if (!TaskFileExists()) return false;
+    const test::TStoredTask stored = LogonTask();
+    return stored.Exists && stored.TimeLimit == L"PT0S" &&
+           stored.Instances == TASK_INSTANCES_IGNORE_NEW;
+  });
+}
+
+bool LogonTaskRemoved() {
+  return WaitFor([] { return !TaskFileExists(); }) && !LogonTask().Exists;
+}
+
 // Run before the program starts: the INI file as the test wants it, and the
 // program file under the name the test gives it.
 struct TStartState {
@@ -38,6 +75,7 @@ struct TStartState {
     ::DeleteFileW(IniFile().c_str());
     ::DeleteFileW(SoundLog().c_str());
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
+    test::DeleteStoredTask(L"\\Keywarden");
     // The stand-in winmm.dll beside the program is loaded in place of Wine's.
     ::RegSetKeyValueW(HKEY_CURRENT_USER,
                       L"Software\\Wine\\AppDefaults\\Keywarden.exe\\DllOverrides", L"winmm", REG_SZ,
@@ -52,6 +90,7 @@ struct TStartState {
     ::RemoveDirectoryW(IniFile().c_str());
     ::DeleteFileW(IniFile().c_str());
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
+    test::DeleteStoredTask(L"\\Keywarden");
     if (Exe != L"Keywarden.exe") ::DeleteFileW(BesideProgram(Exe).c_str());
   }
   static std::wstring IniFile() { return BesideProgram(L"Keywarden.ini"); }
@@ -110,18 +149,21 @@ class SettingsTest : public ::testing::Test {
 TEST_F(SettingsTest, FirstStartTouchesNothing) {
   EXPECT_EQ(::GetFileAttributesW(TStartState::IniFile().c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(AutostartValue(), L"<none>");
+  EXPECT_FALSE(TaskFileExists());
+  EXPECT_FALSE(LogonTask().Exists);
 }
 
 TEST_F(SettingsTest, CheckingRegistersAtOnceAndClosingSavesBothBoxes) {
   OpenOptions();
   SaveScreenshot(ArtifactPath(L"options.bmp"));
   ClickStartWithWindows();
-  ASSERT_TRUE(WaitFor([&] { return AutostartValue() == ProgramPath(); }))
+  ASSERT_TRUE(WaitFor([&] { return AutostartValue() == Quoted(ProgramPath()); }))
       << AutostartValue().size();
+  EXPECT_TRUE(LogonTaskRegistered());
   HWND alert = Program.AlertWindow();
   ASSERT_TRUE(WaitFor([&] {
     auto edits = ChildrenOfClass(alert, L"TEdit");
-    return edits.size() == 4 && TextOf(edits[3]) == ProgramPath();
+    return edits.size() >= 4 && TextOf(edits[3]) == ProgramPath();
   }));
   EXPECT_EQ(::GetFileAttributesW(TStartState::IniFile().c_str()), INVALID_FILE_ATTRIBUTES);
 
@@ -143,10 +185,9 @@ class SavedOnTest : public SettingsTest {
 };
 
 TEST_F(SavedOnTest, AStartWithTheOptionOnRegistersAgainAndUncheckingDeletes) {
-  ASSERT_TRUE(WaitFor([&] { return AutostartValue() == ProgramPath(); }));
-  HWND alert = Program.AlertWindow();  // up for the value written at start: dismissed
-  ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(alert); }));
-  ::PostMessageW(Find(alert, L"TButton", L"确定"), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return AutostartValue() == Quoted(ProgramPath()); }));
+  EXPECT_TRUE(LogonTaskRegistered());
+  HWND alert = Program.AlertWindow();  // the value written at start was shown and dismissed
   ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(alert); }));
   OpenOptions();
   EXPECT_TRUE(StartWithWindowsChecked());
@@ -162,6 +203,8 @@ TEST_F(SavedOnTest, AStartWithTheOptionOnRegistersAgainAndUncheckingDeletes) {
             L"删除：Keywarden");
   EXPECT_TRUE(boxAbove);
   EXPECT_EQ(AutostartValue(), L"<none>");
+  EXPECT_TRUE(LogonTaskRemoved());
+  EXPECT_EQ(VisibleBox(), nullptr);  // no error
 }
 
 class UnwritableTest : public SettingsTest {
@@ -246,6 +289,8 @@ class ChineseFolderTest : public ::testing::Test {
 
 TEST_F(ChineseFolderTest, RegistersItsPathAndSavesTheIniFileBesideItself) {
   ASSERT_TRUE(Program.Running());
+  // The same program file at another path gives way to this running copy.
+  EXPECT_EQ(TKeywarden::RunAnotherCopy(), 0u);
   ASSERT_TRUE(ChooseFromTrayMenu(kMenuOptions));
   HWND options = nullptr;
   ASSERT_TRUE(WaitFor([&] {
@@ -259,10 +304,12 @@ TEST_F(ChineseFolderTest, RegistersItsPathAndSavesTheIniFileBesideItself) {
     return nullptr;
   };
   ::PostMessageW(find(L"TCheckBox", L"开机启动"), BM_CLICK, 0, 0);
-  ASSERT_TRUE(WaitFor([&] { return AutostartValue() == Copy.Exe(); })) << AutostartValue().size();
+  ASSERT_TRUE(WaitFor([&] { return AutostartValue() == Quoted(Copy.Exe()); }))
+      << AutostartValue().size();
+  EXPECT_TRUE(LogonTaskRegistered());
   ASSERT_TRUE(WaitFor([&] {
     auto edits = ChildrenOfClass(Program.AlertWindow(), L"TEdit");
-    return edits.size() == 4 && TextOf(edits[3]) == Copy.Exe();
+    return edits.size() >= 4 && TextOf(edits[3]) == Copy.Exe();
   }));
   ::PostMessageW(find(L"TButton", L"确定"), BM_CLICK, 0, 0);
   ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(options); }));
@@ -273,7 +320,11 @@ TEST_F(ChineseFolderTest, RegistersItsPathAndSavesTheIniFileBesideItself) {
 
 class AlarmTest : public SettingsTest {
  protected:
-  AlarmTest() : SettingsTest("[Form3]\r\nCheckBox3=1\r\n") {}
+  // The start's own check that the program watches sounded the alarm: the
+  // log begins after it.
+  AlarmTest() : SettingsTest("[Form3]\r\nCheckBox3=1\r\n") {
+    ::DeleteFileW(TStartState::SoundLog().c_str());
+  }
   std::string Log() { return ReadFileBytes(TStartState::SoundLog()); }
   bool LogIs(const std::string& expected) {
     return WaitFor([&] { return Log() == expected; }, 5000);
@@ -285,7 +336,7 @@ class AlarmTest : public SettingsTest {
   bool AlertShows(const std::wstring& path) {
     return WaitFor([&] {
       auto edits = ChildrenOfClass(Program.AlertWindow(), L"TEdit");
-      return ::IsWindowVisible(Program.AlertWindow()) && edits.size() == 4 &&
+      return ::IsWindowVisible(Program.AlertWindow()) && edits.size() >= 4 &&
              TextOf(edits[3]) == path;
     });
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/Program.h"
+#include "tests/win32/StoredTask.h"
 
 #include <shellapi.h>
 #include <cstdlib>
@@ -20,7 +21,10 @@ class TrayTest : public ::testing::Test {
     ASSERT_TRUE(Program.Running());
     ASSERT_TRUE(WaitFor([&] { return Icon() != nullptr; }));
   }
-  void TearDown() override { ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden"); }
+  void TearDown() override {
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
+    test::DeleteStoredTask(L"\\Keywarden");  // registered beside the value
+  }
 
   HWND MessageWindow() { return Program.Window(L"TTrayIconHandler"); }
   std::unique_ptr<TTrayTool> Icon() { return ProgramTrayIcon(); }
@@ -96,7 +100,7 @@ TEST_F(TrayTest, ExitEndsWhileDialogsAreOpenLeavesNoIconAndSavesNothing) {
   EXPECT_EQ(::GetFileAttributesW(BesideProgram(L"Keywarden.ini").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(TrayTest, ACloseRequestToTheMessageWindowOrAStopFromOutsideLeavesTheProgramRunning) {
+TEST_F(TrayTest, NeitherACloseRequestToTheMessageWindowNorAForgedNoticeStopsTheGuard) {
   ::PostMessageW(MessageWindow(), WM_CLOSE, 0, 0);
   DWORD_PTR ignored;
   ASSERT_TRUE(
@@ -104,18 +108,25 @@ TEST_F(TrayTest, ACloseRequestToTheMessageWindowOrAStopFromOutsideLeavesTheProgr
   EXPECT_TRUE(Program.Running());
   EXPECT_TRUE(ShellHasIcon());
 
-  // Another program sets the monitors' shared stop event: each monitor sends
-  // its one stop notice and ends. The program stays up with its icon, answers
-  // its menu's commands, and the kernel sees it idle again.
-  HANDLE stop = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"EventStopAll");
-  ASSERT_NE(stop, nullptr);
-  ::SetEvent(stop);
-  ::CloseHandle(stop);
+  // No event of the guard has a name another program could set, squat or
+  // reset, and a notice forged with a made-up parameter carries nothing the
+  // guard reads: it changes no field, and the guard goes on reporting.
+  EXPECT_EQ(::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"EventStopAll"), nullptr);
+  EXPECT_EQ(::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"RegMonitorChange8"), nullptr);
   HWND alert = Program.AlertWindow();
-  ASSERT_TRUE(WaitFor([&] {
-    const auto edits = ChildrenOfClass(alert, L"TEdit");  // Edit3 is the lowest
-    return ::IsWindowVisible(alert) && edits.size() == 4 && TextOf(edits[3]) == L"停止监视...";
+  ::PostMessageW(Program.MainWindow(), 2997, 0x41414149, 0x41414141);
+  ASSERT_TRUE(::SendMessageTimeoutW(Program.MainWindow(), 2997, 0x41414149, 0, SMTO_ABORTIFHUNG,
+                                    3000, &ignored));
+  EXPECT_FALSE(::IsWindowVisible(alert));
+  const wchar_t* run = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  const std::wstring data = L"C:\\after\\forged.exe";
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, run, L"KeywardenForged", REG_SZ, data.c_str(),
+                    static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+  EXPECT_TRUE(WaitFor([&] {
+    const auto edits = ChildrenOfClass(alert, L"TEdit");  // Edit3 is the fourth from the top
+    return ::IsWindowVisible(alert) && edits.size() >= 4 && TextOf(edits[3]) == data;
   }));
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, run, L"KeywardenForged");
   const std::string unixProcess = UnixProcessOf("Keywarden.exe");
   ASSERT_FALSE(unixProcess.empty());
   // Idle: half a second in which the kernel counted under 10 ms of CPU.

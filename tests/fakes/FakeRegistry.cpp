@@ -174,10 +174,10 @@ void FakeRegistry::CreateKey(HiveHandle hive, const std::string& path) {
 void FakeRegistry::DeleteKey(HiveHandle hive, const std::string& path) {
   std::lock_guard<std::mutex> lock(Lock);
   const std::string id = NodeId(hive, path);
-  // Deleting a watched key signals its watchers, and those of its ancestors.
+  // As the registry does: a deleted key's own watchers hear nothing; its
+  // parent's, asking for name changes, hear of it.
   for (auto it = Nodes.begin(); it != Nodes.end();) {
     if (it->first == id || IsBelow(it->first, id)) {
-      for (TWatch& watch : it->second.Watches) watch.Signal();
       it = Nodes.erase(it);
     } else {
       ++it;

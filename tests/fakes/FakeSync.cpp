@@ -31,14 +31,26 @@ std::unique_ptr<IEvent> FakeSync::CreateNamedEvent(const std::string& name, bool
   return std::make_unique<TEvent>(*this, std::move(object));
 }
 
-std::uint32_t FakeSync::WaitForEither(IEvent* first, IEvent* second, std::uint32_t timeoutMs) {
-  auto* a = dynamic_cast<TEvent*>(first);
-  auto* b = dynamic_cast<TEvent*>(second);
+std::uint32_t FakeSync::WaitForAny(std::initializer_list<IEvent*> events,
+                                   std::uint32_t timeoutMs) {
+  std::vector<TEventObject*> objects;
+  for (IEvent* event : events) {
+    auto* fakeEvent = dynamic_cast<TEvent*>(event);
+    objects.push_back(fakeEvent ? fakeEvent->Object.get() : nullptr);
+  }
   std::unique_lock<std::mutex> lock(Lock);
   ++WaitCount;
-  if (!a || !b) return kWaitFailed;
-  const auto waiting = Waiting.emplace(Waiting.end(), a->Object.get(), b->Object.get());
-  const auto isSet = [&] { return a->Object->Set || b->Object->Set; };
+  for (TEventObject* object : objects) {
+    if (!object) return kWaitFailed;
+  }
+  const auto waiting = Waiting.emplace(Waiting.end(), objects);
+  const auto firstSet = [&] {
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+      if (objects[i]->Set) return static_cast<int>(i);
+    }
+    return -1;
+  };
+  const auto isSet = [&] { return firstSet() >= 0; };
   bool set = true;
   if (timeoutMs == kInfinite) {
     Changed.wait(lock, isSet);
@@ -47,9 +59,11 @@ std::uint32_t FakeSync::WaitForEither(IEvent* first, IEvent* second, std::uint32
   }
   Waiting.erase(waiting);
   if (!set) return kWaitTimeout;
-  TEventObject& winner = a->Object->Set ? *a->Object : *b->Object;
-  if (!winner.ManualReset) winner.Set = false;
-  return &winner == a->Object.get() ? kWaitFirst : kWaitSecond;
+  const int winner = firstSet();
+  if (!objects[static_cast<std::size_t>(winner)]->ManualReset) {
+    objects[static_cast<std::size_t>(winner)]->Set = false;
+  }
+  return static_cast<std::uint32_t>(winner);
 }
 
 std::function<void()> FakeSync::SignalerFor(IEvent& event) {
@@ -86,7 +100,11 @@ int FakeSync::Waits() {
 int FakeSync::Sleeping() {
   std::lock_guard<std::mutex> lock(Lock);
   int count = 0;
-  for (const auto& [first, second] : Waiting) count += !first->Set && !second->Set;
+  for (const auto& objects : Waiting) {
+    bool anySet = false;
+    for (const TEventObject* object : objects) anySet = anySet || object->Set;
+    count += !anySet;
+  }
   return count;
 }
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/Sync.h"
 
@@ -18,7 +19,7 @@ class FakeSync : public ISync {
  public:
   std::unique_ptr<IEvent> CreateNamedEvent(const std::string& name, bool manualReset,
                                            bool initiallySet) override;
-  std::uint32_t WaitForEither(IEvent* first, IEvent* second, std::uint32_t timeoutMs) override;
+  std::uint32_t WaitForAny(std::initializer_list<IEvent*> events, std::uint32_t timeoutMs) override;
 
   // A way to set the event behind `event` that stays valid after the handle
   // is closed, as the registry holds the kernel object itself.
@@ -51,7 +52,7 @@ class FakeSync : public ISync {
   std::map<std::string, std::weak_ptr<TEventObject>> Named;
   std::set<std::string> Refused;
   int WaitCount = 0;
-  std::list<std::pair<TEventObject*, TEventObject*>> Waiting;
+  std::list<std::vector<TEventObject*>> Waiting;
 };
 
 }  // namespace kw::fake

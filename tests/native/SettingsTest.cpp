@@ -7,6 +7,7 @@
 
 #include "lib/IniProfile.h"
 #include "lib/xinifile.h"
+#include "platform/LogonTask.h"
 #include "tests/common/ProfileCases.h"
 #include "tests/native/UiHarness.h"
 #include "ui/UiTexts.h"
@@ -93,6 +94,53 @@ TEST(xinifile, FileNameBesideTheProgram) {
       {"D:\xB1\x4F\x9C\x5C.exe", "D:/\xB1\x4F\x9C\x5C.ini"},
   };
   for (const auto& [program, ini] : rows) EXPECT_EQ(IniFileNameFor(program, gbk), ini) << program;
+}
+
+// The text between the first <tag ...> and its </tag>.
+std::string Inner(const std::string& xml, const std::string& tag) {
+  const std::size_t open = xml.find("<" + tag);
+  const std::size_t close = xml.find("</" + tag + ">");
+  if (open == std::string::npos || close == std::string::npos) return "<missing>";
+  const std::size_t begin = xml.find('>', open) + 1;
+  return xml.substr(begin, close - begin);
+}
+
+TEST(LogonTaskXml, ALogonTriggerAndTheHighestLevelForTheUser) {
+  const std::string xml = LogonTaskXml("S-1-5-21-7-8-9-1001", "C:\\k.exe");
+  EXPECT_EQ(Inner(xml, "Triggers"),
+            "<LogonTrigger><Enabled>true</Enabled><UserId>S-1-5-21-7-8-9-1001</UserId>"
+            "</LogonTrigger>");
+  EXPECT_EQ(Inner(xml, "Principals"),
+            "<Principal id=\"Author\"><UserId>S-1-5-21-7-8-9-1001</UserId>"
+            "<LogonType>InteractiveToken</LogonType><RunLevel>HighestAvailable</RunLevel>"
+            "</Principal>");
+  const std::pair<const char*, const char*> settings[] = {
+      {"ExecutionTimeLimit", "PT0S"},
+      {"MultipleInstancesPolicy", "IgnoreNew"},
+      {"DisallowStartIfOnBatteries", "false"},
+      {"StopIfGoingOnBatteries", "false"},
+      {"AllowStartOnDemand", "true"},
+      {"Enabled", "true"},
+      {"Priority", "5"},
+  };
+  const std::string inSettings = Inner(xml, "Settings");
+  for (const auto& [name, value] : settings) EXPECT_EQ(Inner(inSettings, name), value) << name;
+  EXPECT_EQ(Inner(xml, "Actions"), "<Exec><Command>\"C:\\k.exe\"</Command></Exec>");
+  EXPECT_EQ(xml.rfind("<?xml version=\"1.0\" encoding=\"UTF-16\"?>", 0), 0u);
+}
+
+TEST(LogonTaskXml, TheProgramPathIsQuotedAndEscaped) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"C:\\Program Files\\Keywarden\\Keywarden.exe",
+       "\"C:\\Program Files\\Keywarden\\Keywarden.exe\""},
+      {"C:\\R&D <new>\\k.exe", "\"C:\\R&amp;D &lt;new&gt;\\k.exe\""},
+      // 監淺 (B1 4F 9C 5C): bytes of an "O" and a backslash inside characters.
+      {"C:\\\xB1\x4F\x9C\x5C\\k.exe", "\"C:\\\xB1\x4F\x9C\x5C\\k.exe\""},
+  };
+  for (const auto& [path, command] : rows) {
+    EXPECT_EQ(Inner(LogonTaskXml("S-1-5-18", path), "Command"), command) << path;
+  }
+  EXPECT_EQ(Inner(LogonTaskXml("R&D\\<me>", "C:\\k.exe"), "UserId"), "R&amp;D\\&lt;me&gt;");
 }
 
 // A form with one control of each kind the store knows, and some it skips.
@@ -190,6 +238,7 @@ class OptionsTest : public ::testing::Test, protected TFakeServices {
   std::string IniText() { return Profile.Files.count(IniFile) ? Profile.Files[IniFile] : ""; }
 
   const std::string IniFile = "C:\\Program Files\\Keywarden\\/Keywarden.ini";
+  const std::string Quoted = '"' + System.Path + '"';
   TForm1 Main{Services};
   TForm2 Alert{&Main, Services};
   std::unique_ptr<TForm3> Options = std::make_unique<TForm3>(&Main, Services);
@@ -199,8 +248,10 @@ TEST_F(OptionsTest, FirstStartTouchesNothingAndCheckingRegistersAtOnce) {
   Create();
   EXPECT_EQ(IniText(), "");
   EXPECT_TRUE(Fake.Registry.OpenedAccessRights().empty());
+  EXPECT_TRUE(LogonTask.Calls.empty());
   Options->CheckBox1->Click();
-  EXPECT_EQ(Autostart(), System.Path + '\0');
+  EXPECT_EQ(Autostart(), Quoted + '\0');
+  EXPECT_EQ(LogonTask.Calls, std::vector<std::string>{"register " + System.Path});
   EXPECT_EQ(IniText(), "");  // saved only when the dialog is closed
   Options->Button1->Click();
   EXPECT_EQ(IniText(), "[Form3]\r\nCheckBox1=1\r\nCheckBox3=0\r\n");
@@ -211,19 +262,41 @@ TEST_F(OptionsTest, FirstStartTouchesNothingAndCheckingRegistersAtOnce) {
   EXPECT_EQ(Host.Messages,
             (std::vector<std::string>{std::string(texts::kDeletedPrefix) + "Keywarden",
                                       std::string(texts::kNotFoundPrefix) + "Keywarden"}));
+  EXPECT_EQ(LogonTask.Calls, (std::vector<std::string>{"register " + System.Path, "remove",
+                                                       "register " + System.Path, "remove"}));
+  EXPECT_TRUE(Host.Errors.empty());
 }
 
 TEST_F(OptionsTest, ASavedOnOptionRegistersAgainAtStartAndOffLeavesTheValue) {
   Profile.Files[IniFile] = "[Form3]\r\nCheckBox1=1\r\nCheckBox3=1\r\n";
   Create();
-  EXPECT_EQ(Autostart(), System.Path + '\0');
+  EXPECT_EQ(Autostart(), Quoted + '\0');
   EXPECT_TRUE(Options->CheckBox3->Checked());
+  EXPECT_EQ(LogonTask.Calls, std::vector<std::string>{"register " + System.Path});
 
   Fake.Registry.SetString(kHkeyCurrentUser, kAutostartKey, kAutostartName, "C:\\old\\place.exe");
   Profile.Files[IniFile] = "[Form3]\r\nCheckBox1=0\r\n";
   auto again = std::make_unique<TForm3>(&Main, Services);
   again->CreateWindowAndRun(Host);
   EXPECT_EQ(Autostart(), std::string("C:\\old\\place.exe") + '\0');
+  EXPECT_EQ(LogonTask.Calls.size(), 1u);
+}
+
+TEST_F(OptionsTest, ATaskFailureIsShownWhileTheValueAndTheOtherOptionStay) {
+  Profile.Files[IniFile] = "[Form3]\r\nCheckBox1=1\r\nCheckBox3=1\r\n";
+  LogonTask.FailRegister = true;
+  Create();
+  EXPECT_EQ(Host.Errors, std::vector<std::string>{"Keywarden: Failed to register the logon task."});
+  EXPECT_EQ(Autostart(), Quoted + '\0');
+  EXPECT_TRUE(Options->CheckBox1->Checked());
+  EXPECT_TRUE(Options->CheckBox3->Checked());  // the load went on
+
+  LogonTask.FailRemove = true;
+  Options->CheckBox1->Click();
+  EXPECT_EQ(Host.Messages,
+            std::vector<std::string>{std::string(texts::kDeletedPrefix) + "Keywarden"});
+  EXPECT_EQ(Host.Errors.back(), "Keywarden: Failed to remove the logon task.");
+  EXPECT_FALSE(Options->CheckBox1->Checked());
 }
 
 TEST_F(OptionsTest, RegistryFailuresReachTheErrorHandler) {
@@ -231,6 +304,7 @@ TEST_F(OptionsTest, RegistryFailuresReachTheErrorHandler) {
   Fake.Registry.FailCreateKey(true);
   EXPECT_THROW(Options->CheckBox1->Click(), ERegistryException);
   EXPECT_TRUE(Options->CheckBox1->Checked());
+  EXPECT_TRUE(LogonTask.Calls.empty());  // raised before, as the value's failure always was
   Fake.Registry.FailCreateKey(false);
   Fake.Registry.FailSetValue(true);
   Options->CheckBox1->SetChecked(false);

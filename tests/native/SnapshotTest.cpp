@@ -163,10 +163,15 @@ class CompareTest : public ::testing::Test {
     std::uint32_t Type = kRegSz;
   };
   using TEntries = std::vector<TEntry>;
-  static TRegSnapshot Snapshot(const TEntries& entries) {
+  TRegSnapshot Snapshot(const TEntries& entries) const {
     TRegSnapshot s;
-    for (const TEntry& e : entries) s.Entries.push_back({u"", e.Name, e.Type, e.Data});
+    for (const TEntry& e : entries) s.Entries.push_back(Entry(u"", e.Name, e.Type, e.Data));
     return s;
+  }
+  TRegEntry Entry(std::u16string subKey, std::u16string name, std::uint32_t type,
+                  std::u16string data) const {
+    const std::u16string identity = IdentityOf(Text.UpcaseTable(), subKey, name);
+    return {std::move(subKey), std::move(name), type, std::move(data), identity};
   }
   void Compare(const TEntries& before, const TEntries& after) {
     Records.clear();
@@ -243,9 +248,9 @@ TEST_F(CompareTest, NamesMatchOnlyAsTheRegistryMatchesThem) {
 
 TEST_F(CompareTest, ListsShowTheirItemsAndSubkeysTheirNames) {
   TRegSnapshot before, after;
-  before.Entries.push_back({u"", u"BootExecute", kRegMultiSz, std::u16string(u"a\0", 2)});
-  after.Entries.push_back({u"", u"BootExecute", kRegMultiSz, std::u16string(u"a\0b c\0", 6)});
-  after.Entries.push_back({u"0001", u"Step", kRegSz, u"C:\\s.exe"});
+  before.Entries.push_back(Entry(u"", u"BootExecute", kRegMultiSz, std::u16string(u"a\0", 2)));
+  after.Entries.push_back(Entry(u"", u"BootExecute", kRegMultiSz, std::u16string(u"a\0b c\0", 6)));
+  after.Entries.push_back(Entry(u"0001", u"Step", kRegSz, u"C:\\s.exe"));
   CompareSnapshots(before, after, {kHkeyLocalMachine, "\\Key", Text}, Records);
   ASSERT_EQ(Records.size(), 2u);
   EXPECT_EQ(Records[0].Line, ChangedLine("BootExecute", "a", "a | b c"));
@@ -315,7 +320,9 @@ TEST(CompareEquivalence, MatchesTheLinearAlgorithmOnRandomSnapshots) {
   auto snapshot = [&](const std::vector<std::pair<std::string, std::string>>& entries) {
     TRegSnapshot s;
     for (auto& [name, data] : entries) {
-      s.Entries.push_back({u"", text.FromAnsi(name), kRegSz, text.FromAnsi(data)});
+      const std::u16string wide = text.FromAnsi(name);
+      s.Entries.push_back({u"", wide, kRegSz, text.FromAnsi(data),
+                           IdentityOf(text.UpcaseTable(), u"", wide)});
     }
     return s;
   };

@@ -5,6 +5,7 @@
 #include "tests/fakes/FakeDesktop.h"
 #include "tests/fakes/FakeEventLog.h"
 #include "tests/fakes/FakeHost.h"
+#include "tests/fakes/FakeLogonTask.h"
 #include "tests/fakes/FakeProfile.h"
 #include "tests/fakes/FakeRegEdit.h"
 #include "tests/fakes/FakeTray.h"
@@ -30,9 +31,11 @@ struct TFakeServices {
   fake::FakeProfile Profile;
   FakeSystem System;
   fake::FakeTray Tray;
+  fake::FakeLogonTask LogonTask;
   fake::FakeChangeLog ChangeLog;
-  TServices Services{Fake.Platform, Shell,   Sound,  Clock, Editor, Editor,
-                     CodePage,      Profile, System, Tray,  Tray,   &ChangeLog};
+  TServices Services{Fake.Platform, Shell,   Sound,  Clock, Editor,    Editor,
+                     CodePage,      Profile, System, Tray,  Tray,      LogonTask,
+                     &ChangeLog};
   fake::FakeHost Host;
   vcl::TApplication App{Host, CodePage};
   bool ApplicationSet = (vcl::SetApplication(&App), true);  // before any form is made

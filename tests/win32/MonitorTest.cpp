@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <set>
+#include <utility>
 
 #include "monitor/ChangeTexts.h"
 #include "monitor/MonitorController.h"
@@ -15,144 +18,277 @@
 namespace kw::test {
 namespace {
 
+std::u16string U16(const std::wstring& text) {
+  return std::u16string(text.begin(), text.end());
+}
+
+std::string ToLower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The records so far, for a failure's message.
+std::string Describe(const std::vector<TChangeRecord>& records) {
+  std::string text = std::to_string(records.size()) + " records:";
+  for (const TChangeRecord& record : records) {
+    text += " [" + std::to_string(static_cast<int>(record.Kind)) + " " + record.ValueName + "]";
+  }
+  return text;
+}
+
+bool KeyExists(HiveHandle hive, const std::string& keyPath) {
+  HKEY key;
+  if (::RegOpenKeyExA(win32::HiveKey(hive), std::string(SubKeyOf(keyPath)).c_str(), 0,
+                      KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  ::RegCloseKey(key);
+  return true;
+}
+
 class Win32MonitorTest : public ::testing::Test {
  protected:
   // Even after a failed assertion nothing may outlive the platform: stop the
-  // monitor, and let its last notices fail at once against a window that is gone.
+  // monitor, and let any later records fail at once against a window that is gone.
   ~Win32MonitorTest() override {
     Stop();
+    // Pumped meanwhile: a monitor may be sending its last records already.
+    PumpUntil([] { return TThread::WaitForAll(std::chrono::milliseconds(0)); }, 20000);
     ::DestroyWindow(Window.Handle);
     Window.Handle = nullptr;
     TThread::WaitForAll(std::chrono::seconds(20));
   }
 
-  void StartMonitor(const std::string& key) {
-    auto monitor = std::make_shared<TRegMonitorThread>(Win.Platform);
+  // Watches HKCU\`path` as the controller watches a row without named values.
+  void StartMonitor(const std::string& path, bool subKeys = false) {
+    auto monitor = std::make_shared<TRegMonitorThread>(Win.Platform, Win.Queue, Win.StopEvent);
     monitor->SetFreeOnTerminate(true);
     monitor->NotifyWindow = Window.Id();
-    monitor->Key = key;
-    monitor->RootKey = kHkeyCurrentUser;
+    monitor->Location = {kHkeyCurrentUser, "\\" + path, {}, subKeys, false};
     monitor->SetNotifyFilter(kNotifyChangeLastSet);
     monitor->WatchSubTree = true;
     Monitor = monitor;
     monitor->Resume();
   }
-  // The monitor has asked for its next signal and is back in its wait: a
-  // write now is seen, and a stop now is answered with a stop notice.
-  void WaitUntilArmed(int times) {
-    ASSERT_TRUE(PumpUntil([&] { return Win.Registry.Armed >= times && Win.Sync.Waits >= times; }));
+  // The monitor has asked for a further signal and gone back to its wait
+  // since the last call: a write now is seen, and a stop now is answered.
+  void WaitUntilArmed() {
+    ASSERT_TRUE(PumpUntil([&] { return Win.Registry.Armed > Arms && Win.Sync.Waits > Waits; }));
+    Arms = Win.Registry.Armed;
+    Waits = Win.Sync.Waits;
   }
   void Stop() {
-    std::unique_ptr<IEvent> stop = Win.Sync.CreateNamedEvent(kStopEventName, true, false);
-    stop->Set();
+    Win.StopEvent->Set();
     if (auto m = Monitor.lock()) m->RequestStop();
   }
+  void AbsentDeletedAndRecreated(bool subKeys);
 
   TWin32Platform Win;
-  TNoticeWindow Window;
+  TNoticeWindow Window{Win.Queue.get()};
   std::weak_ptr<TRegMonitorThread> Monitor;
+  int Arms = 0, Waits = 0;
 };
 
-TEST_F(Win32MonitorTest, WakesOnSetDeleteAndSubkeyChangesReArmsAndStops) {
+// 木马 and a Hangul syllable: two names code page 936 shows alike.
+const std::wstring kHangul0 = L"\x6728\x9A6C\xAC00";
+const std::wstring kHangul1 = L"\x6728\x9A6C\xAC01";
+constexpr char kHangulShown[] = "\xC4\xBE\xC2\xED?";
+
+TEST_F(Win32MonitorTest, ReportsWhatStartsProgramsWakesOnEveryChangeAndStops) {
   TScratchKey scratch("Monitor");
   scratch.SetString("Before", "C:\\before.exe");
-  StartMonitor("\\" + scratch.Path);
-  WaitUntilArmed(1);
+  StartMonitor(scratch.Path);
+  WaitUntilArmed();
 
   scratch.SetString("Added", "\"C:\\Program Files\\Added\\a.exe\" /tray");
-  ASSERT_TRUE(Window.WaitForNotices(1));
-  WaitUntilArmed(2);
+  ASSERT_TRUE(Window.WaitForRecords(1));
+  WaitUntilArmed();
   scratch.Delete("Before");
-  ASSERT_TRUE(Window.WaitForNotices(2));
-  WaitUntilArmed(3);
+  ASSERT_TRUE(Window.WaitForRecords(2));
+  WaitUntilArmed();
+  // A subkey's value and a value of another type wake the monitor and start
+  // nothing: the wake sends nothing.
   scratch.SetString("Inner", "C:\\inner.exe", "Sub");
-  ASSERT_TRUE(Window.WaitForNotices(3));
-  WaitUntilArmed(4);
+  WaitUntilArmed();
   scratch.SetDword("Number", 7);
-  ASSERT_TRUE(Window.WaitForNotices(4));
-  WaitUntilArmed(5);
+  WaitUntilArmed();
+  scratch.SetText(L"Expand", L"%SystemRoot%\\x.exe", REG_EXPAND_SZ);
+  ASSERT_TRUE(Window.WaitForRecords(3));
+  WaitUntilArmed();
+  scratch.SetText(kHangul0, L"C:\\k0.exe");
+  scratch.SetText(kHangul1, L"C:\\k1.exe");
+  ASSERT_TRUE(Window.WaitForRecords(5));
+  WaitUntilArmed();
+  // The reported identity deletes exactly that value, not its look-alike.
+  auto key = Win.Registry.OpenKey(kHkeyCurrentUser, scratch.Path, kKeyAllAccess);
+  ASSERT_TRUE(key);
+  EXPECT_EQ(key->DeleteValue(Window.Records[3].Identity), ERROR_SUCCESS);
+  ASSERT_TRUE(Window.WaitForRecords(6));
+  WaitUntilArmed();
   Stop();
-  ASSERT_TRUE(Window.WaitForNotices(5));
+  ASSERT_TRUE(Window.WaitForRecords(7));
   ASSERT_TRUE(PumpUntil([&] { return Monitor.expired(); }));
 
-  const auto& n = Window.Notices;
-  ASSERT_EQ(n.size(), 5u);
-  for (const TNotice& notice : n) {
-    EXPECT_EQ(notice.Key, "\\" + scratch.Path);
-    EXPECT_EQ(notice.RootKey, kHkeyCurrentUser);
+  const auto& r = Window.Records;
+  ASSERT_EQ(r.size(), 7u);
+  EXPECT_TRUE(Window.Notices.size() <= r.size());
+  for (const TChangeRecord& record : r) {
+    EXPECT_EQ(record.Location, "\\" + scratch.Path);
+    EXPECT_EQ(record.RootKey, kHkeyCurrentUser);
   }
-  EXPECT_EQ(n[0].NewLines, std::vector<std::string>{"C:\\Program Files\\Added\\a.exe "});
-  EXPECT_EQ(n[0].Title, texts::kTitleAdded);
-  EXPECT_EQ(n[0].ValueName, "Added");
-  EXPECT_EQ(n[1].NewLines, std::vector<std::string>{"C:\\before.exe"});
-  EXPECT_EQ(n[1].Title, texts::kTitleDeleted);
-  EXPECT_EQ(n[1].ValueName, "Before");
-  for (int i : {2, 3}) {  // a subkey's value, a value of another type: no difference
-    EXPECT_TRUE(n[i].NewLines.empty());
-    EXPECT_EQ(n[i].Title, "");
-    EXPECT_EQ(n[i].ValueName, "");
+  EXPECT_EQ(r[0].Kind, TChangeKind::Added);
+  EXPECT_EQ(r[0].Line, "C:\\Program Files\\Added\\a.exe ");
+  EXPECT_EQ(r[0].Title, texts::kTitleAdded);
+  EXPECT_EQ(r[0].ValueName, "Added");
+  EXPECT_EQ(r[1].Kind, TChangeKind::Deleted);
+  EXPECT_EQ(r[1].Line, "C:\\before.exe");
+  EXPECT_EQ(r[1].Title, texts::kTitleDeleted);
+  EXPECT_EQ(r[1].ValueName, "Before");
+  EXPECT_EQ(r[2].Kind, TChangeKind::Added);
+  EXPECT_EQ(r[2].ValueName, "Expand");
+  EXPECT_EQ(r[2].Type, kRegExpandSz);
+  EXPECT_EQ(r[2].Line, "%SystemRoot%\\x.exe");
+  const std::set<std::u16string> both = {r[3].Identity, r[4].Identity};
+  EXPECT_EQ(both, (std::set<std::u16string>{U16(kHangul0), U16(kHangul1)}));
+  for (int i : {3, 4}) {
+    EXPECT_EQ(r[i].Kind, TChangeKind::Added);
+    EXPECT_EQ(r[i].ValueName, kHangulShown);
   }
-  EXPECT_EQ(n[4].NewLines, std::vector<std::string>{texts::kMonitoringStopped});
+  EXPECT_EQ(r[5].Kind, TChangeKind::Deleted);
+  EXPECT_EQ(r[5].Identity, r[3].Identity);
+  EXPECT_EQ(scratch.Has(kHangul0), r[5].Identity != U16(kHangul0));
+  EXPECT_EQ(scratch.Has(kHangul1), r[5].Identity != U16(kHangul1));
+  EXPECT_EQ(r[6].Kind, TChangeKind::Stopped);
+  EXPECT_EQ(r[6].Line, texts::kMonitoringStopped);
 }
 
-// Names and data are read wide and held in code page 936 whatever the
-// system's code page; the name limit counts 936 bytes, not characters.
-TEST(Win32Registry, SnapshotsHoldCodePage936WithTheNameLimitInItsBytes) {
+// A key that does not exist is waited for, never made. When it appears it
+// reports everything it holds, a subkey's values under the subkey where
+// subkeys count (as in RunOnceEx); deleted as a whole, which the key's own
+// change signal does not tell, it reports what it held and is waited for again.
+void Win32MonitorTest::AbsentDeletedAndRecreated(bool subKeys) {
+  TScratchKey scratch("Absent", false);
+  StartMonitor(scratch.Path, subKeys);
+  WaitUntilArmed();  // on the nearest parent that exists
+  EXPECT_FALSE(KeyExists(kHkeyCurrentUser, "\\" + scratch.Path));
+
+  std::vector<std::pair<TChangeKind, std::string>> expected = {{TChangeKind::Added, "First"}};
+  scratch.SetString("First", "C:\\first.exe");  // makes the key
+  ASSERT_TRUE(Window.WaitForRecords(expected.size())) << Describe(Window.Records);
+  WaitUntilArmed();
+  if (subKeys) {
+    scratch.SetString("Step", "C:\\step.exe", "0001");
+    expected.emplace_back(TChangeKind::Added, "Step");
+    ASSERT_TRUE(Window.WaitForRecords(expected.size())) << Describe(Window.Records);
+    WaitUntilArmed();
+  }
+  scratch.Remove();
+  expected.emplace_back(TChangeKind::Deleted, "First");
+  if (subKeys) expected.emplace_back(TChangeKind::Deleted, "Step");
+  ASSERT_TRUE(Window.WaitForRecords(expected.size())) << Describe(Window.Records);
+  WaitUntilArmed();
+  EXPECT_FALSE(KeyExists(kHkeyCurrentUser, "\\" + scratch.Path));
+  scratch.SetString("Again", "C:\\again.exe");
+  expected.emplace_back(TChangeKind::Added, "Again");
+  ASSERT_TRUE(Window.WaitForRecords(expected.size())) << Describe(Window.Records);
+  WaitUntilArmed();
+  Stop();
+  expected.emplace_back(TChangeKind::Stopped, "");
+  ASSERT_TRUE(Window.WaitForRecords(expected.size())) << Describe(Window.Records);
+  ASSERT_TRUE(PumpUntil([&] { return Monitor.expired(); }));
+
+  const std::string key = "\\" + scratch.Path;
+  std::vector<std::pair<TChangeKind, std::string>> seen;
+  for (const TChangeRecord& record : Window.Records) {
+    seen.emplace_back(record.Kind, record.ValueName);
+    const bool inSubKey = record.ValueName == "Step";
+    EXPECT_EQ(record.Location, inSubKey ? key + "\\0001" : key) << record.ValueName;
+    EXPECT_EQ(record.IdentitySubKey, inSubKey ? u"0001" : u"") << record.ValueName;
+    EXPECT_EQ(record.Line, record.Kind == TChangeKind::Stopped
+                               ? texts::kMonitoringStopped
+                               : "C:\\" + ToLower(record.ValueName) + ".exe");
+  }
+  // The deletions come in the registry's order, or one wake each.
+  if (subKeys && seen.size() == expected.size()) std::sort(seen.begin() + 2, seen.begin() + 4);
+  EXPECT_EQ(seen, expected);
+}
+
+TEST_F(Win32MonitorTest, AbsentDeletedAndRecreatedKeysReportEveryValue) {
+  AbsentDeletedAndRecreated(false);
+}
+
+TEST_F(Win32MonitorTest, AbsentDeletedAndRecreatedKeysReportEveryValueOfTheirSubkeys) {
+  AbsentDeletedAndRecreated(true);
+}
+
+// Names and data are read wide and whole: every name the registry allows is
+// kept as the registry holds it, and shown in code page 936 whatever the
+// system's code page.
+TEST(Win32Registry, SnapshotsReadEveryNameWholeAndShowItInCodePage936) {
   TScratchKey scratch("Text");
-  const std::wstring wood127 = std::wstring(127, L'木');
   struct TRow {
     std::wstring Name, Data;
+    DWORD Type;
+    std::string Shown, ShownData;  // empty name shown: the value starts nothing
   };
-  const std::string wood254 = [] {
-    std::string bytes;
-    for (int i = 0; i < 127; ++i) bytes += "\xC4\xBE";
-    return bytes;
-  }();
+  std::string wood128;
+  for (int i = 0; i < 128; ++i) wood128 += "\xC4\xBE";
   const std::vector<TRow> rows = {
-      {L"木马程序", L"C:\\临时\\木马.exe"},
-      {wood127 + L"a", L"255 bytes in 936: kept"},
-      {wood127 + L"木", L"128 characters, 256 bytes: left out"},
-      {std::wstring(255, L'n'), L"kept"},
-      {std::wstring(256, L'n'), L"left out"},
-      {L"木马\xD55C", L"C:\\k.exe"},  // a Hangul syllable: no character of 936
+      // 木马程序 = C:\临时\木马.exe
+      {L"\x6728\x9A6C\x7A0B\x5E8F", L"C:\\\x4E34\x65F6\\\x6728\x9A6C.exe", REG_SZ,
+       "\xC4\xBE\xC2\xED\xB3\xCC\xD0\xF2", "C:\\\xC1\xD9\xCA\xB1\\\xC4\xBE\xC2\xED.exe"},
+      {std::wstring(128, L'\x6728'), L"256 bytes in 936", REG_SZ, wood128, "256 bytes in 936"},
+      {std::wstring(300, L'n'), L"C:\\300.exe", REG_SZ, std::string(300, 'n'), "C:\\300.exe"},
+      {std::wstring(16383, L'n'), L"C:\\longest.exe", REG_SZ, std::string(16383, 'n'),
+       "C:\\longest.exe"},
+      {kHangul0, L"C:\\k0.exe", REG_SZ, kHangulShown, "C:\\k0.exe"},
+      {kHangul1, L"C:\\k1.exe", REG_SZ, kHangulShown, "C:\\k1.exe"},
+      {L"Expand", L"%SystemRoot%\\x.exe", REG_EXPAND_SZ, "Expand", "%SystemRoot%\\x.exe"},
+      {L"List", std::wstring(L"a.exe\0b.exe", 11), REG_MULTI_SZ, "", ""},
   };
-  for (const TRow& row : rows) {
-    ::RegSetValueExW(scratch.Key, row.Name.c_str(), 0, REG_SZ,
-                     reinterpret_cast<const BYTE*>(row.Data.c_str()),
-                     static_cast<DWORD>((row.Data.size() + 1) * sizeof(wchar_t)));
-  }
-  win32::TWin32Registry registry;
-  win32::TWin32Collation collation;
-  auto key = registry.OpenKey(kHkeyCurrentUser, scratch.Path, kKeyAllAccess);
-  ASSERT_TRUE(key);
-  TRegSnapshot snapshot(collation);
-  std::vector<unsigned char> buffer;
-  TakeSnapshot(*key, snapshot, buffer);
-  ASSERT_EQ(snapshot.Names.Count(), 4u);
-  std::vector<std::string> names;
-  for (std::size_t i = 0; i < snapshot.Names.Count(); ++i) names.push_back(snapshot.Names[i]);
-  auto has = [&](const std::string& name) {
-    return std::find(names.begin(), names.end(), name) != names.end();
-  };
-  EXPECT_TRUE(has("\xC4\xBE\xC2\xED\xB3\xCC\xD0\xF2"));
-  EXPECT_TRUE(has(wood254 + "a"));
-  EXPECT_FALSE(has(wood254 + "\xC4\xBE"));
-  EXPECT_TRUE(has(std::string(255, 'n')));
-  EXPECT_TRUE(has("\xC4\xBE\xC2\xED?"));
-  const int chinese = snapshot.Names.IndexOf("\xC4\xBE\xC2\xED\xB3\xCC\xD0\xF2");
-  ASSERT_GE(chinese, 0);
-  EXPECT_EQ(snapshot.Data[static_cast<std::size_t>(chinese)],
-            "C:\\\xC1\xD9\xCA\xB1\\\xC4\xBE\xC2\xED.exe");  // C:\临时\木马.exe
+  for (const TRow& row : rows) scratch.SetText(row.Name, row.Data, row.Type);
+  scratch.SetDword("Number", 1);
 
-  // Writes and deletes go the same way: the "?" name is not the value's name.
+  win32::TWin32Registry registry;
+  win32::TWin32RegistryText text;
+  auto key = registry.OpenKey(kHkeyCurrentUser, scratch.Path, kKeyAllAccess, nullptr);
+  ASSERT_TRUE(key);
+  const TLocation location{kHkeyCurrentUser, "\\" + scratch.Path, {}, false, false};
+  TRegSnapshot snapshot;
+  ASSERT_EQ(TakeSnapshot(*key, location, text.UpcaseTable(), snapshot), TSnapshotResult::Read);
+  std::vector<TChangeRecord> records;
+  CompareSnapshots(TRegSnapshot{}, snapshot, {location.Hive, location.Path, text}, records);
+
+  std::size_t counted = 0;
+  for (const TRow& row : rows) {
+    const auto found = std::find_if(records.begin(), records.end(), [&](const TChangeRecord& r) {
+      return r.Identity == U16(row.Name);
+    });
+    if (row.Shown.empty()) {
+      EXPECT_EQ(found, records.end()) << row.Shown;
+      continue;
+    }
+    ++counted;
+    ASSERT_NE(found, records.end()) << row.Shown.substr(0, 40);
+    EXPECT_EQ(found->Kind, TChangeKind::Added);
+    EXPECT_EQ(found->ValueName, row.Shown);
+    EXPECT_EQ(found->NewData, row.ShownData);
+    EXPECT_EQ(found->Type, row.Type);
+  }
+  EXPECT_EQ(records.size(), counted);
+
+  // Writes go the same way; a deletion takes the name exactly as the
+  // registry holds it: the shown "?" name is no value's name.
   EXPECT_EQ(key->SetStringValue("\xD0\xC2", "\xD0\xC2.exe"), 0);  // 新 = 新.exe
   wchar_t data[16] = {};
   DWORD size = sizeof data;
-  EXPECT_EQ(::RegGetValueW(scratch.Key, nullptr, L"新", RRF_RT_REG_SZ, nullptr, data, &size), 0);
-  EXPECT_EQ(std::wstring(data), L"新.exe");
-  EXPECT_EQ(key->DeleteValue("\xC4\xBE\xC2\xED\xB3\xCC\xD0\xF2"), 0);
-  EXPECT_EQ(key->DeleteValue("\xC4\xBE\xC2\xED?"), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(::RegQueryValueExW(scratch.Key, L"木马\xD55C", nullptr, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(::RegGetValueW(scratch.Key, nullptr, L"\x65B0", RRF_RT_REG_SZ, nullptr, data, &size),
+            0);
+  EXPECT_EQ(std::wstring(data), L"\x65B0.exe");
+  EXPECT_EQ(key->DeleteValue(u"\x6728\x9A6C?"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(key->DeleteValue(U16(kHangul0)), 0);
+  EXPECT_FALSE(scratch.Has(kHangul0));
+  EXPECT_TRUE(scratch.Has(kHangul1));
 }
 
 // The editor walk's keystrokes: a character of 936 reaches a window as its
@@ -181,36 +317,33 @@ TEST(Win32WindowFunctions, TypesCharactersOfCodePage936AsTheirUtf16Units) {
   EXPECT_EQ(GTyped, expected);
 }
 
-TEST_F(Win32MonitorTest, AKeyThatDoesNotExistEndsTheMonitorSilently) {
-  StartMonitor("\\Software\\KeywardenTest\\DoesNotExist");
-  ASSERT_TRUE(PumpUntil([&] { return Monitor.expired(); }));
-  EXPECT_TRUE(TThread::WaitForAll(std::chrono::seconds(10)));
-  EXPECT_TRUE(Window.Notices.empty());
-  EXPECT_EQ(Win.Registry.Armed, 0);
-}
-
 TEST_F(Win32MonitorTest, ASendToADestroyedWindowFailsAtOnce) {
   TNoticeWindow doomed;
   const WindowHandle id = doomed.Id();
-  TChangeData data;
-  EXPECT_TRUE(Win.Messenger.Send(id, WM_REGCHANGE, reinterpret_cast<std::uintptr_t>(&data), 0));
+  EXPECT_TRUE(Win.Messenger.Send(id, WM_REGCHANGE, 0, 0));
   ::DestroyWindow(doomed.Handle);
   doomed.Handle = nullptr;
-  EXPECT_FALSE(Win.Messenger.Send(id, WM_REGCHANGE, reinterpret_cast<std::uintptr_t>(&data), 0));
+  EXPECT_FALSE(Win.Messenger.Send(id, WM_REGCHANGE, 0, 0));
 }
 
-bool KeyExists(HiveHandle hive, const std::string& keyPath) {
-  HKEY key;
-  if (::RegOpenKeyExA(win32::HiveKey(hive), std::string(SubKeyOf(keyPath)).c_str(), 0,
-                      KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
-    return false;
-  }
-  ::RegCloseKey(key);
-  return true;
+// An empty name makes a new event each time, one no other handle shares:
+// the monitors' events are out of reach of any program that knows a name.
+TEST(Win32Sync, AnEmptyNameMakesANewEventThatNoOtherHandleShares) {
+  win32::TWin32Sync sync;
+  std::unique_ptr<IEvent> first = sync.CreateNamedEvent("", true, false);
+  std::unique_ptr<IEvent> second = sync.CreateNamedEvent("", true, false);
+  ASSERT_TRUE(first && second);
+  first->Set();
+  EXPECT_EQ(sync.WaitForAny({second.get(), first.get()}), kWaitFirst + 1);
+  second->Set();
+  first->Reset();
+  EXPECT_EQ(sync.WaitForAny({first.get(), second.get()}), kWaitFirst + 1);
+  EXPECT_EQ(sync.WaitForAny({first.get()}, 0), kWaitTimeout);
 }
 
-TEST_F(Win32MonitorTest, TheControllerWatchesEveryExistingKeyOfBothHivesAndStopsThemAll) {
-  TMonitorController controller(Win.Platform, Window.Id(), WatchedKeyTable());
+TEST_F(Win32MonitorTest, TheControllerWatchesEveryLocationOfBothHivesAndStopsThemAll) {
+  TMonitorController controller(Win.Platform, Window.Id(), WatchedLocations(WatchedKeyTable()));
+  Window.Queue = &controller.Queue();
   struct TStopAtEnd {
     TMonitorController& Controller;
     ~TStopAtEnd() { Controller.StopMonitors(); }
@@ -218,48 +351,42 @@ TEST_F(Win32MonitorTest, TheControllerWatchesEveryExistingKeyOfBothHivesAndStops
   controller.StartMonitors(kHkeyLocalMachine);
   controller.StartMonitors(kHkeyCurrentUser);
 
-  std::size_t expected = 0;
-  for (const std::string& key : WatchedKeyTable()) {
-    expected += KeyExists(kHkeyLocalMachine, key) + KeyExists(kHkeyCurrentUser, key);
-  }
-  ASSERT_GE(expected, 6u);  // Run, RunOnce, RunServices... exist in any prefix
+  const std::size_t rows = controller.RowCount();
   auto running = [&] {
     std::size_t count = 0;
-    for (std::size_t row = 0; row < controller.RowCount(); ++row) {
-      count += controller.RunningMonitors(row).size();
-    }
+    for (std::size_t row = 0; row < rows; ++row) count += controller.RunningMonitors(row).size();
     return count;
   };
-  ASSERT_TRUE(
-      PumpUntil([&] { return running() == expected && Win.Registry.Armed >= int(expected); }));
-
-  std::vector<std::string> names;
-  for (std::size_t row = 0; row < controller.RowCount(); ++row) {
+  // Every row is watched, present or not: its key, or the nearest parent
+  // that exists.
+  ASSERT_TRUE(PumpUntil([&] {
+    return running() == rows && Win.Registry.Armed >= int(rows) && Win.Sync.Waits >= int(rows);
+  }));
+  std::size_t present = 0;
+  for (std::size_t row = 0; row < rows; ++row) {
+    const TLocation& location = controller.WatchedLocations()[row];
     const auto monitors = controller.RunningMonitors(row);
-    for (std::size_t k = 0; k < monitors.size(); ++k) {
-      EXPECT_TRUE(KeyExists(monitors[k]->RootKey, monitors[k]->Key));
-      if (k == 1) {  // machine first, then user
-        EXPECT_EQ(monitors[0]->RootKey, kHkeyLocalMachine);
-        EXPECT_EQ(monitors[1]->RootKey, kHkeyCurrentUser);
-      }
-      HANDLE event = ::OpenEventA(SYNCHRONIZE, FALSE, monitors[k]->EventName().c_str());
-      EXPECT_NE(event, nullptr) << monitors[k]->EventName();
-      if (event) ::CloseHandle(event);
-      names.push_back(monitors[k]->EventName());
-    }
+    ASSERT_EQ(monitors.size(), 1u) << location.Path;
+    EXPECT_EQ(monitors[0]->Location.Hive, location.Hive);
+    EXPECT_EQ(monitors[0]->Location.Path, location.Path);
+    present += KeyExists(location.Hive, location.Path);
   }
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(std::unique(names.begin(), names.end()), names.end());
+  ASSERT_GE(present, 6u);               // Run, RunOnce, Winlogon... exist in any prefix
+  EXPECT_TRUE(Window.Records.empty());  // starting reports nothing
 
-  // Armed is not yet asleep: a monitor still taking its first snapshot finds
-  // the stop requested before it waits and ends without a notice.
   controller.StopMonitors();
-  ASSERT_TRUE(PumpUntil([&] { return running() == 0; }));
-  EXPECT_LE(Window.Notices.size(), expected);
-  EXPECT_GE(Window.Notices.size(), 1u);
-  for (const TNotice& notice : Window.Notices) {
-    EXPECT_EQ(notice.NewLines, std::vector<std::string>{texts::kMonitoringStopped});
+  ASSERT_TRUE(PumpUntil([&] { return running() == 0 && Window.Records.size() >= rows; }));
+  ASSERT_EQ(Window.Records.size(), rows);
+  std::multiset<std::pair<HiveHandle, std::string>> stopped, watched;
+  for (const TChangeRecord& record : Window.Records) {
+    EXPECT_EQ(record.Kind, TChangeKind::Stopped);
+    EXPECT_EQ(record.Line, texts::kMonitoringStopped);
+    stopped.emplace(record.RootKey, record.Location);
   }
+  for (const TLocation& location : controller.WatchedLocations()) {
+    watched.emplace(location.Hive, location.Path);
+  }
+  EXPECT_EQ(stopped, watched);
 }
 
 }  // namespace

@@ -1,18 +1,21 @@
 #pragma once
-// A real hidden window that records WM_REGCHANGE notices, a message pump with
-// a deadline, and the Win32 platform with its arming and waits made observable.
+// A real hidden window that takes the queued records on each WM_REGCHANGE, a
+// message pump with a deadline, and the Win32 platform with its arming and
+// waits made observable.
 
 #include <windows.h>
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "monitor/ChangeQueue.h"
 #include "monitor/RegMonitorThread.h"
-#include "platform/win32/Win32Collation.h"
 #include "platform/win32/Win32Messenger.h"
 #include "platform/win32/Win32Registry.h"
+#include "platform/win32/Win32RegistryText.h"
 #include "platform/win32/Win32Sync.h"
 #include "tests/common/Notice.h"
 
@@ -33,9 +36,10 @@ inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000
   return true;
 }
 
+// Takes the records of `Queue` on each WM_REGCHANGE, as the main window does.
 class TNoticeWindow {
  public:
-  TNoticeWindow() {
+  explicit TNoticeWindow(TChangeQueue* queue = nullptr) : Queue(queue) {
     WNDCLASSW wc{};
     wc.lpfnWndProc = &TNoticeWindow::Proc;
     wc.hInstance = ::GetModuleHandleW(nullptr);
@@ -51,9 +55,15 @@ class TNoticeWindow {
   bool WaitForNotices(std::size_t count, DWORD timeoutMs = 10000) {
     return PumpUntil([&] { return Notices.size() >= count; }, timeoutMs);
   }
+  bool WaitForRecords(std::size_t count, DWORD timeoutMs = 10000) {
+    return PumpUntil([&] { return Records.size() >= count; }, timeoutMs);
+  }
 
   HWND Handle = nullptr;
+  TChangeQueue* Queue;
+  // One per wake-up that found records, and every record taken, in order.
   std::vector<TNotice> Notices;
+  std::vector<TChangeRecord> Records;
 
  private:
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
@@ -64,21 +74,24 @@ class TNoticeWindow {
     }
     auto* self = reinterpret_cast<TNoticeWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (msg == WM_REGCHANGE && self) {
-      self->Notices.push_back(ReadNotice(*reinterpret_cast<TChangeData*>(w)));
+      if (self->Queue) self->Take(self->Queue->TakeAll());
       return 0;
     }
     return ::DefWindowProcW(hwnd, msg, w, l);
+  }
+  void Take(const std::vector<TChangeRecord>& records) {
+    if (records.empty()) return;  // a wake-up whose records an earlier one took
+    Notices.push_back(ReadNotice(records));
+    Records.insert(Records.end(), records.begin(), records.end());
   }
 };
 
 // The real registry, counting the change signals asked for.
 class TArmCountingRegistry : public IRegistry {
  public:
-  std::unique_ptr<IRegKey> OpenKey(HiveHandle hive, const std::string& path,
-                                   std::uint32_t access) override {
-    auto key = Real.OpenKey(hive, path, access);
-    if (!key) return nullptr;
-    return std::make_unique<TKey>(std::move(key), Armed);
+  std::unique_ptr<IRegKey> OpenKey(HiveHandle hive, const std::string& path, std::uint32_t access,
+                                   long* error = nullptr) override {
+    return Wrap(Real.OpenKey(hive, path, access, error));
   }
   long CreateKey(HiveHandle hive, const std::string& path, std::uint32_t access) override {
     return Real.CreateKey(hive, path, access);
@@ -90,17 +103,21 @@ class TArmCountingRegistry : public IRegistry {
    public:
     TKey(std::unique_ptr<IRegKey> real, std::atomic<int>& armed)
         : Real(std::move(real)), Armed(armed) {}
-    bool QueryMaxDataLen(std::uint32_t& n) override { return Real->QueryMaxDataLen(n); }
-    long EnumValue(std::uint32_t i, char* name, std::uint32_t& nameLen, std::uint32_t& type,
-                   unsigned char* data, std::uint32_t& dataLen) override {
-      return Real->EnumValue(i, name, nameLen, type, data, dataLen);
+    long EnumValue(std::uint32_t i, TRegValue& value) override { return Real->EnumValue(i, value); }
+    long EnumSubKey(std::uint32_t i, std::u16string& name) override {
+      return Real->EnumSubKey(i, name);
+    }
+    std::unique_ptr<IRegKey> OpenSubKey(const std::u16string& name, std::uint32_t access) override {
+      auto key = Real->OpenSubKey(name, access);
+      if (!key) return nullptr;
+      return std::make_unique<TKey>(std::move(key), Armed);
     }
     long NotifyChange(bool subTree, std::uint32_t filter, IEvent& event) override {
       const long result = Real->NotifyChange(subTree, filter, event);
       ++Armed;
       return result;
     }
-    long DeleteValue(const std::string& name) override { return Real->DeleteValue(name); }
+    long DeleteValue(const std::u16string& name) override { return Real->DeleteValue(name); }
     long SetStringValue(const std::string& name, const std::string& data) override {
       return Real->SetStringValue(name, data);
     }
@@ -109,6 +126,10 @@ class TArmCountingRegistry : public IRegistry {
     std::unique_ptr<IRegKey> Real;
     std::atomic<int>& Armed;
   };
+  std::unique_ptr<IRegKey> Wrap(std::unique_ptr<IRegKey> key) {
+    if (!key) return nullptr;
+    return std::make_unique<TKey>(std::move(key), Armed);
+  }
   win32::TWin32Registry Real;
 };
 
@@ -119,9 +140,10 @@ class TWaitCountingSync : public ISync {
                                            bool initiallySet) override {
     return Real.CreateNamedEvent(name, manualReset, initiallySet);
   }
-  std::uint32_t WaitForEither(IEvent* first, IEvent* second) override {
+  std::uint32_t WaitForAny(std::initializer_list<IEvent*> events,
+                           std::uint32_t timeoutMs) override {
     ++Waits;
-    return Real.WaitForEither(first, second);
+    return Real.WaitForAny(events, timeoutMs);
   }
   std::atomic<int> Waits{0};
 
@@ -133,29 +155,53 @@ struct TWin32Platform {
   TArmCountingRegistry Registry;
   TWaitCountingSync Sync;
   win32::TWin32Messenger Messenger;
-  win32::TWin32Collation Collation;
-  TMonitorPlatform Platform{Registry, Sync, Messenger, Collation};
+  win32::TWin32RegistryText Text;
+  TMonitorPlatform Platform{Registry, Sync, Messenger, Text};
+  std::shared_ptr<TChangeQueue> Queue = std::make_shared<TChangeQueue>();
+  std::shared_ptr<IEvent> StopEvent = Sync.CreateNamedEvent("", true, false);
 };
 
 // A scratch key of its own below HKCU\Software, deleted afterwards.
 class TScratchKey {
  public:
-  explicit TScratchKey(const std::string& name)
+  // Absent: the key is made by the first write, or by Create.
+  explicit TScratchKey(const std::string& name, bool present = true)
       : Path("Software\\KeywardenTest\\" + name + std::to_string(::GetCurrentProcessId())) {
     ::RegDeleteTreeA(HKEY_CURRENT_USER, Path.c_str());
-    ::RegCreateKeyExA(HKEY_CURRENT_USER, Path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &Key,
-                      nullptr);
+    if (present) Create();
   }
-  ~TScratchKey() {
-    ::RegCloseKey(Key);
+  ~TScratchKey() { Remove(); }
+  TScratchKey(const TScratchKey&) = delete;
+  TScratchKey& operator=(const TScratchKey&) = delete;
+
+  void Create() {
+    if (!Key) {
+      ::RegCreateKeyExA(HKEY_CURRENT_USER, Path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &Key, nullptr);
+    }
+  }
+  // Deletes the key with its subkeys.
+  void Remove() {
+    if (Key) ::RegCloseKey(Key);
+    Key = nullptr;
     ::RegDeleteTreeA(HKEY_CURRENT_USER, Path.c_str());
   }
   void SetString(const std::string& name, const std::string& text, const char* sub = nullptr) {
+    Create();
     HKEY target = Key;
     if (sub) ::RegCreateKeyExA(Key, sub, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &target, nullptr);
     ::RegSetValueExA(target, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                      static_cast<DWORD>(text.size() + 1));
     if (sub) ::RegCloseKey(target);
+  }
+  // A value of a text type, named and written in UTF-16.
+  void SetText(const std::wstring& name, const std::wstring& text, DWORD type = REG_SZ) {
+    Create();
+    ::RegSetValueExW(Key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  }
+  bool Has(const std::wstring& name) {
+    return ::RegQueryValueExW(Key, name.c_str(), nullptr, nullptr, nullptr, nullptr) == 0;
   }
   void SetDword(const std::string& name, DWORD value) {
     ::RegSetValueExA(Key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
@@ -163,8 +209,8 @@ class TScratchKey {
   }
   void Delete(const std::string& name) { ::RegDeleteValueA(Key, name.c_str()); }
 
-  std::string Path;  // below HKCU, without a leading backslash
-  HKEY Key = nullptr;
+  std::string Path;    // below HKCU, without a leading backslash
+  HKEY Key = nullptr;  // null while the key is absent
 };
 
 }  // namespace kw::test

@@ -1,0 +1,42 @@
+#pragma once
+// The logon task: starts the program at the current user's logon with the
+// highest rights the user holds. The program asks for administrator rights,
+// and Windows does not start such a program from the Run keys at logon
+// (elevation is blocked on the logon path); the task scheduler starts it.
+
+#include <string>
+
+#include "lib/Exception.h"
+
+namespace kw {
+
+class ELogonTaskException : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// The task's path in the scheduler's root folder; an uninstaller removes it
+// by this path.
+inline constexpr char kLogonTaskPath[] = "\\Keywarden";
+
+class ILogonTask {
+ public:
+  virtual ~ILogonTask() = default;
+  // Registers the task that starts `programPath` (code page 936) at this
+  // user's logon, replacing any earlier one. Throws ELogonTaskException.
+  virtual void Register(const std::string& programPath) = 0;
+  // Removes the task; one that does not exist is no failure. Throws
+  // ELogonTaskException.
+  virtual void Remove() = 0;
+};
+
+// `path` in double quotes, as a command line holds a path with blanks.
+std::string QuotedPath(const std::string& path);
+
+// The task's definition in the scheduler's XML schema, in code page 936:
+// a logon trigger for `userId` (a SID or a user name), run interactively as
+// that user at the highest level, the quoted program as its one action, no
+// time limit, not stopped on battery, a second start ignored while one runs.
+std::string LogonTaskXml(const std::string& userId, const std::string& programPath);
+
+}  // namespace kw
