@@ -1,5 +1,6 @@
 #include "lib/IniProfile.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <iterator>
 #include <memory>
@@ -79,16 +80,30 @@ TParsed Parse(const std::string& line) {
 // statically, and iostreams would bring in most of its locale machinery.
 using TFile = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
-std::string ReadFile(const std::string& file, bool& exists) {
-  TFile in(std::fopen(file.c_str(), "rb"), &std::fclose);
-  exists = in != nullptr;
-  std::string text;
-  if (!in) return text;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0;)
-    text.append(buffer, n);
-  return text;
-}
+// The C library's files, for the native builds. fflush hands the bytes to
+// the system without waiting for the disk; the Win32 store does wait.
+class TStdioFileStore : public IFileStore {
+ public:
+  TRead ReadAll(const std::string& path, std::string& bytes) override {
+    TFile in(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!in) return errno == ENOENT ? TRead::Missing : TRead::Failed;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0;)
+      bytes.append(buffer, n);
+    return std::ferror(in.get()) ? TRead::Failed : TRead::Whole;
+  }
+  bool WriteFlushed(const std::string& path, const std::string& bytes) override {
+    TFile out(std::fopen(path.c_str(), "wb"), &std::fclose);
+    if (!out) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out.get()) == bytes.size() &&
+                         std::fflush(out.get()) == 0;
+    return std::fclose(out.release()) == 0 && written;
+  }
+  bool Replace(const std::string& from, const std::string& to) override {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+  }
+  void Remove(const std::string& path) override { std::remove(path.c_str()); }
+};
 
 }  // namespace
 
@@ -133,20 +148,41 @@ std::string WriteProfileText(const std::string& text, const std::string& section
   return result + "[" + section + "]\r\n" + entry + "\r\n";
 }
 
-std::string TIniProfile::ReadString(const std::string& file, const std::string& section,
-                                    const std::string& key, const std::string& fallback) {
-  bool exists = false;
-  return ReadProfileText(ReadFile(file, exists), section, key, fallback);
+TIniProfile::TIniProfile()
+    : Files([]() -> IFileStore& {
+        static TStdioFileStore files;  // holds no state
+        return files;
+      }()) {}
+
+std::string TemporaryFileFor(const std::string& file) {
+  return file + ".tmp";
 }
 
+std::string TIniProfile::ReadString(const std::string& file, const std::string& section,
+                                    const std::string& key, const std::string& fallback) {
+  std::string text;
+  // What could be read of a file read in part may miss the entry's later
+  // lines, or cut its value: the fallback is closer to the truth.
+  if (Files.ReadAll(file, text) == IFileStore::TRead::Failed) text.clear();
+  return ReadProfileText(text, section, key, fallback);
+}
+
+// The old file stays as it was until the whole new text is on the disk
+// beside it: a full disk, a quota or a crash in between leaves the stored
+// options, not an empty or a cut file.
 bool TIniProfile::WriteString(const std::string& file, const std::string& section,
                               const std::string& key, const std::string& value) {
-  bool exists = false;
-  const std::string text = WriteProfileText(ReadFile(file, exists), section, key, value);
-  TFile out(std::fopen(file.c_str(), "wb"), &std::fclose);
-  if (!out) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), out.get()) == text.size();
-  return std::fclose(out.release()) == 0 && written;
+  std::string text;
+  // A file that exists but cannot be read whole is not written back with
+  // what could be read of it: every other entry would be lost.
+  if (Files.ReadAll(file, text) == IFileStore::TRead::Failed) return false;
+  const std::string temporary = TemporaryFileFor(file);
+  if (Files.WriteFlushed(temporary, WriteProfileText(text, section, key, value)) &&
+      Files.Replace(temporary, file)) {
+    return true;
+  }
+  Files.Remove(temporary);
+  return false;
 }
 
 }  // namespace kw

@@ -26,11 +26,21 @@ WindowHandle FindTree(IWindowFunctions& windows, WindowHandle editor) {
   return tree ? tree : windows.FindDescendant(editor, kTreeClass);
 }
 
+// The registry editor's main window. Any program may make a window of its
+// class, and one whose thread never answers would hold the walk, and with
+// it the program's UI, for good: only the editor's own window is driven.
+WindowHandle FindEditor(IWindowFunctions& windows) {
+  for (WindowHandle window : windows.TopLevelWindows(kEditorClass)) {
+    if (windows.IsRegistryEditor(window)) return window;
+  }
+  return 0;
+}
+
 // A just-started editor may report itself idle before its window exists (Wine
 // does so), or never: its tree is what the walk needs, so wait for that.
 bool WaitForTree(IWindowFunctions& windows) {
   for (std::uint32_t waited = 0;; waited += kEditorPoll) {
-    if (FindTree(windows, windows.FindTopLevel(kEditorClass))) return true;
+    if (FindTree(windows, FindEditor(windows))) return true;
     if (waited >= kEditorStartLimit) return false;
     windows.Sleep(kEditorPoll);
   }
@@ -58,30 +68,34 @@ std::int32_t RunProcess(IProcessLauncher& launcher, const std::string& commandLi
 
 void JumpToRegKey(IWindowFunctions& windows, IProcessLauncher& launcher, const ICodePage& codePage,
                   const std::string& keyPath) {
-  if (!windows.FindTopLevel(kEditorClass)) {
+  if (!FindEditor(windows)) {
     if (RunProcess(launcher, "regedit.exe", false, true) != 0) return;
     if (!WaitForTree(windows)) return;  // it ended, or never came up: nothing to drive
   }
-  const WindowHandle editor = windows.FindTopLevel(kEditorClass);
+  const WindowHandle editor = FindEditor(windows);
   windows.ShowWindow(editor, kSwShow);
   windows.SetForegroundWindow(editor);
   const WindowHandle tree = FindTree(windows, editor);
+  if (!tree) return;
   windows.SetForegroundWindow(tree);
   windows.SetFocus(tree);
 
-  for (int i = 0; i < kLeftPressesToRoot; ++i) windows.Send(tree, kWmKeyDown, kVkLeft, 0);
-  windows.Send(tree, kWmKeyDown, kVkRight, 0);
+  // Every step gives up on an editor that stops answering: the rest of the
+  // walk would only wait on it again, once a message.
+  for (int i = 0; i < kLeftPressesToRoot; ++i) {
+    if (!windows.Send(tree, kWmKeyDown, kVkLeft, 0)) return;
+  }
+  if (!windows.Send(tree, kWmKeyDown, kVkRight, 0)) return;
   // Character by character: a backslash opens the selected level, anything
   // else is typed. A double-byte character is typed whole, so the second
   // byte of one (0x5C is a possible one) never counts as a backslash.
   vcl::ForEachCharacter(keyPath, codePage, [&](std::size_t at, std::size_t length) {
     if (length == 1 && keyPath[at] == '\\') {
-      windows.Send(tree, kWmKeyDown, kVkRight, 0);
+      if (!windows.Send(tree, kWmKeyDown, kVkRight, 0)) return false;
       windows.Sleep(kPauseAfterLevel);
-    } else {
-      windows.TypeCharacter(tree, keyPath.substr(at, length));
+      return true;
     }
-    return true;
+    return windows.TypeCharacter(tree, keyPath.substr(at, length));
   });
 }
 

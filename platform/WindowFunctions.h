@@ -17,22 +17,30 @@ constexpr int kSwShow = 5;
 class IWindowFunctions {
  public:
   virtual ~IWindowFunctions() = default;
-  // FindWindow(className, NULL).
-  virtual WindowHandle FindTopLevel(const std::string& className) = 0;
+  // Every top-level window of that class, in z-order: any program may make
+  // a window of any class name.
+  virtual std::vector<WindowHandle> TopLevelWindows(const std::string& className) = 0;
+  // The window belongs to a process running the system's registry editor
+  // (regedit.exe of the Windows folder, or its 32-bit copy).
+  virtual bool IsRegistryEditor(WindowHandle window) = 0;
   // FindWindowEx(parent, NULL, className, NULL): a direct child.
   virtual WindowHandle FindChild(WindowHandle parent, const std::string& className) = 0;
   // The first descendant of that class at any depth.
   virtual WindowHandle FindDescendant(WindowHandle parent, const std::string& className) = 0;
+  // Asks the window's own thread to show it, without waiting for it.
   virtual void ShowWindow(WindowHandle window, int command) = 0;
   virtual void SetForegroundWindow(WindowHandle window) = 0;
   virtual void SetFocus(WindowHandle window) = 0;
-  // SendMessage: returns when the window has handled the message.
-  virtual void Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+  // Sends the message and waits until the window has handled it, for a
+  // short time at most: false when it did not in time (a window whose
+  // thread does not answer), or is gone.
+  virtual bool Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                     std::intptr_t lParam) = 0;
   // Types one character of code page 936 (one or two bytes) as a keystroke
   // does: WM_CHAR with each of its UTF-16 code units and a repeat count of
   // one, each handled before the call returns. The same on any system.
-  virtual void TypeCharacter(WindowHandle window, const std::string& character) = 0;
+  // False as Send is.
+  virtual bool TypeCharacter(WindowHandle window, const std::string& character) = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
 };
 

@@ -59,50 +59,13 @@ bool TWin32Shell::ShowProperties(std::uintptr_t owner, const std::string& file) 
 
 namespace {
 
-// An open file, or null: CreateFileW's failure value is not null.
-TKernelHandle OpenFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition) {
-  HANDLE file = ::CreateFileW(path.c_str(), access, share, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  return TKernelHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
-}
-
-// The file's bytes; false when it cannot be read (a missing file among others).
-bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
-  const TKernelHandle file =
-      OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
-  if (!file) return false;
-  LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file.Get(), &size)) return false;
-  if (size.QuadPart > (1 << 24)) {
-    ::SetLastError(ERROR_FILE_TOO_LARGE);
-    return false;
-  }
-  bytes.resize(static_cast<std::size_t>(size.QuadPart));
-  DWORD read = 0;
-  if (!bytes.empty() &&
-      !::ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) {
-    return false;
-  }
-  bytes.resize(read);
-  return true;
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-  const TKernelHandle file = OpenFile(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
-  if (!file) return false;
-  DWORD written = 0;
-  return ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                     nullptr) &&
-         written == bytes.size();
-}
-
 // What the profile functions do with a bare file name: it lives in the Windows folder.
-std::wstring ProfilePath(const std::string& file) {
-  std::wstring path = ToWide(file);
-  if (path.find_first_of(L"\\/:") != std::wstring::npos) return path;
+std::string ProfilePath(const std::string& file) {
+  // Looked for in the wide text: a double-byte character may end in the byte of a backslash.
+  if (ToWide(file).find_first_of(L"\\/:") != std::wstring::npos) return file;
   wchar_t folder[MAX_PATH];
   const UINT n = ::GetWindowsDirectoryW(folder, MAX_PATH);
-  return n > 0 && n < MAX_PATH ? std::wstring(folder, n) + L"\\" + path : path;
+  return n > 0 && n < MAX_PATH ? ToAnsi(std::wstring_view(folder, n)) + "\\" + file : file;
 }
 
 }  // namespace
@@ -112,21 +75,12 @@ std::wstring ProfilePath(const std::string& file) {
 // file is read and written here, by the same rules they follow.
 std::string TWin32Profile::ReadString(const std::string& file, const std::string& section,
                                       const std::string& key, const std::string& fallback) {
-  std::string text;
-  ReadWholeFile(ProfilePath(file), text);
-  return ReadProfileText(text, section, key, fallback);
+  return Ini.ReadString(ProfilePath(file), section, key, fallback);
 }
 
 bool TWin32Profile::WriteString(const std::string& file, const std::string& section,
                                 const std::string& key, const std::string& value) {
-  const std::wstring path = ProfilePath(file);
-  std::string text;
-  // A file that exists but cannot be read is not overwritten with one entry.
-  if (!ReadWholeFile(path, text)) {
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;
-  }
-  return WriteWholeFile(path, WriteProfileText(text, section, key, value));
+  return Ini.WriteString(ProfilePath(file), section, key, value);
 }
 
 std::string TWin32System::ProgramPath() {
@@ -161,6 +115,56 @@ BOOL CALLBACK MatchDescendant(HWND window, LPARAM param) {
   if (search->ClassName != std::wstring_view(name, static_cast<std::size_t>(n))) return TRUE;
   search->Found = window;
   return FALSE;
+}
+
+// Long enough for any editor that answers, short enough that one which
+// does not (its thread stopped, or suspended) costs the program's UI a
+// moment: the window is given up on after the first such wait. A window
+// the system already sees as hung is given up on at once.
+constexpr UINT kAnswerLimit = 1000;
+
+bool SendWithLimit(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  DWORD_PTR result = 0;
+  return ::SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                               kAnswerLimit, &result) != 0;
+}
+
+// The full path of the program the window's process runs; empty when it
+// cannot be asked.
+std::wstring ProgramOfWindow(HWND window) {
+  DWORD processId = 0;
+  if (!::GetWindowThreadProcessId(window, &processId)) return {};
+  const TKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  if (!process) return {};
+  std::wstring path(32768, L'\0');
+  DWORD size = static_cast<DWORD>(path.size());
+  if (!::QueryFullProcessImageNameW(process.Get(), 0, path.data(), &size)) return {};
+  path.resize(size);
+  return path;
+}
+
+std::wstring InFolder(UINT(WINAPI* folderOf)(LPWSTR, UINT), const wchar_t* name) {
+  wchar_t folder[MAX_PATH];
+  const UINT n = folderOf(folder, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? std::wstring(folder, n) + L"\\" + name : std::wstring();
+}
+
+// The system's registry editor: regedit.exe in the Windows folder and, on
+// 64-bit Windows, its 32-bit copy in the WOW64 system folder (which a 32-bit
+// program starting "regedit.exe" reaches, and which Wine runs as it is).
+std::vector<std::wstring> RegistryEditorPaths() {
+  std::vector<std::wstring> paths;
+  for (auto folderOf : {&::GetWindowsDirectoryW, &::GetSystemWow64DirectoryW}) {
+    std::wstring path = InFolder(folderOf, L"regedit.exe");
+    if (!path.empty()) paths.push_back(std::move(path));
+  }
+  return paths;
+}
+
+// File names compare as the file system does: regardless of case.
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 HWND AsHwnd(WindowHandle window) {
@@ -207,8 +211,22 @@ class TWin32Process : public IProcess {
 
 }  // namespace
 
-WindowHandle TWin32WindowFunctions::FindTopLevel(const std::string& className) {
-  return AsHandle(::FindWindowW(ToWide(className).c_str(), nullptr));
+std::vector<WindowHandle> TWin32WindowFunctions::TopLevelWindows(const std::string& className) {
+  std::vector<WindowHandle> found;
+  const std::wstring wide = ToWide(className);
+  for (HWND window = nullptr; (window = ::FindWindowExW(nullptr, window, wide.c_str(), nullptr));) {
+    found.push_back(AsHandle(window));
+  }
+  return found;
+}
+
+bool TWin32WindowFunctions::IsRegistryEditor(WindowHandle window) {
+  const std::wstring program = ProgramOfWindow(AsHwnd(window));
+  if (program.empty()) return false;
+  for (const std::wstring& editor : RegistryEditorPaths()) {
+    if (SamePath(program, editor)) return true;
+  }
+  return false;
 }
 
 WindowHandle TWin32WindowFunctions::FindChild(WindowHandle parent, const std::string& className) {
@@ -223,8 +241,9 @@ WindowHandle TWin32WindowFunctions::FindDescendant(WindowHandle parent,
   return AsHandle(search.Found);
 }
 
+// Asynchronous: shown by its own thread, which may not answer.
 void TWin32WindowFunctions::ShowWindow(WindowHandle window, int command) {
-  ::ShowWindow(AsHwnd(window), command);
+  ::ShowWindowAsync(AsHwnd(window), command);
 }
 
 void TWin32WindowFunctions::SetForegroundWindow(WindowHandle window) {
@@ -235,18 +254,19 @@ void TWin32WindowFunctions::SetFocus(WindowHandle window) {
   ::SetFocus(AsHwnd(window));
 }
 
-void TWin32WindowFunctions::Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+bool TWin32WindowFunctions::Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                                  std::intptr_t lParam) {
-  ::SendMessageW(AsHwnd(window), message, wParam, lParam);
+  return SendWithLimit(AsHwnd(window), message, wParam, lParam);
 }
 
 // Wide, so that the character reaches the window as itself on any system: the
 // ANSI message would be read in the system's code page, not in 936.
-void TWin32WindowFunctions::TypeCharacter(WindowHandle window, const std::string& character) {
+bool TWin32WindowFunctions::TypeCharacter(WindowHandle window, const std::string& character) {
   constexpr LPARAM kOneKeystroke = 1;  // a tree ignores a character without a repeat count
   for (wchar_t unit : ToWide(character)) {
-    ::SendMessageW(AsHwnd(window), WM_CHAR, unit, kOneKeystroke);
+    if (!SendWithLimit(AsHwnd(window), WM_CHAR, unit, kOneKeystroke)) return false;
   }
+  return true;
 }
 
 void TWin32WindowFunctions::Sleep(std::uint32_t milliseconds) {

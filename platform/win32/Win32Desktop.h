@@ -1,6 +1,7 @@
 #pragma once
 // The shell's icons, the program's sound and the locale's clock on Win32.
 
+#include "lib/IniProfile.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/Profile.h"
@@ -8,6 +9,7 @@
 #include "platform/Sound.h"
 #include "platform/System.h"
 #include "platform/WindowFunctions.h"
+#include "platform/win32/Win32FileStore.h"
 
 namespace kw::win32 {
 
@@ -25,6 +27,10 @@ class TWin32Profile : public IProfile {
                          const std::string& key, const std::string& fallback) override;
   bool WriteString(const std::string& file, const std::string& section, const std::string& key,
                    const std::string& value) override;
+
+ private:
+  TWin32FileStore Files;
+  TIniProfile Ini{Files};
 };
 
 class TWin32System : public ISystem {
@@ -40,15 +46,16 @@ class TWin32CodePage : public ICodePage {
 
 class TWin32WindowFunctions : public IWindowFunctions {
  public:
-  WindowHandle FindTopLevel(const std::string& className) override;
+  std::vector<WindowHandle> TopLevelWindows(const std::string& className) override;
+  bool IsRegistryEditor(WindowHandle window) override;
   WindowHandle FindChild(WindowHandle parent, const std::string& className) override;
   WindowHandle FindDescendant(WindowHandle parent, const std::string& className) override;
   void ShowWindow(WindowHandle window, int command) override;
   void SetForegroundWindow(WindowHandle window) override;
   void SetFocus(WindowHandle window) override;
-  void Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+  bool Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
             std::intptr_t lParam) override;
-  void TypeCharacter(WindowHandle window, const std::string& character) override;
+  bool TypeCharacter(WindowHandle window, const std::string& character) override;
   void Sleep(std::uint32_t milliseconds) override;
 };
 

@@ -8,6 +8,7 @@
 
 #include "lib/CoolTrayIcon.h"
 #include "lib/SimpleTimer.h"
+#include "toolkit/win32/HandlerDepth.h"
 #include "toolkit/win32/Text.h"
 
 namespace kw::win32 {
@@ -163,6 +164,7 @@ bool TWin32TrayShell::KillTimer(std::uintptr_t id) {
 
 LRESULT CALLBACK TWin32TrayShell::MessageWindowProc(HWND window, UINT message, WPARAM wParam,
                                                     LPARAM lParam) {
+  const THandlerScope scope;  // the tray menu's loop runs beneath it
   switch (message) {
     case WM_TRAYCALLBACK:
       try {
@@ -188,6 +190,7 @@ LRESULT CALLBACK TWin32TrayShell::MessageWindowProc(HWND window, UINT message, W
 
 LRESULT CALLBACK TWin32TrayShell::TimerWindowProc(HWND window, UINT message, WPARAM wParam,
                                                   LPARAM lParam) {
+  const THandlerScope scope;
   if (message != WM_TIMER) return ::DefWindowProcW(window, message, wParam, lParam);
   try {
     if (auto* handler = TSimpleTimerHandler::Instance()) handler->Tick(wParam);

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "platform/Profile.h"
@@ -14,6 +16,20 @@ namespace kw::test {
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;
+}
+
+inline std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A write that fails leaves `file` byte for byte as it was, and no temporary file.
+inline void ExpectWriteFailsAndKeeps(IProfile& profile, const std::string& file,
+                                     const std::string& temporary) {
+  const std::string before = ReadBytes(file);
+  EXPECT_FALSE(profile.WriteString(file, "Form3", "CheckBox1", "changed")) << file;
+  EXPECT_EQ(ReadBytes(file), before) << file;
+  EXPECT_FALSE(std::filesystem::is_regular_file(temporary)) << temporary;
 }
 
 // `folder` ends with a path separator and may be written to.
@@ -55,6 +71,18 @@ inline void RunProfileCases(IProfile& profile, const std::string& folder) {
   EXPECT_NE(second, std::string::npos) << text;
   EXPECT_LT(first, second);
   EXPECT_LT(text.find("[Form3]"), first);
+
+  // The new text cannot be written beside the file (a folder holds the
+  // temporary file's name): the file stays as it was.
+  const std::string blocked = folder + "blocked.ini";
+  WriteBytes(blocked, "[Form3]\r\nCheckBox1=1\r\nCheckBox3=0\r\n");
+  std::filesystem::create_directories(blocked + ".tmp/in");
+  ExpectWriteFailsAndKeeps(profile, blocked, blocked + ".tmp");
+  EXPECT_TRUE(std::filesystem::is_directory(blocked + ".tmp/in"));  // not ours: left alone
+  std::filesystem::remove_all(blocked + ".tmp");
+  ASSERT_TRUE(profile.WriteString(blocked, "Form3", "CheckBox1", "0"));
+  EXPECT_EQ(ReadBytes(blocked), "[Form3]\r\nCheckBox1=0\r\nCheckBox3=0\r\n");
+  EXPECT_FALSE(std::filesystem::exists(blocked + ".tmp"));
 }
 
 }  // namespace kw::test

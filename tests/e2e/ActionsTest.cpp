@@ -21,6 +21,59 @@ void SetRunValue(const std::wstring& name, const std::wstring& data) {
                     static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
 }
 
+// A window of the registry editor's class, with a tree, made by a program
+// other than the editor on a thread that never answers a message: what a
+// hostile program could put in the walk's way.
+class TDecoyEditor {
+ public:
+  TDecoyEditor() {
+    Thread = ::CreateThread(nullptr, 0, &Run, this, 0, nullptr);
+    ::WaitForSingleObject(Made, 5000);
+  }
+  ~TDecoyEditor() {
+    ::SetEvent(Release);
+    ::WaitForSingleObject(Thread, 5000);
+    for (HANDLE h : {Thread, Made, Release}) ::CloseHandle(h);
+  }
+  TDecoyEditor(const TDecoyEditor&) = delete;
+  TDecoyEditor& operator=(const TDecoyEditor&) = delete;
+  HWND Window = nullptr;
+
+ private:
+  static DWORD WINAPI Run(void* self) {
+    auto& decoy = *static_cast<TDecoyEditor*>(self);
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = ::DefWindowProcW;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"RegEdit_RegEdit";
+    ::RegisterClassW(&wc);
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    decoy.Window = ::CreateWindowExW(0, L"RegEdit_RegEdit", L"", WS_OVERLAPPEDWINDOW, 0, 0, 300,
+                                     200, nullptr, nullptr, wc.hInstance, nullptr);
+    ::CreateWindowExW(0, WC_TREEVIEWW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 300, 200, decoy.Window,
+                      nullptr, wc.hInstance, nullptr);
+    ::SetEvent(decoy.Made);
+    ::WaitForSingleObject(decoy.Release, INFINITE);  // not a message is handled meanwhile
+    ::DestroyWindow(decoy.Window);
+    return 0;
+  }
+  HANDLE Made = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE Release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE Thread = nullptr;
+};
+
+// The registry editor's window: of another process than this one, whose decoys it passes over.
+HWND EditorWindow() {
+  for (HWND window = nullptr;
+       (window = ::FindWindowExW(nullptr, window, L"RegEdit_RegEdit", nullptr));) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    if (pid != ::GetCurrentProcessId()) return window;
+  }
+  return nullptr;
+}
+
 class ActionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -184,10 +237,14 @@ TEST_F(ActionsTest, TheRegistryLocationOpensTheEditorAtTheKey) {
   ::RegDeleteKeyValueW(HKEY_CURRENT_USER,
                        L"Software\\Microsoft\\Windows\\CurrentVersion\\Applets\\Regedit",
                        L"LastKey");
+  // Found first by its class, the decoy is passed over: the real editor is
+  // started and walked, and the program keeps answering.
+  TDecoyEditor decoy;
+  ASSERT_NE(decoy.Window, nullptr);
+  ASSERT_EQ(EditorWindow(), nullptr);
   ClickPicture(L"打开注册表位置");
   HWND editor = nullptr;
-  ASSERT_TRUE(
-      WaitFor([&] { return (editor = ::FindWindowW(L"RegEdit_RegEdit", nullptr)) != nullptr; }));
+  ASSERT_TRUE(WaitFor([&] { return (editor = EditorWindow()) != nullptr; }));
   const std::wstring expected = L"HKEY_CURRENT_USER\\" + kRunKey;
   std::wstring status;
   const bool arrived = WaitFor(

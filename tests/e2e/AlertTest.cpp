@@ -319,16 +319,58 @@ TEST_F(AlertTest, ACloseRequestToTheApplicationWindowEndsTheProgram) {
   EXPECT_TRUE(Program.WaitForExit());
 }
 
-TEST_F(AlertTest, AtTheSessionsEndItAgreesAndEnds) {
+// What is open when the session ends: the end comes inside the loop of the
+// tray menu or of a message box, whose windows it must not pull away from
+// under them; the program ends as cleanly as from its main loop.
+enum class TOpen { Nothing, TrayMenu, MessageBox };
+
+class SessionEndTest : public AlertTest, public ::testing::WithParamInterface<TOpen> {
+ protected:
+  void Open() {
+    if (GetParam() == TOpen::TrayMenu) {
+      ASSERT_NE(OpenTrayMenu(), nullptr);
+    } else if (GetParam() == TOpen::MessageBox) {
+      // The alert's delete button answers with a box.
+      TRunKey run(HKEY_CURRENT_USER);
+      run.Set(L"KeywardenSessionEnd", L"C:\\x.exe");
+      ASSERT_TRUE(WaitFor([&] { return Alert.Visible() && Alert.Path() == L"C:\\x.exe"; }));
+      HWND remove = nullptr;
+      for (HWND button : ChildrenOfClass(Alert.Dialog, L"TButton")) {
+        if (TextOf(button) == L"删除") remove = button;
+      }
+      ::PostMessageW(remove, BM_CLICK, 0, 0);
+      ASSERT_TRUE(WaitFor([&] {
+        for (HWND box : TopLevelWindows(Program.Pid(), L"#32770")) {
+          if (::IsWindowVisible(box)) return true;
+        }
+        return false;
+      }));
+    }
+  }
+};
+
+TEST_P(SessionEndTest, AtTheSessionsEndItAgreesAndEnds) {
   HWND app = Program.ApplicationWindow();
   ASSERT_NE(app, nullptr);
+  Open();
   DWORD_PTR answer = 0;
   ASSERT_TRUE(
       ::SendMessageTimeoutW(app, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
   EXPECT_EQ(answer, 1u);
   ASSERT_TRUE(::SendMessageTimeoutW(app, WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+  EXPECT_TRUE(Program.WaitForExit());  // and with the exit code of a clean end
+}
+
+TEST_P(SessionEndTest, ACloseRequestToTheApplicationWindowEndsItToo) {
+  HWND app = Program.ApplicationWindow();
+  ASSERT_NE(app, nullptr);
+  Open();
+  ::PostMessageW(app, WM_CLOSE, 0, 0);
   EXPECT_TRUE(Program.WaitForExit());
 }
+
+INSTANTIATE_TEST_SUITE_P(WhateverIsOpen, SessionEndTest,
+                         ::testing::Values(TOpen::Nothing, TOpen::TrayMenu, TOpen::MessageBox));
 
 // What another program of the user can take before the guard starts: the
 // name of the guard's lock (owned here), the names its stop and change

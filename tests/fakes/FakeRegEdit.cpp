@@ -67,8 +67,15 @@ bool FakeRegEdit::WindowUp() const {
          Clock - StartedAt >= static_cast<std::uint64_t>(WindowComesUpAfter);
 }
 
-WindowHandle FakeRegEdit::FindTopLevel(const std::string& className) {
-  return WindowUp() && className == "RegEdit_RegEdit" ? kEditor : 0;
+std::vector<WindowHandle> FakeRegEdit::TopLevelWindows(const std::string& className) {
+  if (className != "RegEdit_RegEdit") return {};
+  std::vector<WindowHandle> windows = Decoys;
+  if (WindowUp()) windows.push_back(kEditor);
+  return windows;
+}
+
+bool FakeRegEdit::IsRegistryEditor(WindowHandle window) {
+  return window == kEditor;
 }
 
 WindowHandle FakeRegEdit::FindChild(WindowHandle parent, const std::string& className) {
@@ -78,6 +85,18 @@ WindowHandle FakeRegEdit::FindChild(WindowHandle parent, const std::string& clas
 
 WindowHandle FakeRegEdit::FindDescendant(WindowHandle parent, const std::string& className) {
   return WindowUp() && parent == kEditor && className == "SysTreeView32" ? kTree : 0;
+}
+
+bool FakeRegEdit::Answers(WindowHandle window) {
+  if (std::find(Decoys.begin(), Decoys.end(), window) != Decoys.end()) {
+    Log.push_back("decoy " + std::to_string(window));
+    return false;  // its thread never answers
+  }
+  if (!WindowUp() && (window == kEditor || window == kTree)) return false;  // gone
+  if (window != kTree || AnswersLeft < 0) return true;
+  if (AnswersLeft == 0) return false;
+  --AnswersLeft;
+  return true;
 }
 
 void FakeRegEdit::ShowWindow(WindowHandle window, int command) {
@@ -105,21 +124,24 @@ std::unique_ptr<IProcess> FakeRegEdit::Start(std::vector<char>& commandLine) {
   return std::make_unique<TFakeProcess>();
 }
 
-void FakeRegEdit::TypeCharacter(WindowHandle window, const std::string& character) {
+bool FakeRegEdit::TypeCharacter(WindowHandle window, const std::string& character) {
   std::string entry = "char";
   for (unsigned char byte : character) entry += " " + std::to_string(byte);
   Log.push_back(entry);
+  if (!Answers(window)) return false;
   if (window == kTree && WindowUp()) Type(character);
+  return true;
 }
 
-void FakeRegEdit::Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+bool FakeRegEdit::Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                        std::intptr_t lParam) {
   Log.push_back(message == kWmChar
                     ? "raw char " + std::to_string(wParam) + " " + std::to_string(lParam)
                     : "key " + std::to_string(wParam));
-  if (window != kTree || !WindowUp()) return;
-  if (message == kWmChar) return;  // a character is typed, never sent as a raw byte
-  if (message != kWmKeyDown) return;
+  if (!Answers(window)) return false;
+  if (window != kTree) return true;
+  if (message == kWmChar) return true;  // a character is typed, never sent as a raw byte
+  if (message != kWmKeyDown) return true;
   if (wParam == kVkLeft) {
     if (Selected->Expanded) {
       Selected->Expanded = false;
@@ -133,6 +155,7 @@ void FakeRegEdit::Send(WindowHandle window, std::uint32_t message, std::uintptr_
       Selected = Selected->Children.front().get();
     }
   }
+  return true;
 }
 
 void FakeRegEdit::Visible(TNode& node, std::vector<TNode*>& out) const {

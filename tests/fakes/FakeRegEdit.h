@@ -15,15 +15,16 @@ class FakeRegEdit : public IWindowFunctions, public IProcessLauncher {
   // `nestedTree`: the tree one level below the main window, as in Wine's editor.
   explicit FakeRegEdit(bool nestedTree);
 
-  WindowHandle FindTopLevel(const std::string& className) override;
+  std::vector<WindowHandle> TopLevelWindows(const std::string& className) override;
+  bool IsRegistryEditor(WindowHandle window) override;
   WindowHandle FindChild(WindowHandle parent, const std::string& className) override;
   WindowHandle FindDescendant(WindowHandle parent, const std::string& className) override;
   void ShowWindow(WindowHandle window, int command) override;
   void SetForegroundWindow(WindowHandle window) override;
   void SetFocus(WindowHandle window) override;
-  void Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+  bool Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
             std::intptr_t lParam) override;
-  void TypeCharacter(WindowHandle window, const std::string& character) override;
+  bool TypeCharacter(WindowHandle window, const std::string& character) override;
   void Sleep(std::uint32_t milliseconds) override;
   std::unique_ptr<IProcess> Start(std::vector<char>& commandLine) override;
 
@@ -36,6 +37,10 @@ class FakeRegEdit : public IWindowFunctions, public IProcessLauncher {
   bool StartFails = false;
   // A started editor's window comes up after this long (ms), never when negative.
   int WindowComesUpAfter = 0;
+  // Windows of the editor's class made by other programs, above the editor's.
+  std::vector<WindowHandle> Decoys;
+  // The editor answers this many more messages, then stops (never when negative).
+  int AnswersLeft = -1;
   std::vector<std::string> Started;  // command lines
   std::vector<std::string> Log;      // what reached the windows, in order
 
@@ -50,6 +55,7 @@ class FakeRegEdit : public IWindowFunctions, public IProcessLauncher {
   void Visible(TNode& node, std::vector<TNode*>& out) const;
   void Type(const std::string& character);
   bool WindowUp() const;
+  bool Answers(WindowHandle window);
 
   bool NestedTree;
   TNode Root;

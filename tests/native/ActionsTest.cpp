@@ -180,6 +180,39 @@ TEST(Walk, StartsTheEditorWhenItIsNotRunning) {
   EXPECT_TRUE(editor.SelectedIsExpanded());  // a trailing backslash opens the last key
 }
 
+// Another program's window of the editor's class, on a thread that never
+// answers, is neither driven nor waited on.
+TEST(Walk, DrivesOnlyTheEditorsOwnWindowNeverAnotherOfItsClass) {
+  for (bool running : {true, false}) {
+    fake::FakeRegEdit editor(true);
+    editor.Running = running;
+    editor.Decoys = {0x900, 0x901};
+    JumpToRegKey(editor, editor, fake::FakeCodePage(), "HKEY_CURRENT_USER\\Control Panel");
+    EXPECT_EQ(editor.SelectedPath(), "HKEY_CURRENT_USER\\Control Panel") << running;
+    EXPECT_EQ(editor.Started.size(), running ? 0u : 1u);
+    for (const std::string& entry : editor.Log) {
+      EXPECT_EQ(entry.find("decoy"), std::string::npos) << entry;
+      EXPECT_EQ(entry.find(std::to_string(0x900)), std::string::npos) << entry;
+    }
+  }
+}
+
+TEST(Walk, GivesUpOnAnEditorThatStopsAnswering) {
+  for (int answers : {0, 5, 40}) {
+    fake::FakeRegEdit editor(true);
+    editor.AnswersLeft = answers;
+    JumpToRegKey(editor, editor, fake::FakeCodePage(),
+                 "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+    // The messages it answered, then the one it did not: nothing after.
+    const auto sent = std::count_if(editor.Log.begin(), editor.Log.end(), [](const std::string& s) {
+      return s.rfind("key", 0) == 0 || s.rfind("char", 0) == 0;
+    });
+    EXPECT_EQ(sent, answers + 1) << answers;
+    EXPECT_TRUE(editor.Log.back().rfind("key", 0) == 0 || editor.Log.back().rfind("char", 0) == 0)
+        << answers;
+  }
+}
+
 TEST(Walk, WaitsForAStartedEditorsTreeHoweverLateItComes) {
   fake::FakeRegEdit editor(true);
   editor.Running = false;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <random>
 
 #include "lib/IniProfile.h"
@@ -46,6 +47,64 @@ TEST(IniProfile, RandomAndBinaryTextNeitherCrashesNorHangs) {
     EXPECT_EQ(ReadProfileText(written, "A", "B", "d"), "v");
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+// Files in memory whose every step can fail, as a full disk, a quota, a
+// crash or another program holding the file make them fail.
+class FailingFileStore : public IFileStore {
+ public:
+  enum TStep { None, Read, ReadPart, Create, WriteShort, Flush, Rename };
+  TRead ReadAll(const std::string& path, std::string& bytes) override {
+    auto it = Files.find(path);
+    if (it == Files.end()) return TRead::Missing;
+    if (Failing == Read) return TRead::Failed;
+    bytes = it->second;
+    if (Failing == ReadPart) bytes.resize(bytes.size() / 2);
+    return Failing == ReadPart ? TRead::Failed : TRead::Whole;
+  }
+  bool WriteFlushed(const std::string& path, const std::string& bytes) override {
+    if (Failing == Create) return false;
+    Files[path] = bytes;
+    if (Failing == WriteShort) Files[path].resize(bytes.size() / 2);
+    return Failing != WriteShort && Failing != Flush;
+  }
+  bool Replace(const std::string& from, const std::string& to) override {
+    if (Failing == Rename || !Files.count(from)) return false;
+    Files[to] = Files[from];
+    Files.erase(from);
+    return true;
+  }
+  void Remove(const std::string& path) override { Files.erase(path); }
+
+  std::map<std::string, std::string> Files;
+  TStep Failing = None;
+};
+
+TEST(IniProfile, AFailedStepLeavesTheOldFileAndNoTemporaryOne) {
+  const std::string file = "C:\\Tools\\/Keywarden.ini";
+  const std::string old = "[Form3]\r\nCheckBox1=1\r\nCheckBox3=1\r\n";
+  for (auto step :
+       {FailingFileStore::Read, FailingFileStore::ReadPart, FailingFileStore::Create,
+        FailingFileStore::WriteShort, FailingFileStore::Flush, FailingFileStore::Rename}) {
+    FailingFileStore files;
+    files.Files[file] = old;
+    files.Failing = step;
+    TIniProfile profile(files);
+    EXPECT_FALSE(profile.WriteString(file, "Form3", "CheckBox1", "0")) << step;
+    EXPECT_EQ(files.Files, (std::map<std::string, std::string>{{file, old}})) << step;
+    // What cannot be read whole is not taken for the file's text.
+    EXPECT_EQ(profile.ReadString(file, "Form3", "CheckBox3", "d"),
+              step == FailingFileStore::Read || step == FailingFileStore::ReadPart ? "d" : "1");
+  }
+  FailingFileStore files;
+  files.Files[file] = old;
+  TIniProfile profile(files);
+  ASSERT_TRUE(profile.WriteString(file, "Form3", "CheckBox1", "0"));
+  EXPECT_EQ(
+      files.Files,
+      (std::map<std::string, std::string>{{file, "[Form3]\r\nCheckBox1=0\r\nCheckBox3=1\r\n"}}));
+  ASSERT_TRUE(profile.WriteString("C:\\new.ini", "S", "K", "V"));  // a missing file is made
+  EXPECT_EQ(files.Files["C:\\new.ini"], "[S]\r\nK=V\r\n");
 }
 
 TEST(IniFile, IntegerAndBooleanConversions) {

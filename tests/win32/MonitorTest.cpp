@@ -309,12 +309,48 @@ TEST(Win32WindowFunctions, TypesCharactersOfCodePage936AsTheirUtf16Units) {
   win32::TWin32WindowFunctions windows;
   GTyped.clear();
   const WindowHandle handle = reinterpret_cast<WindowHandle>(window);
-  windows.TypeCharacter(handle, "R");
-  windows.TypeCharacter(handle, "\xC4\xBE");  // 木
-  windows.TypeCharacter(handle, "\x95\x5C");  // 昞, its second byte a backslash's
+  EXPECT_TRUE(windows.TypeCharacter(handle, "R"));
+  EXPECT_TRUE(windows.TypeCharacter(handle, "\xC4\xBE"));  // 木
+  EXPECT_TRUE(windows.TypeCharacter(handle, "\x95\x5C"));  // 昞, its second byte a backslash's
+  EXPECT_TRUE(windows.Send(handle, WM_KEYDOWN, VK_LEFT, 0));
   ::DestroyWindow(window);
   const std::vector<std::pair<WPARAM, LPARAM>> expected = {{L'R', 1}, {0x6728, 1}, {0x661E, 1}};
   EXPECT_EQ(GTyped, expected);
+  EXPECT_FALSE(windows.Send(handle, WM_KEYDOWN, VK_LEFT, 0));  // gone
+}
+
+// A window whose thread never answers costs the sender a moment, not its thread.
+struct TSilentWindow {
+  HWND Window = nullptr;
+  HANDLE Made = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE Release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+};
+
+DWORD WINAPI MakeSilentWindow(void* param) {
+  auto& silent = *static_cast<TSilentWindow*>(param);
+  silent.Window = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                    nullptr, nullptr);
+  ::SetEvent(silent.Made);
+  ::WaitForSingleObject(silent.Release, INFINITE);  // not a message is handled meanwhile
+  ::DestroyWindow(silent.Window);
+  return 0;
+}
+
+TEST(Win32WindowFunctions, GivesUpOnAWindowWhoseThreadDoesNotAnswer) {
+  TSilentWindow silent;
+  HANDLE thread = ::CreateThread(nullptr, 0, &MakeSilentWindow, &silent, 0, nullptr);
+  ASSERT_EQ(::WaitForSingleObject(silent.Made, 5000), WAIT_OBJECT_0);
+  win32::TWin32WindowFunctions windows;
+  const WindowHandle handle = reinterpret_cast<WindowHandle>(silent.Window);
+  const DWORD start = ::GetTickCount();
+  EXPECT_FALSE(windows.Send(handle, WM_KEYDOWN, VK_LEFT, 0));
+  EXPECT_FALSE(windows.TypeCharacter(handle, "R"));
+  windows.ShowWindow(handle, SW_SHOW);  // asked for, not waited on
+  EXPECT_LT(::GetTickCount() - start, 5000u);
+  EXPECT_FALSE(windows.IsRegistryEditor(handle));  // this test's own process
+  ::SetEvent(silent.Release);
+  ::WaitForSingleObject(thread, 5000);
+  for (HANDLE h : {thread, silent.Made, silent.Release}) ::CloseHandle(h);
 }
 
 TEST_F(Win32MonitorTest, ASendToADestroyedWindowFailsAtOnce) {
@@ -334,10 +370,10 @@ TEST(Win32Sync, AnEmptyNameMakesANewEventThatNoOtherHandleShares) {
   std::unique_ptr<IEvent> second = sync.CreateNamedEvent("", true, false);
   ASSERT_TRUE(first && second);
   first->Set();
-  EXPECT_EQ(sync.WaitForAny({second.get(), first.get()}), kWaitFirst + 1);
+  EXPECT_EQ(sync.WaitForAny({second.get(), first.get()}, kInfinite), kWaitFirst + 1);
   second->Set();
   first->Reset();
-  EXPECT_EQ(sync.WaitForAny({first.get(), second.get()}), kWaitFirst + 1);
+  EXPECT_EQ(sync.WaitForAny({first.get(), second.get()}, kInfinite), kWaitFirst + 1);
   EXPECT_EQ(sync.WaitForAny({first.get()}, 0), kWaitTimeout);
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 // The toolkit on Win32: real windows for the forms and their controls, the
-// hidden application window, the message loop and the message boxes.
+// hidden application window, the message loop and the message boxes. The
+// host's parts live in files of their own: ControlWindows.cpp (making the
+// windows), MessageBoxes.cpp, WindowPeer.cpp, WindowProcedures.cpp, and
+// Win32Host.cpp (the application window, the loop, hooks, errors, the end).
 
 #include <windows.h>
 
@@ -35,7 +38,8 @@ class TWin32Host : public vcl::IApplicationHost {
   }
   // Forms created from now on are owned by `window` (the main form's).
   void SetFormOwner(HWND window) { FormOwner = window; }
-  // What the application window does when the session ends (log-off, shut-down).
+  // What the application window does when the session ends (log-off,
+  // shut-down): run with no handler of the program beneath it.
   std::function<void()> OnEndSession;
 
   // Sends an error caught at a window procedure's edge to the application.
@@ -47,9 +51,13 @@ class TWin32Host : public vcl::IApplicationHost {
   void WindowCreated(HWND window);
   HFONT FontFor(const vcl::TFont& font);
   static TWin32Host& Current();
+  // The host, or null before it is made and after it is gone.
+  static TWin32Host* CurrentOrNull();
 
  private:
   static LRESULT CALLBACK AppWindowProc(HWND, UINT, WPARAM, LPARAM);
+  void EndSession();
+  void EndSessionTimer();
   void RegisterClasses();
   void RegisterOwnClass(const wchar_t* name, HICON icon);
   int ProgramMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption,
@@ -65,6 +73,10 @@ class TWin32Host : public vcl::IApplicationHost {
   int NextHook = 0;
   // The message boxes open now, innermost last; null while one is being made.
   std::vector<HWND> OpenBoxes;
+  // The session ends once the nested loops have returned: no box opens meanwhile.
+  bool SessionEnding = false;
+  static constexpr UINT_PTR kEndSessionTimer = 1;
+  static constexpr UINT kEndSessionCheck = 10;  // ms
 };
 
 }  // namespace kw::win32
