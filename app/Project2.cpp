@@ -5,10 +5,13 @@
 #include <windows.h>
 
 #include <chrono>
+#include <memory>
 #include <utility>
 
+#include "eventlog/EventLogWriter.h"
 #include "platform/win32/Handles.h"
 #include "platform/win32/Win32Desktop.h"
+#include "platform/win32/Win32EventLog.h"
 #include "platform/win32/Win32Files.h"
 #include "platform/win32/Win32Folders.h"
 #include "platform/win32/Win32LogonTask.h"
@@ -79,6 +82,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::TWin32System system;
     win32::TWin32LogonTask logonTask;
     win32::TWin32Files files;
+    // Outlives the windows: the guard's stop is its last event, written on the way out.
+    TEventLogWriter changeLog(std::make_shared<win32::TWin32EventLog>(), clock,
+                              system.ProgramPath());
     win32::TWin32Host host(instance);
     vcl::TApplication app(host, codePage);
     win32::TWin32TrayShell tray(instance, [&](std::exception_ptr e) { app.HandleException(e); });
@@ -95,16 +101,19 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         tray,
         tray,
         logonTask,
-        files};
+        files,
+        &changeLog};
 
     vcl::SetApplication(&app);
     // At log-off or shut-down the end is confirmed: run the exit at once.
     host.OnEndSession = [&] {
       DestroyWindows();
+      changeLog.GuardStopped();
       app.Terminate();
     };
 
     CreateForm(app, Form1, new TForm1(services));
+    changeLog.GuardStarted();
     app.SetMainForm(Form1);
     host.SetFormOwner(reinterpret_cast<HWND>(Form1->Handle()));
     CreateForm(app, Form2, new TForm2(Form1, services));
@@ -112,6 +121,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     app.Run();
     DestroyWindows();
+    changeLog.GuardStopped();
     vcl::SetApplication(nullptr);
   }
   if (com) ::CoUninitialize();

@@ -4,7 +4,10 @@
 For each build: the archive holds the program and the readme; the program is
 a stripped PE file of the build's machine type, carries the version resource
 with the project's version, imports only system DLLs and is under 1 MB; the
-checksums file matches the archives. Prints one line per check and a summary
+checksums file matches the archives. Each Windows Installer package carries
+the version, its architecture's fixed upgrade code, the same program, the
+Start-menu shortcut, the event source and the removal of what the program
+leaves. Prints one line per check and a summary
 in GoogleTest's form; exits 1 when any check fails.
 """
 
@@ -13,6 +16,7 @@ import re
 import struct
 import subprocess
 import sys
+import tempfile
 import zipfile
 from pathlib import Path
 
@@ -91,6 +95,69 @@ def imports(path, triple):
                          capture_output=True, text=True).stdout
     return [m.lower() for m in re.findall(r"DLL Name: (\S+)", out)]
 
+# Never to change: the next version replaces the installed one through them.
+UPGRADE_CODES = {"x64": "{9C9586DC-4E5A-40F5-96C7-00F6D04324BC}",
+                 "x86": "{1520A580-5101-4FDA-AE72-1C3E58DED8E9}"}
+MSI_BUILDS = {"x64": ("win64", "ProgramFiles64Folder", "x64;"),
+              "x86": ("win32", "ProgramFilesFolder", "Intel;")}
+EVENT_SOURCE_KEY = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Keywarden"
+
+
+def msi_table(package, table):
+    """The rows of one table, each a list of its fields."""
+    out = subprocess.run(["msiinfo", "export", str(package), table], capture_output=True,
+                         text=True).stdout
+    return [line.split("\t") for line in out.splitlines()[3:]]
+
+
+def check_msi(c, dist, version, sums, arch):
+    build, program_files, platform = MSI_BUILDS[arch]
+    package = dist / f"Keywarden-{version}-{arch}.msi"
+    prefix = f"Package.{arch}msi."
+    if not package.is_file():
+        c.check(prefix + "Exists", False, f"missing {package}")
+        return
+    c.check(prefix + "Checksum",
+            sums.get(package.name) == hashlib.sha256(package.read_bytes()).hexdigest(),
+            f"SHA256SUMS does not match {package.name}")
+    props = {row[0]: row[1] for row in msi_table(package, "Property") if len(row) > 1}
+    c.check(prefix + "CarriesTheVersionAndTheUpgradeCode",
+            props.get("ProductVersion") == version and props.get("ProductName") == "Keywarden"
+            and props.get("UpgradeCode") == UPGRADE_CODES[arch] and props.get("ALLUSERS") == "1",
+            f"properties {props}")
+    upgrades = msi_table(package, "Upgrade")
+    c.check(prefix + "ReplacesEarlierVersions",
+            any(row[0] == UPGRADE_CODES[arch] and row[1] == "" and row[2] == version
+                for row in upgrades), f"upgrade rows {upgrades}")
+    suminfo = subprocess.run(["msiinfo", "suminfo", str(package)], capture_output=True,
+                             text=True).stdout
+    directories = {row[0]: row for row in msi_table(package, "Directory")}
+    c.check(prefix + "InstallsPerMachineIntoProgramFiles",
+            f"Template: {platform}" in suminfo
+            and directories.get("INSTALLDIR", [None, None])[1] == program_files,
+            f"{suminfo} {directories}")
+    files = sorted(row[2] for row in msi_table(package, "File"))
+    with tempfile.TemporaryDirectory() as out:
+        subprocess.run(["msiextract", "-C", out, str(package)], capture_output=True, check=False)
+        packed = [p for p in Path(out).rglob("Keywarden.exe")]
+        same = len(packed) == 1 and packed[0].read_bytes() == (dist / build / "Keywarden.exe").read_bytes()
+    c.check(prefix + "HoldsTheSameProgramAndTheReadme",
+            files == ["Keywarden.exe", "ReadMe.txt"] and same, f"files {files}, same program {same}")
+    shortcuts = msi_table(package, "Shortcut")
+    c.check(prefix + "HasAStartMenuShortcut",
+            any(row[1] == "ProgramMenuFolder" for row in shortcuts), f"shortcuts {shortcuts}")
+    registry = {(row[2].rstrip("\\"), row[3]): row[4] for row in msi_table(package, "Registry")
+                if len(row) > 4 and row[1] == "2"}
+    c.check(prefix + "RegistersTheEventSource",
+            registry.get((EVENT_SOURCE_KEY, "EventMessageFile")) == "[INSTALLDIR]Keywarden.exe"
+            and registry.get((EVENT_SOURCE_KEY, "TypesSupported")) == "#7", f"registry {registry}")
+    actions = {row[0]: row for row in msi_table(package, "CustomAction")}
+    c.check(prefix + "RemovesTheLogonTaskTheAutostartValueAndTheSettings",
+            all(a in actions for a in ("DeleteLogonTask", "DeleteAutostartValue", "DeleteSettings"))
+            and "/TN Keywarden" in actions["DeleteLogonTask"][3]
+            and "/v Keywarden" in actions["DeleteAutostartValue"][3],
+            f"custom actions {sorted(actions)}")
+
 
 def main():
     dist = Path(sys.argv[1])
@@ -151,6 +218,8 @@ def main():
         foreign = [d for d in dlls if d not in SYSTEM_DLLS]
         c.check(prefix + "ImportsOnlySystemDlls", dlls and not foreign, f"imports {foreign}")
         print(f"{build}: {len(image)} bytes, version {strings['FileVersion']}, imports {' '.join(dlls)}")
+    for arch in MSI_BUILDS:
+        check_msi(c, dist, version, sums, arch)
     return c.summary()
 
 

@@ -2,6 +2,8 @@
 # The release packages, as users get them: both programs built in Release,
 # stripped, each zipped with the user's readme, and the archives' checksums.
 #   dist/Keywarden-VERSION-win32.zip, dist/Keywarden-VERSION-win64.zip,
+#   dist/Keywarden-VERSION-x86.msi, dist/Keywarden-VERSION-x64.msi (Windows
+#   Installer packages for software distribution, from packaging/Keywarden.wxs),
 #   dist/SHA256SUMS, and the unpacked programs dist/win32|win64/Keywarden.exe.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,7 +30,13 @@ for build in win32 win64; do
   } >"$stage/$build/ReadMe.txt"
   touch -d "@$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)" "$stage/$build"/*
   (cd "$stage/$build" && zip -q -X "$dist/Keywarden-$version-$build.zip" Keywarden.exe ReadMe.txt)
+  # wixl finds the files relative to the folder it runs in.
+  arch=$([ "$build" = win64 ] && echo x64 || echo x86)
+  (cd "$stage/$build" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" \
+    -D ProgramFile=Keywarden.exe -D ReadMeFile=ReadMe.txt \
+    -o "$dist/Keywarden-$version-$arch.msi" "$root/packaging/Keywarden.wxs")
 done
-(cd "$dist" && sha256sum "Keywarden-$version-win32.zip" "Keywarden-$version-win64.zip" >SHA256SUMS)
+(cd "$dist" && sha256sum "Keywarden-$version-win32.zip" "Keywarden-$version-win64.zip" \
+  "Keywarden-$version-x86.msi" "Keywarden-$version-x64.msi" >SHA256SUMS)
 echo "packages in $dist:"
-(cd "$dist" && ls -l Keywarden-*.zip win32/Keywarden.exe win64/Keywarden.exe | awk '{print "  " $5 "  " $NF}')
+(cd "$dist" && ls -l Keywarden-*.zip Keywarden-*.msi win32/Keywarden.exe win64/Keywarden.exe | awk '{print "  " $5 "  " $NF}')

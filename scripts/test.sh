@@ -3,7 +3,8 @@
 # release packages; and under Wine, in one prefix that runs 32- and 64-bit
 # programs, the Win32 layer's tests of both builds, then the end-to-end tests
 # against both packaged programs under two locales: zh_CN.UTF-8 (ANSI code
-# page 936, the program's own) and en_US.UTF-8 (1252, a Western Windows).
+# page 936, the program's own) and en_US.UTF-8 (1252, a Western Windows),
+# and both installer packages installed, run and removed with Wine's msiexec.
 # Both Windows builds must compile without warnings.
 #   KW_E2E_FILTER  a GoogleTest filter for the end-to-end passes (default: all)
 set -euo pipefail
@@ -72,6 +73,14 @@ for locale in zh_CN.UTF-8:936 en_US.UTF-8:1252; do
   for build in win64 win32; do
     pass "end-to-end tests, $build, ${locale%:*}" e2e "$build" "${locale%:*}" "${locale#*:}"
   done
+done
+
+# The Windows Installer packages: installed silently, the installed program
+# alerts and writes the Application log, removed silently, nothing left.
+version=$(head -n 1 "$root/VERSION")
+for arch in x64 x86; do
+  pass "installer package, $arch" "$root/scripts/msi-pass.sh" \
+    "$root/dist/Keywarden-$version-$arch.msi" "$arch" "$root/build/win64/bin/kw_e2e_tests.exe"
 done
 
 for shot in "$artifacts"/*/*.bmp; do

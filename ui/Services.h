@@ -2,6 +2,7 @@
 // What the windows need of the platform beyond the toolkit.
 
 #include "monitor/RegMonitorThread.h"
+#include "platform/ChangeLog.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/LogonTask.h"
@@ -29,6 +30,9 @@ struct TServices {
   ITimerHost& Timers;
   ILogonTask& LogonTask;
   IFiles& Files;
+  // Where every reported change is also written (the Application log); null
+  // writes none.
+  IChangeLog* ChangeLog = nullptr;
 };
 
 }  // namespace kw

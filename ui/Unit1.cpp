@@ -153,6 +153,8 @@ void TForm1::WMRegChange() {
   for (TChangeRecord& record : records) {
     record.Time = now;
     FollowWatchState(record);
+    // Queued for the log's own thread: the alert below does not wait for it.
+    if (Services.ChangeLog) Services.ChangeLog->Write(record);
   }
   // Only the newest is put into the fields: a flood of thousands of records
   // costs one icon lookup, and the monitors waiting to send are not held.

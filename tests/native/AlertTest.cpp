@@ -126,6 +126,23 @@ TEST_F(AlertTest, AWakeUpWithNothingNewChangesNothing) {
   EXPECT_TRUE(Sound.Calls.empty());
 }
 
+TEST_F(AlertTest, EveryRecordTakenGoesToTheEventLogWithTheTimeItWasTaken) {
+  Clock.Time.Milliseconds = 250;
+  std::vector<TChangeRecord> flood;
+  for (int i = 0; i < 300; ++i)
+    flood.push_back(Record(TChangeKind::Added, "F" + std::to_string(i), "C:\\f.exe"));
+  flood.push_back(Record(TChangeKind::Deleted, "D", "C:\\d.exe"));
+  Notify(std::move(flood));
+  ASSERT_EQ(ChangeLog.Records.size(), 301u);  // not only the one shown
+  EXPECT_EQ(ChangeLog.Records.front().ValueName, "F0");
+  EXPECT_EQ(ChangeLog.Records.back().Kind, TChangeKind::Deleted);
+  EXPECT_EQ(ChangeLog.Records.back().Time.Milliseconds, 250);
+  EXPECT_EQ(ChangeLog.Records.back().Time.Second, 9);
+  // A forged wake-up brings nothing to write.
+  Main.HandleMessage(WM_REGCHANGE, 1, 1);
+  EXPECT_EQ(ChangeLog.Records.size(), 301u);
+}
+
 TEST_F(AlertTest, AtMidnightTheTimeLineHoldsTheDateAlone) {
   Clock.Time = {2026, 1, 2, 0, 0, 0, 731};
   Notify({Record(TChangeKind::Added, "A", "C:\\a.exe")});

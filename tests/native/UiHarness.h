@@ -4,6 +4,7 @@
 
 #include "tests/fakes/FakeDesktop.h"
 #include "tests/fakes/FakeFiles.h"
+#include "tests/fakes/FakeEventLog.h"
 #include "tests/fakes/FakeHost.h"
 #include "tests/fakes/FakeLogonTask.h"
 #include "tests/fakes/FakeProfile.h"
@@ -33,9 +34,10 @@ struct TFakeServices {
   fake::FakeTray Tray;
   fake::FakeLogonTask LogonTask;
   fake::FakeFiles Files;
+  fake::FakeChangeLog ChangeLog;
   TServices Services{Fake.Platform, Shell,   Sound,  Clock, Editor,    Editor,
                      CodePage,      Profile, System, Tray,  Tray,      LogonTask,
-                     Files};
+                     Files,         &ChangeLog};
   fake::FakeHost Host;
   vcl::TApplication App{Host, CodePage};
   bool ApplicationSet = (vcl::SetApplication(&App), true);  // before any form is made

@@ -1,0 +1,75 @@
+#include "eventlog/ChangeEvents.h"
+
+#include <cstdio>
+
+#include "eventlog/EventIds.h"
+#include "lib/Hives.h"
+
+namespace kw {
+
+namespace {
+
+struct TKindEvent {
+  std::uint32_t Id;
+  TEventLevel Level;
+};
+
+TKindEvent EventOf(TChangeKind kind) {
+  switch (kind) {
+    case TChangeKind::Added:
+      return {events::kAdded, TEventLevel::Warning};
+    case TChangeKind::Deleted:
+      return {events::kDeleted, TEventLevel::Warning};
+    case TChangeKind::Changed:
+      return {events::kChanged, TEventLevel::Warning};
+    case TChangeKind::NotWatched:
+      return {events::kNotWatched, TEventLevel::Warning};
+    case TChangeKind::WatchedAgain:
+      return {events::kWatchedAgain, TEventLevel::Information};
+    // A location nobody watches any more is what an intruder wants.
+    case TChangeKind::Stopped:
+      return {events::kStopped, TEventLevel::Error};
+  }
+  return {events::kChanged, TEventLevel::Warning};
+}
+
+std::string ViewName(const TChangeRecord& record) {
+  if (record.Where != TLocationKind::RegistryKey) return {};
+  if (record.View == kKeyWow64_32Key) return "32-bit";
+  if (record.View == kKeyWow64_64Key) return "64-bit";
+  return {};
+}
+
+}  // namespace
+
+std::string EventTime(const TLocalTime& t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.Year, t.Month, t.Day,
+                t.Hour, t.Minute, t.Second, t.Milliseconds);
+  return text;
+}
+
+TLogEvent ChangeEvent(const TChangeRecord& record) {
+  const TKindEvent kind = EventOf(record.Kind);
+  const bool key = record.Where == TLocationKind::RegistryKey;
+  return {
+      kind.Id,
+      kind.Level,
+      {EventTime(record.Time), key ? HiveToName(record.RootKey) : std::string(), record.Location,
+       record.ValueName, record.OldData, record.NewData, record.ProgramPath, ViewName(record)}};
+}
+
+TLogEvent GuardStartedEvent(const TLocalTime& time, const std::string& programPath) {
+  return {events::kGuardStarted, TEventLevel::Information, {EventTime(time), programPath}};
+}
+
+TLogEvent GuardStoppedEvent(const TLocalTime& time, const std::string& programPath) {
+  // Warning: on a guarded machine the guard ending is worth a look.
+  return {events::kGuardStopped, TEventLevel::Warning, {EventTime(time), programPath}};
+}
+
+TLogEvent EventsLostEvent(const TLocalTime& firstLost, std::uint64_t count) {
+  return {events::kEventsLost, TEventLevel::Warning, {EventTime(firstLost), std::to_string(count)}};
+}
+
+}  // namespace kw

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# One Windows Installer package end to end, in the running Wine session of
+# scripts/test.sh (WINEPREFIX set, wineserver up):
+#   install silently; the installed program starts, alerts and writes the
+#   Application log (the end-to-end driver's Installed test, with Wine's
+#   event log trace caught in a file); then, with what the program leaves
+#   behind made (the autostart value, the logon task, the INI file), remove
+#   silently and check that nothing is left.
+#   msi-pass.sh PACKAGE.msi x64|x86 DRIVER.exe
+set -uo pipefail
+package=$1 arch=$2 driver=$3
+c=$WINEPREFIX/drive_c
+case "$arch" in
+  x64) folder="Program Files" ;;
+  x86) folder="Program Files (x86)" ;;
+esac
+installed="$c/$folder/Keywarden"
+# Windows puts a per-machine shortcut among all users' programs; Wine's
+# msiexec puts it among the installing user's.
+shortcuts=("$c/ProgramData/Microsoft/Windows/Start Menu/Programs/Keywarden.lnk"
+  "$c/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Keywarden.lnk")
+# Wine's Task Scheduler keeps each task as a file.
+task="$c/windows/system32/tasks/Keywarden"
+source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Keywarden'
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+failures=0
+check() {  # check WHAT COMMAND...: one step's outcome
+  local what=$1
+  shift
+  if "$@" >/dev/null 2>&1; then
+    echo "msi-pass: ok: $what"
+  else
+    echo "msi-pass: FAILED: $what"
+    failures=$((failures + 1))
+  fi
+}
+absent() { ! "$@"; }
+# The installer and the tools are bounded: a hung one fails the step.
+w() { timeout 120 wine "$@"; }
+
+cp "$package" "$c/keywarden.msi"
+check "silent install" w msiexec /i 'C:\keywarden.msi' /qn
+check "program installed" test -f "$installed/Keywarden.exe"
+check "readme installed" test -f "$installed/ReadMe.txt"
+check "Start-menu shortcut" sh -c 'test -f "$0" || test -f "$1"' "${shortcuts[@]}"
+check "event source registered" \
+  sh -c "timeout 60 wine reg query '$source_key' /v EventMessageFile | grep -qi 'Keywarden\\\\Keywarden.exe'"
+
+trace=$(mktemp /tmp/keywarden-eventlog.XXXXXX)
+program="C:\\$folder\\Keywarden\\Keywarden.exe"
+# The program started by the driver writes its trace to the driver's stderr.
+run_installed() {
+  KW_PROGRAM="$program" KW_EVENT_TRACE="$trace" WINEDEBUG=-all,+eventlog \
+    timeout 120 wine "$driver" --gtest_filter='Installed.*' 2>"$trace"
+}
+check "the installed program alerts and writes the Application log" run_installed
+check "event log strings traced" grep -q 'ReportEventW L' "$trace"
+
+# What the program leaves when the user has used it: the autostart value,
+# the logon task of "开机启动" and the settings beside it.
+w reg add "$run_key" /v Keywarden /d "\"$program\"" /f >/dev/null 2>&1
+cat >"$c/keywarden-task.xml" <<XML
+<?xml version="1.0"?>
+<Task version="1.2" xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task">
+  <Triggers><LogonTrigger><Enabled>true</Enabled></LogonTrigger></Triggers>
+  <Principals><Principal id="Author"><RunLevel>HighestAvailable</RunLevel></Principal></Principals>
+  <Actions Context="Author"><Exec><Command>$program</Command></Exec></Actions>
+</Task>
+XML
+w schtasks /Create /TN Keywarden /XML 'C:\keywarden-task.xml' /F >/dev/null 2>&1
+check "logon task made" test -f "$task"
+printf '[Options]\r\n' >"$installed/Keywarden.ini"
+
+check "silent removal" w msiexec /x 'C:\keywarden.msi' /qn
+check "no program folder left" absent test -e "$installed"
+check "no shortcut left" absent sh -c 'test -e "$0" || test -e "$1"' "${shortcuts[@]}"
+check "no event source left" absent w reg query "$source_key"
+check "no autostart value left" absent w reg query "$run_key" /v Keywarden
+check "no logon task left" absent test -e "$task"
+rm -f "$c/keywarden.msi" "$c/keywarden-task.xml" "$trace"
+[ "$failures" -eq 0 ]
