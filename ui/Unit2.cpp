@@ -1,10 +1,13 @@
 #include "ui/Unit2.h"
 
+#include <vector>
+
 #include "lib/Hives.h"
 #include "lib/uUtils.h"
 #include "monitor/RegSnapshot.h"
 #include "monitor/RegistryAccess.h"
 #include "toolkit/AnsiPaths.h"
+#include "ui/ActionPaths.h"
 #include "ui/UiTexts.h"
 #include "ui/Unit3.h"
 
@@ -31,6 +34,14 @@ TImage* ClickablePicture(TForm& form, const char* name, TWinControl* parent, int
   image->Hint = hint;
   image->Cursor = TCursor::HandPoint;
   return image;
+}
+
+// Tells the user, in a box above the alert, why an action does nothing;
+// true when it did.
+bool TellRefusal(std::uintptr_t alert, const TActionTarget& target) {
+  if (target.Refusal.empty()) return false;
+  Application().Host().ShowMessage(alert, target.Refusal);
+  return true;
 }
 
 }  // namespace
@@ -118,15 +129,26 @@ void TForm2::Button2Click() {
 
 void TForm2::Button3Click() {
   Services.Sound.Stop();
-  // One quoted argument: a path with blanks stays one path, and data written
-  // by whoever made the value cannot become further arguments.
-  const std::string argument = '"' + StripQuotes(Edit3->Text()) + '"';
-  Services.Shell.Execute(Handle(), "open", texts::kScanTool, &argument);
+  const TActionTarget tool = ScanTool(Services.System, Services.CodePage);
+  if (TellRefusal(Handle(), tool)) return;
+  const TActionTarget file = ExistingFile(Services.System, Services.CodePage, Edit3->Text());
+  if (TellRefusal(Handle(), file)) return;
+  // Started by its full path, not through the shell: the shell would look the
+  // program up through the user's own classes, which any program of the
+  // user can point elsewhere. The file is one quoted argument: a path with
+  // blanks stays one path.
+  const std::string commandLine = '"' + tool.Path + "\" \"" + file.Path + '"';
+  std::vector<char> buffer(commandLine.begin(), commandLine.end());
+  buffer.push_back('\0');
+  if (!Services.Launcher.Start(buffer)) {
+    TellRefusal(Handle(), {std::string(), texts::kScanToolNotFoundPrefix + tool.Path});
+  }
 }
 
 void TForm2::Image2Click() {
-  Services.Shell.Execute(Handle(), "open", ExtractFilePath(Edit3->Text(), Services.CodePage),
-                         nullptr);
+  const TActionTarget folder = ExistingFolderOf(Services.System, Services.CodePage, Edit3->Text());
+  if (TellRefusal(Handle(), folder)) return;
+  Services.Shell.Execute(Handle(), "open", folder.Path, nullptr);
 }
 
 void TForm2::Image3Click() {
@@ -135,7 +157,9 @@ void TForm2::Image3Click() {
 }
 
 void TForm2::Image4Click() {
-  Services.Shell.ShowProperties(Application().Host().ApplicationWindow(), Edit3->Text());
+  const TActionTarget file = ExistingFile(Services.System, Services.CodePage, Edit3->Text());
+  if (TellRefusal(Handle(), file)) return;
+  Services.Shell.ShowProperties(Application().Host().ApplicationWindow(), file.Path);
 }
 
 void TForm2::DeleteReportedValue(const std::string& valueName) {
