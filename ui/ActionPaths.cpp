@@ -116,4 +116,21 @@ TActionTarget ScanTool(ISystem& system, const ICodePage& codePage) {
   return {tool, std::string()};
 }
 
+TActionTarget FileManager(ISystem& system) {
+  const std::string windows = system.WindowsDirectory();
+  const std::string explorer = windows + "\\explorer.exe";
+  if (windows.empty() || system.FileKind(explorer) != TFileKind::File) {
+    return Refused(texts::kFileNotFoundPrefix, explorer);
+  }
+  return {explorer, std::string()};
+}
+
+// A checked path holds no quote, so quoting keeps it one argument.
+std::vector<char> CommandLine(const std::string& program, const std::string& argument) {
+  const std::string line = '"' + program + "\" \"" + argument + '"';
+  std::vector<char> buffer(line.begin(), line.end());
+  buffer.push_back('\0');
+  return buffer;
+}
+
 }  // namespace kw

@@ -8,6 +8,7 @@
 // user's own classes name, with the guard's rights.
 
 #include <string>
+#include <vector>
 
 #include "platform/CodePage.h"
 #include "platform/System.h"
@@ -36,5 +37,11 @@ TActionTarget ExistingFolderOf(ISystem& system, const ICodePage& codePage, const
 TActionTarget ExistingFile(ISystem& system, const ICodePage& codePage, const std::string& text);
 // The scan tool, beside the program's own file and nowhere else.
 TActionTarget ScanTool(ISystem& system, const ICodePage& codePage);
+// The system's file manager, explorer.exe in the Windows folder.
+TActionTarget FileManager(ISystem& system);
+
+// The command line that starts `program` with `argument` as its one
+// argument, both quoted, NUL-terminated, as the process launcher takes it.
+std::vector<char> CommandLine(const std::string& program, const std::string& argument);
 
 }  // namespace kw

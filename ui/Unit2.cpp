@@ -127,20 +127,20 @@ void TForm2::Button2Click() {
   Close();
 }
 
+// The scan tool and the file manager are started by their full paths, not
+// through the shell: the shell would look a program up through the search
+// path and App Paths, and find the command that opens a folder among the
+// user's own classes, all of which any program of the user can write; the
+// guard would then run what they name with its rights.
+
 void TForm2::Button3Click() {
   Services.Sound.Stop();
   const TActionTarget tool = ScanTool(Services.System, Services.CodePage);
   if (TellRefusal(Handle(), tool)) return;
   const TActionTarget file = ExistingFile(Services.System, Services.CodePage, Edit3->Text());
   if (TellRefusal(Handle(), file)) return;
-  // Started by its full path, not through the shell: the shell would look the
-  // program up through the user's own classes, which any program of the
-  // user can point elsewhere. The file is one quoted argument: a path with
-  // blanks stays one path.
-  const std::string commandLine = '"' + tool.Path + "\" \"" + file.Path + '"';
-  std::vector<char> buffer(commandLine.begin(), commandLine.end());
-  buffer.push_back('\0');
-  if (!Services.Launcher.Start(buffer)) {
+  std::vector<char> commandLine = CommandLine(tool.Path, file.Path);
+  if (!Services.Launcher.Start(commandLine)) {
     TellRefusal(Handle(), {std::string(), texts::kScanToolNotFoundPrefix + tool.Path});
   }
 }
@@ -148,7 +148,12 @@ void TForm2::Button3Click() {
 void TForm2::Image2Click() {
   const TActionTarget folder = ExistingFolderOf(Services.System, Services.CodePage, Edit3->Text());
   if (TellRefusal(Handle(), folder)) return;
-  Services.Shell.Execute(Handle(), "open", folder.Path, nullptr);
+  const TActionTarget explorer = FileManager(Services.System);
+  if (TellRefusal(Handle(), explorer)) return;
+  std::vector<char> commandLine = CommandLine(explorer.Path, folder.Path);
+  if (!Services.Launcher.Start(commandLine)) {
+    TellRefusal(Handle(), {std::string(), texts::kFileNotFoundPrefix + explorer.Path});
+  }
 }
 
 void TForm2::Image3Click() {

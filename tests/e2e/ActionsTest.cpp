@@ -261,7 +261,8 @@ TEST_F(ActionsTest, TheRegistryLocationOpensTheEditorAtTheKey) {
 }
 
 TEST_F(ActionsTest, FolderAndPropertiesNeitherHangNorComplain) {
-  SetTextOf(Edit(3), L"C:\\windows\\notepad.exe");  // a folder that exists opens a window
+  // A folder that exists opens a window, environment strings expanded.
+  SetTextOf(Edit(3), L"%SystemRoot%\\system32\\notepad.exe");
   RECT folder;
   ::GetWindowRect(Control(L"TImage", L"打开程序文件夹"), &folder);
   // With the mouse: the properties picture is drawn over the folder
@@ -273,6 +274,12 @@ TEST_F(ActionsTest, FolderAndPropertiesNeitherHangNorComplain) {
   ASSERT_EQ(CountWindows(L"ExplorerWClass"), 0);
   LeftDrag({folder.left + 3, folder.top + 3}, {folder.left + 3, folder.top + 3});
   ASSERT_TRUE(WaitFor([&] { return CountWindows(L"ExplorerWClass") > 0; }));
+  // The file manager shows the expanded folder by its name.
+  HWND window = ::FindWindowW(L"ExplorerWClass", nullptr);
+  EXPECT_TRUE(WaitFor([&] {
+    auto places = ChildrenOfClass(window, L"ComboBoxEx32");
+    return !places.empty() && TextOf(places[0]) == L"system32";
+  }));
   ClickPicture(L"文件属性");
   ASSERT_TRUE(WaitFor([&] { return Responsive(); }));
   // Let the shell requests come back; any error box would be ours.

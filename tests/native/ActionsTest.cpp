@@ -13,6 +13,8 @@ namespace kw::test {
 namespace {
 
 constexpr char kRun[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+// How the folder action starts the file manager, before the folder's path.
+const std::string kExplorer = "\"C:\\windows\\explorer.exe\" ";
 
 class ActionsTest : public ::testing::Test, protected TFakeServices {
  protected:
@@ -27,6 +29,17 @@ class ActionsTest : public ::testing::Test, protected TFakeServices {
     Alert.Show();
   }
   ~ActionsTest() override { Form2 = nullptr; }
+
+  // What the actions asked of the shell, then the programs they started.
+  std::vector<std::string> Requests() const {
+    std::vector<std::string> requests = Shell.Requests;
+    requests.insert(requests.end(), Editor.Started.begin(), Editor.Started.end());
+    return requests;
+  }
+  void ClearRequests() {
+    Shell.Requests.clear();
+    Editor.Started.clear();
+  }
 
   TForm2 Alert{nullptr, Services};
 };
@@ -126,11 +139,22 @@ TEST_F(ActionsTest, ScanSaysSoWhenTheToolIsNotBesideTheProgram) {
   EXPECT_TRUE(Shell.Requests.empty());
 }
 
+TEST_F(ActionsTest, OpenFolderSaysSoWhenTheFileManagerCannotBeStarted) {
+  Editor.StartFails = true;
+  Alert.Image2->Click();
+  System.Files.erase("C:\\windows\\explorer.exe");
+  Alert.Image2->Click();
+  const std::string missing = std::string(texts::kFileNotFoundPrefix) + "C:\\windows\\explorer.exe";
+  EXPECT_EQ(Host.Messages, (std::vector<std::string>{missing, missing}));
+  EXPECT_EQ(Editor.Started.size(), 1u);  // the first click tried
+  EXPECT_TRUE(Shell.Requests.empty());
+}
+
 // What the open-folder, properties and scan actions make of the text in
 // Edit3: the shell or the tool gets only an existing file-system path.
 TEST_F(ActionsTest, OnlyExistingFileSystemPathsReachTheShellOrTheTool) {
   const std::string tool = "\"C:\\Program Files\\Keywarden\\VirusTotalUpload.exe\" ";
-  const auto Folder = [](const std::string& f) { return "0 open [" + f + "] NULL"; };
+  const auto Folder = [](const std::string& f) { return kExplorer + "\"" + f + "\""; };
   const auto Properties = [](const std::string& f) { return "2713 properties [" + f + "]"; };
   const auto Scan = [&](const std::string& f) { return tool + "\"" + f + "\""; };
   const auto NotAPath = [](const std::string& t) { return texts::kNotAFilePathPrefix + t; };
@@ -223,16 +247,16 @@ TEST_F(ActionsTest, ThePicturesOpenFolderPropertiesAndRegistryWithoutSilencing) 
   Editor.StartFails = true;
   Alert.Image3->Click();
   EXPECT_EQ(Shell.Requests,
-            (std::vector<std::string>{"0 open [C:\\Program Files\\Tool\\] NULL",
-                                      "2713 properties [C:\\Program Files\\Tool\\t.exe]"}));
-  EXPECT_EQ(Editor.Started, std::vector<std::string>{"regedit.exe"});
+            (std::vector<std::string>{"2713 properties [C:\\Program Files\\Tool\\t.exe]"}));
+  EXPECT_EQ(Editor.Started,
+            (std::vector<std::string>{kExplorer + "\"C:\\Program Files\\Tool\\\"", "regedit.exe"}));
   EXPECT_TRUE(Editor.Log.empty());
   EXPECT_TRUE(Sound.Calls.empty());
 }
 
 // Image2 (293,219 26x25) lies beneath Image4 (315,219 19x18), drawn later.
 TEST_F(ActionsTest, AClickLandsOnThePictureDrawnOnTopAndNeedsPressAndReleaseOnIt) {
-  const std::string folder = "0 open [C:\\Program Files\\Tool\\] NULL";
+  const std::string folder = kExplorer + "\"C:\\Program Files\\Tool\\\"";
   const std::string properties = "2713 properties [C:\\Program Files\\Tool\\t.exe]";
   struct TRow {
     int DownX, DownY, UpX, UpY;
@@ -250,10 +274,10 @@ TEST_F(ActionsTest, AClickLandsOnThePictureDrawnOnTopAndNeedsPressAndReleaseOnIt
       {334, 219, 334, 219, ""},          // just past Image4's right edge
   };
   for (const TRow& row : rows) {
-    Shell.Requests.clear();
+    ClearRequests();
     Alert.TabSheet1->GraphicMouseDown(row.DownX, row.DownY);
     Alert.TabSheet1->GraphicMouseUp(row.UpX, row.UpY);
-    EXPECT_EQ(Shell.Requests,
+    EXPECT_EQ(Requests(),
               row.Expected.empty() ? std::vector<std::string>{} : std::vector{row.Expected})
         << row.DownX << "," << row.DownY << " to " << row.UpX << "," << row.UpY;
   }

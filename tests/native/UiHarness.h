@@ -39,6 +39,7 @@ class FakeSystem : public ISystem {
   // What exists, exactly as named; names are not folded.
   std::map<std::string, TFileKind> Files{
       {"C:\\Program Files\\Keywarden\\VirusTotalUpload.exe", TFileKind::File},
+      {"C:\\windows\\explorer.exe", TFileKind::File},
       {"C:\\Program Files\\Tool\\", TFileKind::Folder},
       {"C:\\Program Files\\Tool\\t.exe", TFileKind::File}};
 };
