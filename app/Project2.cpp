@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "platform/win32/Handles.h"
-#include "platform/win32/Win32Collation.h"
+#include "platform/win32/Win32RegistryText.h"
 #include "platform/win32/Win32Desktop.h"
 #include "platform/win32/Win32Messenger.h"
 #include "platform/win32/Win32Registry.h"
@@ -38,7 +38,7 @@ struct TMonitorServices {
   win32::TWin32Registry Registry;
   win32::TWin32Sync Sync;
   win32::TWin32Messenger Messenger;
-  win32::TWin32Collation Collation;
+  win32::TWin32RegistryText Text;
 };
 
 TMonitorServices& MonitorServices() {
@@ -85,7 +85,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::TWin32Host host(instance);
     vcl::TApplication app(host, codePage);
     win32::TWin32TrayShell tray(instance, [&](std::exception_ptr e) { app.HandleException(e); });
-    TServices services{{monitor.Registry, monitor.Sync, monitor.Messenger, monitor.Collation},
+    TServices services{{monitor.Registry, monitor.Sync, monitor.Messenger, monitor.Text},
                        shell,
                        sound,
                        clock,

@@ -39,6 +39,9 @@ struct TChangeRecord {
   // The value's name exactly as the registry holds it, in UTF-16: the
   // identity that deleting the reported value acts on. The file name for a folder.
   std::u16string Identity;
+  // The direct subkey of the watched key that holds the value, exactly as the
+  // registry names it; empty for the key's own values.
+  std::u16string IdentitySubKey;
   // The data as stored (code page 936); empty on the side where there is none.
   std::string OldData;
   std::string NewData;

@@ -24,6 +24,14 @@ inline constexpr char kChangedEnd[] = "\"; ";
 
 // "停止监视..."
 inline constexpr char kMonitoringStopped[] = "\xCD\xA3\xD6\xB9\xBC\xE0\xCA\xD3...";
+// "无法监视此位置，正在重试..."
+inline constexpr char kNotWatched[] =
+    "\xCE\xDE\xB7\xA8\xBC\xE0\xCA\xD3\xB4\xCB\xCE\xBB\xD6\xC3\xA3\xAC\xD5\xFD\xD4\xDA\xD6\xD8"
+    "\xCA\xD4...";
+// "恢复监视..."
+inline constexpr char kWatchedAgain[] = "\xBB\xD6\xB8\xB4\xBC\xE0\xCA\xD3...";
+// Between the items of a list value.
+inline constexpr char kItemSeparator[] = " | ";
 // "无法打开注册表项"
 inline constexpr char kCannotOpenKey[] =
     "\xCE\xDE\xB7\xA8\xB4\xF2\xBF\xAA\xD7\xA2\xB2\xE1\xB1\xED\xCF\xEE";

@@ -5,25 +5,30 @@
 namespace kw {
 
 TMonitorController::TMonitorController(const TMonitorPlatform& platform, WindowHandle notifyWindow,
-                                       std::vector<std::string> watchedKeys)
+                                       std::vector<TLocation> locations,
+                                       std::shared_ptr<TChangeQueue> queue)
     : Platform(platform),
       NotifyWindow(notifyWindow),
-      WatchedKeys(std::move(watchedKeys)),
-      Monitors(WatchedKeys.size()) {}
+      Locations(std::move(locations)),
+      Monitors(Locations.size()),
+      FQueue(std::move(queue)) {}
 
 void TMonitorController::StartMonitors(HiveHandle rootKey) {
   FStarted = true;
-  StopEvent = Platform.Sync.CreateNamedEvent(kStopEventName, true, false);
-  for (std::size_t row = 0; row < WatchedKeys.size(); ++row) {
-    auto monitor = std::make_shared<TRegMonitorThread>(Platform);
+  // Unnamed: no other program can set it, reset it, or hold its name first.
+  if (!StopEvent) StopEvent = Platform.Sync.CreateNamedEvent("", true, false);
+  for (std::size_t row = 0; row < Locations.size(); ++row) {
+    if (Locations[row].Hive != rootKey) continue;
+    auto monitor = std::make_shared<TRegMonitorThread>(Platform, FQueue, StopEvent);
     Monitors[row].push_back(monitor);
     monitor->SetFreeOnTerminate(true);
     monitor->NotifyWindow = NotifyWindow;
-    monitor->Key = WatchedKeys[row];
-    monitor->RootKey = rootKey;
+    monitor->Location = Locations[row];
     monitor->SetNotifyFilter(kNotifyChangeLastSet);
-    monitor->WatchSubTree = true;
+    // Where only some values count, the key's subkeys are none of its business.
+    monitor->WatchSubTree = Locations[row].Values.empty();
     monitor->Index = static_cast<std::int32_t>(row);
+    monitor->Retry = Retry;
     monitor->Resume();  // from here on the monitor owns itself
   }
 }

@@ -1,14 +1,18 @@
 #pragma once
-// Starts a key monitor for every watched key under a hive and stops them all.
-// Owned by the main window, which gives the table and receives the notices.
+// Starts a key monitor for every watched location under a hive and stops
+// them all. Owned by the main window, which gives the table and takes the
+// records from the queue.
 //
 // Monitors free themselves when they end, so the controller keeps weak
 // references: a monitor that has ended is passed over without being touched.
+// The queue and the stop event are shared with the monitors, which may
+// outlive the controller.
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "monitor/ChangeQueue.h"
 #include "monitor/RegMonitorThread.h"
 
 namespace kw {
@@ -16,9 +20,10 @@ namespace kw {
 class TMonitorController {
  public:
   TMonitorController(const TMonitorPlatform& platform, WindowHandle notifyWindow,
-                     std::vector<std::string> watchedKeys);
+                     std::vector<TLocation> locations,
+                     std::shared_ptr<TChangeQueue> queue = std::make_shared<TChangeQueue>());
 
-  // One monitor per row of the table for `rootKey`, started in row order.
+  // One monitor per row of the table under `rootKey`, started in row order.
   void StartMonitors(HiveHandle rootKey);
   // Signals the stop event, then asks every monitor still running to end.
   // Does not wait for any of them.
@@ -27,14 +32,20 @@ class TMonitorController {
   bool Started() const { return FStarted; }
   // The monitors of a row that are still running, in the order they were started.
   std::vector<std::shared_ptr<TRegMonitorThread>> RunningMonitors(std::size_t row) const;
-  std::size_t RowCount() const { return WatchedKeys.size(); }
+  std::size_t RowCount() const { return Locations.size(); }
+  const std::vector<TLocation>& WatchedLocations() const { return Locations; }
+  // Where the monitors put their records for the main window.
+  TChangeQueue& Queue() { return *FQueue; }
+  // Before StartMonitors: how long a monitor that cannot watch waits to try again.
+  TRetryIntervals Retry;
 
  private:
   TMonitorPlatform Platform;
   WindowHandle NotifyWindow;
-  std::vector<std::string> WatchedKeys;
+  std::vector<TLocation> Locations;
   std::vector<std::vector<std::weak_ptr<TRegMonitorThread>>> Monitors;  // per row
-  std::unique_ptr<IEvent> StopEvent;
+  std::shared_ptr<TChangeQueue> FQueue;
+  std::shared_ptr<IEvent> StopEvent;
   bool FStarted = false;
 };
 

@@ -1,26 +1,19 @@
 #include "monitor/RegMonitorThread.h"
 
-#include <atomic>
+#include <algorithm>
+#include <chrono>
+#include <thread>
 
+#include "lib/Exception.h"
 #include "monitor/ChangeTexts.h"
 #include "monitor/RegistryAccess.h"
 
 namespace kw {
 
-namespace {
-
-std::string NextChangeEventName() {
-  static std::atomic<unsigned> counter{0};
-  return "RegMonitorChange" + std::to_string(++counter);
-}
-
-}  // namespace
-
-TRegMonitorThread::TRegMonitorThread(const TMonitorPlatform& platform)
-    : Platform(platform),
-      OldSnapshot(platform.Collation),
-      NewSnapshot(platform.Collation),
-      FEventName(NextChangeEventName()) {}
+TRegMonitorThread::TRegMonitorThread(const TMonitorPlatform& platform,
+                                     std::shared_ptr<TChangeQueue> queue,
+                                     std::shared_ptr<IEvent> stopEvent)
+    : Platform(platform), Queue(std::move(queue)), StopEvent(std::move(stopEvent)) {}
 
 std::uint32_t TRegMonitorThread::NotifyFilter() {
   if (FNotifyFilter == 0) FNotifyFilter = 15;
@@ -28,70 +21,183 @@ std::uint32_t TRegMonitorThread::NotifyFilter() {
 }
 
 void TRegMonitorThread::Execute() {
-  StartWatching();
-  TakeSnapshot(*OpenKey, OldSnapshot, DataBuffer);
-  while (!StopRequested()) {
-    switch (Platform.Sync.WaitForEither(ChangeEvent.get(), StopEvent.get())) {
+  NextPauseMs = Retry.FirstMs;
+  for (;;) {
+    TOutcome outcome = TOutcome::Failed;
+    try {
+      outcome = WatchWhilePresent();
+    } catch (const std::exception&) {
+      // Refused access, a failed wait, memory exhausted by a huge value: the
+      // location is not watched now, which the user must know.
+    }
+    if (outcome == TOutcome::Stop) break;
+    if (outcome == TOutcome::Failed) {
+      SetWatched(false);
+      if (!PauseBeforeRetry()) break;
+    }
+  }
+  ReportNotice(TChangeKind::Stopped, texts::kMonitoringStopped);
+}
+
+TRegMonitorThread::TOutcome TRegMonitorThread::WatchWhilePresent() {
+  if (!ChangeEvent) ChangeEvent = Platform.Sync.CreateNamedEvent("", true, false);
+  if (!ChangeEvent || !StopEvent) return TOutcome::Failed;
+  if (!WaitUntilPresent()) return TOutcome::Stop;
+  // Armed before the first read: a change made while the key is read wakes
+  // the first wait.
+  ChangeEvent->Reset();
+  Arm();
+  SetWatched(true);
+  NextPauseMs = Retry.FirstMs;
+  if (ReadAndReport() == TSnapshotResult::KeyGone) return TOutcome::KeyGone;
+  return WatchChanges();
+}
+
+bool TRegMonitorThread::WaitUntilPresent() {
+  for (;;) {
+    if (StopRequested()) return false;
+    long error = kErrorSuccess;
+    OpenKey = OpenLocation(error);
+    if (OpenKey) return true;
+    if (error != kErrorFileNotFound) throw Exception(texts::kCannotOpenKey + Location.Path);
+
+    // Absent: whatever was reported of it is gone, and all it will hold is new.
+    NewSnapshot.Entries.clear();
+    if (HasOldSnapshot) {
+      std::vector<TChangeRecord> records;
+      CompareSnapshots(OldSnapshot, NewSnapshot, {Location.Hive, Location.Path, Platform.Text},
+                       records);
+      Report(records);
+    }
+    OldSnapshot.Entries.clear();
+    HasOldSnapshot = true;
+
+    // The nearest existing parent signals when a subkey is made below it.
+    std::unique_ptr<IRegKey> parent = OpenNearestParent();
+    ChangeEvent->Reset();
+    if (parent->NotifyChange(false, kNotifyChangeName, *ChangeEvent) != kErrorSuccess) {
+      throw Exception(texts::kCannotOpenKey + Location.Path);
+    }
+    // Made between the first try and the arming?
+    OpenKey = OpenLocation(error);
+    if (OpenKey) return true;
+    SetWatched(true);
+    switch (Wait()) {
       case kWaitFirst:
-        ReportChange();
-        break;
+        continue;
       case kWaitSecond:
-        // The stop event is never reset, so every further wait would return
-        // at once: a monitor that has sent its stop notice is done, also when
-        // the event was set from outside and no stop was requested.
-        ReportStop();
-        return;
+        return false;
       default:
-        // Nothing will ever wake this wait properly (an event is missing):
-        // looping on would spin, so the monitor ends.
-        return;
+        throw Exception(texts::kCannotOpenKey + Location.Path);
     }
   }
 }
 
-void TRegMonitorThread::StartWatching() {
-  OpenKey = OpenKeyReadOnly(Platform.Registry, RootKey, Key);
-  ChangeEvent = Platform.Sync.CreateNamedEvent(FEventName, true, false);
-  StopEvent = Platform.Sync.CreateNamedEvent(kStopEventName, true, false);
-  Arm();
-  ChangeData.Shown = 0;
+std::unique_ptr<IRegKey> TRegMonitorThread::OpenLocation(long& error) {
+  return Platform.Registry.OpenKey(Location.Hive, std::string(SubKeyOf(Location.Path)),
+                                   kKeyRead | kKeyWow64_64Key, &error);
+}
+
+std::unique_ptr<IRegKey> TRegMonitorThread::OpenNearestParent() {
+  std::string path(SubKeyOf(Location.Path));
+  for (;;) {
+    const std::size_t cut = path.rfind('\\');
+    path.resize(cut == std::string::npos ? 0 : cut);
+    if (auto parent = Platform.Registry.OpenKey(Location.Hive, path, kKeyRead | kKeyWow64_64Key)) {
+      return parent;
+    }
+    if (path.empty()) throw Exception(texts::kCannotOpenKey + Location.Path);
+  }
+}
+
+TRegMonitorThread::TOutcome TRegMonitorThread::WatchChanges() {
+  for (;;) {
+    switch (Wait()) {
+      case kWaitFirst:
+        // The signal is one-shot: ask for the next one before reading the
+        // key. A change made while this one is read, compared or shown then
+        // wakes the next wait at once.
+        ChangeEvent->Reset();
+        Arm();
+        // A key found empty may have been deleted, and perhaps made again:
+        // the handle of a deleted key never sees the new one, so it is
+        // opened afresh.
+        if (ReadAndReport() == TSnapshotResult::KeyGone || OldSnapshot.Entries.empty()) {
+          return TOutcome::KeyGone;
+        }
+        break;
+      case kWaitSecond:
+        return TOutcome::Stop;
+      default:
+        return TOutcome::Failed;
+    }
+  }
+}
+
+TSnapshotResult TRegMonitorThread::ReadAndReport() {
+  const TSnapshotResult result =
+      TakeSnapshot(*OpenKey, Location, Platform.Text.UpcaseTable(), NewSnapshot);
+  if (result == TSnapshotResult::KeyGone) NewSnapshot.Entries.clear();
+  if (HasOldSnapshot) {
+    std::vector<TChangeRecord> records;
+    CompareSnapshots(OldSnapshot, NewSnapshot, {Location.Hive, Location.Path, Platform.Text},
+                     records);
+    Report(records);
+  }
+  std::swap(OldSnapshot, NewSnapshot);
+  HasOldSnapshot = true;
+  return result;
 }
 
 void TRegMonitorThread::Arm() {
-  // Unexamined: a key opened without the notify right simply never signals.
-  if (ChangeEvent) OpenKey->NotifyChange(WatchSubTree, NotifyFilter(), *ChangeEvent);
+  const bool subKeysCount = Location.SubKeys;
+  const std::uint32_t filter = NotifyFilter() | (subKeysCount ? kNotifyChangeName : 0);
+  const long result = OpenKey->NotifyChange(WatchSubTree, filter, *ChangeEvent);
+  // A deleted key refuses the arming; the read that follows finds it gone.
+  if (result != kErrorSuccess && result != kErrorKeyDeleted) {
+    throw Exception(texts::kCannotOpenKey + Location.Path);
+  }
 }
 
-void TRegMonitorThread::ReportChange() {
-  // The signal is one-shot: ask for the next one before reading the key. A
-  // change made while this one is read, compared or shown then wakes the next
-  // wait at once; a wake whose change the snapshot already held finds no
-  // difference, which the alert shows as a refresh of the time and key.
-  ChangeEvent->Reset();
-  Arm();
-  TakeSnapshot(*OpenKey, NewSnapshot, DataBuffer);
-  CompareSnapshots(OldSnapshot, NewSnapshot, ChangeData);
-  ChangeData.RootKey = RootKey;
-  ChangeData.Key = Key;
-  Notify();
+std::uint32_t TRegMonitorThread::Wait(std::uint32_t timeoutMs) {
+  return Platform.Sync.WaitForEither(ChangeEvent.get(), StopEvent.get(), timeoutMs);
 }
 
-void TRegMonitorThread::ReportStop() {
-  ChangeData.Key = Key;
-  ChangeData.RootKey = RootKey;
-  ChangeData.Title.clear();
-  ChangeData.ValueName.clear();
-  ChangeData.Changes.push_back(texts::kMonitoringStopped);
-  Notify();
+bool TRegMonitorThread::PauseBeforeRetry() {
+  OpenKey.reset();
+  if (ChangeEvent) ChangeEvent->Reset();
+  const std::uint32_t pause = NextPauseMs;
+  NextPauseMs = std::min(NextPauseMs * 2, std::max(Retry.LongestMs, Retry.FirstMs));
+  const std::uint32_t result = Wait(pause);
+  // Without events there is nothing to wait on; sleeping keeps the retries apart.
+  if (result == kWaitFailed) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+  return result != kWaitSecond && !StopRequested();
 }
 
-void TRegMonitorThread::Notify() {
-  const bool handled = Platform.Messenger.Send(NotifyWindow, WM_REGCHANGE,
-                                               reinterpret_cast<std::uintptr_t>(&ChangeData), 0);
-  // A window that is gone makes the send fail at once; the monitor carries on
-  // as if the notice had been shown, for nobody will ever show it.
-  if (!handled) ChangeData.Shown = static_cast<std::int32_t>(ChangeData.Changes.size());
-  ReleaseShownLines(ChangeData);
+void TRegMonitorThread::SetWatched(bool watched) {
+  if (watched == Watching) return;
+  Watching = watched;
+  ReportNotice(watched ? TChangeKind::WatchedAgain : TChangeKind::NotWatched,
+               watched ? texts::kWatchedAgain : texts::kNotWatched);
+}
+
+void TRegMonitorThread::ReportNotice(TChangeKind kind, const char* line) {
+  std::vector<TChangeRecord> records(1);
+  TChangeRecord& record = records.front();
+  record.Kind = kind;
+  record.RootKey = Location.Hive;
+  record.View = kKeyWow64_64Key;
+  record.Location = Location.Path;
+  record.Line = line;
+  Report(records);
+}
+
+void TRegMonitorThread::Report(std::vector<TChangeRecord>& records) {
+  if (records.empty()) return;
+  Queue->Append(records);
+  // A window that is gone makes the send fail at once; its records wait in
+  // the queue, which drops the oldest when nobody takes them.
+  Platform.Messenger.Send(NotifyWindow, WM_REGCHANGE, 0, 0);
 }
 
 }  // namespace kw

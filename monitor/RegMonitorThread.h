@@ -1,19 +1,22 @@
 #pragma once
-// A key monitor: watches one registry key under one hive on a thread of its
-// own, and hands every change, and a last notice at stop, synchronously to
-// the window that receives WM_REGCHANGE.
+// A key monitor: watches one registry location on a thread of its own. It
+// waits for the key to exist (watching its nearest existing parent, never
+// creating anything), reports what the key holds against what it last
+// reported, goes back to waiting when the key is deleted, and says so when
+// it cannot watch, trying again at growing intervals. Each record goes to
+// the change queue, followed by a wake-up of the main window.
 
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "monitor/ChangeData.h"
+#include "monitor/ChangeQueue.h"
 #include "monitor/RegSnapshot.h"
 #include "monitor/Thread.h"
-#include "platform/Collation.h"
+#include "monitor/WatchedKeys.h"
 #include "platform/Messenger.h"
 #include "platform/Registry.h"
+#include "platform/RegistryText.h"
 #include "platform/Sync.h"
 
 namespace kw {
@@ -23,47 +26,63 @@ struct TMonitorPlatform {
   IRegistry& Registry;
   ISync& Sync;
   IMessenger& Messenger;
-  const ICollation& Collation;
+  const IRegistryText& Text;
 };
 
-inline constexpr char kStopEventName[] = "EventStopAll";
+// How long a monitor that cannot watch waits before it tries again: the
+// first pause, doubled after each failure up to the longest.
+struct TRetryIntervals {
+  std::uint32_t FirstMs = 1000;
+  std::uint32_t LongestMs = 60000;
+};
 
 class TRegMonitorThread final : public TThread {
  public:
-  explicit TRegMonitorThread(const TMonitorPlatform& platform);
+  // `queue` takes the records; `stopEvent`, set once at exit, ends the monitor.
+  TRegMonitorThread(const TMonitorPlatform& platform, std::shared_ptr<TChangeQueue> queue,
+                    std::shared_ptr<IEvent> stopEvent);
 
   // Configuration, written by the controller before Resume.
   WindowHandle NotifyWindow = 0;
-  std::string Key;
-  HiveHandle RootKey = kHkeyCurrentUser;
+  TLocation Location;
   bool WatchSubTree = false;
   std::int32_t Index = 0;
+  TRetryIntervals Retry;
   // Reading while none was set selects every kind of change (15).
   std::uint32_t NotifyFilter();
   void SetNotifyFilter(std::uint32_t value) { FNotifyFilter = value; }
-
-  // Name of this monitor's change event, unique in the process; fixed at creation.
-  const std::string& EventName() const { return FEventName; }
 
  protected:
   void Execute() override;
 
  private:
-  void StartWatching();
+  enum class TOutcome { Stop, KeyGone, Failed };
+
+  TOutcome WatchWhilePresent();
+  bool WaitUntilPresent();
+  std::unique_ptr<IRegKey> OpenLocation(long& error);
+  std::unique_ptr<IRegKey> OpenNearestParent();
+  TOutcome WatchChanges();
+  TSnapshotResult ReadAndReport();
   void Arm();
-  void ReportChange();
-  void ReportStop();
-  void Notify();
+  std::uint32_t Wait(std::uint32_t timeoutMs = kInfinite);
+  bool PauseBeforeRetry();
+  void SetWatched(bool watched);
+  void ReportNotice(TChangeKind kind, const char* line);
+  void Report(std::vector<TChangeRecord>& records);
 
   TMonitorPlatform Platform;
+  std::shared_ptr<TChangeQueue> Queue;
+  std::shared_ptr<IEvent> StopEvent;
   std::unique_ptr<IEvent> ChangeEvent;
-  std::unique_ptr<IEvent> StopEvent;
   std::unique_ptr<IRegKey> OpenKey;  // declared after the events: closed first
-  TChangeData ChangeData;
+  // What was last reported of the key; empty while it is absent.
   TRegSnapshot OldSnapshot;
   TRegSnapshot NewSnapshot;
-  std::vector<unsigned char> DataBuffer;
-  std::string FEventName;
+  // False until the key was first read: what it held then is the starting point, not a change.
+  bool HasOldSnapshot = false;
+  bool Watching = true;  // false from a failure until watching works again
+  std::uint32_t NextPauseMs = 0;
   std::uint32_t FNotifyFilter = 0;
 };
 

@@ -1,16 +1,12 @@
 #include "monitor/RegSnapshot.h"
 
-#include <algorithm>
-#include <cstring>
-#include <new>
+#include <unordered_map>
 
 #include "monitor/ChangeTexts.h"
 
 namespace kw {
 
 namespace {
-
-constexpr std::uint32_t kNameBufferSize = 256;
 
 // One value that cannot be read leaves out that value alone. Only a key that
 // is gone, or this many failures one after another, ends the enumeration early.
@@ -29,86 +25,182 @@ std::string RemoveByte(std::string_view text, char unwanted) {
   return result;
 }
 
-}  // namespace
+std::u16string Folded(const char16_t* upcase, std::u16string_view text) {
+  std::u16string folded(text.size(), u'\0');
+  for (std::size_t i = 0; i < text.size(); ++i) folded[i] = upcase[text[i]];
+  return folded;
+}
 
-void TakeSnapshot(IRegKey& key, TRegSnapshot& snapshot, std::vector<unsigned char>& buffer) {
-  snapshot.Names.Clear();
-  snapshot.Data.clear();
+bool IsString(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz; }
 
-  std::uint32_t maxDataLen = 0;
-  if (!key.QueryMaxDataLen(maxDataLen)) return;
-  const std::uint64_t dataSize = std::uint64_t{maxDataLen} + 1;
-  if (dataSize > buffer.max_size() || dataSize > 0xFFFFFFFFu) throw std::bad_alloc();
-  if (buffer.size() < dataSize) buffer.resize(static_cast<std::size_t>(dataSize));
+bool Counts(const TRegValue& value, const TLocation& location, const char16_t* upcase) {
+  if (!IsString(value.Type) && !(location.MultiString && value.Type == kRegMultiSz)) return false;
+  if (location.Values.empty()) return true;
+  const std::u16string name = Folded(upcase, value.Name);
+  for (const std::string& wanted : location.Values) {
+    if (name == Folded(upcase, std::u16string(wanted.begin(), wanted.end()))) return true;
+  }
+  return false;
+}
 
-  char name[kNameBufferSize];
+// What Windows reads of a value's data.
+std::u16string DataOf(const TRegValue& value) {
+  std::u16string_view text = value.Text;
+  if (value.Type != kRegMultiSz) return std::u16string(text.substr(0, text.find(u'\0')));
+  std::u16string items;
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find(u'\0'), text.size());
+    if (end == 0) break;  // the empty item that ends the list
+    items.append(text.substr(0, end)).push_back(u'\0');
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
+  return items;
+}
+
+// Reads the values of one key that count, under `subKey`'s name.
+TSnapshotResult ReadValues(IRegKey& key, const TLocation& location, const char16_t* upcase,
+                           const std::u16string& subKey, TRegSnapshot& snapshot) {
+  TRegValue value;
   int failures = 0;
   for (std::uint32_t index = 0;; ++index) {
-    std::uint32_t nameLen = kNameBufferSize;
-    std::uint32_t dataLen = static_cast<std::uint32_t>(dataSize);
-    std::uint32_t type = 0;
-    const long result = key.EnumValue(index, name, nameLen, type, buffer.data(), dataLen);
-    if (result == kErrorNoMoreItems || KeyIsGone(result)) break;
-    if (result == kErrorSuccess || result == kErrorMoreData) {
-      failures = 0;
-    } else if (++failures == kMaxFailuresInARow) {
+    const long result = key.EnumValue(index, value);
+    if (result == kErrorNoMoreItems) return TSnapshotResult::Read;
+    if (KeyIsGone(result)) return TSnapshotResult::KeyGone;
+    if (result == kErrorMoreData) continue;  // grew past every try to read it; on with the next
+    if (result != kErrorSuccess) {
       // Calls that keep failing would never reach the end of the values.
-      break;
+      if (++failures == kMaxFailuresInARow) return TSnapshotResult::Read;
+      continue;  // left out; on with the next
     }
-    if (result != kErrorSuccess || type != kRegSz) continue;  // left out; on with the next
-    snapshot.Names.Append(std::string(name, strnlen(name, kNameBufferSize)));
-    const std::size_t length = dataLen > 1 ? std::min(dataLen, std::uint32_t(dataSize)) - 1 : 0;
-    snapshot.Data.emplace_back(reinterpret_cast<const char*>(buffer.data()), length);
+    failures = 0;
+    if (!Counts(value, location, upcase)) continue;
+    snapshot.Entries.push_back({subKey, value.Name, value.Type, DataOf(value)});
   }
 }
 
-void CompareSnapshots(TRegSnapshot& oldSnapshot, TRegSnapshot& newSnapshot,
-                      TChangeData& changeData) {
-  changeData.Title.clear();
-  changeData.ValueName.clear();
-  oldSnapshot.Names.FollowLocale();
-  newSnapshot.Names.FollowLocale();
-  bool difference = false;
-
-  const TNameList& oldNames = oldSnapshot.Names;
-  const TNameList& newNames = newSnapshot.Names;
-  std::vector<bool> foundByOld(newNames.Count(), false);
-  for (std::size_t i = 0; i < oldNames.Count(); ++i) {
-    const int j = newNames.IndexOf(oldNames, i);
-    if (j >= 0) foundByOld[static_cast<std::size_t>(j)] = true;
-    if (j < 0) {
-      changeData.Changes.push_back(PathLine(oldSnapshot.Data[i]));
-      changeData.ValueName = oldNames[i];
-      changeData.Title = texts::kTitleDeleted;
-      difference = true;
+void ReadSubKeys(IRegKey& key, const TLocation& location, const char16_t* upcase,
+                 TRegSnapshot& snapshot) {
+  std::u16string name;
+  int failures = 0;
+  for (std::uint32_t index = 0;; ++index) {
+    const long result = key.EnumSubKey(index, name);
+    if (result == kErrorNoMoreItems || KeyIsGone(result)) return;
+    if (result != kErrorSuccess) {
+      if (++failures == kMaxFailuresInARow) return;
       continue;
     }
-    if (newSnapshot.Data[j] != oldSnapshot.Data[i]) {
-      changeData.Changes.push_back(
-          ChangedLine(oldNames[i], oldSnapshot.Data[i], newSnapshot.Data[j]));
-      changeData.ValueName = oldNames[i];
-      difference = true;
+    failures = 0;
+    // A subkey deleted behind the enumeration has no values left to read.
+    if (auto subKey = key.OpenSubKey(name, kKeyQueryValue)) {
+      ReadValues(*subKey, location, upcase, name, snapshot);
     }
   }
+}
 
-  // Counting the old names found cannot tell that nothing was added, for two
-  // old names may find the same new one: a snapshot read while the key was
-  // written can hold one value twice (deleted and written again behind the
-  // enumeration), and names the registry keeps apart can still be equal in
-  // the locale. Each new name no old one found is looked up; one that was
-  // found is in the old snapshot, for equal names are equal both ways.
-  for (std::size_t i = 0; i < newNames.Count(); ++i) {
-    if (foundByOld[i] || oldNames.IndexOf(newNames, i) >= 0) continue;
-    changeData.Changes.push_back(PathLine(newSnapshot.Data[i]));
-    changeData.ValueName = newNames[i];
-    changeData.Title = texts::kTitleAdded;
-    difference = true;
+// The identity of an entry: its subkey and name, folded. A subkey's name
+// holds no backslash, so the first one ends it.
+std::u16string IdentityOf(const char16_t* upcase, const TRegEntry& entry) {
+  return Folded(upcase, entry.SubKey) + u'\\' + Folded(upcase, entry.Name);
+}
+
+using TIdentityIndex = std::unordered_map<std::u16string, std::size_t>;
+
+// The first entry of each identity: an enumeration that races a value being
+// deleted and written again can read that value twice.
+TIdentityIndex IndexOf(const char16_t* upcase, const TRegSnapshot& snapshot) {
+  TIdentityIndex index;
+  index.reserve(snapshot.Entries.size());
+  for (std::size_t i = 0; i < snapshot.Entries.size(); ++i) {
+    index.emplace(IdentityOf(upcase, snapshot.Entries[i]), i);
+  }
+  return index;
+}
+
+bool SameData(const TRegEntry& a, const TRegEntry& b) {
+  const bool sameKind = IsString(a.Type) == IsString(b.Type);
+  return sameKind && a.Data == b.Data;
+}
+
+std::string ShownData(const IRegistryText& text, const TRegEntry& entry) {
+  if (entry.Type != kRegMultiSz) return text.ToAnsi(entry.Data);
+  std::string shown;
+  std::u16string_view items = entry.Data;
+  while (!items.empty()) {
+    const std::size_t end = items.find(u'\0');
+    if (!shown.empty()) shown += texts::kItemSeparator;
+    shown += text.ToAnsi(items.substr(0, end));
+    items.remove_prefix(end + 1);
+  }
+  return shown;
+}
+
+TChangeRecord RecordOf(TChangeKind kind, const TRegEntry& entry, const TCompareContext& context) {
+  TChangeRecord record;
+  record.Kind = kind;
+  record.RootKey = context.RootKey;
+  record.View = kKeyWow64_64Key;
+  record.Location = context.Path;
+  if (!entry.SubKey.empty()) record.Location += '\\' + context.Text.ToAnsi(entry.SubKey);
+  record.ValueName = context.Text.ToAnsi(entry.Name);
+  record.Identity = entry.Name;
+  record.IdentitySubKey = entry.SubKey;
+  record.Type = entry.Type;
+  return record;
+}
+
+}  // namespace
+
+TSnapshotResult TakeSnapshot(IRegKey& key, const TLocation& location, const char16_t* upcase,
+                             TRegSnapshot& snapshot) {
+  snapshot.Entries.clear();
+  const TSnapshotResult result = ReadValues(key, location, upcase, u"", snapshot);
+  if (result == TSnapshotResult::Read && location.SubKeys) {
+    ReadSubKeys(key, location, upcase, snapshot);
+  }
+  return result;
+}
+
+void CompareSnapshots(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSnapshot,
+                      const TCompareContext& context, std::vector<TChangeRecord>& records) {
+  const char16_t* upcase = context.Text.UpcaseTable();
+  const TIdentityIndex oldIndex = IndexOf(upcase, oldSnapshot);
+  const TIdentityIndex newIndex = IndexOf(upcase, newSnapshot);
+
+  for (std::size_t i = 0; i < oldSnapshot.Entries.size(); ++i) {
+    const TRegEntry& old = oldSnapshot.Entries[i];
+    const std::u16string identity = IdentityOf(upcase, old);
+    if (oldIndex.at(identity) != i) continue;  // a second reading of one value
+    const auto found = newIndex.find(identity);
+    if (found == newIndex.end()) {
+      TChangeRecord record = RecordOf(TChangeKind::Deleted, old, context);
+      record.OldData = ShownData(context.Text, old);
+      record.Line = PathLine(record.OldData);
+      record.ProgramPath = record.Line;
+      record.Title = texts::kTitleDeleted;
+      records.push_back(std::move(record));
+      continue;
+    }
+    const TRegEntry& now = newSnapshot.Entries[found->second];
+    if (SameData(old, now)) continue;
+    TChangeRecord record = RecordOf(TChangeKind::Changed, old, context);
+    record.Type = now.Type;
+    record.OldData = ShownData(context.Text, old);
+    record.NewData = ShownData(context.Text, now);
+    record.Line = ChangedLine(context.Text.ToAnsi(old.Name), record.OldData, record.NewData);
+    record.ProgramPath = PathLine(record.NewData);
+    records.push_back(std::move(record));
   }
 
-  if (difference) {
-    // The old snapshot becomes the new one; swapping spares copying every entry.
-    oldSnapshot.Names.Swap(newSnapshot.Names);
-    oldSnapshot.Data.swap(newSnapshot.Data);
+  for (std::size_t j = 0; j < newSnapshot.Entries.size(); ++j) {
+    const TRegEntry& now = newSnapshot.Entries[j];
+    const std::u16string identity = IdentityOf(upcase, now);
+    if (newIndex.at(identity) != j || oldIndex.count(identity) != 0) continue;
+    TChangeRecord record = RecordOf(TChangeKind::Added, now, context);
+    record.NewData = ShownData(context.Text, now);
+    record.Line = PathLine(record.NewData);
+    record.ProgramPath = record.Line;
+    record.Title = texts::kTitleAdded;
+    records.push_back(std::move(record));
   }
 }
 

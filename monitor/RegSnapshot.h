@@ -1,33 +1,53 @@
 #pragma once
-// The string values of one key at one moment, and how two of them compare.
+// The values of one watched location at one moment, and how two of them compare.
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "monitor/ChangeData.h"
-#include "monitor/NameList.h"
+#include "monitor/ChangeRecord.h"
+#include "monitor/WatchedKeys.h"
 #include "platform/Registry.h"
+#include "platform/RegistryText.h"
 
 namespace kw {
 
-struct TRegSnapshot {
-  explicit TRegSnapshot(const ICollation& collation) : Names(collation) {}
-
-  TNameList Names;
-  std::vector<std::string> Data;  // entry i is the data of the value Names[i]
+struct TRegEntry {
+  std::u16string SubKey;  // empty for the location's own values
+  std::u16string Name;
+  std::uint32_t Type = 0;
+  // What Windows reads of the data: a string up to its first NUL, or the
+  // items of a list, each followed by one NUL.
+  std::u16string Data;
 };
 
-// Empties `snapshot` and fills it with the REG_SZ values of `key`, in the
-// registry's order. `buffer` is reused from one call to the next.
-void TakeSnapshot(IRegKey& key, TRegSnapshot& snapshot, std::vector<unsigned char>& buffer);
+struct TRegSnapshot {
+  std::vector<TRegEntry> Entries;  // in the registry's order
+};
 
-// Appends a line per added, deleted or changed entry to changeData.Changes and
-// sets its Title and ValueName. When it found a difference, `oldSnapshot`
-// takes the contents of `newSnapshot`, and `newSnapshot` is left with
-// unspecified contents: it is refilled before it is read again.
-void CompareSnapshots(TRegSnapshot& oldSnapshot, TRegSnapshot& newSnapshot,
-                      TChangeData& changeData);
+// Whether a snapshot could be read to its end, or found its key deleted.
+enum class TSnapshotResult { Read, KeyGone };
+
+// Empties `snapshot` and fills it with the values of `key` that count for
+// `location`: REG_SZ and REG_EXPAND_SZ, REG_MULTI_SZ where the location reads
+// lists, only the named values where it names some, and those of its direct
+// subkeys where subkeys count.
+TSnapshotResult TakeSnapshot(IRegKey& key, const TLocation& location, const char16_t* upcase,
+                             TRegSnapshot& snapshot);
+
+// What a comparison needs to describe what it finds.
+struct TCompareContext {
+  HiveHandle RootKey = 0;
+  std::string Path;  // the location's path, as shown
+  const IRegistryText& Text;
+};
+
+// Appends a record per deleted, changed (in the old snapshot's order) and
+// added (in the new one's) entry to `records`. Names match as the registry
+// matches them: case-insensitive, ordinal. REG_SZ and REG_EXPAND_SZ are one
+// kind of data: a change between them with the same text is no change.
+void CompareSnapshots(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSnapshot,
+                      const TCompareContext& context, std::vector<TChangeRecord>& records);
 
 // The program path of a command line: cut at ".exe" when ".exe/" follows
 // somewhere, then at the first "/".

@@ -14,10 +14,4 @@ namespace kw {
 // made relative to its hive.
 std::string_view SubKeyOf(std::string_view keyPath);
 
-// Opens `keyPath` below `hive` read-only, trying KEY_READ, then KEY_READ
-// without the notify right, then KEY_QUERY_VALUE, each in the native 64-bit
-// view. Throws "无法打开注册表项" + keyPath when all three fail.
-std::unique_ptr<IRegKey> OpenKeyReadOnly(IRegistry& registry, HiveHandle hive,
-                                         const std::string& keyPath);
-
 }  // namespace kw

@@ -1,11 +1,30 @@
 #pragma once
-// The autostart keys watched under each hive; the row is the monitors' Index.
+// Every registry location the guard watches. The first fourteen rows are the
+// seven autostart keys, under HKEY_LOCAL_MACHINE and then HKEY_CURRENT_USER;
+// the rows after them are the further places from which Windows starts
+// programs. A row is one watcher.
 
 #include <string>
 #include <vector>
 
+#include "platform/Types.h"
+
 namespace kw {
 
+struct TLocation {
+  HiveHandle Hive = kHkeyCurrentUser;
+  // Below the hive, with a leading backslash, as the alert shows it. Keys of
+  // the 32-bit view are named by their Wow6432Node path in the native view.
+  std::string Path;
+  // The values that start programs, ASCII names in any case; empty: every value.
+  std::vector<std::string> Values;
+  // The values of its direct subkeys count too, each shown under its subkey.
+  bool SubKeys = false;
+  // REG_MULTI_SZ values are read too, shown as their items.
+  bool MultiString = false;
+};
+
+// The seven keys, in the order their rows are numbered.
 inline std::vector<std::string> WatchedKeyTable() {
   return {
       "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
@@ -17,5 +36,8 @@ inline std::vector<std::string> WatchedKeyTable() {
       "\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run",
   };
 }
+
+// Every watched location: the seven keys under both hives, then the rest.
+std::vector<TLocation> WatchedLocations(const std::vector<std::string>& sevenKeys);
 
 }  // namespace kw

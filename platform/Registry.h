@@ -1,5 +1,6 @@
 #pragma once
-// The registry as the monitors see it: open a key, read its values, arm its change signal.
+// The registry as the watchers see it: open a key, read its values and
+// subkeys, arm its change signal.
 
 #include <cstdint>
 #include <memory>
@@ -10,32 +11,47 @@
 
 namespace kw {
 
+// One value as the registry holds it. Names and text data are UTF-16 exactly
+// as stored, so that nothing a conversion loses can hide a value or merge two.
+struct TRegValue {
+  std::u16string Name;
+  std::uint32_t Type = 0;
+  // The data of REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ values in UTF-16 code
+  // units, whole: terminating and embedded NULs included, an odd last byte
+  // as a unit of its own. Empty for other types, which are not read.
+  std::u16string Text;
+};
+
 // An open key; destroying it closes the handle.
 class IRegKey {
  public:
   virtual ~IRegKey() = default;
-  // The largest data size in bytes of any value of the key; false when the
-  // key's information cannot be read.
-  virtual bool QueryMaxDataLen(std::uint32_t& maxDataLen) = 0;
-  // As RegEnumValueA on a code page 936 system: nameLen and dataLen carry the
-  // buffer sizes in and the lengths out (name length without its NUL), both
-  // in bytes of 936. Gives a Win32 error code.
-  virtual long EnumValue(std::uint32_t index, char* name, std::uint32_t& nameLen,
-                         std::uint32_t& type, unsigned char* data, std::uint32_t& dataLen) = 0;
+  // Value `index` into `value`, growing whatever buffers it needs: a name of
+  // any length the registry allows. A Win32 error code: kErrorNoMoreItems
+  // past the last, kErrorKeyDeleted once the key is gone.
+  virtual long EnumValue(std::uint32_t index, TRegValue& value) = 0;
+  // The name of subkey `index`; a Win32 error code as for EnumValue.
+  virtual long EnumSubKey(std::uint32_t index, std::u16string& name) = 0;
+  // Opens a direct subkey by its exact name; null when that fails.
+  virtual std::unique_ptr<IRegKey> OpenSubKey(const std::u16string& name,
+                                              std::uint32_t access) = 0;
   // Asks for one signal of `event` on the next change; gives a Win32 error code.
   virtual long NotifyChange(bool watchSubTree, std::uint32_t filter, IEvent& event) = 0;
-  // RegDeleteValue; gives a Win32 error code.
-  virtual long DeleteValue(const std::string& name) = 0;
-  // RegSetValueEx as REG_SZ with the terminating NUL; gives a Win32 error code.
+  // RegDeleteValue of exactly this name; gives a Win32 error code.
+  virtual long DeleteValue(const std::u16string& name) = 0;
+  // RegSetValueEx as REG_SZ with the terminating NUL, name and data in code
+  // page 936; gives a Win32 error code.
   virtual long SetStringValue(const std::string& name, const std::string& data) = 0;
 };
 
 class IRegistry {
  public:
   virtual ~IRegistry() = default;
-  // Opens `path` (no leading backslash) below `hive`; null when that fails.
+  // Opens `path` (code page 936, no leading backslash; empty for the hive
+  // itself) below `hive`; null when that fails, with the Win32 error code in
+  // `error` when one is given.
   virtual std::unique_ptr<IRegKey> OpenKey(HiveHandle hive, const std::string& path,
-                                           std::uint32_t access) = 0;
+                                           std::uint32_t access, long* error = nullptr) = 0;
   // RegCreateKeyEx, then RegCloseKey: makes sure the key exists. A Win32 error code.
   virtual long CreateKey(HiveHandle hive, const std::string& path, std::uint32_t access) = 0;
 };

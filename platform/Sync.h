@@ -24,10 +24,12 @@ class ISync {
   // An empty name makes an unnamed event. Gives null when that fails.
   virtual std::unique_ptr<IEvent> CreateNamedEvent(const std::string& name, bool manualReset,
                                                    bool initiallySet) = 0;
-  // Waits without time-out until either event is set: kWaitFirst when the first
-  // is (also when both are), kWaitSecond for the second alone, kWaitFailed when
-  // the wait cannot be made (a missing event among them).
-  virtual std::uint32_t WaitForEither(IEvent* first, IEvent* second) = 0;
+  // Waits until either event is set: kWaitFirst when the first is (also when
+  // both are), kWaitSecond for the second alone, kWaitTimeout when `timeoutMs`
+  // passed first, kWaitFailed when the wait cannot be made (a missing event
+  // among them).
+  virtual std::uint32_t WaitForEither(IEvent* first, IEvent* second,
+                                      std::uint32_t timeoutMs = kInfinite) = 0;
 };
 
 }  // namespace kw

@@ -56,6 +56,8 @@ class ITrayShell {
                            std::intptr_t lParam) = 0;
   // The program icon for the notification area; owned by the shell object.
   virtual std::uintptr_t ProgramIcon() = 0;
+  // The icon shown while some location is not watched; owned by the shell object.
+  virtual std::uintptr_t WarningIcon() = 0;
   // The "TaskbarCreated" message, registered once per process; 0 when the
   // common controls are too old for it (version 4.70 or below).
   virtual std::uint32_t TaskbarCreatedMessage() = 0;

@@ -15,17 +15,23 @@ constexpr HiveHandle kHkeyLocalMachine = 0x80000002u;
 // A window as the platform names it; 0 is no window.
 using WindowHandle = std::uintptr_t;
 
-// Sent by a key monitor to the main window, WParam = address of its TChangeData.
+// Sent by a watcher to the main window when it has queued records. It carries
+// nothing: the receiver takes what its own queue holds.
 constexpr std::uint32_t WM_REGCHANGE = 2997;
 
 // Registry result codes the core tells apart.
 constexpr long kErrorSuccess = 0;
+constexpr long kErrorFileNotFound = 2;
+constexpr long kErrorAccessDenied = 5;
 constexpr long kErrorInvalidHandle = 6;
 constexpr long kErrorMoreData = 234;
 constexpr long kErrorNoMoreItems = 259;
 constexpr long kErrorKeyDeleted = 1018;
 
 constexpr std::uint32_t kRegSz = 1;
+constexpr std::uint32_t kRegExpandSz = 2;
+constexpr std::uint32_t kRegDword = 4;
+constexpr std::uint32_t kRegMultiSz = 7;
 
 // Access rights for opening a key read-only.
 constexpr std::uint32_t kKeyQueryValue = 0x0001;
@@ -46,6 +52,8 @@ constexpr std::uint32_t kNotifyChangeSecurity = 0x8;
 // Results of a wait on two events.
 constexpr std::uint32_t kWaitFirst = 0;
 constexpr std::uint32_t kWaitSecond = 1;
+constexpr std::uint32_t kWaitTimeout = 258;
 constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;
+constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
 
 }  // namespace kw

@@ -44,5 +44,7 @@ inline constexpr char kFolderNotFoundPrefix[] =
     "\xCE\xB4\xD5\xD2\xB5\xBD\xCE\xC4\xBC\xFE\xBC\xD0\xA3\xBA";
 inline constexpr char kFileNotFoundPrefix[] =
     "\xCE\xB4\xD5\xD2\xB5\xBD\xCE\xC4\xBC\xFE\xA3\xBA";  // 未找到文件：
+// " 处未监视": after the count of locations not watched, in the tray's tooltip.
+inline constexpr char kLocationsNotWatched[] = " \xB4\xA6\xCE\xB4\xBC\xE0\xCA\xD3";
 
 }  // namespace kw::texts

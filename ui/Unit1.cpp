@@ -1,6 +1,7 @@
 #include "ui/Unit1.h"
 
 #include "lib/Hives.h"
+#include "monitor/ChangeTexts.h"
 #include "monitor/WatchedKeys.h"
 #include "ui/UiTexts.h"
 #include "ui/Unit2.h"
@@ -49,7 +50,8 @@ TForm1::TForm1(TServices& services) : TForm(nullptr, "Form1"), Services(services
 }
 
 void TForm1::FormCreate() {
-  FController = std::make_unique<TMonitorController>(Services.Monitor, Handle(), ListBox1->Items);
+  FController = std::make_unique<TMonitorController>(
+      Services.Monitor, Handle(), WatchedLocations(ListBox1->Items), FQueue);
   FController->StartMonitors(kHkeyLocalMachine);
   FController->StartMonitors(kHkeyCurrentUser);
 }
@@ -58,40 +60,55 @@ void TForm1::FormDestroy() {
   if (FController) FController->StopMonitors();
 }
 
-bool TForm1::HandleMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t) {
+// The message carries nothing the handler reads: another program can post
+// it too, and then only makes the guard look at its own queue.
+bool TForm1::HandleMessage(std::uint32_t message, std::uintptr_t, std::intptr_t) {
   if (message != WM_REGCHANGE) return false;
-  WMRegChange(*reinterpret_cast<TChangeData*>(wParam));
+  WMRegChange();
   return true;
 }
 
-std::string TForm1::TimeLine() {
+void TForm1::WMRegChange() {
+  // A wake-up can come in a nested message loop (an error box) before the
+  // alert exists or after it is gone. The records then stay queued for the
+  // next one.
+  if (!Form2) return;
+  std::vector<TChangeRecord> records = FQueue->TakeAll();
+  // Nothing new: no field changes, and the alert neither comes up nor sounds.
+  if (records.empty()) return;
   const TLocalTime now = Services.Clock.Now();
-  std::string line = texts::kRegistryChange + Services.Clock.ShortDate(now);
-  if (now.Hour != 0 || now.Minute != 0 || now.Second != 0)
-    line += ' ' + Services.Clock.LongTime(now);
-  return line;
+  for (TChangeRecord& record : records) {
+    record.Time = now;
+    FollowWatchState(record);
+  }
+  // Only the newest is put into the fields: a flood of thousands of records
+  // costs one icon lookup, and the monitors waiting to send are not held.
+  Form2->ShowChanges(records);
 }
 
-void TForm1::WMRegChange(TChangeData& change) {
-  // A notice can come in a nested message loop (an error box) before the
-  // alert exists or after it is gone. Its lines stay unshown: the monitor's
-  // next notice shows them.
-  if (!Form2) return;
-  Form2->Show();
-  Form2->Edit1->SetText(TimeLine());
-  Form2->Edit2->SetText(change.Key);
-  // Each new line would replace the one before it before anyone could see
-  // it: only the last is put into the fields. A flood of thousands of lines
-  // then costs one icon lookup, and the monitors waiting to send are not held.
-  const auto lines = static_cast<std::int32_t>(change.Changes.size());
-  if (change.Shown < lines) {
-    Form2->Edit3->SetText(change.Changes.back());
-    Form2->Edit4->SetText(HiveToName(change.RootKey));
-    ShowProgramIcon(Form2->Edit3->Text());
-    change.Shown = lines;
+void TForm1::FollowWatchState(const TChangeRecord& record) {
+  const std::string location = HiveToName(record.RootKey) + record.Location;
+  if (record.Kind == TChangeKind::NotWatched) {
+    NotWatched.insert(location);
+  } else if (record.Kind == TChangeKind::WatchedAgain) {
+    NotWatched.erase(location);
+  } else {
+    return;
   }
-  if (!change.Title.empty()) Form2->SetText(change.Title);
-  if (!change.ValueName.empty()) Form2->sLabelFX1->SetText(change.ValueName);
+  ShowWatchState();
+}
+
+// The tray tells at a glance that some location is not watched: a warning
+// icon, and how many in the tooltip.
+void TForm1::ShowWatchState() {
+  if (NotWatched.empty()) {
+    CoolTrayIcon1->SetHint(kTrayHint);
+    CoolTrayIcon1->SetIcon(Services.Tray.ProgramIcon());
+    return;
+  }
+  CoolTrayIcon1->SetHint(std::string(kTrayHint) + " - " + std::to_string(NotWatched.size()) +
+                         texts::kLocationsNotWatched);
+  CoolTrayIcon1->SetIcon(Services.Tray.WarningIcon());
 }
 
 void TForm1::Options1Click() {

@@ -3,9 +3,11 @@
 // controller, receives the monitors' notices and fills the alert with them.
 
 #include <memory>
+#include <set>
+#include <string>
 
 #include "lib/CoolTrayIcon.h"
-#include "monitor/ChangeData.h"
+#include "monitor/ChangeRecord.h"
 #include "monitor/MonitorController.h"
 #include "toolkit/Forms.h"
 #include "ui/Services.h"
@@ -35,7 +37,8 @@ class TForm1 : public vcl::TForm {
   vcl::TMenuItem* N2;
 
   bool HandleMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
-  void WMRegChange(TChangeData& change);
+  // Takes what the monitors have queued and shows it in the alert.
+  void WMRegChange();
   void ShowProgramIcon(const std::string& path);
   // "选项": shows the options dialog, or brings it to the front.
   void Options1Click();
@@ -45,16 +48,22 @@ class TForm1 : public vcl::TForm {
   void Exit1Click();
 
   TMonitorController* Controller() const { return FController.get(); }
+  // Where the monitors leave their records for WMRegChange.
+  TChangeQueue& Queue() { return *FQueue; }
 
  protected:
   void FormCreate() override;
   void FormDestroy() override;
 
  private:
-  std::string TimeLine();
+  void FollowWatchState(const TChangeRecord& record);
+  void ShowWatchState();
 
   TServices& Services;
+  std::shared_ptr<TChangeQueue> FQueue = std::make_shared<TChangeQueue>();
   std::unique_ptr<TMonitorController> FController;
+  // The locations that cannot be watched now, by hive and path.
+  std::set<std::string> NotWatched;
 };
 
 extern TForm1* Form1;

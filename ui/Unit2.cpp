@@ -9,6 +9,7 @@
 #include "toolkit/AnsiPaths.h"
 #include "ui/ActionPaths.h"
 #include "ui/UiTexts.h"
+#include "ui/Unit1.h"
 #include "ui/Unit3.h"
 
 namespace kw {
@@ -77,6 +78,14 @@ TForm2::TForm2(TComponent* owner, TServices& services) : TForm(owner, "Form2"), 
   Button1->SetText(texts::kDelete);
   Button3 = Place<TButton>(*this, "Button3", this, 227, 327, 88, 29, 3);
   Button3->SetText(texts::kScanFile);
+  Edit5 = Place<TEdit>(*this, "Edit5", TabSheet1, 40, 244, 249, 21, 4);
+  Edit5->SetVisible(false);
+  Button4 = Place<TButton>(*this, "Button4", this, 6, 327, 30, 29, 4);
+  Button4->SetText("<");
+  Button4->SetVisible(false);
+  Button5 = Place<TButton>(*this, "Button5", this, 320, 327, 30, 29, 5);
+  Button5->SetText(">");
+  Button5->SetVisible(false);
 
   Button1->OnClick = [this] { Button1Click(); };
   Button2->OnClick = [this] { Button2Click(); };
@@ -84,6 +93,62 @@ TForm2::TForm2(TComponent* owner, TServices& services) : TForm(owner, "Form2"), 
   Image2->OnClick = [this] { Image2Click(); };
   Image3->OnClick = [this] { Image3Click(); };
   Image4->OnClick = [this] { Image4Click(); };
+  Button4->OnClick = [this] { Button4Click(); };
+  Button5->OnClick = [this] { Button5Click(); };
+}
+
+void TForm2::ShowChanges(std::vector<TChangeRecord>& records) {
+  if (records.empty()) return;
+  FChanges.Add(records);
+  Show();
+  ShowPickedChange();
+}
+
+void TForm2::ShowPickedChange() {
+  const TChangeRecord* change = FChanges.PickedRecord();
+  if (!change) return;
+  Edit1->SetText(TimeLine(Services.Clock, change->Time));
+  Edit2->SetText(change->Location);
+  Edit3->SetText(change->Line);
+  Edit4->SetText(HiveToName(change->RootKey));
+  if (Form1) Form1->ShowProgramIcon(Edit3->Text());
+  if (!change->Title.empty()) SetText(change->Title);
+  // A notice names no value: the label then names none either, so that
+  // "删除" cannot act on a value of another change.
+  const bool namesValue = change->Kind == TChangeKind::Added ||
+                          change->Kind == TChangeKind::Deleted ||
+                          change->Kind == TChangeKind::Changed;
+  if (!change->ValueName.empty() || !namesValue) sLabelFX1->SetText(change->ValueName);
+  const std::string& data = change->Kind == TChangeKind::Deleted ? change->OldData : change->NewData;
+  const bool dataHidden = change->Kind != TChangeKind::Changed && data != change->Line;
+  Edit5->SetText(dataHidden ? data : std::string());
+  Edit5->SetVisible(dataHidden && !data.empty());
+  ShowChangeCount();
+}
+
+void TForm2::ShowChangeCount() {
+  const std::size_t count = FChanges.Count();
+  std::string page = texts::kAlertPage;
+  if (count > 1) {
+    page += ' ' + std::to_string(FChanges.PickedIndex() + 1) + '/' + std::to_string(count);
+  }
+  if (TabSheet1->Text() != page) TabSheet1->SetText(page);
+  Button4->SetVisible(count > 1);
+  Button5->SetVisible(count > 1);
+}
+
+void TForm2::Button4Click() {
+  if (FChanges.PickOlder()) ShowPickedChange();
+}
+
+void TForm2::Button5Click() {
+  if (FChanges.PickNewer()) ShowPickedChange();
+}
+
+std::string TimeLine(IClock& clock, const TLocalTime& time) {
+  std::string line = texts::kRegistryChange + clock.ShortDate(time);
+  if (time.Hour != 0 || time.Minute != 0 || time.Second != 0) line += ' ' + clock.LongTime(time);
+  return line;
 }
 
 void TForm2::FormCreate() {
@@ -122,8 +187,11 @@ void TForm2::Button1Click() {
 
 void TForm2::Button2Click() {
   Services.Sound.Stop();
-  for (TEdit* edit : {Edit1, Edit2, Edit3, Edit4}) edit->SetText("");
+  for (TEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5}) edit->SetText("");
   sLabelFX1->SetText("");
+  Edit5->SetVisible(false);
+  FChanges.Clear();
+  ShowChangeCount();
   Close();
 }
 
@@ -167,6 +235,17 @@ void TForm2::Image4Click() {
   Services.Shell.ShowProperties(Application().Host().ApplicationWindow(), file.Path);
 }
 
+// The reported value's own name when `shownName` is how the picked change
+// shows it: a name with characters code page 936 lacks then still deletes
+// exactly that value, never another whose name shows alike.
+std::u16string TForm2::IdentityOf(const std::string& shownName) const {
+  const TChangeRecord* change = FChanges.PickedRecord();
+  if (change && change->ValueName == shownName && !change->Identity.empty()) {
+    return change->Identity;
+  }
+  return Services.Monitor.Text.FromAnsi(shownName);
+}
+
 void TForm2::DeleteReportedValue(const std::string& valueName) {
   IApplicationHost& host = Application().Host();
   // No reported value (the label is empty after "确定"): the key's default
@@ -179,7 +258,7 @@ void TForm2::DeleteReportedValue(const std::string& valueName) {
   }
   if (!key) {
     host.ShowMessage(Handle(), texts::kKeyNotFound);
-  } else if (!valueName.empty() && key->DeleteValue(valueName) == kErrorSuccess) {
+  } else if (!valueName.empty() && key->DeleteValue(IdentityOf(valueName)) == kErrorSuccess) {
     host.ShowMessage(Handle(), texts::kDeletedPrefix + valueName);
   } else {
     host.ShowMessage(Handle(), texts::kNotFoundPrefix + valueName);

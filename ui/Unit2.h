@@ -1,8 +1,14 @@
 #pragma once
 // The alert dialog: the one window that comes up by itself, topmost, showing
-// the latest reported change.
+// the latest reported change. Every change reported since the user last
+// pressed "确定" stays reachable: "<" and ">" step through them, the tab
+// counts them, and the fields and actions follow the one picked.
 
+#include <vector>
+
+#include "monitor/ChangeRecord.h"
 #include "toolkit/Forms.h"
+#include "ui/ChangeList.h"
 #include "ui/Services.h"
 
 namespace kw {
@@ -28,6 +34,16 @@ class TForm2 : public vcl::TForm {
   vcl::TButton* Button2;
   vcl::TButton* Button1;
   vcl::TButton* Button3;
+  // The picked change's whole data, where Edit3 shows only its program path.
+  vcl::TEdit* Edit5;
+  // "<" and ">": the change before and after the one picked; shown while
+  // there is more than one.
+  vcl::TButton* Button4;
+  vcl::TButton* Button5;
+
+  // Adds the changes just reported, picks the newest and shows it.
+  void ShowChanges(std::vector<TChangeRecord>& records);
+  const TChangeList& Changes() const { return FChanges; }
 
   // Deletes `valueName` from the key named by Edit2 under the hive named by
   // Edit4, and tells the user the outcome.
@@ -43,12 +59,23 @@ class TForm2 : public vcl::TForm {
   void Image2Click();
   void Image3Click();
   void Image4Click();
+  void Button4Click();
+  void Button5Click();
 
  private:
+  // Fills every field from the picked change; all of them from that one.
+  void ShowPickedChange();
+  void ShowChangeCount();
+  std::u16string IdentityOf(const std::string& shownName) const;
+
   TServices& Services;
+  TChangeList FChanges;
 };
 
 extern TForm2* Form2;
+
+// "注册表更改" and the date, then the time unless it is midnight.
+std::string TimeLine(IClock& clock, const TLocalTime& time);
 
 // The Windows directory, as the system reports it.
 std::string GetWindowsDir(ISystem& system);

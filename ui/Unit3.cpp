@@ -86,7 +86,7 @@ void TForm3::DeleteAutostartValue(const std::string& name) {
       Services.Monitor.Registry.OpenKey(kHkeyCurrentUser, kAutostartKey, kAutostartAccess);
   if (!key) {
     host.ShowMessage(Handle(), texts::kKeyNotFound);
-  } else if (key->DeleteValue(name) == kErrorSuccess) {
+  } else if (key->DeleteValue(Services.Monitor.Text.FromAnsi(name)) == kErrorSuccess) {
     host.ShowMessage(Handle(), texts::kDeletedPrefix + name);
   } else {
     host.ShowMessage(Handle(), texts::kNotFoundPrefix + name);

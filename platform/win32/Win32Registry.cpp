@@ -2,7 +2,6 @@
 
 #include "platform/win32/Win32Registry.h"
 
-#include <cstring>
 #include <vector>
 
 #include "platform/win32/Handles.h"
@@ -14,51 +13,56 @@ namespace kw::win32 {
 namespace {
 
 constexpr DWORD kLongestValueName = 16383;  // characters, without the NUL
+constexpr DWORD kLongestKeyName = 255;
 
 bool IsText(DWORD type) {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-// Values are read wide and handed over in code page 936, as RegEnumValueA
-// gives them on a Chinese system: a name that does not fit the caller's
-// buffer in 936 bytes with its NUL, or data that does not fit in 936 bytes,
-// is ERROR_MORE_DATA.
+std::u16string U16(const wchar_t* text, std::size_t length) {
+  return std::u16string(reinterpret_cast<const char16_t*>(text), length);
+}
+
+std::wstring Wide(const std::u16string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+// Values are read wide and handed over whole: names of any length the
+// registry allows, and text data in UTF-16 units as stored.
 class TWin32Key : public IRegKey {
  public:
   explicit TWin32Key(TKeyHandle key) : Key(std::move(key)), WideName(kLongestValueName + 1) {}
 
-  bool QueryMaxDataLen(std::uint32_t& maxDataLen) override {
-    DWORD maxData = 0;
-    const LONG result = ::RegQueryInfoKeyW(Key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr,
-                                           nullptr, nullptr, nullptr, &maxData, nullptr, nullptr);
-    // The wide size bounds the 936 size: no character takes more bytes in 936.
-    maxDataLen = maxData;
-    return result == ERROR_SUCCESS;
+  long EnumValue(std::uint32_t index, TRegValue& value) override {
+    DWORD type = 0;
+    const LONG result = EnumWide(index, type);
+    if (result != ERROR_SUCCESS) return result;
+    value.Name = U16(WideName.data(), WideNameLen);
+    value.Type = type;
+    value.Text.clear();
+    if (IsText(type)) {
+      value.Text = U16(reinterpret_cast<const wchar_t*>(WideData.data()), WideDataLen / 2);
+      // An odd last byte is data too: a change of it alone is still a change.
+      if (WideDataLen % 2 != 0) value.Text.push_back(WideData[WideDataLen - 1]);
+    }
+    return ERROR_SUCCESS;
   }
 
-  long EnumValue(std::uint32_t index, char* name, std::uint32_t& nameLen, std::uint32_t& type,
-                 unsigned char* data, std::uint32_t& dataLen) override {
-    DWORD valueType = 0;
-    LONG result = EnumWide(index, valueType, dataLen);
-    type = valueType;
-    if (result != ERROR_SUCCESS) return result;
-    const std::string ansiName = ToAnsi(std::wstring_view(WideName.data(), WideNameLen));
-    if (ansiName.size() + 1 > nameLen) return ERROR_MORE_DATA;
-    std::memcpy(name, ansiName.c_str(), ansiName.size() + 1);
-    nameLen = static_cast<std::uint32_t>(ansiName.size());
+  long EnumSubKey(std::uint32_t index, std::u16string& name) override {
+    wchar_t buffer[kLongestKeyName + 1];
+    DWORD length = kLongestKeyName + 1;
+    const LONG result =
+        ::RegEnumKeyExW(Key.Get(), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_SUCCESS) name = U16(buffer, length);
+    return result;
+  }
 
-    std::string ansiData;
-    if (IsText(valueType)) {
-      ansiData = ToAnsi(std::wstring_view(reinterpret_cast<const wchar_t*>(WideData.data()),
-                                          WideDataLen / sizeof(wchar_t)));
-    } else {
-      ansiData.assign(reinterpret_cast<const char*>(WideData.data()), WideDataLen);
+  std::unique_ptr<IRegKey> OpenSubKey(const std::u16string& name, std::uint32_t access) override {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(Key.Get(), Wide(name).c_str(), 0, access, &key) != ERROR_SUCCESS) {
+      return nullptr;
     }
-    const std::uint32_t room = dataLen;
-    dataLen = static_cast<std::uint32_t>(ansiData.size());
-    if (ansiData.size() > room) return ERROR_MORE_DATA;
-    if (data) std::memcpy(data, ansiData.data(), ansiData.size());
-    return ERROR_SUCCESS;
+    return std::make_unique<TWin32Key>(TKeyHandle(key));
   }
 
   long NotifyChange(bool watchSubTree, std::uint32_t filter, IEvent& event) override {
@@ -67,8 +71,8 @@ class TWin32Key : public IRegKey {
     return ::RegNotifyChangeKeyValue(Key.Get(), watchSubTree, filter, win32Event->Native(), TRUE);
   }
 
-  long DeleteValue(const std::string& name) override {
-    return ::RegDeleteValueW(Key.Get(), ToWide(name).c_str());
+  long DeleteValue(const std::u16string& name) override {
+    return ::RegDeleteValueW(Key.Get(), Wide(name).c_str());
   }
 
   long SetStringValue(const std::string& name, const std::string& data) override {
@@ -80,16 +84,16 @@ class TWin32Key : public IRegKey {
 
  private:
   // Reads value `index` into WideName and WideData, growing the data buffer
-  // when the value grew since the caller sized it.
-  LONG EnumWide(std::uint32_t index, DWORD& type, std::uint32_t dataRoom) {
-    if (WideData.size() < dataRoom + sizeof(wchar_t)) WideData.resize(dataRoom + sizeof(wchar_t));
-    for (int attempt = 0;; ++attempt) {
+  // as long as the value keeps growing under the reader.
+  LONG EnumWide(std::uint32_t index, DWORD& type) {
+    if (WideData.empty()) WideData.resize(256);
+    for (;;) {
       DWORD nameSize = static_cast<DWORD>(WideName.size());
       DWORD dataSize = static_cast<DWORD>(WideData.size());
       const LONG result = ::RegEnumValueW(Key.Get(), index, WideName.data(), &nameSize, nullptr,
                                           &type, WideData.data(), &dataSize);
-      if (result == ERROR_MORE_DATA && attempt < 2 && dataSize > WideData.size()) {
-        WideData.resize(dataSize);
+      if (result == ERROR_MORE_DATA && dataSize > WideData.size()) {
+        WideData.resize(dataSize);  // throws std::bad_alloc for a value beyond memory
         continue;
       }
       WideNameLen = nameSize;
@@ -111,11 +115,11 @@ HKEY HiveKey(HiveHandle hive) {
 }
 
 std::unique_ptr<IRegKey> TWin32Registry::OpenKey(HiveHandle hive, const std::string& path,
-                                                 std::uint32_t access) {
+                                                 std::uint32_t access, long* error) {
   HKEY key = nullptr;
-  if (::RegOpenKeyExW(HiveKey(hive), ToWide(path).c_str(), 0, access, &key) != ERROR_SUCCESS) {
-    return nullptr;
-  }
+  const LONG result = ::RegOpenKeyExW(HiveKey(hive), ToWide(path).c_str(), 0, access, &key);
+  if (error) *error = result;
+  if (result != ERROR_SUCCESS) return nullptr;
   return std::make_unique<TWin32Key>(TKeyHandle(key));
 }
 

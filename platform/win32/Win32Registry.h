@@ -8,7 +8,7 @@ namespace kw::win32 {
 class TWin32Registry : public IRegistry {
  public:
   std::unique_ptr<IRegKey> OpenKey(HiveHandle hive, const std::string& path,
-                                   std::uint32_t access) override;
+                                   std::uint32_t access, long* error) override;
   long CreateKey(HiveHandle hive, const std::string& path, std::uint32_t access) override;
 };
 

@@ -23,7 +23,7 @@ class TWin32Sync : public ISync {
  public:
   std::unique_ptr<IEvent> CreateNamedEvent(const std::string& name, bool manualReset,
                                            bool initiallySet) override;
-  std::uint32_t WaitForEither(IEvent* first, IEvent* second) override;
+  std::uint32_t WaitForEither(IEvent* first, IEvent* second, std::uint32_t timeoutMs) override;
 };
 
 }  // namespace kw::win32

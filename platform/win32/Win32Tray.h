@@ -27,6 +27,10 @@ class TWin32TrayShell : public ITrayShell, public ITimerHost {
   void PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                    std::intptr_t lParam) override;
   std::uintptr_t ProgramIcon() override { return reinterpret_cast<std::uintptr_t>(Icon); }
+  // The system's shared warning icon: never destroyed.
+  std::uintptr_t WarningIcon() override {
+    return reinterpret_cast<std::uintptr_t>(::LoadIconW(nullptr, IDI_WARNING));
+  }
   std::uint32_t TaskbarCreatedMessage() override { return TaskbarCreated; }
   bool AllowTaskbarCreated(WindowHandle window) override;
 

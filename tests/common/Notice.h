@@ -1,26 +1,32 @@
 #pragma once
-// What one WM_REGCHANGE carried, read as the main window reads it.
+// What one WM_REGCHANGE brought: the records taken from the queue, read as
+// the alert reads them.
 
 #include <string>
 #include <vector>
 
-#include "monitor/ChangeData.h"
+#include "monitor/ChangeQueue.h"
 
 namespace kw::test {
 
 struct TNotice {
-  std::string Key;
+  std::string Key;  // of the newest record
   HiveHandle RootKey = 0;
   std::vector<std::string> NewLines;
-  std::string Title;
-  std::string ValueName;
+  std::string Title;      // the last title given
+  std::string ValueName;  // the last name given
+  std::vector<TChangeKind> Kinds;
 };
 
-// Takes the lines not shown yet and advances Shown, as the receiver does.
-inline TNotice ReadNotice(TChangeData& data) {
-  TNotice notice{data.Key, data.RootKey, {}, data.Title, data.ValueName};
-  while (data.Shown < static_cast<std::int32_t>(data.Changes.size())) {
-    notice.NewLines.push_back(data.Changes[static_cast<std::size_t>(data.Shown++)]);
+inline TNotice ReadNotice(const std::vector<TChangeRecord>& records) {
+  TNotice notice;
+  for (const TChangeRecord& record : records) {
+    notice.Key = record.Location;
+    notice.RootKey = record.RootKey;
+    notice.NewLines.push_back(record.Line);
+    if (!record.Title.empty()) notice.Title = record.Title;
+    if (!record.ValueName.empty()) notice.ValueName = record.ValueName;
+    notice.Kinds.push_back(record.Kind);
   }
   return notice;
 }

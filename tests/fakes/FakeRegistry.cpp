@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tests/fakes/FakeRegistryText.h"
+
 namespace kw::fake {
 
 namespace {
 
 constexpr std::uint32_t kKeyNotify = 0x10;
-constexpr long kErrorAccessDenied = 5;
-constexpr long kErrorFileNotFound = 2;
 
 std::string Fold(std::string text) {
   for (char& c : text) {
@@ -17,6 +17,15 @@ std::string Fold(std::string text) {
   }
   return text;
 }
+
+std::u16string Fold(std::u16string text) {
+  for (char16_t& c : text) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return text;
+}
+
+std::u16string Widen(const std::string& text) { return FakeRegistryText::Widen(text); }
 
 bool IsBelow(const std::string& id, const std::string& ancestor) {
   return id.size() > ancestor.size() && id.compare(0, ancestor.size(), ancestor) == 0 &&
@@ -36,19 +45,7 @@ class FakeRegistry::TKey : public IRegKey {
       : Owner(owner), Id(std::move(id)), Generation(generation), Handle(handle), Access(access) {}
   ~TKey() override { Owner.DropWatches(Handle); }
 
-  bool QueryMaxDataLen(std::uint32_t& maxDataLen) override {
-    std::lock_guard<std::mutex> lock(Owner.Lock);
-    TNode* node = Owner.Find(Id, Generation);
-    if (!node || Owner.QueryInfoFails) return false;
-    maxDataLen = 0;
-    for (const TValue& v : node->Values) {
-      maxDataLen = std::max<std::uint32_t>(maxDataLen, static_cast<std::uint32_t>(v.Bytes.size()));
-    }
-    return true;
-  }
-
-  long EnumValue(std::uint32_t index, char* name, std::uint32_t& nameLen, std::uint32_t& type,
-                 unsigned char* data, std::uint32_t& dataLen) override {
+  long EnumValue(std::uint32_t index, TRegValue& value) override {
     if (Owner.EnumHook) {
       if (const long failure = Owner.EnumHook(index)) return failure;
     }
@@ -57,31 +54,47 @@ class FakeRegistry::TKey : public IRegKey {
     TNode* node = Owner.Find(Id, Generation);
     if (!node) return kErrorKeyDeleted;
     if (index >= node->Values.size()) return kErrorNoMoreItems;
-    const TValue& value = node->Values[index];
-    if (value.Name.size() >= nameLen) return kErrorMoreData;  // no room for the NUL
-    std::memcpy(name, value.Name.c_str(), value.Name.size() + 1);
-    nameLen = static_cast<std::uint32_t>(value.Name.size());
-    type = value.Type;
-    if (value.Bytes.size() > dataLen) {
-      dataLen = static_cast<std::uint32_t>(value.Bytes.size());
-      return kErrorMoreData;
-    }
-    std::memcpy(data, value.Bytes.data(), value.Bytes.size());
-    dataLen = static_cast<std::uint32_t>(value.Bytes.size());
+    const TValue& stored = node->Values[index];
+    value.Name = stored.Name;
+    value.Type = stored.Type;
+    value.Text = stored.Text;
     return kErrorSuccess;
+  }
+
+  long EnumSubKey(std::uint32_t index, std::u16string& name) override {
+    std::lock_guard<std::mutex> lock(Owner.Lock);
+    if (!Owner.Find(Id, Generation)) return kErrorKeyDeleted;
+    std::uint32_t at = 0;
+    for (auto& [id, node] : Owner.Nodes) {
+      if (!IsBelow(id, Id) || id.find('\\', Id.size() + 1) != std::string::npos) continue;
+      if (at++ == index) {
+        name = Widen(node.Name);
+        return kErrorSuccess;
+      }
+    }
+    return kErrorNoMoreItems;
+  }
+
+  std::unique_ptr<IRegKey> OpenSubKey(const std::u16string& name, std::uint32_t access) override {
+    FakeRegistryText text;
+    const auto hiveEnd = Id.find('\\');
+    const HiveHandle hive = static_cast<HiveHandle>(std::stoul(Id.substr(0, hiveEnd)));
+    std::string path = hiveEnd == std::string::npos ? "" : Id.substr(hiveEnd + 1) + '\\';
+    return Owner.OpenKey(hive, path + text.ToAnsi(name), access);
   }
 
   long NotifyChange(bool watchSubTree, std::uint32_t filter, IEvent& event) override {
     if (!(Access & kKeyNotify)) return kErrorAccessDenied;
     auto signal = Owner.Sync.SignalerFor(event);
     std::lock_guard<std::mutex> lock(Owner.Lock);
+    if (Owner.NotifyFailure) return Owner.NotifyFailure;
     TNode* node = Owner.Find(Id, Generation);
     if (!node) return kErrorKeyDeleted;
     node->Watches.push_back({Handle, watchSubTree, filter, std::move(signal)});
     return kErrorSuccess;
   }
 
-  long DeleteValue(const std::string& name) override {
+  long DeleteValue(const std::u16string& name) override {
     if ((Access & kKeyAllAccess) != kKeyAllAccess) return kErrorAccessDenied;
     {
       std::lock_guard<std::mutex> lock(Owner.Lock);
@@ -117,13 +130,21 @@ class FakeRegistry::TKey : public IRegKey {
 };
 
 std::unique_ptr<IRegKey> FakeRegistry::OpenKey(HiveHandle hive, const std::string& path,
-                                               std::uint32_t access) {
+                                               std::uint32_t access, long* error) {
   std::lock_guard<std::mutex> lock(Lock);
   Opened.push_back(access);
-  if (std::find(Refused.begin(), Refused.end(), access) != Refused.end()) return nullptr;
+  if (error) *error = kErrorSuccess;
+  if (std::find(Refused.begin(), Refused.end(), access) != Refused.end()) {
+    if (error) *error = kErrorAccessDenied;
+    return nullptr;
+  }
   const std::string id = NodeId(hive, path);
+  if (path.empty()) Ensure(id);  // a hive always exists
   auto it = Nodes.find(id);
-  if (it == Nodes.end()) return nullptr;
+  if (it == Nodes.end()) {
+    if (error) *error = kErrorFileNotFound;
+    return nullptr;
+  }
   return std::make_unique<TKey>(*this, id, it->second.Generation, NextHandle++, access);
 }
 
@@ -140,8 +161,9 @@ std::string FakeRegistry::ValueBytes(HiveHandle hive, const std::string& path,
   std::lock_guard<std::mutex> lock(Lock);
   auto node = Nodes.find(NodeId(hive, path));
   if (node == Nodes.end()) return {};
-  auto at = node->second.Positions.find(Fold(name));
-  return at == node->second.Positions.end() ? std::string() : node->second.Values[at->second].Bytes;
+  auto at = node->second.Positions.find(Fold(Widen(name)));
+  if (at == node->second.Positions.end()) return {};
+  return FakeRegistryText().ToAnsi(node->second.Values[at->second].Text);
 }
 
 void FakeRegistry::CreateKey(HiveHandle hive, const std::string& path) {
@@ -164,27 +186,40 @@ void FakeRegistry::DeleteKey(HiveHandle hive, const std::string& path) {
   Changed(ParentOf(id), kNotifyChangeName);
 }
 
-void FakeRegistry::SetValue(HiveHandle hive, const std::string& path, const std::string& name,
-                            std::uint32_t type, const std::string& bytes) {
+void FakeRegistry::SetValue(HiveHandle hive, const std::string& path, const std::u16string& name,
+                            std::uint32_t type, const std::u16string& text) {
   std::lock_guard<std::mutex> lock(Lock);
   const std::string id = NodeId(hive, path);
   TNode& node = Ensure(id);
   auto [at, added] = node.Positions.emplace(Fold(name), node.Values.size());
   if (added) {
-    node.Values.push_back({name, type, bytes});
+    node.Values.push_back({name, type, text});
   } else {
     node.Values[at->second].Type = type;
-    node.Values[at->second].Bytes = bytes;
+    node.Values[at->second].Text = text;
   }
   Changed(id, kNotifyChangeLastSet);
 }
 
 void FakeRegistry::SetString(HiveHandle hive, const std::string& path, const std::string& name,
-                             const std::string& text) {
-  SetValue(hive, path, name, kRegSz, text + '\0');
+                             const std::string& text, std::uint32_t type) {
+  SetValue(hive, path, Widen(name), type, Widen(text) + u'\0');
+}
+
+void FakeRegistry::SetDword(HiveHandle hive, const std::string& path, const std::string& name) {
+  SetValue(hive, path, Widen(name), kRegDword, u"");
 }
 
 void FakeRegistry::DeleteValue(HiveHandle hive, const std::string& path, const std::string& name) {
+  DeleteValue(hive, path, Widen(name));
+}
+
+bool FakeRegistry::HasValue(HiveHandle hive, const std::string& path, const std::string& name) {
+  return HasValue(hive, path, Widen(name));
+}
+
+void FakeRegistry::DeleteValue(HiveHandle hive, const std::string& path,
+                               const std::u16string& name) {
   std::lock_guard<std::mutex> lock(Lock);
   const std::string id = NodeId(hive, path);
   auto node = Nodes.find(id);
@@ -199,7 +234,7 @@ void FakeRegistry::DeleteValue(HiveHandle hive, const std::string& path, const s
   Changed(id, kNotifyChangeLastSet);
 }
 
-bool FakeRegistry::HasValue(HiveHandle hive, const std::string& path, const std::string& name) {
+bool FakeRegistry::HasValue(HiveHandle hive, const std::string& path, const std::u16string& name) {
   std::lock_guard<std::mutex> lock(Lock);
   auto node = Nodes.find(NodeId(hive, path));
   if (node == Nodes.end()) return false;
@@ -237,7 +272,9 @@ FakeRegistry::TNode& FakeRegistry::Ensure(const std::string& id) {
     Ensure(parent);
     Changed(parent, kNotifyChangeName);
   }
-  return Nodes.emplace(id, TNode{NextGeneration++, {}, {}, {}}).first->second;
+  const std::size_t cut = id.rfind('\\');
+  const std::string name = cut == std::string::npos ? std::string() : id.substr(cut + 1);
+  return Nodes.emplace(id, TNode{NextGeneration++, name, {}, {}, {}}).first->second;
 }
 
 FakeRegistry::TNode* FakeRegistry::Find(const std::string& id, std::uint64_t generation) {

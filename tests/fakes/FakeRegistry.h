@@ -21,26 +21,40 @@ class FakeRegistry : public IRegistry {
   explicit FakeRegistry(FakeSync& sync) : Sync(sync) {}
 
   std::unique_ptr<IRegKey> OpenKey(HiveHandle hive, const std::string& path,
-                                   std::uint32_t access) override;
+                                   std::uint32_t access, long* error = nullptr) override;
   long CreateKey(HiveHandle hive, const std::string& path, std::uint32_t access) override;
 
-  // The test side; paths without a leading backslash. Writing creates the key.
+  // The test side; paths without a leading backslash. Writing creates the
+  // key. Names and text in code page 936 travel as FakeRegistryText says.
   void CreateKey(HiveHandle hive, const std::string& path);
   void DeleteKey(HiveHandle hive, const std::string& path);  // with its subkeys
-  void SetValue(HiveHandle hive, const std::string& path, const std::string& name,
-                std::uint32_t type, const std::string& bytes);
-  // REG_SZ data stored with its terminating NUL.
+  // A value of any type; `text` is the UTF-16 data of a text type, whole.
+  void SetValue(HiveHandle hive, const std::string& path, const std::u16string& name,
+                std::uint32_t type, const std::u16string& text);
+  // REG_SZ (or another text type) data stored with its terminating NUL.
   void SetString(HiveHandle hive, const std::string& path, const std::string& name,
-                 const std::string& text);
+                 const std::string& text, std::uint32_t type = kRegSz);
+  void SetDword(HiveHandle hive, const std::string& path, const std::string& name);
+  void DeleteValue(HiveHandle hive, const std::string& path, const std::u16string& name);
   void DeleteValue(HiveHandle hive, const std::string& path, const std::string& name);
+  bool HasValue(HiveHandle hive, const std::string& path, const std::u16string& name);
   bool HasValue(HiveHandle hive, const std::string& path, const std::string& name);
-  // The bytes of a value; empty when there is none.
+  // The data of a value in 936 with its NULs; empty when there is none.
   std::string ValueBytes(HiveHandle hive, const std::string& path, const std::string& name);
 
   // Fault injection.
   void RefuseAccess(std::uint32_t access) {
     std::lock_guard<std::mutex> l(Lock);
     Refused.push_back(access);
+  }
+  void AllowAccess() {
+    std::lock_guard<std::mutex> l(Lock);
+    Refused.clear();
+  }
+  // Arming fails with this error (0: it works), as for a key opened without the notify right.
+  void FailNotify(long error) {
+    std::lock_guard<std::mutex> l(Lock);
+    NotifyFailure = error;
   }
   void FailCreateKey(bool fail) {
     std::lock_guard<std::mutex> l(Lock);
@@ -49,10 +63,6 @@ class FakeRegistry : public IRegistry {
   void FailSetValue(bool fail) {
     std::lock_guard<std::mutex> l(Lock);
     SetFails = fail;
-  }
-  void FailQueryInfo(bool fail) {
-    std::lock_guard<std::mutex> l(Lock);
-    QueryInfoFails = fail;
   }
   // Called (without the lock) before each enumeration step; a result other
   // than 0 is what the step then fails with.
@@ -65,9 +75,9 @@ class FakeRegistry : public IRegistry {
 
  private:
   struct TValue {
-    std::string Name;
+    std::u16string Name;
     std::uint32_t Type;
-    std::string Bytes;
+    std::u16string Text;
   };
   struct TWatch {
     std::uint64_t Owner;  // the key handle that armed it
@@ -77,8 +87,9 @@ class FakeRegistry : public IRegistry {
   };
   struct TNode {
     std::uint64_t Generation;
+    std::string Name;  // the last part of its path, folded
     std::vector<TValue> Values;                    // in the order first written
-    std::map<std::string, std::size_t> Positions;  // folded name to index in Values
+    std::map<std::u16string, std::size_t> Positions;  // folded name to index in Values
     std::vector<TWatch> Watches;
   };
   class TKey;
@@ -96,8 +107,8 @@ class FakeRegistry : public IRegistry {
   std::uint64_t NextHandle = 1;
   std::vector<std::uint32_t> Refused;
   std::vector<std::uint32_t> Opened;
-  bool QueryInfoFails = false;
   bool CreateFails = false;
+  long NotifyFailure = 0;
   bool SetFails = false;
   int EnumCount = 0;
   std::function<long(std::uint32_t)> EnumHook;

@@ -1,5 +1,7 @@
 #include "tests/fakes/FakeSync.h"
 
+#include <chrono>
+
 namespace kw::fake {
 
 class FakeSync::TEvent : public IEvent {
@@ -29,15 +31,22 @@ std::unique_ptr<IEvent> FakeSync::CreateNamedEvent(const std::string& name, bool
   return std::make_unique<TEvent>(*this, std::move(object));
 }
 
-std::uint32_t FakeSync::WaitForEither(IEvent* first, IEvent* second) {
+std::uint32_t FakeSync::WaitForEither(IEvent* first, IEvent* second, std::uint32_t timeoutMs) {
   auto* a = dynamic_cast<TEvent*>(first);
   auto* b = dynamic_cast<TEvent*>(second);
   std::unique_lock<std::mutex> lock(Lock);
   ++WaitCount;
   if (!a || !b) return kWaitFailed;
   const auto waiting = Waiting.emplace(Waiting.end(), a->Object.get(), b->Object.get());
-  Changed.wait(lock, [&] { return a->Object->Set || b->Object->Set; });
+  const auto isSet = [&] { return a->Object->Set || b->Object->Set; };
+  bool set = true;
+  if (timeoutMs == kInfinite) {
+    Changed.wait(lock, isSet);
+  } else {
+    set = Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), isSet);
+  }
   Waiting.erase(waiting);
+  if (!set) return kWaitTimeout;
   TEventObject& winner = a->Object->Set ? *a->Object : *b->Object;
   if (!winner.ManualReset) winner.Set = false;
   return &winner == a->Object.get() ? kWaitFirst : kWaitSecond;

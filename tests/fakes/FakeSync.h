@@ -18,7 +18,7 @@ class FakeSync : public ISync {
  public:
   std::unique_ptr<IEvent> CreateNamedEvent(const std::string& name, bool manualReset,
                                            bool initiallySet) override;
-  std::uint32_t WaitForEither(IEvent* first, IEvent* second) override;
+  std::uint32_t WaitForEither(IEvent* first, IEvent* second, std::uint32_t timeoutMs) override;
 
   // A way to set the event behind `event` that stays valid after the handle
   // is closed, as the registry holds the kernel object itself.

@@ -46,6 +46,21 @@ class FakeTray : public ITrayShell, public ITimerHost {
     Log.push_back("post " + std::to_string(message));
   }
   std::uintptr_t ProgramIcon() override { return 0x1C0; }
+  std::uintptr_t WarningIcon() override { return 0x1C1; }
+
+  // The tooltip and the icon the shell was given last.
+  std::string Tip() const {
+    for (auto it = Calls.rbegin(); it != Calls.rend(); ++it) {
+      if (it->Data.Flags & kNifTip) return it->Data.Tip;
+    }
+    return {};
+  }
+  std::uintptr_t Icon() const {
+    for (auto it = Calls.rbegin(); it != Calls.rend(); ++it) {
+      if (it->Data.Flags & kNifIcon) return it->Data.Icon;
+    }
+    return 0;
+  }
   std::uint32_t TaskbarCreatedMessage() override { return 0xC123; }
   bool AllowTaskbarCreated(WindowHandle window) override {
     Allowed.push_back(window);

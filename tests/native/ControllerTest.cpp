@@ -61,12 +61,19 @@ class ControllerTest : public ::testing::Test {
     Fake.Messenger.OnUiThread([&] { Controller.StopMonitors(); });
   }
 
+  static std::vector<TLocation> Locations(const std::vector<std::string>& keys) {
+    std::vector<TLocation> rows = WatchedLocations(keys);
+    rows.resize(2 * keys.size());  // the keys under both hives, without the further rows
+    return rows;
+  }
+
   TFakePlatform Fake;
-  TRecordingWindow Window{Fake.Messenger};
-  TMonitorController Controller{Fake.Platform, Window.Handle, WatchedKeyTable()};
+  TRecordingWindow Window{Fake.Messenger, Fake.Queue};
+  TMonitorController Controller{Fake.Platform, Window.Handle, Locations(WatchedKeyTable()),
+                                Fake.Queue};
 };
 
-TEST_F(ControllerTest, StartsFourteenMonitorsMachineFirstEachWithItsOwnEvent) {
+TEST_F(ControllerTest, StartsFourteenMonitorsMachineFirstWithNoEventOthersCanName) {
   CreateAllKeys(kHkeyLocalMachine);
   CreateAllKeys(kHkeyCurrentUser);
   Controller.StartMonitors(kHkeyLocalMachine);
@@ -74,22 +81,20 @@ TEST_F(ControllerTest, StartsFourteenMonitorsMachineFirstEachWithItsOwnEvent) {
   EXPECT_TRUE(Controller.Started());
   WaitUntilArmed(14);
 
-  std::set<std::string> events;
-  for (std::size_t row = 0; row < 7; ++row) {
+  for (std::size_t row = 0; row < 14; ++row) {
     const auto monitors = Controller.RunningMonitors(row);
-    ASSERT_EQ(monitors.size(), 2u);
-    EXPECT_EQ(monitors[0]->RootKey, kHkeyLocalMachine);
-    EXPECT_EQ(monitors[1]->RootKey, kHkeyCurrentUser);
-    for (const auto& m : monitors) {
-      EXPECT_EQ(m->Key, WatchedKeyTable()[row]);
-      EXPECT_EQ(m->Index, static_cast<int>(row));
-      EXPECT_EQ(m->NotifyFilter(), kNotifyChangeLastSet);
-      EXPECT_TRUE(m->WatchSubTree);
-      EXPECT_TRUE(Fake.Sync.Exists(m->EventName()));
-      events.insert(m->EventName());
-    }
+    ASSERT_EQ(monitors.size(), 1u);
+    const auto& m = monitors[0];
+    EXPECT_EQ(m->Location.Hive, row < 7 ? kHkeyLocalMachine : kHkeyCurrentUser);
+    EXPECT_EQ(m->Location.Path, WatchedKeyTable()[row % 7]);
+    EXPECT_EQ(m->Location.SubKeys, row % 7 == 2);  // RunOnceEx
+    EXPECT_EQ(m->Index, static_cast<int>(row));
+    EXPECT_EQ(m->NotifyFilter(), kNotifyChangeLastSet);
+    EXPECT_TRUE(m->WatchSubTree);
   }
-  EXPECT_EQ(events.size(), 14u);
+  for (const char* name : {"EventStopAll", "RegMonitorChange1", "RegMonitorChange14"}) {
+    EXPECT_FALSE(Fake.Sync.Exists(name));
+  }
 
   StopOnUiThread();
   ASSERT_TRUE(Window.WaitForNotices(14));
@@ -100,42 +105,34 @@ TEST_F(ControllerTest, StartsFourteenMonitorsMachineFirstEachWithItsOwnEvent) {
   EXPECT_FALSE(Controller.Started());
 }
 
-TEST_F(ControllerTest, RowsMissingUnderAHiveLeaveOnlyTheOthersRunning) {
+// Keys missing under a hive are waited for, not made; the one that appears
+// is reported; a stop before any start, or a second one, does nothing.
+TEST_F(ControllerTest, MissingKeysAreWaitedForAndAStopEndsEveryMonitorOnce) {
+  Controller.StopMonitors();
+  EXPECT_FALSE(Controller.Started());
   Fake.Registry.CreateKey(kHkeyLocalMachine, std::string(SubKeyOf(WatchedKeyTable()[0])));
-  Fake.Registry.CreateKey(kHkeyCurrentUser, std::string(SubKeyOf(WatchedKeyTable()[3])));
   Controller.StartMonitors(kHkeyLocalMachine);
   Controller.StartMonitors(kHkeyCurrentUser);
-  WaitUntilArmed(2);
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (Running() > 2) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-    std::this_thread::sleep_for(1ms);
-  }
-  EXPECT_EQ(Controller.RunningMonitors(0).size(), 1u);
-  EXPECT_EQ(Controller.RunningMonitors(3).size(), 1u);
+  WaitUntilArmed(14);
+  EXPECT_EQ(Running(), 14u);
+  EXPECT_TRUE(Window.Received().empty());
+  const std::string runOnce(SubKeyOf(WatchedKeyTable()[1]));
+  Fake.Registry.SetString(kHkeyCurrentUser, runOnce, "Once", "C:\\once.exe");
+  ASSERT_TRUE(Window.WaitForNotices(1));
+  EXPECT_EQ(Window.Received()[0].NewLines, std::vector<std::string>{"C:\\once.exe"});
 
   StopOnUiThread();
-  ASSERT_TRUE(Window.WaitForNotices(2));
-  ASSERT_TRUE(AllEnded());
-  EXPECT_EQ(Window.Received().size(), 2u);
-}
-
-TEST_F(ControllerTest, StopWithEveryMonitorEndedOnlySignalsAndASecondStopDoesNothing) {
-  Controller.StopMonitors();  // before any start: nothing
-  EXPECT_FALSE(Fake.Sync.Exists(kStopEventName));
-  Controller.StartMonitors(kHkeyCurrentUser);  // no key exists: all end at once
+  ASSERT_TRUE(Window.WaitForNotices(15));
   ASSERT_TRUE(AllEnded());
   Controller.StopMonitors();
-  EXPECT_TRUE(Fake.Sync.IsSet(kStopEventName));
-  Controller.StopMonitors();
-  EXPECT_TRUE(Window.Received().empty());
+  EXPECT_EQ(Window.Received().size(), 15u);
 }
 
 // Many monitors, a stream of changes from several writers, and a stop racing
 // them: every monitor ends, none is touched after it ended (ASan, TSan).
 TEST_F(ControllerTest, StressStopRacingChanges) {
   std::vector<std::string> table;
-  for (int i = 0; i < 24; ++i) table.push_back("\\Software\\Stress\\Key" + std::to_string(i));
+  for (int i = 0; i < 12; ++i) table.push_back("\\Software\\Stress\\Key" + std::to_string(i));
   for (const std::string& key : table) {
     Fake.Registry.CreateKey(kHkeyLocalMachine, std::string(SubKeyOf(key)));
     if (key.back() % 2) Fake.Registry.CreateKey(kHkeyCurrentUser, std::string(SubKeyOf(key)));
@@ -158,10 +155,7 @@ TEST_F(ControllerTest, StressStopRacingChanges) {
         }
       });
     }
-    // The stop event is never reset in a run; each round plays a new run.
-    TMonitorController racing(Fake.Platform, Window.Handle, table);
-    std::unique_ptr<IEvent> stopEvent = Fake.Sync.CreateNamedEvent(kStopEventName, true, false);
-    stopEvent->Reset();
+    TMonitorController racing(Fake.Platform, Window.Handle, Locations(table), Fake.Queue);
     racing.StartMonitors(kHkeyLocalMachine);
     racing.StartMonitors(kHkeyCurrentUser);
     std::this_thread::sleep_for(std::chrono::milliseconds(5 * round));
@@ -183,15 +177,13 @@ std::map<std::string, std::string> StringValues(fake::FakeRegistry& registry, Hi
                                                 const std::string& path) {
   std::map<std::string, std::string> values;
   auto key = registry.OpenKey(hive, path, kKeyRead);
-  char name[256];
-  unsigned char data[256];
-  for (std::uint32_t i = 0;; ++i) {
-    std::uint32_t nameLen = sizeof name, dataLen = sizeof data, type = 0;
-    if (key->EnumValue(i, name, nameLen, type, data, dataLen) != kErrorSuccess) break;
-    std::string folded(name);
+  fake::FakeRegistryText text;
+  TRegValue value;
+  for (std::uint32_t i = 0; key->EnumValue(i, value) == kErrorSuccess; ++i) {
+    std::string folded = text.ToAnsi(value.Name);
     for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (type == kRegSz)
-      values[folded].assign(reinterpret_cast<char*>(data), dataLen ? dataLen - 1 : 0);
+    std::string data = text.ToAnsi(value.Text);
+    if (value.Type == kRegSz || value.Type == kRegExpandSz) values[folded] = data.c_str();
   }
   return values;
 }
@@ -209,9 +201,9 @@ std::string ReportedData(const std::string& line) {
 // renames, other types, subkey values. At each quiet moment (every monitor
 // asleep, nothing signalled) each key's last data was reported, and a probe
 // value written into every key comes back as the one line of its notice: the
-// monitor's old snapshot is its key as it is. Then a stop from outside: one
-// notice per monitor, and each ends.
-TEST_F(ControllerTest, SoakEveryLastingChangeIsReportedThenAStopFromOutsideEndsEachMonitor) {
+// monitor's old snapshot is its key as it is. Then the stop: one notice per
+// monitor, and each ends.
+TEST_F(ControllerTest, SoakEveryLastingChangeIsReportedThenTheStopEndsEachMonitor) {
   CreateAllKeys(kHkeyLocalMachine);
   CreateAllKeys(kHkeyCurrentUser);
   struct TWatched {
@@ -226,7 +218,7 @@ TEST_F(ControllerTest, SoakEveryLastingChangeIsReportedThenAStopFromOutsideEndsE
     }
   }
   std::mt19937 slowness(7);
-  Window.WhileHandling = [&](const TChangeData&) {
+  Window.WhileHandling = [&](const std::vector<TChangeRecord>&) {
     if (slowness() % 16 == 0)
       std::this_thread::sleep_for(std::chrono::microseconds(slowness() % 2000));
   };
@@ -271,11 +263,15 @@ TEST_F(ControllerTest, SoakEveryLastingChangeIsReportedThenAStopFromOutsideEndsE
               const std::string bytes = Fake.Registry.ValueBytes(at.Hive, at.Path, name);
               Fake.Registry.DeleteValue(at.Hive, at.Path, name);
               name[0] = name[0] == 'v' ? 'V' : 'v';
-              if (!bytes.empty()) Fake.Registry.SetValue(at.Hive, at.Path, name, kRegSz, bytes);
+              if (!bytes.empty()) Fake.Registry.SetString(at.Hive, at.Path, name, bytes.c_str());
               break;
             }
             case 7:
-              Fake.Registry.SetValue(at.Hive, at.Path, name, random() % 2 ? 2 : 4, data);
+              if (random() % 2) {
+                Fake.Registry.SetString(at.Hive, at.Path, name, data, kRegExpandSz);
+              } else {
+                Fake.Registry.SetDword(at.Hive, at.Path, name);
+              }
               break;
             default:
               Fake.Registry.SetString(at.Hive, at.Path + "\\Sub", name, data);
@@ -319,7 +315,8 @@ TEST_F(ControllerTest, SoakEveryLastingChangeIsReportedThenAStopFromOutsideEndsE
   }
 
   const std::size_t before = Window.Received().size();
-  Fake.Sync.SetNamed(kStopEventName);
+  StopOnUiThread();
+  ASSERT_TRUE(Window.WaitForNotices(before + 14));
   ASSERT_TRUE(AllEnded());
   const auto notices = Window.Received();
   ASSERT_EQ(notices.size(), before + 14);
@@ -329,7 +326,6 @@ TEST_F(ControllerTest, SoakEveryLastingChangeIsReportedThenAStopFromOutsideEndsE
     stopped.insert({notices[i].RootKey, notices[i].Key});
   }
   EXPECT_EQ(stopped.size(), 14u);
-  EXPECT_TRUE(Controller.Started());
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 #pragma once
-// A fake platform for key monitors, and a main window that records every notice.
+// A fake platform for key monitors, and a main window that records every record.
 
 #include <chrono>
 #include <condition_variable>
@@ -10,7 +10,7 @@
 
 #include "monitor/RegMonitorThread.h"
 #include "tests/common/Notice.h"
-#include "tests/fakes/AsciiCollation.h"
+#include "tests/fakes/FakeRegistryText.h"
 #include "tests/fakes/FakeMessenger.h"
 #include "tests/fakes/FakeRegistry.h"
 #include "tests/fakes/FakeSync.h"
@@ -19,16 +19,17 @@ namespace kw::test {
 
 class TRecordingWindow {
  public:
-  explicit TRecordingWindow(fake::FakeMessenger& messenger) : Messenger(messenger) {
-    Handle = messenger.CreateWindow([this](std::uint32_t msg, std::uintptr_t w, std::intptr_t) {
-      if (msg == WM_REGCHANGE) Receive(*reinterpret_cast<TChangeData*>(w));
+  TRecordingWindow(fake::FakeMessenger& messenger, std::shared_ptr<TChangeQueue> queue)
+      : Messenger(messenger), Queue(std::move(queue)) {
+    Handle = messenger.CreateWindow([this](std::uint32_t msg, std::uintptr_t, std::intptr_t) {
+      if (msg == WM_REGCHANGE) Receive(Queue->TakeAll());
     });
   }
   ~TRecordingWindow() { Messenger.DestroyWindow(Handle); }
 
   WindowHandle Handle = 0;
-  // Runs on the UI thread with each record as it arrives, before it is read.
-  std::function<void(const TChangeData&)> WhileHandling;
+  // Runs on the UI thread with the records of each notice as they arrive.
+  std::function<void(const std::vector<TChangeRecord>&)> WhileHandling;
   // False: notices are counted, not kept.
   bool KeepNotices = true;
 
@@ -37,22 +38,32 @@ class TRecordingWindow {
     std::unique_lock<std::mutex> lock(Lock);
     return Arrived.wait_for(lock, timeout, [&] { return Count >= count; });
   }
+  void Reset() {
+    std::lock_guard<std::mutex> lock(Lock);
+    Notices.clear();
+    Count = 0;
+  }
   std::vector<TNotice> Received() {
     std::lock_guard<std::mutex> lock(Lock);
     return Notices;
   }
 
  private:
-  void Receive(TChangeData& data) {
-    if (WhileHandling) WhileHandling(data);
-    TNotice notice = ReadNotice(data);
+  // Several monitors' records can arrive with one wake-up: each record
+  // counts as a notice of its own.
+  void Receive(const std::vector<TChangeRecord>& records) {
+    if (records.empty()) return;  // a wake-up whose records an earlier one took
+    if (WhileHandling) WhileHandling(records);
     std::lock_guard<std::mutex> lock(Lock);
-    ++Count;
-    if (KeepNotices) Notices.push_back(std::move(notice));
+    for (const TChangeRecord& record : records) {
+      ++Count;
+      if (KeepNotices) Notices.push_back(ReadNotice({record}));
+    }
     Arrived.notify_all();
   }
 
   fake::FakeMessenger& Messenger;
+  std::shared_ptr<TChangeQueue> Queue;
   std::mutex Lock;
   std::condition_variable Arrived;
   std::vector<TNotice> Notices;
@@ -63,8 +74,10 @@ struct TFakePlatform {
   fake::FakeSync Sync;
   fake::FakeRegistry Registry{Sync};
   fake::FakeMessenger Messenger;
-  fake::AsciiCollation Collation;
-  TMonitorPlatform Platform{Registry, Sync, Messenger, Collation};
+  fake::FakeRegistryText Text;
+  TMonitorPlatform Platform{Registry, Sync, Messenger, Text};
+  std::shared_ptr<TChangeQueue> Queue = std::make_shared<TChangeQueue>();
+  std::shared_ptr<IEvent> StopEvent = Sync.CreateNamedEvent("", true, false);
 
   // Every monitor must have ended, object and all, before the fakes go.
   ~TFakePlatform() { TThread::WaitForAll(std::chrono::seconds(30)); }

@@ -2,11 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <thread>
 
-#include "lib/Exception.h"
 #include "monitor/ChangeTexts.h"
-#include "monitor/RegistryAccess.h"
 #include "tests/native/MonitorHarness.h"
 
 namespace kw::test {
@@ -26,14 +25,14 @@ class MonitorTest : public ::testing::Test {
     TThread::WaitForAll(std::chrono::seconds(20));
   }
 
-  std::shared_ptr<TRegMonitorThread> Start(const char* key = kKey) {
-    auto monitor = std::make_shared<TRegMonitorThread>(Fake.Platform);
+  std::shared_ptr<TRegMonitorThread> Start(const char* key = kKey, WindowHandle window = 0) {
+    auto monitor = std::make_shared<TRegMonitorThread>(Fake.Platform, Fake.Queue, Fake.StopEvent);
     monitor->SetFreeOnTerminate(true);
-    monitor->NotifyWindow = Window.Handle;
-    monitor->Key = key;
-    monitor->RootKey = kHkeyCurrentUser;
+    monitor->NotifyWindow = window ? window : Window.Handle;
+    monitor->Location = {kHkeyCurrentUser, key, {}, false, false};
     monitor->SetNotifyFilter(kNotifyChangeLastSet);
     monitor->WatchSubTree = true;
+    monitor->Retry = {5, 40};
     Started = monitor;
     monitor->Resume();
     return monitor;
@@ -49,7 +48,7 @@ class MonitorTest : public ::testing::Test {
   }
   void Stop() {
     Fake.Messenger.OnUiThread([&] {
-      Fake.Sync.SetNamed(kStopEventName);
+      Fake.StopEvent->Set();
       if (auto m = Started.lock()) m->RequestStop();
     });
   }
@@ -61,23 +60,25 @@ class MonitorTest : public ::testing::Test {
     }
     return true;
   }
+  void Set(const std::string& name, const std::string& data, std::uint32_t type = kRegSz) {
+    Fake.Registry.SetString(kHkeyCurrentUser, kSubKey, name, data, type);
+  }
 
   TFakePlatform Fake;
-  TRecordingWindow Window{Fake.Messenger};
-  std::unique_ptr<IEvent> StopEvent = Fake.Sync.CreateNamedEvent(kStopEventName, true, false);
+  TRecordingWindow Window{Fake.Messenger, Fake.Queue};
   std::weak_ptr<TRegMonitorThread> Started;
   int Waits = 0;
 };
 
 TEST_F(MonitorTest, ReportsAddedChangedAndDeletedValuesThenTheStop) {
-  Fake.Registry.SetString(kHkeyCurrentUser, kSubKey, "Old", "C:\\old.exe");
+  Set("Old", "C:\\old.exe");
   Start();
   WaitUntilArmed();
 
-  Fake.Registry.SetString(kHkeyCurrentUser, kSubKey, "Tool", "\"C:\\Tool\\t.exe\" /min");
+  Set("Tool", "\"C:\\Tool\\t.exe\" /min");
   ASSERT_TRUE(Window.WaitForNotices(1));
   WaitUntilArmed();
-  Fake.Registry.SetString(kHkeyCurrentUser, kSubKey, "Tool", "C:\\Tool\\u.exe");
+  Set("Tool", "C:\\Tool\\u.exe");
   ASSERT_TRUE(Window.WaitForNotices(2));
   WaitUntilArmed();
   Fake.Registry.DeleteValue(kHkeyCurrentUser, kSubKey, "Old");
@@ -102,40 +103,113 @@ TEST_F(MonitorTest, ReportsAddedChangedAndDeletedValuesThenTheStop) {
   EXPECT_EQ(notices[2].NewLines, std::vector<std::string>{"C:\\old.exe"});
   EXPECT_EQ(notices[2].Title, texts::kTitleDeleted);
   EXPECT_EQ(notices[3].NewLines, std::vector<std::string>{texts::kMonitoringStopped});
-  EXPECT_EQ(notices[3].Title, "");
-  EXPECT_EQ(notices[3].ValueName, "");
+  EXPECT_EQ(notices[3].Kinds, std::vector<TChangeKind>{TChangeKind::Stopped});
 }
 
-TEST_F(MonitorTest, OtherTypesAndSubkeyValuesWakeWithoutADifference) {
+// Windows starts REG_EXPAND_SZ entries as it starts REG_SZ ones; other types
+// and the values of subkeys start nothing, and a wake that finds nothing new
+// sends nothing.
+TEST_F(MonitorTest, ExpandableStringsAreReportedAndWhatStartsNothingIsNot) {
   Fake.Registry.CreateKey(kHkeyCurrentUser, kSubKey);
   Start();
   WaitUntilArmed();
-  Fake.Registry.SetValue(kHkeyCurrentUser, kSubKey, "Expand", 2, std::string("x\0", 2));
+  Set("Expand", "%ProgramFiles%\\x.exe", kRegExpandSz);
   ASSERT_TRUE(Window.WaitForNotices(1));
   WaitUntilArmed();
+  Set("Expand", "%ProgramFiles%\\x.exe", kRegSz);  // the same text: no change
+  WaitUntilArmed();
+  Fake.Registry.SetDword(kHkeyCurrentUser, kSubKey, "Dword");
+  WaitUntilArmed();
   Fake.Registry.SetString(kHkeyCurrentUser, std::string(kSubKey) + "\\Sub", "V", "C:\\v.exe");
+  WaitUntilArmed();
+  Set("Last", "C:\\last.exe");
+  ASSERT_TRUE(Window.WaitForNotices(2));
+  Stop();
+  ASSERT_TRUE(Ended());
+
+  const auto notices = Window.Received();
+  EXPECT_EQ(notices[0].NewLines, std::vector<std::string>{"%ProgramFiles%\\x.exe"});
+  EXPECT_EQ(notices[0].ValueName, "Expand");
+  EXPECT_EQ(notices[1].NewLines, std::vector<std::string>{"C:\\last.exe"});
+}
+
+// A key that does not exist is waited for, never created; a key that appears
+// reports what it holds, a deleted one what it held, and then it is waited
+// for again.
+TEST_F(MonitorTest, AbsentDeletedAndRecreatedKeysReportEveryValue) {
+  Fake.Registry.CreateKey(kHkeyCurrentUser, "Software\\Microsoft");
+  Start();
+  WaitUntilArmed();
+  EXPECT_FALSE(Fake.Registry.HasValue(kHkeyCurrentUser, kSubKey, "X"));
+  Set("First", "C:\\first.exe");  // makes the key, two levels below the parent watched
+  ASSERT_TRUE(Window.WaitForNotices(1));
+  WaitUntilArmed();
+  Fake.Registry.DeleteKey(kHkeyCurrentUser, kSubKey);
   ASSERT_TRUE(Window.WaitForNotices(2));
   WaitUntilArmed();
-  Fake.Registry.CreateKey(kHkeyCurrentUser, std::string(kSubKey) + "\\Other");  // not in the filter
-  Fake.Registry.SetString(kHkeyCurrentUser, kSubKey, "Last", "C:\\last.exe");
+  Set("Again", "C:\\again.exe");
   ASSERT_TRUE(Window.WaitForNotices(3));
   Stop();
   ASSERT_TRUE(Ended());
 
   const auto notices = Window.Received();
-  for (int i : {0, 1}) {
-    EXPECT_TRUE(notices[i].NewLines.empty());
-    EXPECT_EQ(notices[i].Title, "");
-    EXPECT_EQ(notices[i].ValueName, "");
+  EXPECT_EQ(notices[0].NewLines, std::vector<std::string>{"C:\\first.exe"});
+  EXPECT_EQ(notices[0].Title, texts::kTitleAdded);
+  EXPECT_EQ(notices[1].NewLines, std::vector<std::string>{"C:\\first.exe"});
+  EXPECT_EQ(notices[1].Title, texts::kTitleDeleted);
+  EXPECT_EQ(notices[2].NewLines, std::vector<std::string>{"C:\\again.exe"});
+  EXPECT_EQ(notices[2].Title, texts::kTitleAdded);
+}
+
+// A monitor that cannot watch says so once, keeps trying, says when it
+// watches again, and then reports what changed in between.
+TEST_F(MonitorTest, AMonitorThatCannotWatchSaysSoAndTriesAgain) {
+  struct TRow {
+    const char* What;
+    std::function<void()> Break, Mend;
+  };
+  std::atomic<bool> exhausted{false};
+  const TRow rows[] = {
+      {"access refused", [&] { Fake.Registry.RefuseAccess(kKeyRead | kKeyWow64_64Key); },
+       [&] { Fake.Registry.AllowAccess(); }},
+      {"arming refused", [&] { Fake.Registry.FailNotify(kErrorAccessDenied); },
+       [&] { Fake.Registry.FailNotify(0); }},
+      {"memory exhausted by a huge value",
+       [&] {
+         exhausted = true;
+         Fake.Registry.OnEnumValue([&](std::uint32_t) -> long {
+           if (exhausted) throw std::bad_alloc();
+           return 0;
+         });
+       },
+       [&] { exhausted = false; }},
+  };
+  for (const TRow& row : rows) {
+    Set("Before", "C:\\before.exe");
+    row.Break();
+    Start();
+    ASSERT_TRUE(Window.WaitForNotices(1)) << row.What;
+    Set("During", "C:\\during.exe");
+    row.Mend();
+    ASSERT_TRUE(Window.WaitForNotices(2)) << row.What;
+    Stop();
+    ASSERT_TRUE(Ended());
+    const auto notices = Window.Received();
+    EXPECT_EQ(notices[0].Kinds, std::vector<TChangeKind>{TChangeKind::NotWatched}) << row.What;
+    EXPECT_EQ(notices[0].NewLines, std::vector<std::string>{texts::kNotWatched});
+    EXPECT_EQ(notices[0].Key, kKey);
+    EXPECT_EQ(notices[1].Kinds.front(), TChangeKind::WatchedAgain) << row.What;
+    Window.Reset();
+    Fake.Registry.DeleteKey(kHkeyCurrentUser, kSubKey);
+    Fake.StopEvent->Reset();
   }
-  EXPECT_EQ(notices[2].ValueName, "Last");  // the first notice after the subkey was made
 }
 
 // Each notice's handling rewrites a large value, as a program that rewrites
-// its entry every second would, for 100,000 notices: every rewrite made while
-// a notice is handled is seen, and the record keeps only the line still to be
-// shown, never the lines of the notices before.
-TEST_F(MonitorTest, ChangesMadeWhileANoticeIsHandledAreSeenAndShownLinesAreReleased) {
+// its entry every second would, for 100,000 notices: every rewrite made
+// while a notice is handled is seen, and no notice ever carries more than
+// the one record still to be shown.
+TEST_F(MonitorTest, ChangesMadeWhileANoticeIsHandledAreSeenOneRecordAtATime) {
 #ifdef __SANITIZE_THREAD__
   constexpr int kNotices = 20000;  // enough to race; the long run is the other builds' part
 #else
@@ -143,114 +217,57 @@ TEST_F(MonitorTest, ChangesMadeWhileANoticeIsHandledAreSeenAndShownLinesAreRelea
 #endif
   const std::string padding(1000, 'p');
   auto data = [&](int n) { return "C:\\busy\\" + std::to_string(n) + ".exe " + padding; };
-  Fake.Registry.SetString(kHkeyCurrentUser, kSubKey, "Busy", data(0));
+  Set("Busy", data(0));
   int handled = 0;
-  std::size_t mostLines = 0, mostBytes = 0, mostShown = 0;
+  std::size_t mostRecords = 0;
   Window.KeepNotices = false;
-  Window.WhileHandling = [&](const TChangeData& change) {
-    std::size_t bytes = 0;
-    for (const std::string& line : change.Changes) bytes += line.size();
-    mostLines = std::max(mostLines, change.Changes.size());
-    mostBytes = std::max(mostBytes, bytes);
-    mostShown = std::max(mostShown, static_cast<std::size_t>(change.Shown));
-    if (++handled < kNotices)
-      Fake.Registry.SetString(kHkeyCurrentUser, kSubKey, "Busy", data(handled));
+  Window.WhileHandling = [&](const std::vector<TChangeRecord>& records) {
+    mostRecords = std::max(mostRecords, records.size());
+    if (++handled < kNotices) Set("Busy", data(handled));
   };
   Start();
   WaitUntilArmed();
-  Fake.Registry.SetString(kHkeyCurrentUser, kSubKey, "Busy", data(-1));
+  Set("Busy", data(-1));
   for (int notices = kNotices / 10; notices <= kNotices; notices += kNotices / 10) {
     ASSERT_TRUE(Window.WaitForNotices(notices)) << notices;
   }
-  EXPECT_EQ(mostLines, 1u);
-  EXPECT_EQ(mostShown, 0u);
-  EXPECT_LE(mostBytes, 2 * data(kNotices).size() + 64);
+  EXPECT_EQ(mostRecords, 1u);
 }
 
-TEST_F(MonitorTest, AMissingKeyEndsTheMonitorSilently) {
-  auto monitor = Start("\\Software\\Missing");
-  std::weak_ptr<TRegMonitorThread> weak = monitor;
-  monitor.reset();
-  ASSERT_TRUE(Ended());
-  EXPECT_TRUE(Window.Received().empty());
-  EXPECT_EQ(Fake.Sync.Waits(), 0);
-  EXPECT_EQ(Fake.Registry.OpenedAccessRights(),
-            (std::vector<std::uint32_t>{0x20119, 0x20109, 0x101}));
-}
-
-TEST_F(MonitorTest, TheOpenFailureCarriesTheKey) {
-  try {
-    OpenKeyReadOnly(Fake.Registry, kHkeyCurrentUser, "\\Software\\Missing");
-    FAIL();
-  } catch (const Exception& e) {
-    EXPECT_EQ(std::string(e.what()), std::string(texts::kCannotOpenKey) + "\\Software\\Missing");
-  }
-}
-
-TEST_F(MonitorTest, AKeyOpenedWithoutNotifyRightsWakesOnlyForTheStop) {
-  Fake.Registry.CreateKey(kHkeyCurrentUser, kSubKey);
-  Fake.Registry.RefuseAccess(kKeyRead | kKeyWow64_64Key);
-  Start();
-  WaitUntilArmed(0);
-  Stop();
-  ASSERT_TRUE(Window.WaitForNotices(1));
-  ASSERT_TRUE(Ended());
-  EXPECT_EQ(Window.Received()[0].NewLines, std::vector<std::string>{texts::kMonitoringStopped});
-}
-
-TEST_F(MonitorTest, AFailedWaitNeitherSendsNorSpins) {
-  Fake.Registry.CreateKey(kHkeyCurrentUser, kSubKey);
-  Fake.Sync.FailCreating(kStopEventName);
-  StopEvent.reset();
-  Start();
-  ASSERT_TRUE(Ended());
-  EXPECT_EQ(Fake.Sync.Waits(), 1);
-  EXPECT_TRUE(Window.Received().empty());
-}
-
-TEST_F(MonitorTest, AChangeWinsOverTheStopAndAStoppedMonitorSendsNoNotice) {
+TEST_F(MonitorTest, AChangeWinsOverTheStop) {
   Fake.Registry.CreateKey(kHkeyCurrentUser, kSubKey);
   Start();
   WaitUntilArmed();
-  // Both events set while the UI thread is busy: the change is handled, then
-  // the monitor finds the stop requested and ends without a stop notice.
+  // Both events set while the UI thread is busy: the change is handled first.
   Fake.Messenger.OnUiThread([&] {
-    Fake.Registry.SetString(kHkeyCurrentUser, kSubKey, "A", "a");
-    Fake.Sync.SetNamed(kStopEventName);
+    Set("A", "a");
+    Fake.StopEvent->Set();
     if (auto m = Started.lock()) m->RequestStop();
   });
   ASSERT_TRUE(Ended());
   const auto notices = Window.Received();
-  ASSERT_EQ(notices.size(), 1u);
+  ASSERT_EQ(notices.size(), 2u);
   EXPECT_EQ(notices[0].ValueName, "A");
+  EXPECT_EQ(notices[1].Kinds, std::vector<TChangeKind>{TChangeKind::Stopped});
 }
 
 TEST_F(MonitorTest, ASendToAWindowThatIsGoneIsIgnored) {
   Fake.Registry.CreateKey(kHkeyCurrentUser, kSubKey);
-  auto monitor = std::make_shared<TRegMonitorThread>(Fake.Platform);
-  monitor->SetFreeOnTerminate(true);
-  monitor->NotifyWindow = 0xDEAD;
-  monitor->Key = kKey;
-  monitor->SetNotifyFilter(kNotifyChangeLastSet);
-  Started = monitor;
-  monitor->Resume();
-  monitor.reset();
+  Start(kKey, 0xDEAD);
   WaitUntilArmed();
-  Fake.Registry.SetString(kHkeyCurrentUser, kSubKey, "A", "a");
+  Set("A", "a");
   WaitUntilArmed();  // re-armed after the failed send
   Stop();
   ASSERT_TRUE(Ended());
+  EXPECT_EQ(Fake.Queue->TakeAll().size(), 2u);  // kept for a window that comes later
 }
 
 TEST(RegMonitorThread, NotifyFilterReadsFifteenWhenUnset) {
   TFakePlatform fake;
-  TRegMonitorThread monitor(fake.Platform);
+  TRegMonitorThread monitor(fake.Platform, fake.Queue, fake.StopEvent);
   EXPECT_EQ(monitor.NotifyFilter(), 15u);
   monitor.SetNotifyFilter(4);
   EXPECT_EQ(monitor.NotifyFilter(), 4u);
-  TRegMonitorThread other(fake.Platform);
-  EXPECT_NE(monitor.EventName(), other.EventName());
-  EXPECT_EQ(monitor.EventName().rfind("RegMonitorChange", 0), 0u);
 }
 
 TEST(Thread, ABodyThatThrowsIsKeptSilentlyAndAStopBeforeStartSkipsIt) {

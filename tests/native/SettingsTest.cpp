@@ -253,20 +253,25 @@ TEST_F(OptionsTest, AFailedSaveKeepsTheDialogOpen) {
 TEST_F(OptionsTest, TheAlarmStartsFromHiddenAndStopsOnButtonsButNotPictures) {
   Create();
   Options->CheckBox3->SetChecked(true);
-  TChangeData data;
-  Main.WMRegChange(data);
-  Main.WMRegChange(data);  // visible already: not restarted
+  auto notify = [&] {
+    std::vector<TChangeRecord> records(1);
+    records[0].Line = "C:\\a.exe";
+    Main.Queue().Append(records);
+    Main.WMRegChange();
+  };
+  notify();
+  notify();  // visible already: not restarted
   Alert.Image2->Click();
   Alert.Image3->Click();
   Alert.Image4->Click();
   const std::string play = "play C:\\windows\\Media\\Tada.wav 11";
   EXPECT_EQ(Sound.Calls, std::vector<std::string>{play});
   Alert.Button3->Click();
-  Main.WMRegChange(data);  // silenced, still visible: stays silent
+  notify();  // silenced, still visible: stays silent
   EXPECT_EQ(Sound.Calls, (std::vector<std::string>{play, "stop"}));
   Alert.Close();
   Options->CheckBox3->SetChecked(false);
-  Main.WMRegChange(data);
+  notify();
   EXPECT_EQ(Sound.Calls, (std::vector<std::string>{play, "stop", "stop"}));
 }
 

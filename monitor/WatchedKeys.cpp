@@ -1,0 +1,47 @@
+#include "monitor/WatchedKeys.h"
+
+namespace kw {
+
+namespace {
+
+constexpr HiveHandle kLm = kHkeyLocalMachine;
+constexpr HiveHandle kCu = kHkeyCurrentUser;
+
+bool IsRunOnceEx(const std::string& path) {
+  const std::string tail = "\\RunOnceEx";
+  return path.size() >= tail.size() && path.compare(path.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Hive, path, the values that count, whether subkeys count, whether lists count.
+const TLocation kFurtherLocations[] = {
+    {kLm, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run", {}, false, false},
+    {kCu, "\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run", {}, false, false},
+    {kLm, "\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run", {}, false, false},
+    {kLm, "\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunOnce", {}, false, false},
+    {kLm, "\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx", {}, true, false},
+    {kLm, "\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", {"Shell", "Userinit", "Taskman"}, false, false},
+    {kCu, "\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", {"Shell", "Userinit", "Taskman"}, false, false},
+    {kLm, "\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", {"Shell", "Userinit", "Taskman"}, false, false},
+    {kCu, "\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows", {"Load", "Run"}, false, false},
+    {kLm, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", {"Startup", "Common Startup"}, false, false},
+    {kCu, "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", {"Startup", "Common Startup"}, false, false},
+    {kLm, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", {"Startup", "Common Startup"}, false, false},
+    {kCu, "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", {"Startup", "Common Startup"}, false, false},
+    {kLm, "\\SYSTEM\\CurrentControlSet\\Control\\Session Manager", {"BootExecute"}, false, true},
+};
+
+}  // namespace
+
+std::vector<TLocation> WatchedLocations(const std::vector<std::string>& sevenKeys) {
+  std::vector<TLocation> locations;
+  for (HiveHandle hive : {kLm, kCu}) {
+    for (const std::string& path : sevenKeys) {
+      // RunOnceEx keeps its entries in numbered subkeys and in Depend.
+      locations.push_back({hive, path, {}, IsRunOnceEx(path), false});
+    }
+  }
+  for (const TLocation& location : kFurtherLocations) locations.push_back(location);
+  return locations;
+}
+
+}  // namespace kw
