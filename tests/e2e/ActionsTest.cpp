@@ -47,9 +47,10 @@ class ActionsTest : public ::testing::Test {
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), Name.c_str());
   }
 
+  // The four fields from the top: hive, time, key, path; any others lie below them.
   HWND Edit(int row) {
     auto edits = ChildrenOfClass(Dialog, L"TEdit");
-    return edits.size() == 4 ? edits[static_cast<std::size_t>(row)] : nullptr;
+    return edits.size() >= 4 ? edits[static_cast<std::size_t>(row)] : nullptr;
   }
   std::wstring Field(int row) { return TextOf(Edit(row)); }
   std::wstring Label() {
