@@ -5,6 +5,9 @@
 
 namespace kw {
 
+// What a path names in the file system.
+enum class TFileKind { None, File, Folder };
+
 class ISystem {
  public:
   virtual ~ISystem() = default;
@@ -12,6 +15,12 @@ class ISystem {
   virtual std::string ProgramPath() = 0;
   // The Windows folder, empty when it fails or takes 260 bytes or more.
   virtual std::string WindowsDirectory() = 0;
+  // `text` with each %NAME% of a defined environment variable replaced by
+  // its value, as Windows does for REG_EXPAND_SZ data (ExpandEnvironmentStrings);
+  // unchanged on failure.
+  virtual std::string ExpandEnvironment(const std::string& text) = 0;
+  // Whether `path` names an existing file or folder (GetFileAttributes).
+  virtual TFileKind FileKind(const std::string& path) = 0;
 };
 
 }  // namespace kw

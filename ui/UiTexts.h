@@ -33,6 +33,17 @@ inline constexpr char kKeyNotFound[] = "Key not found";
 inline constexpr char kDeletedPrefix[] = "\xC9\xBE\xB3\xFD\xA3\xBA";           // 删除：
 inline constexpr char kNotFoundPrefix[] = "\xCE\xB4\xD5\xD2\xB5\xBD\xA3\xBA";  // 未找到：
 inline constexpr char kScanTool[] = "VirusTotalUpload.exe";
+// 未找到扫描工具：
+inline constexpr char kScanToolNotFoundPrefix[] =
+    "\xCE\xB4\xD5\xD2\xB5\xBD\xC9\xA8\xC3\xE8\xB9\xA4\xBE\xDF\xA3\xBA";
+// 不是文件路径：
+inline constexpr char kNotAFilePathPrefix[] =
+    "\xB2\xBB\xCA\xC7\xCE\xC4\xBC\xFE\xC2\xB7\xBE\xB6\xA3\xBA";
+// 未找到文件夹：
+inline constexpr char kFolderNotFoundPrefix[] =
+    "\xCE\xB4\xD5\xD2\xB5\xBD\xCE\xC4\xBC\xFE\xBC\xD0\xA3\xBA";
+inline constexpr char kFileNotFoundPrefix[] =
+    "\xCE\xB4\xD5\xD2\xB5\xBD\xCE\xC4\xBC\xFE\xA3\xBA";  // 未找到文件：
 // " 处未监视": after the count of locations not watched, in the tray's tooltip.
 inline constexpr char kLocationsNotWatched[] = " \xB4\xA6\xCE\xB4\xBC\xE0\xCA\xD3";
 // 无法读取上次保存的启动项状态，已将它另存为：(then the name it was moved to)

@@ -1,11 +1,14 @@
 #include "ui/Unit2.h"
 
+#include <vector>
+
 #include "lib/Hives.h"
 #include "lib/uUtils.h"
 #include "monitor/ChangeTexts.h"
 #include "monitor/RegSnapshot.h"
 #include "monitor/RegistryAccess.h"
 #include "toolkit/AnsiPaths.h"
+#include "ui/ActionPaths.h"
 #include "ui/UiTexts.h"
 #include "ui/Unit1.h"
 #include "ui/Unit3.h"
@@ -33,6 +36,14 @@ TImage* ClickablePicture(TForm& form, const char* name, TWinControl* parent, int
   image->Hint = hint;
   image->Cursor = TCursor::HandPoint;
   return image;
+}
+
+// Tells the user, in a box above the alert, why an action does nothing;
+// true when it did.
+bool TellRefusal(std::uintptr_t alert, const TActionTarget& target) {
+  if (target.Refusal.empty()) return false;
+  Application().Host().ShowMessage(alert, target.Refusal);
+  return true;
 }
 
 }  // namespace
@@ -191,27 +202,41 @@ void TForm2::Button2Click() {
   Close();
 }
 
+// The scan tool and the file manager are started by their full paths, not
+// through the shell: the shell would look a program up through the search
+// path and App Paths, and find the command that opens a folder among the
+// user's own classes, all of which any program of the user can write; the
+// guard would then run what they name with its rights.
+
 void TForm2::Button3Click() {
   Services.Sound.Stop();
-  // One quoted argument: a path with blanks stays one path, and data written
-  // by whoever made the value cannot become further arguments.
-  const std::string argument = '"' + StripQuotes(Edit3->Text()) + '"';
-  Services.Shell.Execute(Handle(), "open", texts::kScanTool, &argument);
+  const TActionTarget tool = ScanTool(Services.System, Services.CodePage);
+  if (TellRefusal(Handle(), tool)) return;
+  const TActionTarget file = ExistingFile(Services.System, Services.CodePage, Edit3->Text());
+  if (TellRefusal(Handle(), file)) return;
+  std::vector<char> commandLine = CommandLine(tool.Path, file.Path);
+  if (!Services.Launcher.Start(commandLine)) {
+    TellRefusal(Handle(), {std::string(), texts::kScanToolNotFoundPrefix + tool.Path});
+  }
 }
 
 void TForm2::Image2Click() {
-  if (PickedIsFile()) {
-    OpenReportedFolder();
-    return;
+  // A startup folder's record names the folder itself; any other, a file in it.
+  const std::string file = PickedIsFile() ? Edit2->Text() + "\\" : Edit3->Text();
+  const TActionTarget folder = ExistingFolderOf(Services.System, Services.CodePage, file);
+  if (TellRefusal(Handle(), folder)) return;
+  const TActionTarget explorer = FileManager(Services.System);
+  if (TellRefusal(Handle(), explorer)) return;
+  std::vector<char> commandLine = CommandLine(explorer.Path, folder.Path);
+  if (!Services.Launcher.Start(commandLine)) {
+    TellRefusal(Handle(), {std::string(), texts::kFileNotFoundPrefix + explorer.Path});
   }
-  Services.Shell.Execute(Handle(), "open", ExtractFilePath(Edit3->Text(), Services.CodePage),
-                         nullptr);
 }
 
 void TForm2::Image3Click() {
   // A file's location is its folder, not a registry key.
   if (PickedIsFile()) {
-    OpenReportedFolder();
+    Image2Click();  // a folder has no registry location: its folder instead
     return;
   }
   JumpToRegKey(Services.Windows, Services.Launcher, Services.CodePage,
@@ -219,7 +244,9 @@ void TForm2::Image3Click() {
 }
 
 void TForm2::Image4Click() {
-  Services.Shell.ShowProperties(Application().Host().ApplicationWindow(), Edit3->Text());
+  const TActionTarget file = ExistingFile(Services.System, Services.CodePage, Edit3->Text());
+  if (TellRefusal(Handle(), file)) return;
+  Services.Shell.ShowProperties(Application().Host().ApplicationWindow(), file.Path);
 }
 
 // The reported value's own name when `shownName` is how the picked change
@@ -255,10 +282,6 @@ void TForm2::DeleteReportedValue(const std::string& valueName) {
 bool TForm2::PickedIsFile() const {
   const TChangeRecord* change = FChanges.PickedRecord();
   return change && change->Where == TLocationKind::StartupFolder;
-}
-
-void TForm2::OpenReportedFolder() {
-  Services.Shell.Execute(Handle(), "open", Edit2->Text(), nullptr);
 }
 
 // The file is named as the folder holds it (the record's own names), so

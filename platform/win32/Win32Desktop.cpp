@@ -95,6 +95,25 @@ std::string TWin32System::WindowsDirectory() {
   return folder.size() < 260 ? folder : std::string();  // as a 260-byte buffer holds it
 }
 
+std::string TWin32System::ExpandEnvironment(const std::string& text) {
+  const std::wstring wide = ToWide(text);
+  std::wstring expanded(wide.size() + 1, L'\0');
+  for (;;) {
+    // The size it gives counts the terminating NUL.
+    const DWORD n = ::ExpandEnvironmentStringsW(wide.c_str(), expanded.data(),
+                                                static_cast<DWORD>(expanded.size()));
+    if (n == 0) return text;
+    if (n <= expanded.size()) return ToAnsi(std::wstring_view(expanded.data(), n - 1));
+    expanded.resize(n);
+  }
+}
+
+TFileKind TWin32System::FileKind(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesW(ToWide(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return TFileKind::None;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? TFileKind::Folder : TFileKind::File;
+}
+
 // The program's byte strings are in code page 936 whatever the system's
 // ANSI code page, so are its double-byte rules.
 bool TWin32CodePage::IsLeadByte(unsigned char byte) const {

@@ -37,6 +37,8 @@ class TWin32System : public ISystem {
  public:
   std::string ProgramPath() override;
   std::string WindowsDirectory() override;
+  std::string ExpandEnvironment(const std::string& text) override;
+  TFileKind FileKind(const std::string& path) override;
 };
 
 class TWin32CodePage : public ICodePage {

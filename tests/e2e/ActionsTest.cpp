@@ -107,8 +107,21 @@ bool MakeShortcut(const std::wstring& file, const std::wstring& target) {
   return saved;
 }
 
+// The whole of a file the stand-in upload tool wrote: its UTF-16 command line.
+std::wstring ReadCommandLineLog(const std::wstring& log) {
+  std::ifstream in(log.c_str(), std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()),
+                      bytes.size() / sizeof(wchar_t));
+}
+
+bool FileExists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 class ActionsTest : public ::testing::Test {
  protected:
+  explicit ActionsTest(const std::wstring& exe = ProgramPath()) : Program(exe) {}
   void SetUp() override {
     ASSERT_TRUE(Program.Running());
     Dialog = Program.AlertWindow();
@@ -120,6 +133,7 @@ class ActionsTest : public ::testing::Test {
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), Name.c_str());
   }
 
+  // The four fields from the top: hive, time, key, path; any others lie below them.
   HWND Edit(int row) {
     auto edits = ChildrenOfClass(Dialog, L"TEdit");
     // The four fields top to bottom; the whole data's field, when shown, is below them.
@@ -249,22 +263,58 @@ TEST_F(ActionsTest, OkEmptiesAndHidesAndOnlyTheNextEntryBringsTheAlertBack) {
   ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), L"KeywardenNext");
 }
 
-TEST_F(ActionsTest, ScanStartsTheToolWithThePathAsOneArgument) {
+// The tool beside the program, by its full path, with the expanded path of
+// an existing file as one argument.
+TEST_F(ActionsTest, ScanStartsTheToolBesideTheProgramWithTheExpandedPath) {
+  const std::wstring folder = L"C:\\临时 目录", file = folder + L"\\木马.exe";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  ::CloseHandle(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   const std::wstring log = BesideProgram(L"scan.log");
   ::DeleteFileW(log.c_str());
+  SetTextOf(Edit(3), L" \"%SystemDrive%\\临时 目录\\木马.exe\" ");
   ClickButton(L"扫描文件");
-  ASSERT_TRUE(
-      WaitFor([&] { return ::GetFileAttributesW(log.c_str()) != INVALID_FILE_ATTRIBUTES; }));
   std::wstring line;
-  ASSERT_TRUE(WaitFor([&] {
-    std::ifstream in(log.c_str(), std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    line.assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
-    return !line.empty();
-  }));
-  EXPECT_NE(line.find(L"VirusTotalUpload.exe"), std::wstring::npos) << line.size();
-  const std::wstring argument = L"\"C:\\Program Files\\Demo App\\demo.exe \"";
-  EXPECT_EQ(line.substr(line.size() - argument.size()), argument);
+  const bool logged = WaitFor([&] { return !(line = ReadCommandLineLog(log)).empty(); });
+  ::DeleteFileW(file.c_str());
+  ::RemoveDirectoryW(folder.c_str());
+  ASSERT_TRUE(logged);
+  EXPECT_EQ(line, L"\"" + BesideProgram(L"VirusTotalUpload.exe") + L"\" \"" + file + L"\"");
+  EXPECT_EQ(MessageBox(), nullptr);
+}
+
+// Data that names a protocol opens whatever handler the user's classes
+// name for it, with the guard's rights: refused with a box, and the handler
+// never runs. So is a folder or a file that is not there.
+TEST_F(ActionsTest, AProtocolPathIsRefusedAndAMissingFileNamedInABox) {
+  const std::wstring classes = L"Software\\Classes\\kwtestproto";
+  const std::wstring handler = L"\"" + BesideProgram(L"VirusTotalUpload.exe") + L"\" \"%1\"";
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, classes.c_str(), L"URL Protocol", REG_SZ, L"", 2);
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, (classes + L"\\shell\\open\\command").c_str(), nullptr,
+                    REG_SZ, handler.c_str(),
+                    static_cast<DWORD>((handler.size() + 1) * sizeof(wchar_t)));
+  const std::wstring log = BesideProgram(L"scan.log");
+  ::DeleteFileW(log.c_str());
+
+  SetTextOf(Edit(3), L"kwtestproto:payload");
+  ClickPicture(L"打开程序文件夹");
+  EXPECT_EQ(AnswerMessageBox(L"message-not-a-file-path.bmp"), L"不是文件路径：kwtestproto:payload");
+  ClickPicture(L"文件属性");
+  EXPECT_EQ(AnswerMessageBox(), L"不是文件路径：kwtestproto:payload");
+  ClickButton(L"扫描文件");
+  EXPECT_EQ(AnswerMessageBox(), L"不是文件路径：kwtestproto:payload");
+  SetTextOf(Edit(3), L"http://example.invalid/x.exe");
+  ClickPicture(L"打开程序文件夹");
+  EXPECT_EQ(AnswerMessageBox(), L"不是文件路径：http://example.invalid/x.exe");
+
+  SetTextOf(Edit(3), L"C:\\无此目录\\x.exe");
+  ClickPicture(L"打开程序文件夹");
+  EXPECT_EQ(AnswerMessageBox(), L"未找到文件夹：C:\\无此目录\\");
+  ClickPicture(L"文件属性");
+  EXPECT_EQ(AnswerMessageBox(), L"未找到文件：C:\\无此目录\\x.exe");
+  EXPECT_TRUE(Responsive());
+  EXPECT_FALSE(FileExists(log));
+  EXPECT_EQ(CountWindows(L"ExplorerWClass"), 0);
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, classes.c_str());
 }
 
 TEST_F(ActionsTest, TheRegistryLocationOpensTheEditorAtTheKey) {
@@ -310,7 +360,8 @@ TEST_F(ActionsTest, TheRegistryLocationOpensTheEditorAtTheKey) {
 }
 
 TEST_F(ActionsTest, FolderAndPropertiesNeitherHangNorComplain) {
-  SetTextOf(Edit(3), L"C:\\windows\\notepad.exe");  // a folder that exists opens a window
+  // A folder that exists opens a window, environment strings expanded.
+  SetTextOf(Edit(3), L"%SystemRoot%\\system32\\notepad.exe");
   RECT folder;
   ::GetWindowRect(Control(L"TImage", L"打开程序文件夹"), &folder);
   // With the mouse: the properties picture is drawn over the folder
@@ -322,6 +373,12 @@ TEST_F(ActionsTest, FolderAndPropertiesNeitherHangNorComplain) {
   ASSERT_EQ(CountWindows(L"ExplorerWClass"), 0);
   LeftDrag({folder.left + 3, folder.top + 3}, {folder.left + 3, folder.top + 3});
   ASSERT_TRUE(WaitFor([&] { return CountWindows(L"ExplorerWClass") > 0; }));
+  // The file manager shows the expanded folder by its name.
+  HWND window = ::FindWindowW(L"ExplorerWClass", nullptr);
+  EXPECT_TRUE(WaitFor([&] {
+    auto places = ChildrenOfClass(window, L"ComboBoxEx32");
+    return !places.empty() && TextOf(places[0]) == L"system32";
+  }));
   ClickPicture(L"文件属性");
   ASSERT_TRUE(WaitFor([&] { return Responsive(); }));
   // Let the shell requests come back; any error box would be ours.
@@ -361,6 +418,58 @@ TEST_F(ActionsTest, AShortcutInTheStartupFolderIsShownAndDeletedFromTheAlert) {
   EXPECT_EQ(Label(), name);
   ClickButton(L"删除");
   EXPECT_EQ(AnswerMessageBox(), L"未找到：" + name);
+}
+
+// A copy of the program in a folder without the upload tool, while another
+// VirusTotalUpload.exe waits on the search path and in the user's App Paths,
+// both of which any program of the user can write.
+struct TCopyWithoutTool {
+  TCopyWithoutTool() {
+    ::CreateDirectoryW(Folder.c_str(), nullptr);
+    ::CopyFileW(ProgramPath().c_str(), Exe().c_str(), FALSE);
+    ::CreateDirectoryW(Decoys.c_str(), nullptr);
+    ::CopyFileW(BesideProgram(L"VirusTotalUpload.exe").c_str(), Decoy().c_str(), FALSE);
+    ::DeleteFileW(DecoyLog().c_str());
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, kAppPaths, nullptr, REG_SZ, Decoy().c_str(),
+                      static_cast<DWORD>((Decoy().size() + 1) * sizeof(wchar_t)));
+    wchar_t path[32767];
+    const DWORD n = ::GetEnvironmentVariableW(L"PATH", path, 32767);
+    SearchPath.assign(path, n < 32767 ? n : 0);
+    // The copy inherits it.
+    ::SetEnvironmentVariableW(L"PATH", (Decoys + L";" + SearchPath).c_str());
+  }
+  ~TCopyWithoutTool() {
+    ::SetEnvironmentVariableW(L"PATH", SearchPath.c_str());
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kAppPaths);
+    for (const std::wstring& file : {Exe(), Folder + L"\\Keywarden.ini", Decoy(), DecoyLog()}) {
+      ::DeleteFileW(file.c_str());
+    }
+    ::RemoveDirectoryW(Folder.c_str());
+    ::RemoveDirectoryW(Decoys.c_str());
+  }
+  std::wstring Exe() const { return Folder + L"\\Keywarden.exe"; }
+  std::wstring Decoy() const { return Decoys + L"\\VirusTotalUpload.exe"; }
+  std::wstring DecoyLog() const { return Decoys + L"\\scan.log"; }
+  // 昞's second byte is that of a backslash: the folder part must not end there.
+  const std::wstring Folder = BesideProgram(L"无扫描工具昞");
+  const std::wstring Decoys = BesideProgram(L"decoys");
+  static constexpr const wchar_t* kAppPaths =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\VirusTotalUpload.exe";
+  std::wstring SearchPath;
+};
+
+class ScanToolMissingTest : protected TCopyWithoutTool, public ActionsTest {
+ protected:
+  ScanToolMissingTest() : ActionsTest(TCopyWithoutTool::Exe()) {}
+};
+
+TEST_F(ScanToolMissingTest, ScanSaysTheToolIsMissingAndStartsNoOther) {
+  SetTextOf(Edit(3), L"C:\\windows\\notepad.exe");
+  ClickButton(L"扫描文件");
+  EXPECT_EQ(AnswerMessageBox(L"message-scan-tool-missing.bmp"),
+            L"未找到扫描工具：" + Folder + L"\\VirusTotalUpload.exe");
+  EXPECT_TRUE(Responsive());
+  EXPECT_FALSE(FileExists(DecoyLog()));
 }
 
 }  // namespace

@@ -13,6 +13,8 @@ namespace kw::test {
 namespace {
 
 constexpr char kRun[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+// How the folder action starts the file manager, before the folder's path.
+const std::string kExplorer = "\"C:\\windows\\explorer.exe\" ";
 
 class ActionsTest : public ::testing::Test, protected TFakeServices {
  protected:
@@ -27,6 +29,17 @@ class ActionsTest : public ::testing::Test, protected TFakeServices {
     Alert.Show();
   }
   ~ActionsTest() override { Form2 = nullptr; }
+
+  // What the actions asked of the shell, then the programs they started.
+  std::vector<std::string> Requests() const {
+    std::vector<std::string> requests = Shell.Requests;
+    requests.insert(requests.end(), Editor.Started.begin(), Editor.Started.end());
+    return requests;
+  }
+  void ClearRequests() {
+    Shell.Requests.clear();
+    Editor.Started.clear();
+  }
 
   TForm2 Alert{nullptr, Services};
 };
@@ -81,13 +94,150 @@ TEST_F(ActionsTest, OkEmptiesTheFieldsAndHidesButKeepsCaptionAndPicture) {
   EXPECT_EQ(Sound.Calls, (std::vector<std::string>{"stop", "stop"}));  // the button, then the close
 }
 
-TEST_F(ActionsTest, ScanHandsTheToolThePathAsOneQuotedArgument) {
-  Alert.Edit3->SetText("C:\\Program Files\\App\\app.exe\" /evil");
+TEST_F(ActionsTest, ScanStartsTheToolBesideTheProgramWithThePathAsOneQuotedArgument) {
+  Alert.Edit3->SetText("\"C:\\Program Files\\Tool\\t.exe\" ");
   Alert.Button3->Click();
-  EXPECT_EQ(Shell.Requests,
-            std::vector<std::string>{
-                "0 open [VirusTotalUpload.exe] [\"C:\\Program Files\\App\\app.exe /evil\"]"});
+  EXPECT_EQ(Editor.Started,
+            std::vector<std::string>{"\"C:\\Program Files\\Keywarden\\VirusTotalUpload.exe\" "
+                                     "\"C:\\Program Files\\Tool\\t.exe\""});
+  EXPECT_TRUE(Shell.Requests.empty());  // the shell's program search is never asked
+  EXPECT_TRUE(Host.Messages.empty());
   EXPECT_EQ(Sound.Calls, std::vector<std::string>{"stop"});
+}
+
+TEST_F(ActionsTest, ScanSaysSoWhenTheToolIsNotBesideTheProgram) {
+  struct TRow {
+    std::string ProgramPath;
+    bool ToolThere, StartFails;
+    std::string Expected;  // the box's text, or the command line of the start
+  };
+  const std::string tool = "C:\\\x95\x5C\\VirusTotalUpload.exe";  // 昞: its second byte is 0x5C
+  const TRow rows[] = {
+      {"C:\\\x95\x5C\\Keywarden.exe", true, false,
+       "\"" + tool + "\" \"C:\\Program Files\\Tool\\t.exe\""},
+      {"C:\\\x95\x5C\\Keywarden.exe", false, false, texts::kScanToolNotFoundPrefix + tool},
+      {"C:\\\x95\x5C\\Keywarden.exe", true, true, texts::kScanToolNotFoundPrefix + tool},
+      {"C:\\Program Files\\Keywarden\\Keywarden.exe", false, false,
+       std::string(texts::kScanToolNotFoundPrefix) +
+           "C:\\Program Files\\Keywarden\\VirusTotalUpload.exe"},
+  };
+  for (const TRow& row : rows) {
+    System.Path = row.ProgramPath;
+    System.Files.erase("C:\\Program Files\\Keywarden\\VirusTotalUpload.exe");
+    if (row.ToolThere)
+      System.Files[tool] = TFileKind::File;
+    else
+      System.Files.erase(tool);
+    Editor.StartFails = row.StartFails;
+    Editor.Started.clear();
+    Host.Messages.clear();
+    Alert.Button3->Click();
+    const auto& log = row.ToolThere && !row.StartFails ? Editor.Started : Host.Messages;
+    EXPECT_EQ(log, std::vector<std::string>{row.Expected}) << row.ProgramPath;
+    EXPECT_EQ(Host.Messages.size() + Editor.Started.size(), row.StartFails ? 2u : 1u);
+  }
+  EXPECT_TRUE(Shell.Requests.empty());
+}
+
+TEST_F(ActionsTest, OpenFolderSaysSoWhenTheFileManagerCannotBeStarted) {
+  Editor.StartFails = true;
+  Alert.Image2->Click();
+  System.Files.erase("C:\\windows\\explorer.exe");
+  Alert.Image2->Click();
+  const std::string missing = std::string(texts::kFileNotFoundPrefix) + "C:\\windows\\explorer.exe";
+  EXPECT_EQ(Host.Messages, (std::vector<std::string>{missing, missing}));
+  EXPECT_EQ(Editor.Started.size(), 1u);  // the first click tried
+  EXPECT_TRUE(Shell.Requests.empty());
+}
+
+// What the open-folder, properties and scan actions make of the text in
+// Edit3: the shell or the tool gets only an existing file-system path.
+TEST_F(ActionsTest, OnlyExistingFileSystemPathsReachTheShellOrTheTool) {
+  const std::string tool = "\"C:\\Program Files\\Keywarden\\VirusTotalUpload.exe\" ";
+  const auto Folder = [](const std::string& f) { return kExplorer + "\"" + f + "\""; };
+  const auto Properties = [](const std::string& f) { return "2713 properties [" + f + "]"; };
+  const auto Scan = [&](const std::string& f) { return tool + "\"" + f + "\""; };
+  const auto NotAPath = [](const std::string& t) { return texts::kNotAFilePathPrefix + t; };
+  const auto NoFolder = [](const std::string& f) { return texts::kFolderNotFoundPrefix + f; };
+  const auto NoFile = [](const std::string& f) { return texts::kFileNotFoundPrefix + f; };
+  const auto Refused = [&](const std::string& t) {
+    return std::vector<std::string>{NotAPath(t), NotAPath(t), NotAPath(t)};
+  };
+  const auto Opened = [&](const std::string& folder, const std::string& file) {
+    return std::vector<std::string>{Folder(folder), Properties(file), Scan(file)};
+  };
+  const std::string tool936 = "C:\\Program Files\\Tool\\";
+  const std::string trojan = "C:\\\xC1\xD9\xCA\xB1\\\xC4\xBE\xC2\xED.exe";  // C:\临时\木马.exe
+  const std::string pipeByte = "C:\\\x81\x7C.exe";  // 亅's second byte is that of '|'
+  System.Files["C:\\"] = TFileKind::Folder;
+  System.Files["C:\\\xC1\xD9\xCA\xB1\\"] = TFileKind::Folder;
+  System.Files[trojan] = TFileKind::File;
+  System.Files[pipeByte] = TFileKind::File;
+  System.Files["\\\\server\\share\\"] = TFileKind::Folder;
+  System.Files["\\\\server\\share\\app.exe"] = TFileKind::File;
+  System.Environment["DIR"] = "C:\\\xC1\xD9\xCA\xB1";
+  struct TRow {
+    std::string Text;
+    std::vector<std::string> Expected;  // open folder, properties, scan
+  };
+  const TRow rows[] = {
+      {"C:\\Program Files\\Tool\\t.exe", Opened(tool936, tool936 + "t.exe")},
+      {"%ProgramFiles%\\Tool\\t.exe", Opened(tool936, tool936 + "t.exe")},
+      {" \"C:\\Program Files\\Tool\\t.exe\" ", Opened(tool936, tool936 + "t.exe")},
+      {"C:/Program Files/Tool/t.exe", Opened(tool936, tool936 + "t.exe")},
+      {trojan, Opened("C:\\\xC1\xD9\xCA\xB1\\", trojan)},
+      {"%DIR%\\\xC4\xBE\xC2\xED.exe", Opened("C:\\\xC1\xD9\xCA\xB1\\", trojan)},
+      {pipeByte, Opened("C:\\", pipeByte)},
+      // UNC: a network share is read through the file system like a drive.
+      {"\\\\server\\share\\app.exe", Opened("\\\\server\\share\\", "\\\\server\\share\\app.exe")},
+      {"C:\\Program Files\\Tool\\", {Folder(tool936), NoFile(tool936), NoFile(tool936)}},
+      {"C:\\Missing\\m.exe",
+       {NoFolder("C:\\Missing\\"), NoFile("C:\\Missing\\m.exe"), NoFile("C:\\Missing\\m.exe")}},
+      // 昞's second byte is no backslash: the folder is C:\, the file is missing.
+      {"C:\\\x95\x5Cx.exe",
+       {Folder("C:\\"), NoFile("C:\\\x95\x5Cx.exe"), NoFile("C:\\\x95\x5Cx.exe")}},
+      {"someproto:x", Refused("someproto:x")},
+      {"http://host/x.exe", Refused("http://host/x.exe")},
+      {"file:///C:/Program Files/Tool/t.exe", Refused("file:///C:/Program Files/Tool/t.exe")},
+      {"shell:startup", Refused("shell:startup")},
+      {"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}",
+       Refused("::{20D04FE0-3AEA-1069-A2D8-08002B30309D}")},
+      {"C:\\Program Files\\Tool\\::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\x",
+       Refused("C:\\Program Files\\Tool\\::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\x")},
+      {"C:\\Program Files\\Tool\\t.exe:hidden.exe",
+       Refused("C:\\Program Files\\Tool\\t.exe:hidden.exe")},  // a stream
+      {"t.exe", Refused("t.exe")},
+      {"Tool\\t.exe", Refused("Tool\\t.exe")},
+      {"\\Program Files\\Tool\\t.exe", Refused("\\Program Files\\Tool\\t.exe")},
+      {"C:t.exe", Refused("C:t.exe")},
+      {"\\\\.\\pipe\\x", Refused("\\\\.\\pipe\\x")},
+      {"\\\\?\\C:\\Program Files\\Tool\\t.exe", Refused("\\\\?\\C:\\Program Files\\Tool\\t.exe")},
+      // A server alone holds no folder; named as a file, its share is no file.
+      {"\\\\server\\app.exe",
+       {NotAPath("\\\\server\\app.exe"), NoFile("\\\\server\\app.exe"),
+        NoFile("\\\\server\\app.exe")}},
+      {"%UNDEFINED%\\t.exe", Refused("%UNDEFINED%\\t.exe")},
+      {"C:\\Program Files\\Tool\\t.exe\x01",
+       {Folder(tool936), NotAPath("C:\\Program Files\\Tool\\t.exe\x01"),
+        NotAPath("C:\\Program Files\\Tool\\t.exe\x01")}},
+      {"", Refused("")},
+      {texts::kMonitoringStopped, Refused(texts::kMonitoringStopped)},
+  };
+  for (const TRow& row : rows) {
+    Alert.Edit3->SetText(row.Text);
+    std::vector<std::string> outcomes;
+    for (vcl::TControl* action :
+         std::initializer_list<vcl::TControl*>{Alert.Image2, Alert.Image4, Alert.Button3}) {
+      Shell.Requests.clear();
+      Host.Messages.clear();
+      Editor.Started.clear();
+      action->Click();
+      for (const auto* log : {&Shell.Requests, &Host.Messages, &Editor.Started}) {
+        outcomes.insert(outcomes.end(), log->begin(), log->end());
+      }
+    }
+    EXPECT_EQ(outcomes, row.Expected) << row.Text;
+  }
 }
 
 TEST_F(ActionsTest, ThePicturesOpenFolderPropertiesAndRegistryWithoutSilencing) {
@@ -97,16 +247,16 @@ TEST_F(ActionsTest, ThePicturesOpenFolderPropertiesAndRegistryWithoutSilencing) 
   Editor.StartFails = true;
   Alert.Image3->Click();
   EXPECT_EQ(Shell.Requests,
-            (std::vector<std::string>{"0 open [C:\\Program Files\\Tool\\] NULL",
-                                      "2713 properties [C:\\Program Files\\Tool\\t.exe]"}));
-  EXPECT_EQ(Editor.Started, std::vector<std::string>{"regedit.exe"});
+            (std::vector<std::string>{"2713 properties [C:\\Program Files\\Tool\\t.exe]"}));
+  EXPECT_EQ(Editor.Started,
+            (std::vector<std::string>{kExplorer + "\"C:\\Program Files\\Tool\\\"", "regedit.exe"}));
   EXPECT_TRUE(Editor.Log.empty());
   EXPECT_TRUE(Sound.Calls.empty());
 }
 
 // Image2 (293,219 26x25) lies beneath Image4 (315,219 19x18), drawn later.
 TEST_F(ActionsTest, AClickLandsOnThePictureDrawnOnTopAndNeedsPressAndReleaseOnIt) {
-  const std::string folder = "0 open [C:\\Program Files\\Tool\\] NULL";
+  const std::string folder = kExplorer + "\"C:\\Program Files\\Tool\\\"";
   const std::string properties = "2713 properties [C:\\Program Files\\Tool\\t.exe]";
   struct TRow {
     int DownX, DownY, UpX, UpY;
@@ -124,10 +274,10 @@ TEST_F(ActionsTest, AClickLandsOnThePictureDrawnOnTopAndNeedsPressAndReleaseOnIt
       {334, 219, 334, 219, ""},          // just past Image4's right edge
   };
   for (const TRow& row : rows) {
-    Shell.Requests.clear();
+    ClearRequests();
     Alert.TabSheet1->GraphicMouseDown(row.DownX, row.DownY);
     Alert.TabSheet1->GraphicMouseUp(row.UpX, row.UpY);
-    EXPECT_EQ(Shell.Requests,
+    EXPECT_EQ(Requests(),
               row.Expected.empty() ? std::vector<std::string>{} : std::vector{row.Expected})
         << row.DownX << "," << row.DownY << " to " << row.UpX << "," << row.UpY;
   }

@@ -2,6 +2,8 @@
 // The windows without windows: every service faked, an application object
 // on a recording host, and the three globals pointing at test forms.
 
+#include <map>
+
 #include "tests/fakes/FakeDesktop.h"
 #include "tests/fakes/FakeFiles.h"
 #include "tests/fakes/FakeEventLog.h"
@@ -19,7 +21,30 @@ class FakeSystem : public ISystem {
  public:
   std::string ProgramPath() override { return Path; }
   std::string WindowsDirectory() override { return "C:\\windows"; }
+  // %NAME% of the variables in Environment; others stay as they are.
+  std::string ExpandEnvironment(const std::string& text) override {
+    std::string expanded = text;
+    for (const auto& [name, value] : Environment) {
+      const std::string token = "%" + name + "%";
+      for (std::size_t at = expanded.find(token); at != std::string::npos;
+           at = expanded.find(token, at + value.size())) {
+        expanded.replace(at, token.size(), value);
+      }
+    }
+    return expanded;
+  }
+  TFileKind FileKind(const std::string& path) override {
+    const auto found = Files.find(path);
+    return found == Files.end() ? TFileKind::None : found->second;
+  }
   std::string Path = "C:\\Program Files\\Keywarden\\Keywarden.exe";
+  std::map<std::string, std::string> Environment{{"ProgramFiles", "C:\\Program Files"}};
+  // What exists, exactly as named; names are not folded.
+  std::map<std::string, TFileKind> Files{
+      {"C:\\Program Files\\Keywarden\\VirusTotalUpload.exe", TFileKind::File},
+      {"C:\\windows\\explorer.exe", TFileKind::File},
+      {"C:\\Program Files\\Tool\\", TFileKind::Folder},
+      {"C:\\Program Files\\Tool\\t.exe", TFileKind::File}};
 };
 
 struct TFakeServices {
