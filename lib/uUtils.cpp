@@ -67,9 +67,14 @@ std::int32_t RunProcess(IProcessLauncher& launcher, const std::string& commandLi
 }
 
 void JumpToRegKey(IWindowFunctions& windows, IProcessLauncher& launcher, const ICodePage& codePage,
-                  const std::string& keyPath) {
+                  const std::string& windowsDirectory, const std::string& keyPath) {
   if (!FindEditor(windows)) {
-    if (RunProcess(launcher, "regedit.exe", false, true) != 0) return;
+    // By its full path: a bare name is looked for in the current folder
+    // first, where any program of the user could put a "regedit.exe" for the
+    // elevated guard to start.
+    if (windowsDirectory.empty()) return;
+    const std::string editor = '"' + windowsDirectory + "\\regedit.exe\"";
+    if (RunProcess(launcher, editor, false, true) != 0) return;
     if (!WaitForTree(windows)) return;  // it ended, or never came up: nothing to drive
   }
   const WindowHandle editor = FindEditor(windows);

@@ -18,10 +18,10 @@ namespace kw {
 std::int32_t RunProcess(IProcessLauncher& launcher, const std::string& commandLine, bool wait,
                         bool waitIdle);
 
-// Brings up the registry editor, starting it when it is not running, and
-// selects `keyPath` (a hive name followed by the key path, in `codePage`) in
-// its tree.
+// Brings up the registry editor, starting the one in `windowsDirectory`
+// when none is running, and selects `keyPath` (a hive name followed by the
+// key path, in `codePage`) in its tree.
 void JumpToRegKey(IWindowFunctions& windows, IProcessLauncher& launcher, const ICodePage& codePage,
-                  const std::string& keyPath);
+                  const std::string& windowsDirectory, const std::string& keyPath);
 
 }  // namespace kw

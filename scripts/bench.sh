@@ -80,27 +80,38 @@ done
 cpu_ms() {
   cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ ns += $1 } END { printf "%.1f", ns / 1e6 }'
 }
-echo "== idle cost (Wine): CPU time of Keywarden over 30 quiet seconds, from the kernel"
-# One build after the other: a second copy in the same session ends at once.
+# Threads and private memory of the Unix process that runs a program (Wine's
+# own threads included, for both programs alike).
+threads() { ls /proc/"$1"/task 2>/dev/null | wc -l; }
+private_kb() {
+  awk '/^Private_(Clean|Dirty):/ { kb += $2 } END { print kb + 0 }' /proc/"$1"/smaps_rollup 2>/dev/null
+}
+echo "== idle cost (Wine): over 30 quiet seconds, from the kernel, beside the minimal program"
+echo "watched: $("$root/build/native/bench/kw_snapshot_bench" --locations)"
+# One program after the other: a second copy in the same session ends at once.
 for bits in 64 32; do
   # The loader of the program's own bitness and a Windows path, so that the
   # program runs in the process started here rather than in a child of start.exe.
   loader=/usr/lib/wine/wine$([ "$bits" = 64 ] && echo 64 || true)
   [ -x "$loader" ] || loader=wine
-  path=$(program "$bits")
-  "$loader" "Z:${path//\//\\}" >/dev/null 2>&1 &
-  pid=$!
-  sleep 5 # start-up and first snapshots
-  before=$(cpu_ms "$pid")
-  sleep 30
-  if [ ! -d /proc/"$pid" ]; then
-    echo "win$bits did not stay up"
-    continue
-  fi
-  awk -v bits="$bits" -v a="$(cpu_ms "$pid")" -v b="$before" \
-    'BEGIN { printf "win%s %.1f ms\n", bits, a - b }'
-  kill "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
+  for which in Keywarden minimal; do
+    path=$(program "$bits")
+    [ "$which" = minimal ] && path=$root/build/win$bits/bin/kw_minimal_alert.exe
+    "$loader" "Z:${path//\//\\}" >/dev/null 2>&1 &
+    pid=$!
+    sleep 5 # start-up and first snapshots
+    before=$(cpu_ms "$pid")
+    sleep 30
+    if [ ! -d /proc/"$pid" ]; then
+      echo "win$bits $which did not stay up"
+      continue
+    fi
+    awk -v what="win$bits $which" -v a="$(cpu_ms "$pid")" -v b="$before" \
+      -v t="$(threads "$pid")" -v kb="$(private_kb "$pid")" \
+      'BEGIN { printf "%-20s CPU %.1f ms, %d threads, %.1f MB private\n", what, a - b, t, kb / 1024 }'
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
 done
 
 echo "== program sizes (packaged)"

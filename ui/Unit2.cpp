@@ -108,25 +108,40 @@ void TForm2::ShowChanges(std::vector<TChangeRecord>& records) {
 void TForm2::ShowPickedChange() {
   const TChangeRecord* change = FChanges.PickedRecord();
   if (!change) return;
-  Edit1->SetText(TimeLine(Services.Clock, change->Time));
-  Edit2->SetText(change->Location);
-  Edit3->SetText(change->Line);
-  Edit4->SetText(change->Where == TLocationKind::StartupFolder ? texts::kStartupFolder
-                                                               : HiveToName(change->RootKey));
+  ShowWhereAndWhat(*change);
+  ShowWholeTexts(*change);
+  ShowChangeCount();
+}
+
+void TForm2::ShowWhereAndWhat(const TChangeRecord& change) {
+  Edit1->SetText(TimeLine(Services.Clock, change.Time));
+  Edit2->SetText(change.Location);
+  Edit3->SetText(change.Line);
+  Edit4->SetText(change.Where == TLocationKind::StartupFolder ? texts::kStartupFolder
+                                                              : HiveToName(change.RootKey));
   if (Form1) Form1->ShowProgramIcon(Edit3->Text());
-  if (!change->Title.empty()) SetText(change->Title);
+  if (!change.Title.empty()) SetText(change.Title);
   // A notice names no value: the label then names none either, so that
   // "删除" cannot act on a value of another change.
-  const bool namesValue = change->Kind == TChangeKind::Added ||
-                          change->Kind == TChangeKind::Deleted ||
-                          change->Kind == TChangeKind::Changed;
-  if (!change->ValueName.empty() || !namesValue) sLabelFX1->SetText(change->ValueName);
-  const std::string& data =
-      change->Kind == TChangeKind::Deleted ? change->OldData : change->NewData;
-  const bool dataHidden = change->Kind != TChangeKind::Changed && data != change->Line;
-  Edit5->SetText(dataHidden ? data : std::string());
-  Edit5->SetVisible(dataHidden && !data.empty());
-  ShowChangeCount();
+  const bool namesValue = change.Kind == TChangeKind::Added ||
+                          change.Kind == TChangeKind::Deleted ||
+                          change.Kind == TChangeKind::Changed;
+  if (!change.ValueName.empty() || !namesValue) sLabelFX1->SetText(change.ValueName);
+}
+
+// What the fields cut off: the whole command line beneath the program path
+// (shown only where the path leaves some out), and the whole key and line as
+// the hints of their fields.
+void TForm2::ShowWholeTexts(const TChangeRecord& change) {
+  const std::string& data = change.Kind == TChangeKind::Deleted ? change.OldData : change.NewData;
+  const bool dataCut = change.Kind != TChangeKind::Changed && data != change.Line;
+  Edit5->SetText(dataCut ? data : std::string());
+  Edit5->SetVisible(dataCut && !data.empty());
+  Edit5->Hint = Edit5->Text();
+  Edit2->Hint = change.Where == TLocationKind::StartupFolder
+                    ? change.Location
+                    : HiveToName(change.RootKey) + change.Location;
+  Edit3->Hint = change.Line;
 }
 
 void TForm2::ShowChangeCount() {
@@ -197,6 +212,7 @@ void TForm2::Button2Click() {
   for (TEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5}) edit->SetText("");
   sLabelFX1->SetText("");
   Edit5->SetVisible(false);
+  for (TEdit* edit : {Edit2, Edit3, Edit5}) edit->Hint.clear();
   FChanges.Clear();
   ShowChangeCount();
   Close();
@@ -240,7 +256,7 @@ void TForm2::Image3Click() {
     return;
   }
   JumpToRegKey(Services.Windows, Services.Launcher, Services.CodePage,
-               Edit4->Text() + Edit2->Text());
+               GetWindowsDir(Services.System), Edit4->Text() + Edit2->Text());
 }
 
 void TForm2::Image4Click() {

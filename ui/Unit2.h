@@ -68,6 +68,8 @@ class TForm2 : public vcl::TForm {
  private:
   // Fills every field from the picked change; all of them from that one.
   void ShowPickedChange();
+  void ShowWhereAndWhat(const TChangeRecord& change);
+  void ShowWholeTexts(const TChangeRecord& change);
   void ShowChangeCount();
   std::u16string IdentityOf(const std::string& shownName) const;
   // Whether the picked change is of a file in a startup folder.

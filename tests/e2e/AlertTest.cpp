@@ -286,6 +286,65 @@ TEST_F(AlertTest, NothingAProgramWritesHidesAnEntryOrMisleadsTheAlert) {
   }
 }
 
+// The places beyond the seven keys report through the same alert; of a key
+// where only some values start programs, the others raise nothing.
+TEST_F(AlertTest, FurtherAutostartLocationsReportThroughTheSameAlert) {
+  auto set = [](HKEY hive, const std::wstring& key, const wchar_t* name, DWORD type,
+                const std::wstring& data) {
+    ::RegSetKeyValueW(hive, key.c_str(), name, type, data.c_str(),
+                      static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+  };
+  const std::wstring version = L"Software\\Microsoft\\Windows\\CurrentVersion";
+  const std::wstring policyRun = version + L"\\Policies\\Explorer\\Run";
+  set(HKEY_CURRENT_USER, policyRun, L"KeywardenPolicy", REG_SZ, L"C:\\policy.exe");
+  ASSERT_TRUE(WaitFor([&] { return Alert.Path() == L"C:\\policy.exe"; }));
+  EXPECT_EQ(Alert.Key(), L"\\" + policyRun);
+  EXPECT_EQ(Alert.Hive(), L"HKEY_CURRENT_USER");
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, (version + L"\\Policies").c_str());
+  ::RegDeleteKeyW(HKEY_CURRENT_USER, (version + L"\\Policies").c_str());
+
+  const std::wstring step = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx\\0001";
+  set(HKEY_LOCAL_MACHINE, step, L"KeywardenStep", REG_SZ, L"C:\\step.exe");
+  ASSERT_TRUE(WaitFor([&] { return Alert.Path() == L"C:\\step.exe"; }));
+  EXPECT_EQ(Alert.Key(), L"\\" + step);
+  EXPECT_EQ(Alert.Hive(), L"HKEY_LOCAL_MACHINE");
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, step.c_str());
+  ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, step.c_str());
+  ASSERT_TRUE(WaitFor([&] { return Alert.Caption() == kDeletedTitle; }));
+
+  // Winlogon changes for ordinary reasons: only its Shell, Userinit and
+  // Taskman count. The first alert after an unrelated value is Shell's.
+  const std::wstring winlogon = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+  set(HKEY_CURRENT_USER, winlogon, L"KeywardenUnrelated", REG_SZ, L"C:\\unrelated.exe");
+  set(HKEY_CURRENT_USER, winlogon, L"Shell", REG_SZ, L"C:\\shell.exe");
+  ASSERT_TRUE(WaitFor([&] { return Alert.Label() == L"Shell"; }));
+  EXPECT_EQ(Alert.Path(), L"C:\\shell.exe");
+  EXPECT_EQ(Alert.Key(), L"\\" + winlogon);
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, winlogon.c_str(), L"Shell");
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, winlogon.c_str(), L"KeywardenUnrelated");
+  ASSERT_TRUE(WaitFor([&] { return Alert.Caption() == kDeletedTitle; }));
+
+  // BootExecute, a list: an item added shows as a change of its items.
+  const std::wstring manager = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+  std::wstring before(4096, L'\0');
+  DWORD size = static_cast<DWORD>(before.size() * sizeof(wchar_t)), type = 0;
+  const bool had = ::RegGetValueW(HKEY_LOCAL_MACHINE, manager.c_str(), L"BootExecute",
+                                  RRF_RT_REG_MULTI_SZ, &type, before.data(), &size) == ERROR_SUCCESS;
+  before.resize(had ? size / sizeof(wchar_t) : 0);
+  std::wstring items = std::wstring(L"autocheck autochk *") + L'\0' + L"C:\\boot.exe" + L'\0';
+  ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, manager.c_str(), L"BootExecute", REG_MULTI_SZ,
+                    items.c_str(), static_cast<DWORD>((items.size() + 1) * sizeof(wchar_t)));
+  ASSERT_TRUE(WaitFor([&] {
+    return Alert.Label() == L"BootExecute" && Alert.Path().find(L"C:\\boot.exe") != std::wstring::npos;
+  })) << Narrow(Alert.Path());
+  if (had) {
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, manager.c_str(), L"BootExecute", REG_MULTI_SZ,
+                      before.c_str(), static_cast<DWORD>(before.size() * sizeof(wchar_t)));
+  } else {
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, manager.c_str(), L"BootExecute");
+  }
+}
+
 TEST_F(AlertTest, IsTopmostWithItsClientSizeAndComesBackWhereItWasMoved) {
   TRunKey run(HKEY_CURRENT_USER);
   run.Set(L"KeywardenMove", L"C:\\move.exe");

@@ -248,8 +248,8 @@ TEST_F(ActionsTest, ThePicturesOpenFolderPropertiesAndRegistryWithoutSilencing) 
   Alert.Image3->Click();
   EXPECT_EQ(Shell.Requests,
             (std::vector<std::string>{"2713 properties [C:\\Program Files\\Tool\\t.exe]"}));
-  EXPECT_EQ(Editor.Started,
-            (std::vector<std::string>{kExplorer + "\"C:\\Program Files\\Tool\\\"", "regedit.exe"}));
+  EXPECT_EQ(Editor.Started, (std::vector<std::string>{kExplorer + "\"C:\\Program Files\\Tool\\\"",
+                                                      "\"C:\\windows\\regedit.exe\""}));
   EXPECT_TRUE(Editor.Log.empty());
   EXPECT_TRUE(Sound.Calls.empty());
 }
@@ -306,7 +306,7 @@ class WalkTest : public ::testing::TestWithParam<bool> {
 
 TEST_P(WalkTest, SelectsTheKeyFromAnyEarlierSelection) {
   Editor.Select("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx");
-  JumpToRegKey(Editor, Editor, CodePage,
+  JumpToRegKey(Editor, Editor, CodePage, "C:\\windows",
                "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
   EXPECT_EQ(Editor.SelectedPath(),
             "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
@@ -324,8 +324,9 @@ INSTANTIATE_TEST_SUITE_P(TreeDirectOrNested, WalkTest, ::testing::Bool());
 TEST(Walk, StartsTheEditorWhenItIsNotRunning) {
   fake::FakeRegEdit editor(true);
   editor.Running = false;
-  JumpToRegKey(editor, editor, fake::FakeCodePage(), "HKEY_CURRENT_USER\\Control Panel\\");
-  EXPECT_EQ(editor.Started, std::vector<std::string>{"regedit.exe"});
+  JumpToRegKey(editor, editor, fake::FakeCodePage(), "C:\\windows",
+               "HKEY_CURRENT_USER\\Control Panel\\");
+  EXPECT_EQ(editor.Started, std::vector<std::string>{"\"C:\\windows\\regedit.exe\""});
   EXPECT_EQ(editor.SelectedPath(), "HKEY_CURRENT_USER\\Control Panel");
   EXPECT_TRUE(editor.SelectedIsExpanded());  // a trailing backslash opens the last key
 }
@@ -337,7 +338,8 @@ TEST(Walk, DrivesOnlyTheEditorsOwnWindowNeverAnotherOfItsClass) {
     fake::FakeRegEdit editor(true);
     editor.Running = running;
     editor.Decoys = {0x900, 0x901};
-    JumpToRegKey(editor, editor, fake::FakeCodePage(), "HKEY_CURRENT_USER\\Control Panel");
+    JumpToRegKey(editor, editor, fake::FakeCodePage(), "C:\\windows",
+                 "HKEY_CURRENT_USER\\Control Panel");
     EXPECT_EQ(editor.SelectedPath(), "HKEY_CURRENT_USER\\Control Panel") << running;
     EXPECT_EQ(editor.Started.size(), running ? 0u : 1u);
     for (const std::string& entry : editor.Log) {
@@ -351,7 +353,7 @@ TEST(Walk, GivesUpOnAnEditorThatStopsAnswering) {
   for (int answers : {0, 5, 40}) {
     fake::FakeRegEdit editor(true);
     editor.AnswersLeft = answers;
-    JumpToRegKey(editor, editor, fake::FakeCodePage(),
+    JumpToRegKey(editor, editor, fake::FakeCodePage(), "C:\\windows",
                  "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
     // The messages it answered, then the one it did not: nothing after.
     const auto sent = std::count_if(editor.Log.begin(), editor.Log.end(), [](const std::string& s) {
@@ -367,7 +369,8 @@ TEST(Walk, WaitsForAStartedEditorsTreeHoweverLateItComes) {
   fake::FakeRegEdit editor(true);
   editor.Running = false;
   editor.WindowComesUpAfter = 2500;  // after the process said it was ready
-  JumpToRegKey(editor, editor, fake::FakeCodePage(), "HKEY_CURRENT_USER\\Control Panel");
+  JumpToRegKey(editor, editor, fake::FakeCodePage(), "C:\\windows",
+               "HKEY_CURRENT_USER\\Control Panel");
   EXPECT_EQ(editor.SelectedPath(), "HKEY_CURRENT_USER\\Control Panel");
 }
 
@@ -375,7 +378,8 @@ TEST(Walk, GivesUpSilentlyWhenAStartedEditorNeverComesUp) {
   fake::FakeRegEdit editor(true);
   editor.Running = false;
   editor.WindowComesUpAfter = -1;
-  JumpToRegKey(editor, editor, fake::FakeCodePage(), "HKEY_CURRENT_USER\\Control Panel");
+  JumpToRegKey(editor, editor, fake::FakeCodePage(), "C:\\windows",
+               "HKEY_CURRENT_USER\\Control Panel");
   EXPECT_EQ(editor.Started.size(), 1u);
   // Only the waits: nothing was shown, focused or sent.
   EXPECT_EQ(std::count(editor.Log.begin(), editor.Log.end(), "sleep 50"),
@@ -386,12 +390,12 @@ TEST(Walk, GivesUpSilentlyWhenAStartedEditorNeverComesUp) {
 TEST(Walk, KeystrokesForHivelessAndDoubleBytePaths) {
   fake::FakeRegEdit editor(false);
   fake::FakeCodePage gbk;
-  JumpToRegKey(editor, editor, gbk, "\\S");
+  JumpToRegKey(editor, editor, gbk, "C:\\windows", "\\S");
   const std::vector<std::string> tail(editor.Log.end() - 4, editor.Log.end());
   EXPECT_EQ(tail, (std::vector<std::string>{"key 39", "key 39", "sleep 750", "char 83"}));
 
   fake::FakeRegEdit fresh(false);  // no typing left over from the walk above
-  JumpToRegKey(fresh, fresh, gbk, "HKEY_CURRENT_USER\\Software\\\x95\x5CVendor");
+  JumpToRegKey(fresh, fresh, gbk, "C:\\windows", "HKEY_CURRENT_USER\\Software\\\x95\x5CVendor");
   // Character by character: 昞 is typed whole, its second byte 0x5C opens no level.
   const auto sleeps = std::count(fresh.Log.begin(), fresh.Log.end(), "sleep 750");
   EXPECT_EQ(sleeps, 2);

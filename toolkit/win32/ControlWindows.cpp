@@ -14,6 +14,11 @@
 
 namespace kw::win32 {
 
+namespace {
+// A long hint wraps at this width instead of running off the screen.
+constexpr LPARAM kLongestTipWidth = 600;
+}  // namespace
+
 using vcl::TControl;
 using vcl::TForm;
 
@@ -144,20 +149,23 @@ void TWin32Host::ControlsCreated(TControl& formControl) {
       }
     }
   }
-  // Hints as tooltips.
+  // Hints as tooltips. Pictures have theirs from the start; an edit's hint
+  // may change with what it shows (a path longer than the field), so every
+  // tool's text is asked for when it is about to show.
   HWND tips = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                                 formWindow, nullptr, Instance, nullptr);
+  ::SendMessageW(tips, TTM_SETMAXTIPWIDTH, 0, kLongestTipWidth);
   for (vcl::TComponent* c : form.Components()) {
     auto* control = dynamic_cast<TControl*>(c);
-    if (!control || control->Hint.empty() || !control->Peer()) continue;
-    std::wstring hint = ToWide(control->Hint);
+    if (!control || !control->Peer()) continue;
+    if (control->Hint.empty() && !control->InheritsFrom("TCustomEdit")) continue;
     TOOLINFOW tool{};
     tool.cbSize = sizeof tool;
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
     tool.hwnd = formWindow;
     tool.uId = reinterpret_cast<UINT_PTR>(HandleOf(control));
-    tool.lpszText = hint.data();
+    tool.lpszText = LPSTR_TEXTCALLBACKW;
     ::SendMessageW(tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
   }
 }

@@ -60,6 +60,15 @@ void PaintScene(HWND window, TControl& self) {
   ::EndPaint(window, &ps);
 }
 
+// A tooltip asks for the hint of the control it is about to show over: the
+// hint as it is now. An empty hint shows nothing.
+void ShowHint(NMTTDISPINFOW& info) {
+  static std::wstring hint;  // read by the tooltip before the next request
+  const TControl* control = ControlOf(reinterpret_cast<HWND>(info.hdr.idFrom));
+  hint = control ? ToWide(control->Hint) : std::wstring();
+  info.lpszText = hint.data();
+}
+
 LRESULT HandleOwn(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
   handled = true;
   TControl* control = OwnControlOf(window);
@@ -79,6 +88,12 @@ LRESULT HandleOwn(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool&
     }
   }
   switch (message) {
+    case WM_NOTIFY:
+      if (reinterpret_cast<const NMHDR*>(lParam)->code == TTN_GETDISPINFOW) {
+        ShowHint(*reinterpret_cast<NMTTDISPINFOW*>(lParam));
+        return 0;
+      }
+      break;
     case WM_COMMAND:
       if (HIWORD(wParam) == BN_CLICKED && lParam) {
         if (TControl* child = ControlOf(reinterpret_cast<HWND>(lParam))) child->Click();
