@@ -53,6 +53,10 @@ struct TChangeRecord {
   // The program the entry starts, taken from its data (environment strings
   // not yet expanded); empty when it names none.
   std::string ProgramPath;
+  // A named value Windows itself needs (Winlogon's Shell, BootExecute, a
+  // startup folder's location): deleting it would break Windows, so the
+  // alert leaves it to the user to change it back in the registry editor.
+  bool Setting = false;
   // The caption the record gives the alert; empty leaves the caption as it is.
   std::string Title;
 };

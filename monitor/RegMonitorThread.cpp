@@ -155,8 +155,7 @@ TSnapshotResult TRegMonitorThread::ReadAndReport() {
 void TRegMonitorThread::ReportNewSnapshot() {
   std::vector<TChangeRecord> records;
   if (HasOldSnapshot) {
-    CompareSnapshots(OldSnapshot, NewSnapshot, {Location.Hive, Location.Path, Platform.Text},
-                     records);
+    CompareSnapshots(OldSnapshot, NewSnapshot, CompareContext(), records);
   }
   const bool reported = !records.empty();
   Report(records);
@@ -174,6 +173,11 @@ void TRegMonitorThread::PublishState(bool wake) {
   States->Publish(StateKeyOf(Location.Hive, Location.Path), OldSnapshot);
   Published = true;
   if (wake) Wake();
+}
+
+// Where only named values count, they are settings of Windows, not entries.
+TCompareContext TRegMonitorThread::CompareContext() const {
+  return {Location.Hive, Location.Path, Platform.Text, !Location.Values.empty()};
 }
 
 void TRegMonitorThread::Arm() {

@@ -74,6 +74,7 @@ class TRegMonitorThread final : public TThread {
   TSnapshotResult ReadAndReport();
   void ReportNewSnapshot();
   void PublishState(bool wake);
+  TCompareContext CompareContext() const;
   void Arm();
   void ArmParent();
   bool PauseBeforeRetry();

@@ -140,6 +140,7 @@ TChangeRecord RecordOf(TChangeKind kind, const TRegEntry& entry, const TCompareC
   record.Identity = entry.Name;
   record.IdentitySubKey = entry.SubKey;
   record.Type = entry.Type;
+  record.Setting = context.Settings;
   return record;
 }
 

@@ -43,6 +43,7 @@ struct TCompareContext {
   HiveHandle RootKey = 0;
   std::string Path;  // the location's path, as shown
   const IRegistryText& Text;
+  bool Settings = false;  // the location's values are settings Windows needs
 };
 
 // The identity of a value named `name` under `subKey`, folded with `upcase`.

@@ -202,6 +202,8 @@ void TForm2::Button1Click() {
   Services.Sound.Stop();
   if (PickedIsFile()) {
     DeleteReportedFile(sLabelFX1->Text());
+  } else if (PickedIsSetting()) {
+    Application().Host().ShowMessage(Handle(), texts::kSettingNotDeletedPrefix + sLabelFX1->Text());
   } else {
     DeleteReportedValue(sLabelFX1->Text());
   }
@@ -293,6 +295,12 @@ void TForm2::DeleteReportedValue(const std::string& valueName) {
   } else {
     host.ShowMessage(Handle(), texts::kNotFoundPrefix + valueName);
   }
+}
+
+// The label still names the picked setting (the user cannot type into it).
+bool TForm2::PickedIsSetting() const {
+  const TChangeRecord* change = FChanges.PickedRecord();
+  return change && change->Setting && change->ValueName == sLabelFX1->Text();
 }
 
 bool TForm2::PickedIsFile() const {

@@ -74,6 +74,7 @@ class TForm2 : public vcl::TForm {
   std::u16string IdentityOf(const std::string& shownName) const;
   // Whether the picked change is of a file in a startup folder.
   bool PickedIsFile() const;
+  bool PickedIsSetting() const;
 
   TServices& Services;
   TChangeList FChanges;

@@ -42,9 +42,9 @@ class TRunKey {
 // For messages: what the alert shows, in UTF-8.
 std::string Narrow(const std::wstring& text) {
   std::string utf8(text.size() * 3 + 1, '\0');
-  utf8.resize(static_cast<std::size_t>(::WideCharToMultiByte(
-      CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(),
-      static_cast<int>(utf8.size()), nullptr, nullptr)));
+  utf8.resize(static_cast<std::size_t>(
+      ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(),
+                            static_cast<int>(utf8.size()), nullptr, nullptr)));
   return utf8;
 }
 
@@ -277,7 +277,8 @@ TEST_F(AlertTest, NothingAProgramWritesHidesAnEntryOrMisleadsTheAlert) {
   {
     TRunKey flood(HKEY_CURRENT_USER);
     for (int i = 0; i < 2000; ++i) {
-      flood.Set(L"KeywardenFlood" + std::to_wstring(10000 + i), L"C:\\flood\\" + std::to_wstring(i) + L".exe");
+      flood.Set(L"KeywardenFlood" + std::to_wstring(10000 + i),
+                L"C:\\flood\\" + std::to_wstring(i) + L".exe");
     }
     ASSERT_TRUE(WaitFor([&] { return Alert.Path() == L"C:\\flood\\1999.exe"; }, 30000))
         << Narrow(Alert.Label()) << " " << Narrow(Alert.Path());
@@ -320,6 +321,22 @@ TEST_F(AlertTest, FurtherAutostartLocationsReportThroughTheSameAlert) {
   ASSERT_TRUE(WaitFor([&] { return Alert.Label() == L"Shell"; }));
   EXPECT_EQ(Alert.Path(), L"C:\\shell.exe");
   EXPECT_EQ(Alert.Key(), L"\\" + winlogon);
+  // A setting Windows needs is not deleted from the alert: the user is sent
+  // to the registry editor to change it back.
+  Alert.Click(L"删除");
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    for (HWND w : TopLevelWindows(Program.Pid(), L"#32770")) {
+      if (::IsWindowVisible(w)) box = w;
+    }
+    return box != nullptr;
+  }));
+  EXPECT_EQ(TextOf(::GetDlgItem(box, 0xFFFF)),
+            L"这是 Windows 的设置，删除会使系统无法正常启动，请在注册表编辑器中改回：Shell");
+  ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+  EXPECT_EQ(::RegGetValueW(HKEY_CURRENT_USER, winlogon.c_str(), L"Shell", RRF_RT_ANY, nullptr,
+                           nullptr, nullptr),
+            ERROR_SUCCESS);
   ::RegDeleteKeyValueW(HKEY_CURRENT_USER, winlogon.c_str(), L"Shell");
   ::RegDeleteKeyValueW(HKEY_CURRENT_USER, winlogon.c_str(), L"KeywardenUnrelated");
   ASSERT_TRUE(WaitFor([&] { return Alert.Caption() == kDeletedTitle; }));
@@ -328,14 +345,16 @@ TEST_F(AlertTest, FurtherAutostartLocationsReportThroughTheSameAlert) {
   const std::wstring manager = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
   std::wstring before(4096, L'\0');
   DWORD size = static_cast<DWORD>(before.size() * sizeof(wchar_t)), type = 0;
-  const bool had = ::RegGetValueW(HKEY_LOCAL_MACHINE, manager.c_str(), L"BootExecute",
-                                  RRF_RT_REG_MULTI_SZ, &type, before.data(), &size) == ERROR_SUCCESS;
+  const bool had =
+      ::RegGetValueW(HKEY_LOCAL_MACHINE, manager.c_str(), L"BootExecute", RRF_RT_REG_MULTI_SZ,
+                     &type, before.data(), &size) == ERROR_SUCCESS;
   before.resize(had ? size / sizeof(wchar_t) : 0);
   std::wstring items = std::wstring(L"autocheck autochk *") + L'\0' + L"C:\\boot.exe" + L'\0';
   ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, manager.c_str(), L"BootExecute", REG_MULTI_SZ,
                     items.c_str(), static_cast<DWORD>((items.size() + 1) * sizeof(wchar_t)));
   ASSERT_TRUE(WaitFor([&] {
-    return Alert.Label() == L"BootExecute" && Alert.Path().find(L"C:\\boot.exe") != std::wstring::npos;
+    return Alert.Label() == L"BootExecute" &&
+           Alert.Path().find(L"C:\\boot.exe") != std::wstring::npos;
   })) << Narrow(Alert.Path());
   if (had) {
     ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, manager.c_str(), L"BootExecute", REG_MULTI_SZ,

@@ -178,6 +178,22 @@ TEST_F(AlertTest, NoticesAndAnUnknownHive) {
   EXPECT_EQ(Tray.Icon(), Tray.ProgramIcon());
 }
 
+// A named value Windows needs (Winlogon's Userinit) is reported, never
+// deleted from the alert: without it no one could log on.
+TEST_F(AlertTest, ASettingOfWindowsIsNotDeletedFromTheAlert) {
+  const std::string winlogon = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+  Fake.Registry.SetString(kHkeyLocalMachine, winlogon, "Userinit", "C:\\evil.exe");
+  TChangeRecord userinit = Record(TChangeKind::Changed, "Userinit", "C:\\evil.exe");
+  userinit.RootKey = kHkeyLocalMachine;
+  userinit.Location = "\\" + winlogon;
+  userinit.Setting = true;
+  Notify({userinit});
+  Alert.Button1->Click();
+  EXPECT_EQ(Host.Messages,
+            std::vector<std::string>{texts::kSettingNotDeletedPrefix + std::string("Userinit")});
+  EXPECT_TRUE(Fake.Registry.HasValue(kHkeyLocalMachine, winlogon, "Userinit"));
+}
+
 TEST_F(AlertTest, RecordsBeforeTheAlertExistsAreKeptForTheNextWakeUp) {
   Form2 = nullptr;
   Notify({Record(TChangeKind::Added, "A", "C:\\a.exe")});
