@@ -228,6 +228,19 @@ TEST_F(AlertTest, NothingAProgramWritesHidesAnEntryOrMisleadsTheAlert) {
   EXPECT_TRUE(::IsWindowVisible(Alert.DataField()));
   EXPECT_EQ(TextOf(Alert.DataField()), command);
   SaveScreenshot(ArtifactPath(L"alert-command-line.bmp"));
+  // The whole key, which the field cuts, as its hint.
+  RECT keyField;
+  ::GetWindowRect(Alert.Edit(2), &keyField);
+  MoveMouse({keyField.left + 20, keyField.top + 5});
+  HWND tip = nullptr;
+  EXPECT_TRUE(WaitFor([&] {
+    for (HWND w : TopLevelWindows(Program.Pid(), L"tooltips_class32")) {
+      if (::IsWindowVisible(w)) tip = w;
+    }
+    return tip && TextOf(tip) == L"HKEY_CURRENT_USER" + runKey;
+  })) << (tip ? Narrow(TextOf(tip)) : "no hint shown");
+  SaveScreenshot(ArtifactPath(L"alert-key-hint.bmp"));
+  MoveMouse({0, 0});
   run.Delete(L"KeywardenCommand");
 
   // A number written under Control Panel\Desktop wakes its monitor but is no

@@ -103,6 +103,16 @@ inline void LeftDrag(POINT from, POINT to) {
   ::SendInput(4, press, sizeof(INPUT));
 }
 
+// Moves the mouse to `point` and lets it rest there, as for a hint.
+inline void MoveMouse(POINT point) {
+  INPUT input{};
+  input.type = INPUT_MOUSE;
+  input.mi.dx = MulDiv(point.x, 65535, ::GetSystemMetrics(SM_CXSCREEN) - 1);
+  input.mi.dy = MulDiv(point.y, 65535, ::GetSystemMetrics(SM_CYSCREEN) - 1);
+  input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  ::SendInput(1, &input, sizeof(INPUT));
+}
+
 inline int CountWindows(const wchar_t* className) {
   int count = 0;
   for (HWND w = ::FindWindowExW(nullptr, nullptr, className, nullptr); w;

@@ -156,13 +156,18 @@ void TWin32Host::ControlsCreated(TControl& formControl) {
                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                                 formWindow, nullptr, Instance, nullptr);
   ::SendMessageW(tips, TTM_SETMAXTIPWIDTH, 0, kLongestTipWidth);
+  ::SetPropW(formWindow, kTooltipProperty, tips);
   for (vcl::TComponent* c : form.Components()) {
     auto* control = dynamic_cast<TControl*>(c);
     if (!control || !control->Peer()) continue;
-    if (control->Hint.empty() && !control->InheritsFrom("TCustomEdit")) continue;
+    const bool edit = control->InheritsFrom("TCustomEdit");
+    if (control->Hint.empty() && !edit) continue;
     TOOLINFOW tool{};
     tool.cbSize = sizeof tool;
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    // The tooltip's own subclass would see every message of an edit (each
+    // text set, each text read) at the price of window-server trips: an
+    // edit hands it only its mouse messages (RelayToTooltip).
+    tool.uFlags = TTF_IDISHWND | (edit ? 0 : TTF_SUBCLASS);
     tool.hwnd = formWindow;
     tool.uId = reinterpret_cast<UINT_PTR>(HandleOf(control));
     tool.lpszText = LPSTR_TEXTCALLBACKW;

@@ -32,6 +32,7 @@ TWindowPeer::TWindowPeer(TControl& control, HWND window) : Control(control), Win
 TWindowPeer::~TWindowPeer() {
   ::SetWindowLongPtrW(Window, GWLP_USERDATA, 0);
   ::RemovePropW(Window, kControlProperty);
+  ::RemovePropW(Window, kTooltipProperty);  // a form's; none elsewhere
   ::DestroyWindow(Window);
 }
 
@@ -107,6 +108,9 @@ void TWindowPeer::Centre() {
 
 void TWindowPeer::SetVisible(bool visible) {
   if (!Control.InheritsFrom("TForm")) {
+    // A control already so is left alone: showing it again is a trip to the
+    // window server for nothing.
+    if ((::IsWindowVisible(Window) != FALSE) == visible) return;
     ::ShowWindow(Window, visible ? SW_SHOW : SW_HIDE);
     return;
   }

@@ -16,6 +16,9 @@ vcl::TControl* ControlOf(HWND window);
 // their user data as well: a property is a trip to the window server under
 // Wine, and the window procedures ask for it on every message.
 vcl::TControl* OwnControlOf(HWND window);
+// On a form's window: the tooltip that shows its controls' hints.
+inline constexpr wchar_t kTooltipProperty[] = L"KeywardenTooltip";
+
 // The window of a control, or null while it has none.
 HWND HandleOf(const vcl::TControl* control);
 

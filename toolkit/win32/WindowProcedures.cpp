@@ -154,8 +154,19 @@ LRESULT CALLBACK OwnProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
   return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
+// An edit's mouse messages, handed to its form's tooltip so that it shows
+// the edit's hint over it.
+void RelayToTooltip(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message < WM_MOUSEFIRST || message > WM_MOUSELAST) return;
+  HWND tips = static_cast<HWND>(::GetPropW(::GetAncestor(window, GA_ROOT), kTooltipProperty));
+  if (!tips) return;
+  MSG relayed{window, message, wParam, lParam, 0, {}};
+  ::SendMessageW(tips, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relayed));
+}
+
 LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   const THandlerScope scope;  // the system control's own procedure included
+  RelayToTooltip(window, message, wParam, lParam);
   wchar_t name[64];
   ::GetClassNameW(window, name, 64);
   const WNDPROC base = Superclasses()[name].BaseProc;
