@@ -1,6 +1,6 @@
 #include "monitor/RegSnapshot.h"
 
-#include <unordered_map>
+#include <algorithm>
 
 #include "monitor/ChangeTexts.h"
 
@@ -31,7 +31,9 @@ std::u16string Folded(const char16_t* upcase, std::u16string_view text) {
   return folded;
 }
 
-bool IsString(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz; }
+bool IsString(std::uint32_t type) {
+  return type == kRegSz || type == kRegExpandSz;
+}
 
 bool Counts(const TRegValue& value, const TLocation& location, const char16_t* upcase) {
   if (!IsString(value.Type) && !(location.MultiString && value.Type == kRegMultiSz)) return false;
@@ -98,17 +100,97 @@ void ReadSubKeys(IRegKey& key, const TLocation& location, const char16_t* upcase
   }
 }
 
-using TIdentityIndex = std::unordered_map<std::u16string_view, std::size_t>;
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-// The first entry of each identity: an enumeration that races a value being
-// deleted and written again can read that value twice.
-TIdentityIndex IndexOf(const TRegSnapshot& snapshot) {
-  TIdentityIndex index;
-  index.reserve(snapshot.Entries.size());
-  for (std::size_t i = 0; i < snapshot.Entries.size(); ++i) {
-    index.emplace(snapshot.Entries[i].Identity, i);
+// An entry's place in a table sorted by the hash of its identity, then by
+// position: one allocation for a key of any size, where a node per entry
+// would cost more than reading the key.
+struct TSlot {
+  std::uint64_t Hash;
+  std::size_t Entry;
+  bool operator<(const TSlot& other) const {
+    return Hash != other.Hash ? Hash < other.Hash : Entry < other.Entry;
   }
-  return index;
+};
+
+std::uint64_t HashOf(std::u16string_view text) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (char16_t unit : text) hash = (hash ^ unit) * 1099511628211ull;
+  return hash;
+}
+
+std::vector<TSlot> SlotsOf(const TRegSnapshot& snapshot) {
+  std::vector<TSlot> slots;
+  slots.reserve(snapshot.Entries.size());
+  for (std::size_t i = 0; i < snapshot.Entries.size(); ++i) {
+    slots.push_back({HashOf(snapshot.Entries[i].Identity), i});
+  }
+  std::sort(slots.begin(), slots.end());
+  return slots;
+}
+
+// How the entries of two snapshots pair up by identity. Of one identity read
+// twice (an enumeration racing a value deleted and written again) only the
+// first reading counts: the others are kSecond.
+struct TPairing {
+  static constexpr std::size_t kSecond = kNone - 1;
+  std::vector<std::size_t> NewOfOld;  // per old entry: its new entry, kNone or kSecond
+  std::vector<std::size_t> OldOfNew;  // per new entry: its old entry, kNone or kSecond
+};
+
+// Within one run of equal hashes (nearly always a single entry), in
+// position order: each entry either repeats an earlier one or is the first
+// of its identity.
+void MarkSeconds(const TRegSnapshot& snapshot, const TSlot* begin, const TSlot* end,
+                 std::vector<std::size_t>& pairs) {
+  for (const TSlot* a = begin; a != end; ++a) {
+    for (const TSlot* earlier = begin; earlier != a; ++earlier) {
+      if (snapshot.Entries[earlier->Entry].Identity == snapshot.Entries[a->Entry].Identity) {
+        pairs[a->Entry] = TPairing::kSecond;
+        break;
+      }
+    }
+  }
+}
+
+void PairRuns(const TRegSnapshot& oldSnapshot, const TSlot* oldBegin, const TSlot* oldEnd,
+              const TRegSnapshot& newSnapshot, const TSlot* newBegin, const TSlot* newEnd,
+              TPairing& pairing) {
+  MarkSeconds(oldSnapshot, oldBegin, oldEnd, pairing.NewOfOld);
+  MarkSeconds(newSnapshot, newBegin, newEnd, pairing.OldOfNew);
+  for (const TSlot* a = oldBegin; a != oldEnd; ++a) {
+    if (pairing.NewOfOld[a->Entry] == TPairing::kSecond) continue;
+    for (const TSlot* b = newBegin; b != newEnd; ++b) {
+      if (pairing.OldOfNew[b->Entry] == TPairing::kSecond) continue;
+      if (oldSnapshot.Entries[a->Entry].Identity != newSnapshot.Entries[b->Entry].Identity) {
+        continue;
+      }
+      pairing.NewOfOld[a->Entry] = b->Entry;
+      pairing.OldOfNew[b->Entry] = a->Entry;
+      break;
+    }
+  }
+}
+
+// Walks both tables in hash order at once: linear after the sorts.
+TPairing Pair(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSnapshot) {
+  TPairing pairing{std::vector<std::size_t>(oldSnapshot.Entries.size(), kNone),
+                   std::vector<std::size_t>(newSnapshot.Entries.size(), kNone)};
+  const std::vector<TSlot> oldSlots = SlotsOf(oldSnapshot), newSlots = SlotsOf(newSnapshot);
+  const TSlot *a = oldSlots.data(), *aEnd = a + oldSlots.size();
+  const TSlot *b = newSlots.data(), *bEnd = b + newSlots.size();
+  while (a != aEnd || b != bEnd) {
+    const std::uint64_t hash = a == aEnd   ? b->Hash
+                               : b == bEnd ? a->Hash
+                                           : std::min(a->Hash, b->Hash);
+    const TSlot *aRun = a, *bRun = b;
+    while (aRun != aEnd && aRun->Hash == hash) ++aRun;
+    while (bRun != bEnd && bRun->Hash == hash) ++bRun;
+    PairRuns(oldSnapshot, a, aRun, newSnapshot, b, bRun, pairing);
+    a = aRun;
+    b = bRun;
+  }
+  return pairing;
 }
 
 bool SameData(const TRegEntry& a, const TRegEntry& b) {
@@ -166,15 +248,13 @@ std::u16string IdentityOf(const char16_t* upcase, std::u16string_view subKey,
 
 void CompareSnapshots(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSnapshot,
                       const TCompareContext& context, std::vector<TChangeRecord>& records) {
-  const TIdentityIndex oldIndex = IndexOf(oldSnapshot);
-  const TIdentityIndex newIndex = IndexOf(newSnapshot);
+  const TPairing pairing = Pair(oldSnapshot, newSnapshot);
 
   for (std::size_t i = 0; i < oldSnapshot.Entries.size(); ++i) {
     const TRegEntry& old = oldSnapshot.Entries[i];
-    const std::u16string_view identity = old.Identity;
-    if (oldIndex.at(identity) != i) continue;  // a second reading of one value
-    const auto found = newIndex.find(identity);
-    if (found == newIndex.end()) {
+    const std::size_t found = pairing.NewOfOld[i];
+    if (found == TPairing::kSecond) continue;
+    if (found == kNone) {
       TChangeRecord record = RecordOf(TChangeKind::Deleted, old, context);
       record.OldData = ShownData(context.Text, old);
       record.Line = PathLine(record.OldData);
@@ -183,7 +263,7 @@ void CompareSnapshots(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSn
       records.push_back(std::move(record));
       continue;
     }
-    const TRegEntry& now = newSnapshot.Entries[found->second];
+    const TRegEntry& now = newSnapshot.Entries[found];
     if (SameData(old, now)) continue;
     TChangeRecord record = RecordOf(TChangeKind::Changed, old, context);
     record.Type = now.Type;
@@ -196,8 +276,7 @@ void CompareSnapshots(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSn
 
   for (std::size_t j = 0; j < newSnapshot.Entries.size(); ++j) {
     const TRegEntry& now = newSnapshot.Entries[j];
-    const std::u16string_view identity = now.Identity;
-    if (newIndex.at(identity) != j || oldIndex.count(identity) != 0) continue;
+    if (pairing.OldOfNew[j] != kNone) continue;  // paired, or a second reading
     TChangeRecord record = RecordOf(TChangeKind::Added, now, context);
     record.NewData = ShownData(context.Text, now);
     record.Line = PathLine(record.NewData);
