@@ -231,14 +231,22 @@ TEST_F(AlertTest, NothingAProgramWritesHidesAnEntryOrMisleadsTheAlert) {
   // The whole key, which the field cuts, as its hint.
   RECT keyField;
   ::GetWindowRect(Alert.Edit(2), &keyField);
-  MoveMouse({keyField.left + 20, keyField.top + 5});
   HWND tip = nullptr;
-  EXPECT_TRUE(WaitFor([&] {
+  const auto hintShown = [&] {
     for (HWND w : TopLevelWindows(Program.Pid(), L"tooltips_class32")) {
       if (::IsWindowVisible(w)) tip = w;
     }
     return tip && TextOf(tip) == L"HKEY_CURRENT_USER" + runKey;
-  })) << (tip ? Narrow(TextOf(tip)) : "no hint shown");
+  };
+  // The mouse comes onto the field from beside it, as a user's would; again
+  // if the first arrival went unseen.
+  bool shown = false;
+  for (int attempt = 0; attempt < 3 && !shown; ++attempt) {
+    MoveMouse({keyField.left - 15, keyField.bottom + 15});
+    MoveMouse({keyField.left + 20 + attempt, keyField.top + 5});
+    shown = WaitFor(hintShown, 3000);
+  }
+  EXPECT_TRUE(shown) << (tip ? Narrow(TextOf(tip)) : "no hint shown");
   SaveScreenshot(ArtifactPath(L"alert-key-hint.bmp"));
   MoveMouse({0, 0});
   run.Delete(L"KeywardenCommand");
