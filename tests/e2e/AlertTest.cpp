@@ -294,7 +294,10 @@ TEST_F(AlertTest, NothingAProgramWritesHidesAnEntryOrMisleadsTheAlert) {
     EXPECT_EQ(Alert.Path(), path);
   }
 
-  // A flood: the last value written is the one shown.
+  // A flood after "确定": the last value written is the one shown, and the
+  // tab counts every one of them.
+  Alert.Click(L"确定");
+  ASSERT_TRUE(WaitFor([&] { return !Alert.Visible(); }));
   {
     TRunKey flood(HKEY_CURRENT_USER);
     for (int i = 0; i < 2000; ++i) {
@@ -304,6 +307,9 @@ TEST_F(AlertTest, NothingAProgramWritesHidesAnEntryOrMisleadsTheAlert) {
     ASSERT_TRUE(WaitFor([&] { return Alert.Path() == L"C:\\flood\\1999.exe"; }, 30000))
         << Narrow(Alert.Label()) << " " << Narrow(Alert.Path());
     EXPECT_EQ(Alert.Label(), L"KeywardenFlood11999");
+    const auto pages = ChildrenOfClass(Alert.Dialog, L"TTabSheet");
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(TextOf(pages[0]), L"启动项信息 2000/2000");
     for (int i = 0; i < 2000; ++i) flood.Delete(L"KeywardenFlood" + std::to_wstring(10000 + i));
   }
 }
