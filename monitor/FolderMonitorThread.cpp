@@ -1,9 +1,5 @@
 #include "monitor/FolderMonitorThread.h"
 
-#include <algorithm>
-#include <chrono>
-#include <thread>
-
 #include "lib/Exception.h"
 #include "monitor/ChangeTexts.h"
 
@@ -22,38 +18,22 @@ constexpr char kFolderNames[] =
 TFolderMonitorThread::TFolderMonitorThread(const TMonitorPlatform& platform,
                                            std::shared_ptr<TChangeQueue> queue,
                                            std::shared_ptr<IEvent> stopEvent)
-    : Platform(platform), Queue(std::move(queue)), StopEvent(std::move(stopEvent)) {}
+    : TWatcherThread(platform, std::move(queue), std::move(stopEvent)) {}
 
+// The thread's setup (COM, for shortcuts) holds until the watches are
+// cancelled, on the thread that armed them.
 void TFolderMonitorThread::Execute() {
   const std::unique_ptr<IThreadSetup> setup = Platform.Folders.SetUpThread();
-  NextPauseMs = Retry.FirstMs;
-  for (;;) {
-    TOutcome outcome = TOutcome::Failed;
-    try {
-      outcome = WatchFolder();
-    } catch (const std::exception&) {
-      // Refused access, a folder name the shell cannot give, a failed wait:
-      // the folder is not watched now, which the user must know.
-    }
-    if (outcome == TOutcome::Stop) break;
-    SetWatched(false);
-    if (!PauseBeforeRetry()) break;
-  }
-  // Cancelled on the thread that armed them, while its setup still holds.
-  Watch.reset();
-  FolderNamesKey.reset();
-  ReportNotice(TChangeKind::Stopped, texts::kMonitoringStopped);
+  TWatcherThread::Execute();
 }
 
 // Every wake re-arms every signal and reads everything afresh: wakes are
 // rare, and no signal then stays armed twice or is left unarmed.
-TFolderMonitorThread::TOutcome TFolderMonitorThread::WatchFolder() {
-  if (!ChangeEvent) ChangeEvent = Platform.Sync.CreateNamedEvent("", true, false);
-  if (!ChangeEvent || !StopEvent) return TOutcome::Failed;
+TFolderMonitorThread::TOutcome TFolderMonitorThread::Watch() {
+  if (!HaveEvents()) return TOutcome::Failed;
   for (;;) {
     if (StopRequested()) return TOutcome::Stop;
-    Watch.reset();
-    FolderNamesKey.reset();
+    CloseWatches();
     // Armed before the reads: a change made while they run wakes the next wait.
     ChangeEvent->Reset();
     ArmFolderNames();
@@ -62,12 +42,11 @@ TFolderMonitorThread::TOutcome TFolderMonitorThread::WatchFolder() {
     if (path != Path) FollowFolder(path);
     ArmFolder();
     SetWatched(true);
-    NextPauseMs = Retry.FirstMs;
     ReadAndReport();
-    switch (Wait()) {
+    switch (Platform.Sync.WaitForAny({ChangeEvent.get(), StopEvent.get()})) {
       case kWaitFirst:
         continue;
-      case kWaitSecond:
+      case kWaitFirst + 1:
         return TOutcome::Stop;
       default:
         return TOutcome::Failed;
@@ -108,13 +87,13 @@ void TFolderMonitorThread::ArmFolder() {
   IFolders& folders = Platform.Folders;
   if (!folders.FolderExists(Path)) {
     // The nearest existing parent signals when a folder is made below it.
-    Watch = folders.WatchFolder(NearestExistingParent(), *ChangeEvent);
-    if (!Watch) throw Exception(texts::kCannotWatchFolder);
+    FolderWatch = folders.WatchFolder(NearestExistingParent(), *ChangeEvent);
+    if (!FolderWatch) throw Exception(texts::kCannotWatchFolder);
     // Made between the look and the arming? Then it is watched itself.
     if (!folders.FolderExists(Path)) return;
   }
-  Watch = folders.WatchFolder(Path, *ChangeEvent);
-  if (!Watch) throw Exception(texts::kCannotWatchFolder);
+  FolderWatch = folders.WatchFolder(Path, *ChangeEvent);
+  if (!FolderWatch) throw Exception(texts::kCannotWatchFolder);
 }
 
 std::u16string TFolderMonitorThread::NearestExistingParent() const {
@@ -141,45 +120,18 @@ void TFolderMonitorThread::ReadAndReport() {
   HasOldSnapshot = true;
 }
 
-std::uint32_t TFolderMonitorThread::Wait(std::uint32_t timeoutMs) {
-  return Platform.Sync.WaitForAny({ChangeEvent.get(), StopEvent.get()}, timeoutMs);
-}
-
-bool TFolderMonitorThread::PauseBeforeRetry() {
-  Watch.reset();
+void TFolderMonitorThread::CloseWatches() {
+  FolderWatch.reset();
   FolderNamesKey.reset();
-  if (ChangeEvent) ChangeEvent->Reset();
-  const std::uint32_t pause = NextPauseMs;
-  NextPauseMs = std::min(NextPauseMs * 2, std::max(Retry.LongestMs, Retry.FirstMs));
-  const std::uint32_t result = Wait(pause);
-  // Without events there is nothing to wait on; sleeping keeps the retries apart.
-  if (result == kWaitFailed) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-  return result != kWaitSecond && !StopRequested();
 }
 
-void TFolderMonitorThread::SetWatched(bool watched) {
-  if (watched == Watching) return;
-  Watching = watched;
-  ReportNotice(watched ? TChangeKind::WatchedAgain : TChangeKind::NotWatched,
-               watched ? texts::kWatchedAgain : texts::kNotWatched);
-}
-
-void TFolderMonitorThread::ReportNotice(TChangeKind kind, const char* line) {
-  std::vector<TChangeRecord> records(1);
-  TChangeRecord& record = records.front();
+TChangeRecord TFolderMonitorThread::NoticeOf(TChangeKind kind, const char* line) const {
+  TChangeRecord record;
   record.Kind = kind;
   record.Where = TLocationKind::StartupFolder;
   record.Location = Platform.Text.ToAnsi(Path);
   record.Line = line;
-  Report(records);
-}
-
-void TFolderMonitorThread::Report(std::vector<TChangeRecord>& records) {
-  if (records.empty()) return;
-  Queue->Append(records);
-  // A window that is gone makes the send fail at once; its records wait in
-  // the queue, which drops the oldest when nobody takes them.
-  Platform.Messenger.Send(NotifyWindow, WM_REGCHANGE, 0, 0);
+  return record;
 }
 
 }  // namespace kw

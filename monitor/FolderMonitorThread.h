@@ -11,50 +11,36 @@
 #include <memory>
 #include <string>
 
-#include "monitor/ChangeQueue.h"
 #include "monitor/FolderSnapshot.h"
-#include "monitor/RegMonitorThread.h"
-#include "monitor/Thread.h"
-#include "platform/Folders.h"
+#include "monitor/WatcherThread.h"
 
 namespace kw {
 
-class TFolderMonitorThread final : public TThread {
+class TFolderMonitorThread final : public TWatcherThread {
  public:
   // `queue` takes the records; `stopEvent`, set once at exit, ends the monitor.
   TFolderMonitorThread(const TMonitorPlatform& platform, std::shared_ptr<TChangeQueue> queue,
                        std::shared_ptr<IEvent> stopEvent);
 
   // Configuration, written by the controller before Resume.
-  WindowHandle NotifyWindow = 0;
   TStartupFolder Folder = TStartupFolder::User;
-  TRetryIntervals Retry;
 
  protected:
   void Execute() override;
+  TOutcome Watch() override;
+  void CloseWatches() override;
+  TChangeRecord NoticeOf(TChangeKind kind, const char* line) const override;
 
  private:
-  enum class TOutcome { Stop, Failed };
-
-  TOutcome WatchFolder();
   void ArmFolderNames();
   void FollowFolder(const std::u16string& path);
   void ArmFolder();
   std::u16string NearestExistingParent() const;
   void ReadAndReport();
-  std::uint32_t Wait(std::uint32_t timeoutMs = kInfinite);
-  bool PauseBeforeRetry();
-  void SetWatched(bool watched);
-  void ReportNotice(TChangeKind kind, const char* line);
-  void Report(std::vector<TChangeRecord>& records);
 
-  TMonitorPlatform Platform;
-  std::shared_ptr<TChangeQueue> Queue;
-  std::shared_ptr<IEvent> StopEvent;
-  std::unique_ptr<IEvent> ChangeEvent;
-  // Declared after the event: cancelled first.
+  // Declared after the change event: cancelled first.
   std::unique_ptr<IRegKey> FolderNamesKey;
-  std::unique_ptr<IFolderWatch> Watch;
+  std::unique_ptr<IFolderWatch> FolderWatch;
   // The folder last reported; empty until the shell first named one.
   std::u16string Path;
   // What was last reported of the folder; empty while it is absent.
@@ -62,8 +48,6 @@ class TFolderMonitorThread final : public TThread {
   TFolderSnapshot NewSnapshot;
   // False until the folder was first read: what it held then is the starting point.
   bool HasOldSnapshot = false;
-  bool Watching = true;  // false from a failure until watching works again
-  std::uint32_t NextPauseMs = 0;
 };
 
 }  // namespace kw

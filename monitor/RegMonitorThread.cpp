@@ -1,9 +1,5 @@
 #include "monitor/RegMonitorThread.h"
 
-#include <algorithm>
-#include <chrono>
-#include <thread>
-
 #include "lib/Exception.h"
 #include "monitor/ChangeTexts.h"
 #include "monitor/RegistryAccess.h"
@@ -13,7 +9,7 @@ namespace kw {
 TRegMonitorThread::TRegMonitorThread(const TMonitorPlatform& platform,
                                      std::shared_ptr<TChangeQueue> queue,
                                      std::shared_ptr<IEvent> stopEvent)
-    : Platform(platform), Queue(std::move(queue)), StopEvent(std::move(stopEvent)) {}
+    : TWatcherThread(platform, std::move(queue), std::move(stopEvent)) {}
 
 std::uint32_t TRegMonitorThread::NotifyFilter() {
   if (FNotifyFilter == 0) FNotifyFilter = 15;
@@ -21,7 +17,6 @@ std::uint32_t TRegMonitorThread::NotifyFilter() {
 }
 
 void TRegMonitorThread::Execute() {
-  NextPauseMs = Retry.FirstMs;
   // What the key held when the guard last ran: what it holds now is compared
   // with that, so a change made meanwhile is reported at the first read.
   if (States) {
@@ -31,27 +26,13 @@ void TRegMonitorThread::Execute() {
       entry.Identity = IdentityOf(Platform.Text.UpcaseTable(), entry.SubKey, entry.Name);
     }
   }
-  for (;;) {
-    TOutcome outcome = TOutcome::Failed;
-    try {
-      outcome = WatchWhilePresent();
-    } catch (const std::exception&) {
-      // Refused access, a failed wait, memory exhausted by a huge value: the
-      // location is not watched now, which the user must know.
-    }
-    if (outcome == TOutcome::Stop) break;
-    if (outcome == TOutcome::Failed) {
-      SetWatched(false);
-      if (!PauseBeforeRetry()) break;
-    }
-  }
-  ReportNotice(TChangeKind::Stopped, texts::kMonitoringStopped);
+  TWatcherThread::Execute();
 }
 
-TRegMonitorThread::TOutcome TRegMonitorThread::WatchWhilePresent() {
-  if (!ChangeEvent) ChangeEvent = Platform.Sync.CreateNamedEvent("", true, false);
+// Watches while the key is there: Gone when it is deleted.
+TRegMonitorThread::TOutcome TRegMonitorThread::Watch() {
   if (!ParentEvent) ParentEvent = Platform.Sync.CreateNamedEvent("", true, false);
-  if (!ChangeEvent || !ParentEvent || !StopEvent) return TOutcome::Failed;
+  if (!HaveEvents() || !ParentEvent) return TOutcome::Failed;
   if (!WaitUntilPresent()) return TOutcome::Stop;
   // Armed before the first read: a change made while the key is read wakes
   // the first wait.
@@ -59,8 +40,7 @@ TRegMonitorThread::TOutcome TRegMonitorThread::WatchWhilePresent() {
   Arm();
   ArmParent();
   SetWatched(true);
-  NextPauseMs = Retry.FirstMs;
-  if (ReadAndReport() == TSnapshotResult::KeyGone) return TOutcome::KeyGone;
+  if (ReadAndReport() == TSnapshotResult::KeyGone) return TOutcome::Gone;
   return WatchChanges();
 }
 
@@ -137,7 +117,7 @@ TRegMonitorThread::TOutcome TRegMonitorThread::WatchChanges() {
     // A key found empty may have been deleted, and perhaps made again: the
     // handle of a deleted key never sees the new one, so it is opened afresh.
     if (ReadAndReport() == TSnapshotResult::KeyGone || OldSnapshot.Entries.empty()) {
-      return TOutcome::KeyGone;
+      return TOutcome::Gone;
     }
   }
 }
@@ -208,47 +188,19 @@ void TRegMonitorThread::ArmParent() {
   if (ParentKey) ParentKey->NotifyChange(false, kNotifyChangeName, *ParentEvent);
 }
 
-bool TRegMonitorThread::PauseBeforeRetry() {
+void TRegMonitorThread::CloseWatches() {
   OpenKey.reset();
   ParentKey.reset();
-  if (ChangeEvent) ChangeEvent->Reset();
-  const std::uint32_t pause = NextPauseMs;
-  NextPauseMs = std::min(NextPauseMs * 2, std::max(Retry.LongestMs, Retry.FirstMs));
-  const std::uint32_t result =
-      Platform.Sync.WaitForAny({ChangeEvent.get(), StopEvent.get()}, pause);
-  // Without events there is nothing to wait on; sleeping keeps the retries apart.
-  if (result == kWaitFailed) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-  return result != kWaitFirst + 1 && !StopRequested();
 }
 
-void TRegMonitorThread::SetWatched(bool watched) {
-  if (watched == Watching) return;
-  Watching = watched;
-  ReportNotice(watched ? TChangeKind::WatchedAgain : TChangeKind::NotWatched,
-               watched ? texts::kWatchedAgain : texts::kNotWatched);
-}
-
-void TRegMonitorThread::ReportNotice(TChangeKind kind, const char* line) {
-  std::vector<TChangeRecord> records(1);
-  TChangeRecord& record = records.front();
+TChangeRecord TRegMonitorThread::NoticeOf(TChangeKind kind, const char* line) const {
+  TChangeRecord record;
   record.Kind = kind;
   record.RootKey = Location.Hive;
   record.View = kKeyWow64_64Key;
   record.Location = Location.Path;
   record.Line = line;
-  Report(records);
-}
-
-void TRegMonitorThread::Report(std::vector<TChangeRecord>& records) {
-  if (records.empty()) return;
-  Queue->Append(records);
-  Wake();
-}
-
-void TRegMonitorThread::Wake() {
-  // A window that is gone makes the send fail at once; its records wait in
-  // the queue, which drops the oldest when nobody takes them.
-  Platform.Messenger.Send(NotifyWindow, WM_REGCHANGE, 0, 0);
+  return record;
 }
 
 }  // namespace kw

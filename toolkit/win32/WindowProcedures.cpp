@@ -139,6 +139,16 @@ LRESULT HandleOwn(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool&
   return 0;
 }
 
+// An edit's mouse messages, handed to its form's tooltip so that it shows
+// the edit's hint over it.
+void RelayToTooltip(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message < WM_MOUSEFIRST || message > WM_MOUSELAST) return;
+  HWND tips = static_cast<HWND>(::GetPropW(::GetAncestor(window, GA_ROOT), kTooltipProperty));
+  if (!tips) return;
+  MSG relayed{window, message, wParam, lParam, 0, {}};
+  ::SendMessageW(tips, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relayed));
+}
+
 }  // namespace
 
 LRESULT CALLBACK OwnProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -152,16 +162,6 @@ LRESULT CALLBACK OwnProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     return 0;
   }
   return ::DefWindowProcW(window, message, wParam, lParam);
-}
-
-// An edit's mouse messages, handed to its form's tooltip so that it shows
-// the edit's hint over it.
-void RelayToTooltip(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message < WM_MOUSEFIRST || message > WM_MOUSELAST) return;
-  HWND tips = static_cast<HWND>(::GetPropW(::GetAncestor(window, GA_ROOT), kTooltipProperty));
-  if (!tips) return;
-  MSG relayed{window, message, wParam, lParam, 0, {}};
-  ::SendMessageW(tips, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relayed));
 }
 
 LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
