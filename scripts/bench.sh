@@ -40,11 +40,14 @@ kw_start_wine
 # One 64-bit driver drives either build; a 32-bit program runs in the same prefix.
 results=$KW_WINE_ROOT/results
 mkdir -p "$results"
+touch "$results/win64" "$results/win32"
+bench_bits=(64)
+if kw_runs_32bit; then bench_bits+=(32); else echo "$KW_NO_32BIT"; fi
 # The program writes every alert to the Application log as well, on a thread
 # of its own; Wine's trace of each call (to a file) stands in for the log's
 # own cost, which Wine's stub does not have.
-for bits in 64 32; do
-  if ! WINEDEBUG=-all,+eventlog wine "$root/build/win64/bin/kw_alert_bench.exe" \
+for bits in "${bench_bits[@]}"; do
+  if ! WINEDEBUG=-all,+eventlog "$KW_WINE" "$root/build/win64/bin/kw_alert_bench.exe" \
     "$(program "$bits")" "$root/build/win$bits/bin/kw_minimal_alert.exe" \
     >"$results/win$bits" 2>"$results/win$bits.eventlog"; then
     echo "win$bits: the benchmark did not finish:"
@@ -71,7 +74,7 @@ awk -F': ' '
     printf "%s%s", notes[1], notes[2]
   }' "$results/win64" "$results/win32"
 echo "Keywarden driven: $(program 64 | sed "s|^$root/||;s|64|NN|")"
-for bits in 64 32; do
+for bits in "${bench_bits[@]}"; do
   echo "event log on during the runs above (win$bits): $(grep -c 'ReportEventW L' "$results/win$bits.eventlog") strings written"
 done
 
@@ -89,7 +92,7 @@ private_kb() {
 echo "== idle cost (Wine): over 30 quiet seconds, from the kernel, beside the minimal program"
 echo "watched: $("$root/build/native/bench/kw_snapshot_bench" --locations)"
 # One program after the other: a second copy in the same session ends at once.
-for bits in 64 32; do
+for bits in "${bench_bits[@]}"; do
   # The loader of the program's own bitness and a Windows path, so that the
   # program runs in the process started here rather than in a child of start.exe.
   loader=/usr/lib/wine/wine$([ "$bits" = 64 ] && echo 64 || true)

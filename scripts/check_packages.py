@@ -157,6 +157,13 @@ def check_msi(c, dist, version, sums, arch):
             and "/TN Keywarden" in actions["DeleteLogonTask"][3]
             and "/v Keywarden" in actions["DeleteAutostartValue"][3],
             f"custom actions {sorted(actions)}")
+    # The tools of the package's own bitness: in a 64-bit package SystemFolder
+    # names the 32-bit SysWOW64, System64Folder the 64-bit System32.
+    tools = "[System64Folder]" if arch == "x64" else "[SystemFolder]"
+    found = {a: actions[a][3] for a in ("FindSchtasks", "FindReg", "FindCmd") if a in actions}
+    c.check(prefix + "RunsTheSystemToolsOfItsBitness",
+            len(found) == 3 and all(v.startswith(tools) for v in found.values()),
+            f"expected each tool under {tools}, got {found}")
 
 
 def main():

@@ -36,7 +36,7 @@ check() {  # check WHAT COMMAND...: one step's outcome
 }
 absent() { ! "$@"; }
 # The installer and the tools are bounded: a hung one fails the step.
-w() { timeout 120 wine "$@"; }
+w() { timeout 120 "$KW_WINE" "$@"; }
 
 cp "$package" "$c/keywarden.msi"
 check "silent install" w msiexec /i 'C:\keywarden.msi' /qn
@@ -44,14 +44,14 @@ check "program installed" test -f "$installed/Keywarden.exe"
 check "readme installed" test -f "$installed/ReadMe.txt"
 check "Start-menu shortcut" sh -c 'test -f "$0" || test -f "$1"' "${shortcuts[@]}"
 check "event source registered" \
-  sh -c "timeout 60 wine reg query '$source_key' /v EventMessageFile | grep -qi 'Keywarden\\\\Keywarden.exe'"
+  sh -c "timeout 60 \"$KW_WINE\" reg query '$source_key' /v EventMessageFile | grep -qi 'Keywarden\\\\Keywarden.exe'"
 
 trace=$(mktemp /tmp/keywarden-eventlog.XXXXXX)
 program="C:\\$folder\\Keywarden\\Keywarden.exe"
 # The program started by the driver writes its trace to the driver's stderr.
 run_installed() {
   KW_PROGRAM="$program" KW_EVENT_TRACE="$trace" WINEDEBUG=-all,+eventlog \
-    timeout 120 wine "$driver" --gtest_filter='Installed.*' 2>"$trace"
+    timeout 120 "$KW_WINE" "$driver" --gtest_filter='Installed.*' 2>"$trace"
 }
 check "the installed program alerts and writes the Application log" run_installed
 check "event log strings traced" grep -q 'ReportEventW L' "$trace"

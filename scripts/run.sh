@@ -15,6 +15,11 @@ esac
 "$root/scripts/build.sh" "$build" Keywarden
 
 source "$root/scripts/wine-session.sh"
+if [ "$build" = win32 ] && ! kw_runs_32bit; then
+  echo "run.sh: the 32-bit program cannot run here: ${KW_NO_32BIT#*: }." >&2
+  echo "run.sh: it was built at $root/build/win32/bin/Keywarden.exe; run.sh win64 runs the 64-bit one." >&2
+  exit 1
+fi
 headless=
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   headless=1
@@ -25,16 +30,16 @@ exe="$root/build/$build/bin/Keywarden.exe"
 
 if [ -z "$headless" ]; then
   echo "Keywarden ($build) runs on $DISPLAY; add a value under HKCU\\...\\Run (wine regedit) to see an alert."
-  wine "$exe"
+  "$KW_WINE" "$exe"
   exit 0
 fi
 
-wine "$exe" >/dev/null 2>&1 &
+"$KW_WINE" "$exe" >/dev/null 2>&1 &
 for _ in $(seq 200); do
   xdotool search --name '启动项检测' >/dev/null 2>&1 && break
   sleep 0.05
 done
-wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v Example \
+"$KW_WINE" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v Example \
   /d '"C:\windows\notepad.exe" /background' /f >/dev/null 2>&1
 for _ in $(seq 200); do
   xdotool search --onlyvisible --name '添加启动项' >/dev/null 2>&1 && break

@@ -1,6 +1,27 @@
 # Sourced by the scripts that run Windows builds: one display, one throwaway
 # prefix with code page 936, one persistent wineserver for the whole run.
 # Everything it starts is ended on exit.
+#
+# It also decides, once, which Wine loader runs programs here. Some kernels
+# run no 32-bit programs at all; with wine32 installed, /usr/bin/wine (and so
+# wineboot) starts the 32-bit loader first and fails there. On such a machine
+# the 64-bit loader runs every 64-bit program, and the 32-bit passes are
+# skipped. Scripts run Windows programs as "$KW_WINE" PROGRAM and ask
+# kw_runs_32bit before a 32-bit pass; KW_NO_32BIT says why it cannot run.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  export KW_WINE=wine KW_NO_32BIT=
+else
+  export KW_WINE=/usr/lib/wine/wine64 WINELOADER=/usr/lib/wine/wine64
+  if [ -e /usr/lib/wine/wine ]; then
+    export KW_NO_32BIT="32-bit passes skipped: this machine runs no 32-bit programs"
+  else
+    export KW_NO_32BIT="32-bit passes skipped: 32-bit Wine is not installed"
+  fi
+fi
+
+kw_runs_32bit() {
+  [ -z "$KW_NO_32BIT" ]
+}
 
 kw_wine_cleanup() {
   if [ -n "${KW_WINE_STARTED:-}" ]; then
@@ -37,14 +58,14 @@ kw_start_wine() {
   export WINEPREFIX="$KW_WINE_ROOT/prefix"
   trap kw_wine_cleanup EXIT
   kw_start_display
-  wineboot -i >"$KW_WINE_ROOT/wineboot.log" 2>&1
+  "$KW_WINE" wineboot.exe -i >"$KW_WINE_ROOT/wineboot.log" 2>&1
   WINEPREFIX="$WINEPREFIX" wineserver -w
   wineserver -p >/dev/null 2>&1 &
   KW_WINE_STARTED=1
   # One virtual desktop with a taskbar and notification area for every
   # program, no sound device, no crash dialog that would wait for a click.
-  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  "$KW_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
+  "$KW_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1
+  "$KW_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >/dev/null 2>&1
+  "$KW_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 }
