@@ -21,6 +21,7 @@
 #include "platform/win32/Win32SessionGuard.h"
 #include "platform/win32/Win32Sync.h"
 #include "platform/win32/Win32Tray.h"
+#include "toolkit/win32/Text.h"
 #include "toolkit/win32/Win32Host.h"
 #include "ui/Unit1.h"
 #include "ui/Unit2.h"
@@ -83,8 +84,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::TWin32LogonTask logonTask;
     win32::TWin32Files files;
     // Outlives the windows: the guard's stop is its last event, written on the way out.
+    const std::wstring self = win32::ProgramFileWide();
     TEventLogWriter changeLog(std::make_shared<win32::TWin32EventLog>(), clock,
-                              system.ProgramPath());
+                              std::u16string(self.begin(), self.end()));
     win32::TWin32Host host(instance);
     vcl::TApplication app(host, codePage);
     win32::TWin32TrayShell tray(instance, [&](std::exception_ptr e) { app.HandleException(e); });

@@ -4,6 +4,7 @@
 
 #include "eventlog/EventIds.h"
 #include "lib/Hives.h"
+#include "monitor/RegSnapshot.h"
 
 namespace kw {
 
@@ -33,11 +34,19 @@ TKindEvent EventOf(TChangeKind kind) {
   return {events::kChanged, TEventLevel::Warning};
 }
 
-std::string ViewName(const TChangeRecord& record) {
+std::u16string Widened(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+std::u16string ViewName(const TChangeRecord& record) {
   if (record.Where != TLocationKind::RegistryKey) return {};
-  if (record.View == kKeyWow64_32Key) return "32-bit";
-  if (record.View == kKeyWow64_64Key) return "64-bit";
+  if (record.View == kKeyWow64_32Key) return u"32-bit";
+  if (record.View == kKeyWow64_64Key) return u"64-bit";
   return {};
+}
+
+std::u16string Readable(const TChangeRecord& record, const std::u16string& text) {
+  return record.Where == TLocationKind::RegistryKey ? ReadableData(text, record.Type) : text;
 }
 
 }  // namespace
@@ -52,24 +61,27 @@ std::string EventTime(const TLocalTime& t) {
 TLogEvent ChangeEvent(const TChangeRecord& record) {
   const TKindEvent kind = EventOf(record.Kind);
   const bool key = record.Where == TLocationKind::RegistryKey;
-  return {
-      kind.Id,
-      kind.Level,
-      {EventTime(record.Time), key ? HiveToName(record.RootKey) : std::string(), record.Location,
-       record.ValueName, record.OldData, record.NewData, record.ProgramPath, ViewName(record)}};
+  return {kind.Id,
+          kind.Level,
+          {Widened(EventTime(record.Time)),
+           key ? Widened(HiveToName(record.RootKey)) : std::u16string(), record.Key,
+           record.Identity, Readable(record, record.OldText), Readable(record, record.NewText),
+           record.Program, ViewName(record)}};
 }
 
-TLogEvent GuardStartedEvent(const TLocalTime& time, const std::string& programPath) {
-  return {events::kGuardStarted, TEventLevel::Information, {EventTime(time), programPath}};
+TLogEvent GuardStartedEvent(const TLocalTime& time, const std::u16string& programPath) {
+  return {events::kGuardStarted, TEventLevel::Information, {Widened(EventTime(time)), programPath}};
 }
 
-TLogEvent GuardStoppedEvent(const TLocalTime& time, const std::string& programPath) {
+TLogEvent GuardStoppedEvent(const TLocalTime& time, const std::u16string& programPath) {
   // Warning: on a guarded machine the guard ending is worth a look.
-  return {events::kGuardStopped, TEventLevel::Warning, {EventTime(time), programPath}};
+  return {events::kGuardStopped, TEventLevel::Warning, {Widened(EventTime(time)), programPath}};
 }
 
 TLogEvent EventsLostEvent(const TLocalTime& firstLost, std::uint64_t count) {
-  return {events::kEventsLost, TEventLevel::Warning, {EventTime(firstLost), std::to_string(count)}};
+  return {events::kEventsLost,
+          TEventLevel::Warning,
+          {Widened(EventTime(firstLost)), Widened(std::to_string(count))}};
 }
 
 }  // namespace kw

@@ -19,8 +19,8 @@ std::string EventTime(const TLocalTime& time);
 
 TLogEvent ChangeEvent(const TChangeRecord& record);
 // %1 time, %2 the guard's own program file.
-TLogEvent GuardStartedEvent(const TLocalTime& time, const std::string& programPath);
-TLogEvent GuardStoppedEvent(const TLocalTime& time, const std::string& programPath);
+TLogEvent GuardStartedEvent(const TLocalTime& time, const std::u16string& programPath);
+TLogEvent GuardStoppedEvent(const TLocalTime& time, const std::u16string& programPath);
 // %1 the time of the first event lost, %2 how many were lost.
 TLogEvent EventsLostEvent(const TLocalTime& firstLost, std::uint64_t count);
 

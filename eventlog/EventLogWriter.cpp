@@ -15,16 +15,19 @@ namespace {
 // A queued entry: a record, or the guard's start or stop (formatted by the
 // writer's thread, so the caller only copies).
 struct TQueued {
-  enum class TWhat : std::uint8_t { Change, Started, Stopped } What = TWhat::Change;
+  enum class TWhat : std::uint8_t { Change, Started, Stopped, Lost } What = TWhat::Change;
   TChangeRecord Record;
+  std::uint64_t LostCount = 0;
 };
 
 TLogEvent EventOf(const TQueued& queued) {
   switch (queued.What) {
     case TQueued::TWhat::Started:
-      return GuardStartedEvent(queued.Record.Time, queued.Record.ProgramPath);
+      return GuardStartedEvent(queued.Record.Time, queued.Record.Program);
     case TQueued::TWhat::Stopped:
-      return GuardStoppedEvent(queued.Record.Time, queued.Record.ProgramPath);
+      return GuardStoppedEvent(queued.Record.Time, queued.Record.Program);
+    case TQueued::TWhat::Lost:
+      return EventsLostEvent(queued.Record.Time, queued.LostCount);
     case TQueued::TWhat::Change:
       break;
   }
@@ -66,7 +69,7 @@ struct TEventLogWriter::TState {
 };
 
 TEventLogWriter::TEventLogWriter(std::shared_ptr<IEventLog> log, IClock& clock,
-                                 std::string programPath, std::size_t capacity,
+                                 std::u16string programPath, std::size_t capacity,
                                  std::chrono::milliseconds flushBound)
     : Clock(clock),
       ProgramPath(std::move(programPath)),
@@ -96,7 +99,13 @@ void TEventLogWriter::Write(const TChangeRecord& record) {
 void TEventLogWriter::GuardStarted() {
   TQueued queued{TQueued::TWhat::Started, {}};
   queued.Record.Time = Clock.Now();
-  queued.Record.ProgramPath = ProgramPath;
+  queued.Record.Program = ProgramPath;
+  State->Push(std::move(queued));
+}
+
+void TEventLogWriter::RecordsLost(std::uint64_t count) {
+  TQueued queued{TQueued::TWhat::Lost, {}, count};
+  queued.Record.Time = Clock.Now();
   State->Push(std::move(queued));
 }
 
@@ -104,7 +113,7 @@ void TEventLogWriter::GuardStopped() {
   if (std::exchange(StopWritten, true)) return;
   TQueued queued{TQueued::TWhat::Stopped, {}};
   queued.Record.Time = Clock.Now();
-  queued.Record.ProgramPath = ProgramPath;
+  queued.Record.Program = ProgramPath;
   State->Push(std::move(queued));
   // At the session's end the system may end the process as soon as the
   // handler returns: the last events are written before it does.

@@ -29,7 +29,7 @@ class TEventLogWriter : public IChangeLog {
 
   // `clock` is read on the calling thread only; `programPath` names the guard
   // in its start and stop events.
-  TEventLogWriter(std::shared_ptr<IEventLog> log, IClock& clock, std::string programPath,
+  TEventLogWriter(std::shared_ptr<IEventLog> log, IClock& clock, std::u16string programPath,
                   std::size_t capacity = kDefaultCapacity,
                   std::chrono::milliseconds flushBound = kDefaultFlushBound);
   ~TEventLogWriter() override;
@@ -41,13 +41,14 @@ class TEventLogWriter : public IChangeLog {
   // The last event: written once, and waited for (with what is still queued)
   // up to the bound, as the process may end right after it.
   void GuardStopped() override;
+  void RecordsLost(std::uint64_t count) override;
 
  private:
   struct TState;
   static void Drain(std::shared_ptr<TState> state);
 
   IClock& Clock;
-  const std::string ProgramPath;
+  const std::u16string ProgramPath;
   const std::chrono::milliseconds FlushBound;
   bool StopWritten = false;
   std::shared_ptr<TState> State;

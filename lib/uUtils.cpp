@@ -1,9 +1,6 @@
 #include "lib/uUtils.h"
 
-#include <cstring>
-
 #include "lib/Exception.h"
-#include "toolkit/AnsiPaths.h"
 
 namespace kw {
 
@@ -47,13 +44,11 @@ bool WaitForTree(IWindowFunctions& windows) {
 }
 }  // namespace
 
-std::int32_t RunProcess(IProcessLauncher& launcher, const std::string& commandLine, bool wait,
+std::int32_t RunProcess(IProcessLauncher& launcher, const std::u16string& commandLine, bool wait,
                         bool waitIdle) {
   // A cut command line would start something other than what was asked for.
   if (commandLine.size() >= kCommandLineBuffer) return -1;
-  std::vector<char> buffer(kCommandLineBuffer, '\0');
-  std::memcpy(buffer.data(), commandLine.data(), commandLine.size());
-  std::unique_ptr<IProcess> process = launcher.Start(buffer);
+  std::unique_ptr<IProcess> process = launcher.Start(commandLine);
   if (!process) return -1;
   if (!wait) {
     if (waitIdle) process->WaitForInputIdle(kInputIdleLimit);
@@ -66,14 +61,14 @@ std::int32_t RunProcess(IProcessLauncher& launcher, const std::string& commandLi
   }
 }
 
-void JumpToRegKey(IWindowFunctions& windows, IProcessLauncher& launcher, const ICodePage& codePage,
-                  const std::string& windowsDirectory, const std::string& keyPath) {
+void JumpToRegKey(IWindowFunctions& windows, IProcessLauncher& launcher,
+                  const std::u16string& windowsDirectory, const std::u16string& keyPath) {
   if (!FindEditor(windows)) {
     // By its full path: a bare name is looked for in the current folder
     // first, where any program of the user could put a "regedit.exe" for the
     // elevated guard to start.
     if (windowsDirectory.empty()) return;
-    const std::string editor = '"' + windowsDirectory + "\\regedit.exe\"";
+    const std::u16string editor = u'"' + windowsDirectory + u"\\regedit.exe\"";
     if (RunProcess(launcher, editor, false, true) != 0) return;
     if (!WaitForTree(windows)) return;  // it ended, or never came up: nothing to drive
   }
@@ -92,16 +87,19 @@ void JumpToRegKey(IWindowFunctions& windows, IProcessLauncher& launcher, const I
   }
   if (!windows.Send(tree, kWmKeyDown, kVkRight, 0)) return;
   // Character by character: a backslash opens the selected level, anything
-  // else is typed. A double-byte character is typed whole, so the second
-  // byte of one (0x5C is a possible one) never counts as a backslash.
-  vcl::ForEachCharacter(keyPath, codePage, [&](std::size_t at, std::size_t length) {
-    if (length == 1 && keyPath[at] == '\\') {
-      if (!windows.Send(tree, kWmKeyDown, kVkRight, 0)) return false;
+  // else is typed, a surrogate pair whole.
+  for (std::size_t at = 0; at < keyPath.size();) {
+    const bool pair = keyPath[at] >= 0xD800 && keyPath[at] < 0xDC00 && at + 1 < keyPath.size() &&
+                      keyPath[at + 1] >= 0xDC00 && keyPath[at + 1] < 0xE000;
+    const std::size_t length = pair ? 2 : 1;
+    if (keyPath[at] == u'\\') {
+      if (!windows.Send(tree, kWmKeyDown, kVkRight, 0)) return;
       windows.Sleep(kPauseAfterLevel);
-      return true;
+    } else if (!windows.TypeCharacter(tree, std::u16string_view(keyPath).substr(at, length))) {
+      return;
     }
-    return windows.TypeCharacter(tree, keyPath.substr(at, length));
-  });
+    at += length;
+  }
 }
 
 }  // namespace kw

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/CodePage.h"
 #include "platform/WindowFunctions.h"
 
 namespace kw {
@@ -15,13 +14,13 @@ namespace kw {
 // without, 0 (with `waitIdle`, after the process is ready for input or a
 // second has passed).
 // Throws when waiting fails.
-std::int32_t RunProcess(IProcessLauncher& launcher, const std::string& commandLine, bool wait,
+std::int32_t RunProcess(IProcessLauncher& launcher, const std::u16string& commandLine, bool wait,
                         bool waitIdle);
 
 // Brings up the registry editor, starting the one in `windowsDirectory`
 // when none is running, and selects `keyPath` (a hive name followed by the
-// key path, in `codePage`) in its tree.
-void JumpToRegKey(IWindowFunctions& windows, IProcessLauncher& launcher, const ICodePage& codePage,
-                  const std::string& windowsDirectory, const std::string& keyPath);
+// key path, exactly) in its tree.
+void JumpToRegKey(IWindowFunctions& windows, IProcessLauncher& launcher,
+                  const std::u16string& windowsDirectory, const std::u16string& keyPath);
 
 }  // namespace kw

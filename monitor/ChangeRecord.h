@@ -2,6 +2,12 @@
 // One reported change. The watchers make records; everything after them (the
 // alert's list and fields, the actions, the event log, the saved state) only
 // reads them.
+//
+// A record holds two kinds of text. The facts are UTF-16, exactly as the
+// registry or the file system holds them: whatever acts on a change or
+// remembers it reads those. The texts in code page 936 are only what the
+// alert shows, made without best fit: a character 936 lacks shows as '?',
+// never as a plain letter that names another file.
 
 #include <cstdint>
 #include <string>
@@ -32,9 +38,12 @@ struct TChangeRecord {
   HiveHandle RootKey = 0;
   // kKeyWow64_64Key or kKeyWow64_32Key: the registry view the key was read in.
   std::uint32_t View = 0;
-  // The key path with its leading backslash, or the folder's full path (code page 936).
+  // The key path with its leading backslash, or the folder's full path, as shown.
   std::string Location;
-  // The value or file name as shown: code page 936, '?' for what it lacks.
+  // The same, exactly: the watched location's path, then the subkey that
+  // holds the value; the folder's full path for a file.
+  std::u16string Key;
+  // The value or file name as shown; "(默认)" for a key's default value.
   std::string ValueName;
   // The value's name exactly as the registry holds it, in UTF-16: the
   // identity that deleting the reported value acts on. The file name for a folder.
@@ -43,16 +52,23 @@ struct TChangeRecord {
   // registry names it; empty for the key's own values. For a file, the
   // folder that holds it, exactly as the file system names it.
   std::u16string IdentitySubKey;
-  // The data as stored (code page 936); empty on the side where there is none.
+  // The data as shown (a list's items joined by " | "); empty on the side
+  // where there is none.
   std::string OldData;
   std::string NewData;
+  // The data exactly as Windows reads it: a string up to its first NUL, a
+  // list's items each followed by a NUL; a shortcut's arguments.
+  std::u16string OldText;
+  std::u16string NewText;
   // The registry type of the data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ).
   std::uint32_t Type = 0;
   // What Edit3 shows: the program path, the whole change line, or a notice.
   std::string Line;
   // The program the entry starts, taken from its data (environment strings
-  // not yet expanded); empty when it names none.
+  // not yet expanded), as shown; empty when it names none.
   std::string ProgramPath;
+  // The same program path, exactly: what the actions and the log use.
+  std::u16string Program;
   // A named value Windows itself needs (Winlogon's Shell, BootExecute, a
   // startup folder's location): deleting it would break Windows, so the
   // alert leaves it to the user to change it back in the registry editor.

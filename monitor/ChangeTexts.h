@@ -21,6 +21,14 @@ inline constexpr char kChangedFrom[] = ") \xC2\xB7\xBE\xB6\xB8\xFC\xB8\xC4\xB4\x
 // "\" 到 \""
 inline constexpr char kChangedTo[] = "\" \xB5\xBD \"";
 inline constexpr char kChangedEnd[] = "\"; ";
+// Ends a changed-entry line whose two sides show alike although their data
+// differ (characters code page 936 lacks both show as '?'):
+// "（显示相同，数据实际不同）"
+inline constexpr char kChangedLookAlike[] =
+    "\xA3\xA8\xCF\xD4\xCA\xBE\xCF\xE0\xCD\xAC\xA3\xAC\xCA\xFD\xBE\xDD\xCA\xB5\xBC\xCA\xB2\xBB"
+    "\xCD\xAC\xA3\xA9";
+// How a key's default value, whose name is empty, is named: "(默认)"
+inline constexpr char kDefaultValue[] = "(\xC4\xAC\xC8\xCF)";
 
 // "停止监视..."
 inline constexpr char kMonitoringStopped[] = "\xCD\xA3\xD6\xB9\xBC\xE0\xCA\xD3...";
@@ -30,8 +38,6 @@ inline constexpr char kNotWatched[] =
     "\xCA\xD4...";
 // "恢复监视..."
 inline constexpr char kWatchedAgain[] = "\xBB\xD6\xB8\xB4\xBC\xE0\xCA\xD3...";
-// Between the items of a list value.
-inline constexpr char kItemSeparator[] = " | ";
 // "启动文件夹": what the alert's hive field shows for a file in a startup folder.
 inline constexpr char kStartupFolder[] = "\xC6\xF4\xB6\xAF\xCE\xC4\xBC\xFE\xBC\xD0";
 // "无法监视启动文件夹"

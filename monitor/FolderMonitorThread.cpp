@@ -130,6 +130,7 @@ TChangeRecord TFolderMonitorThread::NoticeOf(TChangeKind kind, const char* line)
   record.Kind = kind;
   record.Where = TLocationKind::StartupFolder;
   record.Location = Platform.Text.ToAnsi(Path);
+  record.Key = Path;
   record.Line = line;
   return record;
 }

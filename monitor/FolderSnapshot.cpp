@@ -45,14 +45,18 @@ TChangeRecord RecordOf(TChangeKind kind, const TFolderEntry& entry,
   record.Kind = kind;
   record.Where = TLocationKind::StartupFolder;
   record.Location = text.ToAnsi(context.Folder);
+  record.Key = context.Folder;
   record.ValueName = text.ToAnsi(entry.Name);
   record.Identity = entry.Name;
   record.IdentitySubKey = context.Folder;
+  record.Program = entry.Program;
   record.Line = text.ToAnsi(entry.Program);
   record.ProgramPath = record.Line;
   // A file put in the place of another starts something new: it is shown as added.
   record.Title = kind == TChangeKind::Deleted ? texts::kTitleDeleted : texts::kTitleAdded;
-  (kind == TChangeKind::Deleted ? record.OldData : record.NewData) = text.ToAnsi(entry.Arguments);
+  const bool deleted = kind == TChangeKind::Deleted;
+  (deleted ? record.OldText : record.NewText) = entry.Arguments;
+  (deleted ? record.OldData : record.NewData) = text.ToAnsi(entry.Arguments);
   return record;
 }
 
@@ -100,6 +104,7 @@ void CompareFolderSnapshots(const TFolderSnapshot& oldSnapshot, const TFolderSna
       records.push_back(RecordOf(TChangeKind::Deleted, entry, context));
     } else if (!SameFile(entry, *found->second)) {
       TChangeRecord record = RecordOf(TChangeKind::Changed, *found->second, context);
+      record.OldText = entry.Arguments;
       record.OldData = context.Text.ToAnsi(entry.Arguments);
       records.push_back(std::move(record));
     }

@@ -155,9 +155,8 @@ void TRegMonitorThread::PublishState(bool wake) {
   if (wake) Wake();
 }
 
-// Where only named values count, they are settings of Windows, not entries.
 TCompareContext TRegMonitorThread::CompareContext() const {
-  return {Location.Hive, Location.Path, Platform.Text, !Location.Values.empty()};
+  return {Location.Hive, Location.Path, Platform.Text, Location.Settings};
 }
 
 void TRegMonitorThread::Arm() {
@@ -199,6 +198,7 @@ TChangeRecord TRegMonitorThread::NoticeOf(TChangeKind kind, const char* line) co
   record.RootKey = Location.Hive;
   record.View = kKeyWow64_64Key;
   record.Location = Location.Path;
+  record.Key = std::u16string(Location.Path.begin(), Location.Path.end());
   record.Line = line;
   return record;
 }

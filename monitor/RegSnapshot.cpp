@@ -16,13 +16,37 @@ bool KeyIsGone(long result) {
   return result == kErrorKeyDeleted || result == kErrorInvalidHandle;
 }
 
-std::string RemoveByte(std::string_view text, char unwanted) {
-  std::string result;
+template <typename Char>
+std::basic_string<Char> Without(std::basic_string_view<Char> text, char unwanted) {
+  std::basic_string<Char> result;
   result.reserve(text.size());
-  for (char c : text) {
-    if (c != unwanted) result += c;
+  for (Char c : text) {
+    if (c != static_cast<Char>(unwanted)) result += c;
   }
   return result;
+}
+
+// The program path of a command line, in either form of text: every
+// character it looks for is ASCII, never part of a double-byte character of
+// code page 936, so both give the same path.
+template <typename Char>
+std::basic_string<Char> ProgramPathOf(std::basic_string_view<Char> command) {
+  static constexpr Char kExe[] = {'.', 'e', 'x', 'e', 0};
+  static constexpr Char kExeSlash[] = {'.', 'e', 'x', 'e', '/', 0};
+  std::basic_string_view<Char> result = command;
+  if (command.find(kExeSlash) != std::basic_string_view<Char>::npos) {
+    result = command.substr(0, command.find(kExe) + 4);
+  }
+  const std::size_t slash = result.find(static_cast<Char>('/'));
+  if (slash != std::basic_string_view<Char>::npos) result = result.substr(0, slash);
+  return std::basic_string<Char>(result);
+}
+
+template <typename Char>
+std::basic_string<Char> PathLineOf(std::basic_string_view<Char> data) {
+  const std::basic_string<Char> path = ProgramPathOf(data);
+  const std::basic_string<Char> unquoted = Without<Char>(path, '"');
+  return Without<Char>(unquoted, ';');
 }
 
 std::u16string Folded(const char16_t* upcase, std::u16string_view text) {
@@ -198,17 +222,12 @@ bool SameData(const TRegEntry& a, const TRegEntry& b) {
   return sameKind && a.Data == b.Data;
 }
 
-std::string ShownData(const IRegistryText& text, const TRegEntry& entry) {
-  if (entry.Type != kRegMultiSz) return text.ToAnsi(entry.Data);
-  std::string shown;
-  std::u16string_view items = entry.Data;
-  while (!items.empty()) {
-    const std::size_t end = items.find(u'\0');
-    if (!shown.empty()) shown += texts::kItemSeparator;
-    shown += text.ToAnsi(items.substr(0, end));
-    items.remove_prefix(end + 1);
-  }
-  return shown;
+std::u16string Widened(std::string_view ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+std::string ShownName(const IRegistryText& text, const std::u16string& name) {
+  return name.empty() ? std::string(texts::kDefaultValue) : text.ToAnsi(name);
 }
 
 TChangeRecord RecordOf(TChangeKind kind, const TRegEntry& entry, const TCompareContext& context) {
@@ -217,13 +236,28 @@ TChangeRecord RecordOf(TChangeKind kind, const TRegEntry& entry, const TCompareC
   record.RootKey = context.RootKey;
   record.View = kKeyWow64_64Key;
   record.Location = context.Path;
-  if (!entry.SubKey.empty()) record.Location += '\\' + context.Text.ToAnsi(entry.SubKey);
-  record.ValueName = context.Text.ToAnsi(entry.Name);
+  record.Key = Widened(context.Path);
+  if (!entry.SubKey.empty()) {
+    record.Location += '\\' + context.Text.ToAnsi(entry.SubKey);
+    record.Key += u'\\' + entry.SubKey;
+  }
+  record.ValueName = ShownName(context.Text, entry.Name);
   record.Identity = entry.Name;
   record.IdentitySubKey = entry.SubKey;
   record.Type = entry.Type;
   record.Setting = context.Settings;
   return record;
+}
+
+// One side of a deleted or added entry: its data, and the program it names.
+void FillSide(const TRegEntry& entry, const IRegistryText& text, std::u16string& exact,
+              std::string& shown, TChangeRecord& record) {
+  exact = entry.Data;
+  const std::u16string readable = ReadableData(entry.Data, entry.Type);
+  shown = text.ToAnsi(readable);
+  record.Program = PathLine(std::u16string_view(readable));
+  record.ProgramPath = text.ToAnsi(record.Program);
+  record.Line = record.ProgramPath;
 }
 
 }  // namespace
@@ -256,9 +290,7 @@ void CompareSnapshots(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSn
     if (found == TPairing::kSecond) continue;
     if (found == kNone) {
       TChangeRecord record = RecordOf(TChangeKind::Deleted, old, context);
-      record.OldData = ShownData(context.Text, old);
-      record.Line = PathLine(record.OldData);
-      record.ProgramPath = record.Line;
+      FillSide(old, context.Text, record.OldText, record.OldData, record);
       record.Title = texts::kTitleDeleted;
       records.push_back(std::move(record));
       continue;
@@ -267,10 +299,11 @@ void CompareSnapshots(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSn
     if (SameData(old, now)) continue;
     TChangeRecord record = RecordOf(TChangeKind::Changed, old, context);
     record.Type = now.Type;
-    record.OldData = ShownData(context.Text, old);
-    record.NewData = ShownData(context.Text, now);
-    record.Line = ChangedLine(context.Text.ToAnsi(old.Name), record.OldData, record.NewData);
-    record.ProgramPath = PathLine(record.NewData);
+    FillSide(old, context.Text, record.OldText, record.OldData, record);
+    FillSide(now, context.Text, record.NewText, record.NewData, record);
+    record.Line = ChangedLine(ShownName(context.Text, old.Name), record.OldData, record.NewData);
+    // Two sides that show alike must not read as a change from X to X.
+    if (record.OldData == record.NewData) record.Line += texts::kChangedLookAlike;
     records.push_back(std::move(record));
   }
 
@@ -278,34 +311,46 @@ void CompareSnapshots(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSn
     const TRegEntry& now = newSnapshot.Entries[j];
     if (pairing.OldOfNew[j] != kNone) continue;  // paired, or a second reading
     TChangeRecord record = RecordOf(TChangeKind::Added, now, context);
-    record.NewData = ShownData(context.Text, now);
-    record.Line = PathLine(record.NewData);
-    record.ProgramPath = record.Line;
+    FillSide(now, context.Text, record.NewText, record.NewData, record);
     record.Title = texts::kTitleAdded;
     records.push_back(std::move(record));
   }
 }
 
 std::string ExtractProgramPath(std::string_view command) {
-  std::string_view result = command;
-  if (command.find(".exe/") != std::string_view::npos) {
-    result = command.substr(0, command.find(".exe") + 4);
-  }
-  const std::size_t slash = result.find('/');
-  if (slash != std::string_view::npos) result = result.substr(0, slash);
-  return std::string(result);
+  return ProgramPathOf(command);
 }
 
 std::string StripQuotes(std::string_view text) {
-  return RemoveByte(text, '"');
+  return Without(text, '"');
+}
+
+std::u16string StripQuotes(std::u16string_view text) {
+  return Without(text, '"');
 }
 
 std::string StripSemicolons(std::string_view text) {
-  return RemoveByte(text, ';');
+  return Without(text, ';');
 }
 
 std::string PathLine(std::string_view data) {
-  return StripSemicolons(StripQuotes(ExtractProgramPath(data)));
+  return PathLineOf(data);
+}
+
+std::u16string PathLine(std::u16string_view data) {
+  return PathLineOf(data);
+}
+
+std::u16string ReadableData(std::u16string_view data, std::uint32_t type) {
+  if (type != kRegMultiSz) return std::u16string(data);
+  std::u16string readable;
+  while (!data.empty()) {
+    const std::size_t end = std::min(data.find(u'\0'), data.size());
+    if (!readable.empty()) readable += u" | ";
+    readable.append(data.substr(0, end));
+    data.remove_prefix(std::min(end + 1, data.size()));
+  }
+  return readable;
 }
 
 std::string ChangedLine(std::string_view name, std::string_view oldData, std::string_view newData) {

@@ -61,9 +61,15 @@ void CompareSnapshots(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSn
 // somewhere, then at the first "/".
 std::string ExtractProgramPath(std::string_view command);
 std::string StripQuotes(std::string_view text);
+std::u16string StripQuotes(std::u16string_view text);
 std::string StripSemicolons(std::string_view text);
 // What a deleted or added entry shows: its data reduced to the program path.
 std::string PathLine(std::string_view data);
+// The same, exactly: the program path of data as the registry holds it.
+std::u16string PathLine(std::u16string_view data);
+// Data as a person reads it: a list's items (`type` REG_MULTI_SZ, each
+// followed by a NUL) joined by " | ", any other string as it is.
+std::u16string ReadableData(std::u16string_view data, std::uint32_t type);
 // What a changed entry shows: its name and its whole old and new data.
 std::string ChangedLine(std::string_view name, std::string_view oldData, std::string_view newData);
 

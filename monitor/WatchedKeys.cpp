@@ -12,22 +12,25 @@ bool IsRunOnceEx(const std::string& path) {
   return path.size() >= tail.size() && path.compare(path.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// Hive, path, the values that count, whether subkeys count, whether lists count.
+// Hive, path, the values that count, whether subkeys count, whether lists
+// count, whether the values are settings Windows needs. A user's own Winlogon
+// Shell and Windows Load and Run are entries some program put there: Windows
+// starts without them.
 const TLocation kFurtherLocations[] = {
-    {kLm, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run", {}, false, false},
-    {kCu, "\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run", {}, false, false},
-    {kLm, "\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run", {}, false, false},
-    {kLm, "\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunOnce", {}, false, false},
-    {kLm, "\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx", {}, true, false},
-    {kLm, "\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", {"Shell", "Userinit", "Taskman"}, false, false},
-    {kCu, "\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", {"Shell", "Userinit", "Taskman"}, false, false},
-    {kLm, "\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", {"Shell", "Userinit", "Taskman"}, false, false},
-    {kCu, "\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows", {"Load", "Run"}, false, false},
-    {kLm, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", {"Startup", "Common Startup"}, false, false},
-    {kCu, "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", {"Startup", "Common Startup"}, false, false},
-    {kLm, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", {"Startup", "Common Startup"}, false, false},
-    {kCu, "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", {"Startup", "Common Startup"}, false, false},
-    {kLm, "\\SYSTEM\\CurrentControlSet\\Control\\Session Manager", {"BootExecute"}, false, true},
+    {kLm, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run", {}, false, false, false},
+    {kCu, "\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run", {}, false, false, false},
+    {kLm, "\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run", {}, false, false, false},
+    {kLm, "\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunOnce", {}, false, false, false},
+    {kLm, "\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx", {}, true, false, false},
+    {kLm, "\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", {"Shell", "Userinit", "Taskman"}, false, false, true},
+    {kCu, "\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", {"Shell", "Userinit", "Taskman"}, false, false, false},
+    {kLm, "\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", {"Shell", "Userinit", "Taskman"}, false, false, true},
+    {kCu, "\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows", {"Load", "Run"}, false, false, false},
+    {kLm, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", {"Startup", "Common Startup"}, false, false, true},
+    {kCu, "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", {"Startup", "Common Startup"}, false, false, true},
+    {kLm, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", {"Startup", "Common Startup"}, false, false, true},
+    {kCu, "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", {"Startup", "Common Startup"}, false, false, true},
+    {kLm, "\\SYSTEM\\CurrentControlSet\\Control\\Session Manager", {"BootExecute"}, false, true, true},
 };
 
 }  // namespace
@@ -37,7 +40,7 @@ std::vector<TLocation> WatchedLocations(const std::vector<std::string>& sevenKey
   for (HiveHandle hive : {kLm, kCu}) {
     for (const std::string& path : sevenKeys) {
       // RunOnceEx keeps its entries in numbered subkeys and in Depend.
-      locations.push_back({hive, path, {}, IsRunOnceEx(path), false});
+      locations.push_back({hive, path, {}, IsRunOnceEx(path), false, false});
     }
   }
   for (const TLocation& location : kFurtherLocations) locations.push_back(location);

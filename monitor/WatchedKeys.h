@@ -22,6 +22,10 @@ struct TLocation {
   bool SubKeys = false;
   // REG_MULTI_SZ values are read too, shown as their items.
   bool MultiString = false;
+  // Its values are settings Windows itself needs to start (Winlogon's
+  // Userinit, BootExecute, a startup folder's place): the alert reports
+  // them but leaves changing them back to the registry editor.
+  bool Settings = false;
 };
 
 // The seven keys, in the order their rows are numbered.

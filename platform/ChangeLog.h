@@ -18,17 +18,21 @@ class IChangeLog {
   virtual void Write(const TChangeRecord& record) = 0;
   virtual void GuardStarted() = 0;
   virtual void GuardStopped() = 0;
+  // `count` records were dropped before anyone could see them: the guard's
+  // own queue overflowed in a flood.
+  virtual void RecordsLost(std::uint64_t count) = 0;
 };
 
 // The event's level as the log shows it.
 enum class TEventLevel : std::uint8_t { Information, Warning, Error };
 
 // One event as the log stores it: the message's id in the program's message
-// table and the texts put into its placeholders (%1, %2, ...), in code page 936.
+// table and the texts put into its placeholders (%1, %2, ...): the record's
+// facts in UTF-16, exactly, as the log keeps them.
 struct TLogEvent {
   std::uint32_t Id = 0;
   TEventLevel Level = TEventLevel::Information;
-  std::vector<std::string> Strings;
+  std::vector<std::u16string> Strings;
 };
 
 // The system's log itself. Its calls may block or fail; the caller copes.

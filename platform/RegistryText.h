@@ -14,8 +14,8 @@ class IRegistryText {
   // the registry itself folds names with, unit by unit, when it tells two
   // names apart (case-insensitive and ordinal, no locale).
   virtual const char16_t* UpcaseTable() const = 0;
-  // `text` in code page 936, as a Chinese system shows it: '?' (or a best
-  // fit) for what 936 lacks. For display only: never for identities.
+  // `text` in code page 936, as shown to the user: '?' for each character
+  // 936 lacks, never a look-alike. For display only: never for identities.
   virtual std::string ToAnsi(std::u16string_view text) const = 0;
   // Code page 936 text in UTF-16.
   virtual std::u16string FromAnsi(std::string_view text) const = 0;

@@ -14,13 +14,13 @@ class IShell {
   virtual ~IShell() = default;
   // The first icon of the file at `path`; the empty icon when it has none,
   // does not exist, or is no program, library or icon file.
-  virtual std::unique_ptr<vcl::IPicture> ExtractProgramIcon(const std::string& path) = 0;
+  virtual std::unique_ptr<vcl::IPicture> ExtractProgramIcon(const std::u16string& path) = 0;
   // ShellExecute(owner, verb, file, parameters or NULL, NULL, SW_SHOWNORMAL); unexamined.
   virtual void Execute(std::uintptr_t owner, const std::string& verb, const std::string& file,
                        const std::string* parameters) = 0;
   // The shell's property sheet of `file`, without error interface; true when
   // the shell accepted the request.
-  virtual bool ShowProperties(std::uintptr_t owner, const std::string& file) = 0;
+  virtual bool ShowProperties(std::uintptr_t owner, const std::u16string& file) = 0;
 };
 
 }  // namespace kw

@@ -17,10 +17,10 @@ class ISystem {
   virtual std::string WindowsDirectory() = 0;
   // `text` with each %NAME% of a defined environment variable replaced by
   // its value, as Windows does for REG_EXPAND_SZ data (ExpandEnvironmentStrings);
-  // unchanged on failure.
-  virtual std::string ExpandEnvironment(const std::string& text) = 0;
+  // unchanged on failure. UTF-16, exactly.
+  virtual std::u16string ExpandEnvironment(const std::u16string& text) = 0;
   // Whether `path` names an existing file or folder (GetFileAttributes).
-  virtual TFileKind FileKind(const std::string& path) = 0;
+  virtual TFileKind FileKind(const std::u16string& path) = 0;
 };
 
 }  // namespace kw

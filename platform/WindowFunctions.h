@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Types.h"
@@ -36,11 +37,10 @@ class IWindowFunctions {
   // thread does not answer), or is gone.
   virtual bool Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                     std::intptr_t lParam) = 0;
-  // Types one character of code page 936 (one or two bytes) as a keystroke
-  // does: WM_CHAR with each of its UTF-16 code units and a repeat count of
-  // one, each handled before the call returns. The same on any system.
-  // False as Send is.
-  virtual bool TypeCharacter(WindowHandle window, const std::string& character) = 0;
+  // Types one character (one UTF-16 unit, or a surrogate pair) as a
+  // keystroke does: WM_CHAR with each unit and a repeat count of one, each
+  // handled before the call returns. The same on any system. False as Send is.
+  virtual bool TypeCharacter(WindowHandle window, std::u16string_view character) = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
 };
 
@@ -60,9 +60,9 @@ class IProcess {
 class IProcessLauncher {
  public:
   virtual ~IProcessLauncher() = default;
-  // CreateProcess with the writable `commandLine` (NUL-terminated, code page 936) and
-  // flags CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS; null when that fails.
-  virtual std::unique_ptr<IProcess> Start(std::vector<char>& commandLine) = 0;
+  // CreateProcess with `commandLine` (UTF-16, exactly) and flags
+  // CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS; null when that fails.
+  virtual std::unique_ptr<IProcess> Start(const std::u16string& commandLine) = 0;
 };
 
 }  // namespace kw

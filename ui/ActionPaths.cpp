@@ -1,136 +1,135 @@
 #include "ui/ActionPaths.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "monitor/RegSnapshot.h"
-#include "toolkit/AnsiPaths.h"
 #include "ui/UiTexts.h"
 
 namespace kw {
 
 namespace {
 
-// Blanks, slashes, quotes and colons are never the second byte of a
-// double-byte character of code page 936 (those are 0x40 and up), so they
-// are found byte by byte; backslashes and '|' may be, and are not.
-std::string Trimmed(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+std::u16string Trimmed(const std::u16string& text) {
+  const std::size_t first = text.find_first_not_of(u" \t");
+  if (first == std::u16string::npos) return {};
+  return text.substr(first, text.find_last_not_of(u" \t") - first + 1);
 }
 
 // A colon only after the drive letter: any other one begins a stream, or
 // makes the text a scheme ("someproto:x", "shell:", "http:") or a shell
 // namespace name ("::{CLSID}"). Nor the characters no file name holds.
-bool HasOnlyFileNameCharacters(const std::string& path, const ICodePage& codePage) {
-  bool allowed = true;
-  vcl::ForEachCharacter(path, codePage, [&](std::size_t at, std::size_t length) {
-    if (length == 1) {
-      const unsigned char c = static_cast<unsigned char>(path[at]);
-      if (c < 0x20 || std::strchr("*?\"<>|", c) != nullptr || (c == ':' && at != 1)) {
-        allowed = false;
-      }
+bool HasOnlyFileNameCharacters(const std::u16string& path) {
+  for (std::size_t at = 0; at < path.size(); ++at) {
+    const char16_t c = path[at];
+    if (c < 0x20 || std::u16string_view(u"*?\"<>|").find(c) != std::u16string_view::npos ||
+        (c == u':' && at != 1)) {
+      return false;
     }
-    return allowed;
-  });
-  return allowed;
+  }
+  return true;
 }
 
-bool IsAsciiLetter(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+bool IsAsciiLetter(char16_t c) {
+  return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
 }
 
-bool StartsWithDrive(const std::string& path) {
-  return path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == ':' && path[2] == '\\';
+bool StartsWithDrive(const std::u16string& path) {
+  return path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == u':' && path[2] == u'\\';
 }
 
 // The component of `path` that begins at `from`, up to the next backslash.
-std::string ComponentAt(const std::string& path, std::size_t from, const ICodePage& codePage) {
-  const std::string rest = path.substr(std::min(from, path.size()));
-  return rest.substr(0, vcl::FirstDelimiter("\\", rest, codePage));
+std::u16string ComponentAt(const std::u16string& path, std::size_t from) {
+  const std::u16string rest = path.substr(std::min(from, path.size()));
+  return rest.substr(0, rest.find(u'\\'));
 }
 
-bool IsNamed(const std::string& component) {
-  return !component.empty() && component != "." && component != "..";
+bool IsNamed(const std::u16string& component) {
+  return !component.empty() && component != u"." && component != u"..";
 }
 
 // "\\server\share\...": a folder shared over the network, read through the
 // file system as any local one. The device namespaces "\\.\" and "\\?\"
 // reach devices and kernel objects instead, and are no such path.
-bool StartsWithShare(const std::string& path, const ICodePage& codePage) {
-  if (path.compare(0, 2, "\\\\") != 0) return false;
-  const std::string server = ComponentAt(path, 2, codePage);
+bool StartsWithShare(const std::u16string& path) {
+  if (path.compare(0, 2, u"\\\\") != 0) return false;
+  const std::u16string server = ComponentAt(path, 2);
   if (!IsNamed(server) || path.size() == 2 + server.size()) return false;
-  return IsNamed(ComponentAt(path, 2 + server.size() + 1, codePage));
+  return IsNamed(ComponentAt(path, 2 + server.size() + 1));
 }
 
 // Windows takes a slash for a backslash in a path; the checks and the
 // folder part know only backslashes.
-std::string WithBackslashes(std::string path) {
-  std::replace(path.begin(), path.end(), '/', '\\');
+std::u16string WithBackslashes(std::u16string path) {
+  std::replace(path.begin(), path.end(), u'/', u'\\');
   return path;
 }
 
-TActionTarget Refused(const char* prefix, const std::string& path) {
-  return {std::string(), prefix + path};
+// The folder part: up to and including the last backslash or colon.
+std::u16string FolderPart(const std::u16string& path) {
+  const std::size_t split = path.find_last_of(u"\\:");
+  return split == std::u16string::npos ? std::u16string() : path.substr(0, split + 1);
+}
+
+std::u16string Widened(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+TActionTarget Refused(const char* prefix, const IRegistryText& view, const std::u16string& path) {
+  return {std::u16string(), prefix + view.ToAnsi(path)};
 }
 
 }  // namespace
 
-std::string ExpandedPath(ISystem& system, const std::string& text) {
+std::u16string ExpandedPath(ISystem& system, const std::u16string& text) {
   return Trimmed(system.ExpandEnvironment(Trimmed(StripQuotes(text))));
 }
 
-bool IsFullFileSystemPath(const std::string& path, const ICodePage& codePage) {
-  return HasOnlyFileNameCharacters(path, codePage) &&
-         (StartsWithDrive(path) || StartsWithShare(path, codePage));
+bool IsFullFileSystemPath(const std::u16string& path) {
+  return HasOnlyFileNameCharacters(path) && (StartsWithDrive(path) || StartsWithShare(path));
 }
 
-TActionTarget ExistingFolderOf(ISystem& system, const ICodePage& codePage,
-                               const std::string& text) {
-  const std::string expanded = ExpandedPath(system, text);
-  const std::string folder = vcl::ExtractFilePath(WithBackslashes(expanded), codePage);
-  if (!IsFullFileSystemPath(folder, codePage)) {
-    return Refused(texts::kNotAFilePathPrefix, expanded);
-  }
+TActionTarget ExistingFolderOf(ISystem& system, const IRegistryText& view,
+                               const std::u16string& text) {
+  const std::u16string expanded = ExpandedPath(system, text);
+  const std::u16string folder = FolderPart(WithBackslashes(expanded));
+  if (!IsFullFileSystemPath(folder)) return Refused(texts::kNotAFilePathPrefix, view, expanded);
   if (system.FileKind(folder) != TFileKind::Folder) {
-    return Refused(texts::kFolderNotFoundPrefix, folder);
+    return Refused(texts::kFolderNotFoundPrefix, view, folder);
   }
   return {folder, std::string()};
 }
 
-TActionTarget ExistingFile(ISystem& system, const ICodePage& codePage, const std::string& text) {
-  const std::string expanded = ExpandedPath(system, text);
-  const std::string path = WithBackslashes(expanded);
-  if (!IsFullFileSystemPath(path, codePage)) return Refused(texts::kNotAFilePathPrefix, expanded);
-  if (system.FileKind(path) != TFileKind::File) return Refused(texts::kFileNotFoundPrefix, path);
+TActionTarget ExistingFile(ISystem& system, const IRegistryText& view, const std::u16string& text) {
+  const std::u16string expanded = ExpandedPath(system, text);
+  const std::u16string path = WithBackslashes(expanded);
+  if (!IsFullFileSystemPath(path)) return Refused(texts::kNotAFilePathPrefix, view, expanded);
+  if (system.FileKind(path) != TFileKind::File) {
+    return Refused(texts::kFileNotFoundPrefix, view, path);
+  }
   return {path, std::string()};
 }
 
-TActionTarget ScanTool(ISystem& system, const ICodePage& codePage) {
-  const std::string tool = vcl::ExtractFilePath(system.ProgramPath(), codePage) + texts::kScanTool;
+TActionTarget ScanTool(ISystem& system, const IRegistryText& view) {
+  const std::u16string tool =
+      FolderPart(view.FromAnsi(system.ProgramPath())) + Widened(texts::kScanTool);
   if (system.FileKind(tool) != TFileKind::File) {
-    return Refused(texts::kScanToolNotFoundPrefix, tool);
+    return Refused(texts::kScanToolNotFoundPrefix, view, tool);
   }
   return {tool, std::string()};
 }
 
-TActionTarget FileManager(ISystem& system) {
-  const std::string windows = system.WindowsDirectory();
-  const std::string explorer = windows + "\\explorer.exe";
+TActionTarget FileManager(ISystem& system, const IRegistryText& view) {
+  const std::u16string windows = view.FromAnsi(system.WindowsDirectory());
+  const std::u16string explorer = windows + u"\\explorer.exe";
   if (windows.empty() || system.FileKind(explorer) != TFileKind::File) {
-    return Refused(texts::kFileNotFoundPrefix, explorer);
+    return Refused(texts::kFileNotFoundPrefix, view, explorer);
   }
   return {explorer, std::string()};
 }
 
 // A checked path holds no quote, so quoting keeps it one argument.
-std::vector<char> CommandLine(const std::string& program, const std::string& argument) {
-  const std::string line = '"' + program + "\" \"" + argument + '"';
-  std::vector<char> buffer(line.begin(), line.end());
-  buffer.push_back('\0');
-  return buffer;
+std::u16string CommandLine(const std::u16string& program, const std::u16string& argument) {
+  return u'"' + program + u"\" \"" + argument + u'"';
 }
 
 }  // namespace kw

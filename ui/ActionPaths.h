@@ -6,42 +6,45 @@
 // Anything else (a protocol such as "someproto:x", a URL, "shell:",
 // "::{CLSID}", a relative name, a device) would start whatever handler the
 // user's own classes name, with the guard's rights.
+//
+// Paths are UTF-16, exactly as the record or the user gave them; only the
+// refusals, which the user reads, are in code page 936.
 
 #include <string>
-#include <vector>
 
-#include "platform/CodePage.h"
+#include "platform/RegistryText.h"
 #include "platform/System.h"
 
 namespace kw {
 
 // What an action may use, or why it may not.
 struct TActionTarget {
-  std::string Path;     // the expanded, checked path the action uses
+  std::u16string Path;  // the expanded, checked path the action uses
   std::string Refusal;  // the message for the user; empty when Path may be used
 };
 
 // `text` as a path: quotes removed, blanks around it trimmed and environment
 // strings expanded.
-std::string ExpandedPath(ISystem& system, const std::string& text);
+std::u16string ExpandedPath(ISystem& system, const std::u16string& text);
 
 // Whether `path` has the shape of a full file-system path: a drive letter,
 // ":\" and the rest, or "\\server\share\...". Device names ("\\.\",
 // "\\?\"), further colons (streams, schemes, shell namespace names) and the
 // characters no file name holds are refused.
-bool IsFullFileSystemPath(const std::string& path, const ICodePage& codePage);
+bool IsFullFileSystemPath(const std::u16string& path);
 
 // The existing folder that holds the file `text` names (its folder part).
-TActionTarget ExistingFolderOf(ISystem& system, const ICodePage& codePage, const std::string& text);
+TActionTarget ExistingFolderOf(ISystem& system, const IRegistryText& view,
+                               const std::u16string& text);
 // The existing file `text` names.
-TActionTarget ExistingFile(ISystem& system, const ICodePage& codePage, const std::string& text);
+TActionTarget ExistingFile(ISystem& system, const IRegistryText& view, const std::u16string& text);
 // The scan tool, beside the program's own file and nowhere else.
-TActionTarget ScanTool(ISystem& system, const ICodePage& codePage);
+TActionTarget ScanTool(ISystem& system, const IRegistryText& view);
 // The system's file manager, explorer.exe in the Windows folder.
-TActionTarget FileManager(ISystem& system);
+TActionTarget FileManager(ISystem& system, const IRegistryText& view);
 
 // The command line that starts `program` with `argument` as its one
-// argument, both quoted, NUL-terminated, as the process launcher takes it.
-std::vector<char> CommandLine(const std::string& program, const std::string& argument);
+// argument, both quoted.
+std::u16string CommandLine(const std::u16string& program, const std::u16string& argument);
 
 }  // namespace kw

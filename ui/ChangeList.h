@@ -21,13 +21,21 @@ class TChangeList {
   void Add(std::vector<TChangeRecord>& records) {
     for (TChangeRecord& record : records) Records.push_back(std::move(record));
     records.clear();
-    while (Records.size() > kMaxKept) Records.pop_front();
+    while (Records.size() > kMaxKept) {
+      Records.pop_front();
+      ++Dropped;
+    }
     if (!Records.empty()) Picked = Records.size() - 1;
   }
+  // Records that never reached the list: dropped before it could take them.
+  void AddDropped(std::size_t count) { Dropped += count; }
   void Clear() {
     Records.clear();
     Picked = 0;
+    Dropped = 0;
   }
+  // How many changes since the last "确定" are no longer reachable.
+  std::size_t DroppedCount() const { return Dropped; }
 
   std::size_t Count() const { return Records.size(); }
   // The picked record's position, 0 for the oldest; meaningless when empty.
@@ -50,6 +58,7 @@ class TChangeList {
  private:
   std::deque<TChangeRecord> Records;
   std::size_t Picked = 0;
+  std::size_t Dropped = 0;
 };
 
 }  // namespace kw

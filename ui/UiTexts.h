@@ -5,6 +5,9 @@ namespace kw::texts {
 
 inline constexpr char kAlertCaption[] = "\xC6\xF4\xB6\xAF\xCF\xEE\xBC\xEC\xB2\xE2";  // 启动项检测
 inline constexpr char kAlertPage[] = "\xC6\xF4\xB6\xAF\xCF\xEE\xD0\xC5\xCF\xA2";  // 启动项信息
+// After the count on the alert's tab, before the number of changes a flood
+// pushed out before they could be shown: " (已丢弃 N)"
+inline constexpr char kDroppedPrefix[] = " (\xD2\xD1\xB6\xAA\xC6\xFA ";
 inline constexpr char kOk[] = "\xC8\xB7\xB6\xA8";                                 // 确定
 inline constexpr char kDelete[] = "\xC9\xBE\xB3\xFD";                             // 删除
 inline constexpr char kScanFile[] = "\xC9\xA8\xC3\xE8\xCE\xC4\xBC\xFE";           // 扫描文件

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "lib/Hives.h"
 #include "lib/xinifile.h"
@@ -156,9 +157,14 @@ void TForm1::WMRegChange() {
     // Queued for the log's own thread: the alert below does not wait for it.
     if (Services.ChangeLog) Services.ChangeLog->Write(record);
   }
+  // What a flood pushed out of the queue before this window could take it is
+  // counted on the alert and in the log: never a silent loss.
+  const std::size_t lost = FQueue->LostCount();
+  const std::size_t dropped = lost - std::exchange(LostReported, lost);
+  if (dropped > 0 && Services.ChangeLog) Services.ChangeLog->RecordsLost(dropped);
   // Only the newest is put into the fields: a flood of thousands of records
   // costs one icon lookup, and the monitors waiting to send are not held.
-  Form2->ShowChanges(records);
+  Form2->ShowChanges(records, dropped);
 }
 
 void TForm1::FollowWatchState(const TChangeRecord& record) {
@@ -198,7 +204,7 @@ void TForm1::Exit1Click() {
   Close();
 }
 
-void TForm1::ShowProgramIcon(const std::string& path) {
+void TForm1::ShowProgramIcon(const std::u16string& path) {
   Form2->Image1->SetPicture(Services.Shell.ExtractProgramIcon(path));
 }
 

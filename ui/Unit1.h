@@ -43,7 +43,7 @@ class TForm1 : public vcl::TForm {
   bool HandleMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
   // Takes what the monitors have queued and shows it in the alert.
   void WMRegChange();
-  void ShowProgramIcon(const std::string& path);
+  void ShowProgramIcon(const std::u16string& path);
   // "选项": shows the options dialog, or brings it to the front.
   void Options1Click();
   // "主页": the home page in the default browser.
@@ -72,6 +72,8 @@ class TForm1 : public vcl::TForm {
   std::unique_ptr<TMonitorController> FController;
   // The locations that cannot be watched now, by hive and path.
   std::set<std::string> NotWatched;
+  // How many of the records the queue dropped the alert and the log were told of.
+  std::size_t LostReported = 0;
   // What the monitors last reported, and the file it is kept in between runs.
   std::shared_ptr<TStateStore> States;
   std::unique_ptr<TStateFile> StateFile;

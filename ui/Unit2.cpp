@@ -98,7 +98,8 @@ TForm2::TForm2(TComponent* owner, TServices& services) : TForm(owner, "Form2"), 
   Button5->OnClick = [this] { Button5Click(); };
 }
 
-void TForm2::ShowChanges(std::vector<TChangeRecord>& records) {
+void TForm2::ShowChanges(std::vector<TChangeRecord>& records, std::size_t dropped) {
+  FChanges.AddDropped(dropped);
   if (records.empty()) return;
   FChanges.Add(records);
   Show();
@@ -119,14 +120,11 @@ void TForm2::ShowWhereAndWhat(const TChangeRecord& change) {
   Edit3->SetText(change.Line);
   Edit4->SetText(change.Where == TLocationKind::StartupFolder ? texts::kStartupFolder
                                                               : HiveToName(change.RootKey));
-  if (Form1) Form1->ShowProgramIcon(Edit3->Text());
+  if (Form1) Form1->ShowProgramIcon(change.Program);
   if (!change.Title.empty()) SetText(change.Title);
-  // A notice names no value: the label then names none either, so that
-  // "删除" cannot act on a value of another change.
-  const bool namesValue = change.Kind == TChangeKind::Added ||
-                          change.Kind == TChangeKind::Deleted ||
-                          change.Kind == TChangeKind::Changed;
-  if (!change.ValueName.empty() || !namesValue) sLabelFX1->SetText(change.ValueName);
+  // Always the picked change's own name (a default value's is "(默认)"), and
+  // none for a notice: "删除" never acts on a value of another change.
+  sLabelFX1->SetText(change.ValueName);
 }
 
 // What the fields cut off: the whole command line beneath the program path
@@ -149,6 +147,9 @@ void TForm2::ShowChangeCount() {
   std::string page = texts::kAlertPage;
   if (count > 1) {
     page += ' ' + std::to_string(FChanges.PickedIndex() + 1) + '/' + std::to_string(count);
+  }
+  if (const std::size_t dropped = FChanges.DroppedCount()) {
+    page += texts::kDroppedPrefix + std::to_string(dropped) + ')';
   }
   if (TabSheet1->Text() != page) TabSheet1->SetText(page);
   Button4->SetVisible(count > 1);
@@ -228,26 +229,30 @@ void TForm2::Button2Click() {
 
 void TForm2::Button3Click() {
   Services.Sound.Stop();
-  const TActionTarget tool = ScanTool(Services.System, Services.CodePage);
+  const IRegistryText& view = Services.Monitor.Text;
+  const TActionTarget tool = ScanTool(Services.System, view);
   if (TellRefusal(Handle(), tool)) return;
-  const TActionTarget file = ExistingFile(Services.System, Services.CodePage, Edit3->Text());
+  const TActionTarget file = ExistingFile(Services.System, view, ProgramFact());
   if (TellRefusal(Handle(), file)) return;
-  std::vector<char> commandLine = CommandLine(tool.Path, file.Path);
-  if (!Services.Launcher.Start(commandLine)) {
-    TellRefusal(Handle(), {std::string(), texts::kScanToolNotFoundPrefix + tool.Path});
+  if (!Services.Launcher.Start(CommandLine(tool.Path, file.Path))) {
+    TellRefusal(Handle(),
+                {std::u16string(), texts::kScanToolNotFoundPrefix + view.ToAnsi(tool.Path)});
   }
 }
 
 void TForm2::Image2Click() {
+  const IRegistryText& view = Services.Monitor.Text;
+  const TChangeRecord* change = FChanges.PickedRecord();
   // A startup folder's record names the folder itself; any other, a file in it.
-  const std::string file = PickedIsFile() ? Edit2->Text() + "\\" : Edit3->Text();
-  const TActionTarget folder = ExistingFolderOf(Services.System, Services.CodePage, file);
+  const std::u16string file =
+      PickedIsFile() ? FactOf(*Edit2, change->Location, change->Key) + u"\\" : ProgramFact();
+  const TActionTarget folder = ExistingFolderOf(Services.System, view, file);
   if (TellRefusal(Handle(), folder)) return;
-  const TActionTarget explorer = FileManager(Services.System);
+  const TActionTarget explorer = FileManager(Services.System, view);
   if (TellRefusal(Handle(), explorer)) return;
-  std::vector<char> commandLine = CommandLine(explorer.Path, folder.Path);
-  if (!Services.Launcher.Start(commandLine)) {
-    TellRefusal(Handle(), {std::string(), texts::kFileNotFoundPrefix + explorer.Path});
+  if (!Services.Launcher.Start(CommandLine(explorer.Path, folder.Path))) {
+    TellRefusal(Handle(),
+                {std::u16string(), texts::kFileNotFoundPrefix + view.ToAnsi(explorer.Path)});
   }
 }
 
@@ -257,40 +262,83 @@ void TForm2::Image3Click() {
     Image2Click();  // a folder has no registry location: its folder instead
     return;
   }
-  JumpToRegKey(Services.Windows, Services.Launcher, Services.CodePage,
-               GetWindowsDir(Services.System), Edit4->Text() + Edit2->Text());
+  const IRegistryText& view = Services.Monitor.Text;
+  const TChangeRecord* change = FChanges.PickedRecord();
+  const std::string hive = change ? HiveToName(change->RootKey) : std::string();
+  const std::u16string key =
+      FactOf(*Edit4, hive, std::u16string(hive.begin(), hive.end())) +
+      FactOf(*Edit2, change ? change->Location : std::string(), change ? change->Key : u"");
+  JumpToRegKey(Services.Windows, Services.Launcher, view.FromAnsi(GetWindowsDir(Services.System)),
+               key);
 }
 
 void TForm2::Image4Click() {
-  const TActionTarget file = ExistingFile(Services.System, Services.CodePage, Edit3->Text());
+  const TActionTarget file = ExistingFile(Services.System, Services.Monitor.Text, ProgramFact());
   if (TellRefusal(Handle(), file)) return;
   Services.Shell.ShowProperties(Application().Host().ApplicationWindow(), file.Path);
 }
 
+std::u16string TForm2::FactOf(const TEdit& edit, const std::string& shown,
+                              const std::u16string& exact) const {
+  const std::string typed = edit.Text();
+  if (FChanges.PickedRecord() && typed == shown) return exact;
+  return Services.Monitor.Text.FromAnsi(typed);
+}
+
+// Edit3 shows the program path, or a changed entry's whole line: either way
+// the program is the one the record names.
+std::u16string TForm2::ProgramFact() const {
+  const TChangeRecord* change = FChanges.PickedRecord();
+  return FactOf(*Edit3, change ? change->Line : std::string(),
+                change ? change->Program : std::u16string());
+}
+
 // The reported value's own name when `shownName` is how the picked change
 // shows it: a name with characters code page 936 lacks then still deletes
-// exactly that value, never another whose name shows alike.
+// exactly that value, never another whose name shows alike, and "(默认)"
+// the key's default value, never a value of that name.
 std::u16string TForm2::IdentityOf(const std::string& shownName) const {
   const TChangeRecord* change = FChanges.PickedRecord();
-  if (change && change->ValueName == shownName && !change->Identity.empty()) {
-    return change->Identity;
-  }
+  if (change && change->ValueName == shownName) return change->Identity;
   return Services.Monitor.Text.FromAnsi(shownName);
+}
+
+// The key the fields name: the picked change's own key, exactly, while
+// neither field was typed into; else the key typed.
+std::unique_ptr<IRegKey> TForm2::OpenReportedKey() {
+  constexpr std::uint32_t access = kKeyAllAccess | kKeyWow64_64Key;
+  IRegistry& registry = Services.Monitor.Registry;
+  const TChangeRecord* change = FChanges.PickedRecord();
+  if (change && change->Where == TLocationKind::RegistryKey &&
+      Edit4->Text() == HiveToName(change->RootKey) && Edit2->Text() == change->Location) {
+    // The watched location's path comes from the program's own table (ASCII);
+    // the subkey that holds the value is opened by its exact name.
+    const std::u16string& subKey = change->IdentitySubKey;
+    const std::size_t cut = change->Key.size() - (subKey.empty() ? 0 : subKey.size() + 1);
+    const std::string location(change->Key.begin(), change->Key.begin() + cut);
+    std::unique_ptr<IRegKey> key =
+        registry.OpenKey(change->RootKey, std::string(SubKeyOf(location)), access);
+    if (!key || subKey.empty()) return key;
+    return key->OpenSubKey(subKey, access);
+  }
+  const HiveHandle hive = NameToHive(Edit4->Text());
+  if (hive == 0) return nullptr;
+  return registry.OpenKey(hive, std::string(SubKeyOf(Edit2->Text())), access);
 }
 
 void TForm2::DeleteReportedValue(const std::string& valueName) {
   IApplicationHost& host = Application().Host();
-  // No reported value (the label is empty after "确定"): the key's default
-  // value, which an empty name would name, was never reported, so it stays.
-  const HiveHandle hive = NameToHive(Edit4->Text());
-  std::unique_ptr<IRegKey> key;
-  if (hive != 0) {
-    key = Services.Monitor.Registry.OpenKey(hive, std::string(SubKeyOf(Edit2->Text())),
-                                            kKeyAllAccess | kKeyWow64_64Key);
-  }
+  std::unique_ptr<IRegKey> key = OpenReportedKey();
+  // A notice names no value, and an empty label after "确定" none either:
+  // the key's default value is deleted only where a change reported it.
+  const TChangeRecord* change = FChanges.PickedRecord();
+  const bool namesValue = change ? change->Kind == TChangeKind::Added ||
+                                       change->Kind == TChangeKind::Deleted ||
+                                       change->Kind == TChangeKind::Changed
+                                 : !valueName.empty();
   if (!key) {
     host.ShowMessage(Handle(), texts::kKeyNotFound);
-  } else if (!valueName.empty() && key->DeleteValue(IdentityOf(valueName)) == kErrorSuccess) {
+  } else if (namesValue && key->DeleteValue(IdentityOf(valueName)) == kErrorSuccess) {
     host.ShowMessage(Handle(), texts::kDeletedPrefix + valueName);
   } else {
     host.ShowMessage(Handle(), texts::kNotFoundPrefix + valueName);

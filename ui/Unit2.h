@@ -42,11 +42,12 @@ class TForm2 : public vcl::TForm {
   vcl::TButton* Button5;
 
   // Adds the changes just reported, picks the newest and shows it.
-  void ShowChanges(std::vector<TChangeRecord>& records);
+  // `dropped` more were reported but pushed out before the alert took them.
+  void ShowChanges(std::vector<TChangeRecord>& records, std::size_t dropped = 0);
   const TChangeList& Changes() const { return FChanges; }
 
-  // Deletes `valueName` from the key named by Edit2 under the hive named by
-  // Edit4, and tells the user the outcome.
+  // Deletes the picked change's value, shown as `valueName`, from the key
+  // named by Edit2 under the hive named by Edit4, and tells the user the outcome.
   void DeleteReportedValue(const std::string& valueName);
   // Deletes `fileName` from the startup folder of the picked change, and
   // tells the user the outcome.
@@ -72,6 +73,12 @@ class TForm2 : public vcl::TForm {
   void ShowWholeTexts(const TChangeRecord& change);
   void ShowChangeCount();
   std::u16string IdentityOf(const std::string& shownName) const;
+  // What an action acts on: the picked change's exact text while `edit`
+  // still shows it, what the user typed into it otherwise.
+  std::u16string FactOf(const vcl::TEdit& edit, const std::string& shown,
+                        const std::u16string& exact) const;
+  std::u16string ProgramFact() const;
+  std::unique_ptr<IRegKey> OpenReportedKey();
   // Whether the picked change is of a file in a startup folder.
   bool PickedIsFile() const;
   bool PickedIsSetting() const;

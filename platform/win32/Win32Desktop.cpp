@@ -28,8 +28,8 @@ SYSTEMTIME ToSystemTime(const TLocalTime& t) {
 
 }  // namespace
 
-std::unique_ptr<vcl::IPicture> TWin32Shell::ExtractProgramIcon(const std::string& path) {
-  HICON icon = ::ExtractIconW(::GetModuleHandleW(nullptr), ToWide(path).c_str(), 0);
+std::unique_ptr<vcl::IPicture> TWin32Shell::ExtractProgramIcon(const std::u16string& path) {
+  HICON icon = ::ExtractIconW(::GetModuleHandleW(nullptr), Wide(path).c_str(), 0);
   // 1 says the file is no program, library or icon file: no icon either.
   if (reinterpret_cast<UINT_PTR>(icon) <= 1) icon = nullptr;
   return MakeIconPicture(icon);
@@ -42,8 +42,8 @@ void TWin32Shell::Execute(std::uintptr_t owner, const std::string& verb, const s
                   parameters ? wideParameters.c_str() : nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-bool TWin32Shell::ShowProperties(std::uintptr_t owner, const std::string& file) {
-  const std::wstring wideFile = ToWide(file);
+bool TWin32Shell::ShowProperties(std::uintptr_t owner, const std::u16string& file) {
+  const std::wstring wideFile = Wide(file);
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_INVOKEIDLIST | SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
@@ -95,21 +95,21 @@ std::string TWin32System::WindowsDirectory() {
   return folder.size() < 260 ? folder : std::string();  // as a 260-byte buffer holds it
 }
 
-std::string TWin32System::ExpandEnvironment(const std::string& text) {
-  const std::wstring wide = ToWide(text);
+std::u16string TWin32System::ExpandEnvironment(const std::u16string& text) {
+  const std::wstring wide = Wide(text);
   std::wstring expanded(wide.size() + 1, L'\0');
   for (;;) {
     // The size it gives counts the terminating NUL.
     const DWORD n = ::ExpandEnvironmentStringsW(wide.c_str(), expanded.data(),
                                                 static_cast<DWORD>(expanded.size()));
     if (n == 0) return text;
-    if (n <= expanded.size()) return ToAnsi(std::wstring_view(expanded.data(), n - 1));
+    if (n <= expanded.size()) return std::u16string(expanded.begin(), expanded.begin() + (n - 1));
     expanded.resize(n);
   }
 }
 
-TFileKind TWin32System::FileKind(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesW(ToWide(path).c_str());
+TFileKind TWin32System::FileKind(const std::u16string& path) {
+  const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return TFileKind::None;
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? TFileKind::Folder : TFileKind::File;
 }
@@ -280,9 +280,9 @@ bool TWin32WindowFunctions::Send(WindowHandle window, std::uint32_t message, std
 
 // Wide, so that the character reaches the window as itself on any system: the
 // ANSI message would be read in the system's code page, not in 936.
-bool TWin32WindowFunctions::TypeCharacter(WindowHandle window, const std::string& character) {
+bool TWin32WindowFunctions::TypeCharacter(WindowHandle window, std::u16string_view character) {
   constexpr LPARAM kOneKeystroke = 1;  // a tree ignores a character without a repeat count
-  for (wchar_t unit : ToWide(character)) {
+  for (char16_t unit : character) {
     if (!SendWithLimit(AsHwnd(window), WM_CHAR, unit, kOneKeystroke)) return false;
   }
   return true;
@@ -292,8 +292,8 @@ void TWin32WindowFunctions::Sleep(std::uint32_t milliseconds) {
   ::Sleep(milliseconds);
 }
 
-std::unique_ptr<IProcess> TWin32ProcessLauncher::Start(std::vector<char>& commandLine) {
-  std::wstring wide = ToWide(commandLine.data());  // writable, as CreateProcessW wants it
+std::unique_ptr<IProcess> TWin32ProcessLauncher::Start(const std::u16string& commandLine) {
+  std::wstring wide = Wide(commandLine);  // writable, as CreateProcessW wants it
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};

@@ -15,10 +15,10 @@ namespace kw::win32 {
 
 class TWin32Shell : public IShell {
  public:
-  std::unique_ptr<vcl::IPicture> ExtractProgramIcon(const std::string& path) override;
+  std::unique_ptr<vcl::IPicture> ExtractProgramIcon(const std::u16string& path) override;
   void Execute(std::uintptr_t owner, const std::string& verb, const std::string& file,
                const std::string* parameters) override;
-  bool ShowProperties(std::uintptr_t owner, const std::string& file) override;
+  bool ShowProperties(std::uintptr_t owner, const std::u16string& file) override;
 };
 
 class TWin32Profile : public IProfile {
@@ -37,8 +37,8 @@ class TWin32System : public ISystem {
  public:
   std::string ProgramPath() override;
   std::string WindowsDirectory() override;
-  std::string ExpandEnvironment(const std::string& text) override;
-  TFileKind FileKind(const std::string& path) override;
+  std::u16string ExpandEnvironment(const std::u16string& text) override;
+  TFileKind FileKind(const std::u16string& path) override;
 };
 
 class TWin32CodePage : public ICodePage {
@@ -57,13 +57,13 @@ class TWin32WindowFunctions : public IWindowFunctions {
   void SetFocus(WindowHandle window) override;
   bool Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
             std::intptr_t lParam) override;
-  bool TypeCharacter(WindowHandle window, const std::string& character) override;
+  bool TypeCharacter(WindowHandle window, std::u16string_view character) override;
   void Sleep(std::uint32_t milliseconds) override;
 };
 
 class TWin32ProcessLauncher : public IProcessLauncher {
  public:
-  std::unique_ptr<IProcess> Start(std::vector<char>& commandLine) override;
+  std::unique_ptr<IProcess> Start(const std::u16string& commandLine) override;
 };
 
 class TWin32Sound : public ISound {

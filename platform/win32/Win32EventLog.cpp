@@ -1,5 +1,6 @@
 #include "platform/win32/Win32EventLog.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "toolkit/win32/Text.h"
@@ -34,12 +35,17 @@ TWin32EventLog::TWin32EventLog(const std::wstring& source)
 bool TWin32EventLog::Report(const TLogEvent& event) {
   if (!Source) return false;
   std::vector<std::wstring> wide;
-  for (const std::string& text : event.Strings) {
+  for (const std::u16string& text : event.Strings) {
     if (wide.size() == kMaxStrings) break;
-    wide.push_back(ToWide(text));
     // Data written by a hostile program can be of any length: a cut field
-    // still reports the event, and the alert shows it whole.
-    if (wide.back().size() > kMaxStringLength) wide.back().resize(kMaxStringLength);
+    // still reports the event, and the alert shows it whole. The cut never
+    // parts a surrogate pair.
+    std::size_t length = std::min(text.size(), kMaxStringLength);
+    if (length < text.size() && length > 0 && text[length - 1] >= 0xD800 &&
+        text[length - 1] < 0xDC00) {
+      --length;
+    }
+    wide.emplace_back(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length));
   }
   std::vector<LPCWSTR> strings;
   for (const std::wstring& text : wide) strings.push_back(text.c_str());

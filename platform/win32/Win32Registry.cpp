@@ -23,10 +23,6 @@ std::u16string U16(const wchar_t* text, std::size_t length) {
   return std::u16string(reinterpret_cast<const char16_t*>(text), length);
 }
 
-std::wstring Wide(const std::u16string& text) {
-  return std::wstring(text.begin(), text.end());
-}
-
 // Values are read wide and handed over whole: names of any length the
 // registry allows, and text data in UTF-16 units as stored.
 class TWin32Key : public IRegKey {

@@ -280,6 +280,26 @@ TEST_F(ActionsTest, ScanStartsTheToolBesideTheProgramWithTheExpandedPath) {
   ASSERT_TRUE(logged);
   EXPECT_EQ(line, L"\"" + BesideProgram(L"VirusTotalUpload.exe") + L"\" \"" + file + L"\"");
   EXPECT_EQ(MessageBox(), nullptr);
+
+  // A Run value naming a look-alike of a harmless program beside it: the
+  // alert shows the look-alike with "?", and the tool gets the file Windows
+  // starts, never the one it resembles.
+  const std::wstring harmless = L"C:\\users\\Public\\update.exe";
+  const std::wstring payload = L"C:\\users\\Public\\upd\u00E2te.exe";
+  for (const std::wstring& path : {harmless, payload}) {
+    ::CloseHandle(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  }
+  SetRunValue(L"KeywardenLookAlike", payload);
+  const bool shown = WaitFor([&] { return Field(3) == L"C:\\users\\Public\\upd?te.exe"; });
+  ::DeleteFileW(log.c_str());
+  if (shown) ClickButton(L"扫描文件");
+  const bool scanned = shown && WaitFor([&] { return !(line = ReadCommandLineLog(log)).empty(); });
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), L"KeywardenLookAlike");
+  for (const std::wstring& path : {harmless, payload}) ::DeleteFileW(path.c_str());
+  ASSERT_TRUE(shown) << "Edit3 holds " << Field(3).size() << " characters";
+  ASSERT_TRUE(scanned);
+  EXPECT_EQ(line, L"\"" + BesideProgram(L"VirusTotalUpload.exe") + L"\" \"" + payload + L"\"");
 }
 
 // Data that names a protocol opens whatever handler the user's classes

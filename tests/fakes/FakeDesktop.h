@@ -11,6 +11,7 @@
 #include "platform/CodePage.h"
 #include "platform/Shell.h"
 #include "platform/Sound.h"
+#include "tests/fakes/FakeRegistryText.h"
 
 namespace kw::fake {
 
@@ -23,7 +24,8 @@ class FakePicture : public vcl::IPicture {
 
 class FakeShell : public IShell {
  public:
-  std::unique_ptr<vcl::IPicture> ExtractProgramIcon(const std::string& path) override {
+  std::unique_ptr<vcl::IPicture> ExtractProgramIcon(const std::u16string& exact) override {
+    const std::string path = FakeRegistryText::Narrow(exact);
     IconRequests.push_back(path);
     const bool hasIcon = path.size() > 4 && path.compare(path.size() - 4, 4, ".exe") == 0;
     return std::make_unique<FakePicture>(hasIcon ? path : "");
@@ -33,10 +35,12 @@ class FakeShell : public IShell {
     Requests.push_back(std::to_string(owner) + " " + verb + " [" + file + "] " +
                        (parameters ? "[" + *parameters + "]" : "NULL"));
   }
-  bool ShowProperties(std::uintptr_t owner, const std::string& file) override {
-    Requests.push_back(std::to_string(owner) + " properties [" + file + "]");
+  bool ShowProperties(std::uintptr_t owner, const std::u16string& file) override {
+    Requests.push_back(std::to_string(owner) + " properties [" + FakeRegistryText::Narrow(file) +
+                       "]");
     return false;
   }
+  // As shown: a character code page 936 lacks is '?'.
   std::vector<std::string> IconRequests;
   std::vector<std::string> Requests;  // shell requests, in order
 };

@@ -57,6 +57,8 @@ class FakeChangeLog : public IChangeLog {
   void Write(const TChangeRecord& record) override { Records.push_back(record); }
   void GuardStarted() override { ++Starts; }
   void GuardStopped() override { ++Stops; }
+  void RecordsLost(std::uint64_t count) override { Lost += count; }
+  std::uint64_t Lost = 0;
   std::vector<TChangeRecord> Records;
   int Starts = 0, Stops = 0;
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tests/fakes/FakeRegistryText.h"
+
 namespace kw::fake {
 
 namespace {
@@ -116,15 +118,16 @@ void FakeRegEdit::Sleep(std::uint32_t milliseconds) {
   Log.push_back("sleep " + std::to_string(milliseconds));
 }
 
-std::unique_ptr<IProcess> FakeRegEdit::Start(std::vector<char>& commandLine) {
-  Started.push_back(commandLine.data());
+std::unique_ptr<IProcess> FakeRegEdit::Start(const std::u16string& commandLine) {
+  Started.push_back(FakeRegistryText::Narrow(commandLine));
   if (StartFails) return nullptr;
   Running = true;
   StartedAt = Clock;
   return std::make_unique<TFakeProcess>();
 }
 
-bool FakeRegEdit::TypeCharacter(WindowHandle window, const std::string& character) {
+bool FakeRegEdit::TypeCharacter(WindowHandle window, std::u16string_view exact) {
+  const std::string character = FakeRegistryText::Narrow(exact);
   std::string entry = "char";
   for (unsigned char byte : character) entry += " " + std::to_string(byte);
   Log.push_back(entry);

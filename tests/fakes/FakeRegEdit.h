@@ -24,9 +24,9 @@ class FakeRegEdit : public IWindowFunctions, public IProcessLauncher {
   void SetFocus(WindowHandle window) override;
   bool Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
             std::intptr_t lParam) override;
-  bool TypeCharacter(WindowHandle window, const std::string& character) override;
+  bool TypeCharacter(WindowHandle window, std::u16string_view character) override;
   void Sleep(std::uint32_t milliseconds) override;
-  std::unique_ptr<IProcess> Start(std::vector<char>& commandLine) override;
+  std::unique_ptr<IProcess> Start(const std::u16string& commandLine) override;
 
   // The selected item's path below the root, as "HKEY_CURRENT_USER\Software\...".
   std::string SelectedPath() const;
@@ -41,7 +41,7 @@ class FakeRegEdit : public IWindowFunctions, public IProcessLauncher {
   std::vector<WindowHandle> Decoys;
   // The editor answers this many more messages, then stops (never when negative).
   int AnswersLeft = -1;
-  std::vector<std::string> Started;  // command lines
+  std::vector<std::string> Started;  // command lines, as shown ('?' for what 936 lacks)
   std::vector<std::string> Log;      // what reached the windows, in order
 
  private:

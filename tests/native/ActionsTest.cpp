@@ -105,6 +105,34 @@ TEST_F(ActionsTest, ScanStartsTheToolBesideTheProgramWithThePathAsOneQuotedArgum
   EXPECT_EQ(Sound.Calls, std::vector<std::string>{"stop"});
 }
 
+// A look-alike of another program's path is acted on as itself: the tool
+// gets the file Windows starts, never the one its view resembles. A field
+// the user typed into acts on what was typed.
+TEST_F(ActionsTest, ActionsUseTheRecordsExactProgramUnlessTheUserTypedAnother) {
+  const std::u16string payload = u"C:\\Program Files\\Tool\\upd\u00E2te.exe";
+  System.ExactFiles[payload] = TFileKind::File;
+  System.Files["C:\\Program Files\\Tool\\update.exe"] = TFileKind::File;
+  TChangeRecord record;
+  record.RootKey = kHkeyCurrentUser;
+  record.Location = std::string("\\") + kRun;
+  record.ValueName = "Tool";
+  record.Identity = u"Tool";
+  record.Program = payload;
+  record.Line = "C:\\Program Files\\Tool\\upd?te.exe";
+  std::vector<TChangeRecord> records{record};
+  Alert.ShowChanges(records);
+  Alert.Button3->Click();
+  Alert.Image4->Click();
+  Alert.Edit3->SetText("C:\\Program Files\\Tool\\t.exe");
+  Alert.Button3->Click();
+  const std::string tool = "\"C:\\Program Files\\Keywarden\\VirusTotalUpload.exe\" ";
+  EXPECT_EQ(Requests(),
+            (std::vector<std::string>{"2713 properties [C:\\Program Files\\Tool\\upd?te.exe]",
+                                      tool + "\"C:\\Program Files\\Tool\\upd?te.exe\"",
+                                      tool + "\"C:\\Program Files\\Tool\\t.exe\""}));
+  EXPECT_TRUE(Host.Messages.empty()) << Host.Messages.front();
+}
+
 TEST_F(ActionsTest, ScanSaysSoWhenTheToolIsNotBesideTheProgram) {
   struct TRow {
     std::string ProgramPath;
@@ -301,13 +329,13 @@ TEST(AnsiPaths, TheFolderPartRespectsDoubleByteCharacters) {
 class WalkTest : public ::testing::TestWithParam<bool> {
  protected:
   fake::FakeRegEdit Editor{GetParam()};
-  fake::FakeCodePage CodePage;
 };
 
 TEST_P(WalkTest, SelectsTheKeyFromAnyEarlierSelection) {
   Editor.Select("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx");
-  JumpToRegKey(Editor, Editor, CodePage, "C:\\windows",
-               "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+  JumpToRegKey(Editor, Editor, u"C:\\windows",
+               fake::FakeRegistryText::Widen(
+                   "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"));
   EXPECT_EQ(Editor.SelectedPath(),
             "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
   EXPECT_FALSE(Editor.SelectedIsExpanded());
@@ -324,8 +352,8 @@ INSTANTIATE_TEST_SUITE_P(TreeDirectOrNested, WalkTest, ::testing::Bool());
 TEST(Walk, StartsTheEditorWhenItIsNotRunning) {
   fake::FakeRegEdit editor(true);
   editor.Running = false;
-  JumpToRegKey(editor, editor, fake::FakeCodePage(), "C:\\windows",
-               "HKEY_CURRENT_USER\\Control Panel\\");
+  JumpToRegKey(editor, editor, u"C:\\windows",
+               fake::FakeRegistryText::Widen("HKEY_CURRENT_USER\\Control Panel\\"));
   EXPECT_EQ(editor.Started, std::vector<std::string>{"\"C:\\windows\\regedit.exe\""});
   EXPECT_EQ(editor.SelectedPath(), "HKEY_CURRENT_USER\\Control Panel");
   EXPECT_TRUE(editor.SelectedIsExpanded());  // a trailing backslash opens the last key
@@ -338,8 +366,8 @@ TEST(Walk, DrivesOnlyTheEditorsOwnWindowNeverAnotherOfItsClass) {
     fake::FakeRegEdit editor(true);
     editor.Running = running;
     editor.Decoys = {0x900, 0x901};
-    JumpToRegKey(editor, editor, fake::FakeCodePage(), "C:\\windows",
-                 "HKEY_CURRENT_USER\\Control Panel");
+    JumpToRegKey(editor, editor, u"C:\\windows",
+                 fake::FakeRegistryText::Widen("HKEY_CURRENT_USER\\Control Panel"));
     EXPECT_EQ(editor.SelectedPath(), "HKEY_CURRENT_USER\\Control Panel") << running;
     EXPECT_EQ(editor.Started.size(), running ? 0u : 1u);
     for (const std::string& entry : editor.Log) {
@@ -353,8 +381,9 @@ TEST(Walk, GivesUpOnAnEditorThatStopsAnswering) {
   for (int answers : {0, 5, 40}) {
     fake::FakeRegEdit editor(true);
     editor.AnswersLeft = answers;
-    JumpToRegKey(editor, editor, fake::FakeCodePage(), "C:\\windows",
-                 "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+    JumpToRegKey(editor, editor, u"C:\\windows",
+                 fake::FakeRegistryText::Widen(
+                     "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"));
     // The messages it answered, then the one it did not: nothing after.
     const auto sent = std::count_if(editor.Log.begin(), editor.Log.end(), [](const std::string& s) {
       return s.rfind("key", 0) == 0 || s.rfind("char", 0) == 0;
@@ -369,8 +398,8 @@ TEST(Walk, WaitsForAStartedEditorsTreeHoweverLateItComes) {
   fake::FakeRegEdit editor(true);
   editor.Running = false;
   editor.WindowComesUpAfter = 2500;  // after the process said it was ready
-  JumpToRegKey(editor, editor, fake::FakeCodePage(), "C:\\windows",
-               "HKEY_CURRENT_USER\\Control Panel");
+  JumpToRegKey(editor, editor, u"C:\\windows",
+               fake::FakeRegistryText::Widen("HKEY_CURRENT_USER\\Control Panel"));
   EXPECT_EQ(editor.SelectedPath(), "HKEY_CURRENT_USER\\Control Panel");
 }
 
@@ -378,8 +407,8 @@ TEST(Walk, GivesUpSilentlyWhenAStartedEditorNeverComesUp) {
   fake::FakeRegEdit editor(true);
   editor.Running = false;
   editor.WindowComesUpAfter = -1;
-  JumpToRegKey(editor, editor, fake::FakeCodePage(), "C:\\windows",
-               "HKEY_CURRENT_USER\\Control Panel");
+  JumpToRegKey(editor, editor, u"C:\\windows",
+               fake::FakeRegistryText::Widen("HKEY_CURRENT_USER\\Control Panel"));
   EXPECT_EQ(editor.Started.size(), 1u);
   // Only the waits: nothing was shown, focused or sent.
   EXPECT_EQ(std::count(editor.Log.begin(), editor.Log.end(), "sleep 50"),
@@ -389,29 +418,35 @@ TEST(Walk, GivesUpSilentlyWhenAStartedEditorNeverComesUp) {
 
 TEST(Walk, KeystrokesForHivelessAndDoubleBytePaths) {
   fake::FakeRegEdit editor(false);
-  fake::FakeCodePage gbk;
-  JumpToRegKey(editor, editor, gbk, "C:\\windows", "\\S");
+  JumpToRegKey(editor, editor, u"C:\\windows", fake::FakeRegistryText::Widen("\\S"));
   const std::vector<std::string> tail(editor.Log.end() - 4, editor.Log.end());
   EXPECT_EQ(tail, (std::vector<std::string>{"key 39", "key 39", "sleep 750", "char 83"}));
 
   fake::FakeRegEdit fresh(false);  // no typing left over from the walk above
-  JumpToRegKey(fresh, fresh, gbk, "C:\\windows", "HKEY_CURRENT_USER\\Software\\\x95\x5CVendor");
-  // Character by character: 昞 is typed whole, its second byte 0x5C opens no level.
+  JumpToRegKey(fresh, fresh, u"C:\\windows",
+               fake::FakeRegistryText::Widen("HKEY_CURRENT_USER\\Software\\\x95\x5CVendor"));
+  // Character by character, in UTF-16: the unit of 昞 that its second byte
+  // 0x5C came from opens no level.
   const auto sleeps = std::count(fresh.Log.begin(), fresh.Log.end(), "sleep 750");
   EXPECT_EQ(sleeps, 2);
-  EXPECT_EQ(std::count(fresh.Log.begin(), fresh.Log.end(), "char 149 92"), 1);
   EXPECT_EQ(fresh.SelectedPath(), "HKEY_CURRENT_USER\\Software\\\x95\x5CVendor");
+
+  // A character beyond the first 65,536 is typed whole, its surrogate pair in one keystroke.
+  fake::FakeRegEdit pair(false);
+  JumpToRegKey(pair, pair, u"C:\\windows", u"HKEY_CURRENT_USER\\Software\\\xD83D\xDE00V");
+  EXPECT_EQ(std::count(pair.Log.begin(), pair.Log.end(), "char 63"), 1);
+  EXPECT_EQ(std::count(pair.Log.begin(), pair.Log.end(), "sleep 750"), 2);
 }
 
 TEST(RunProcess, ResultsAndTheCommandLineLimit) {
   fake::FakeRegEdit launcher(false);
-  EXPECT_EQ(RunProcess(launcher, "tool.exe /x", true, false), 0);
-  EXPECT_EQ(RunProcess(launcher, std::string(512, 'a'), false, true), 0);
-  EXPECT_EQ(RunProcess(launcher, std::string(513, 'a'), false, false), -1);
+  EXPECT_EQ(RunProcess(launcher, u"tool.exe /x", true, false), 0);
+  EXPECT_EQ(RunProcess(launcher, std::u16string(512, u'a'), false, true), 0);
+  EXPECT_EQ(RunProcess(launcher, std::u16string(513, u'a'), false, false), -1);
   EXPECT_EQ(launcher.Started.size(), 2u);
   EXPECT_EQ(launcher.Started[1].size(), 512u);
   launcher.StartFails = true;
-  EXPECT_EQ(RunProcess(launcher, "missing.exe", true, false), -1);
+  EXPECT_EQ(RunProcess(launcher, u"missing.exe", true, false), -1);
 }
 
 }  // namespace

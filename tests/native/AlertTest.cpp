@@ -32,6 +32,7 @@ class AlertTest : public ::testing::Test, protected TFakeServices {
     r.ValueName = name;
     r.Identity = std::u16string(name.begin(), name.end());
     r.Line = std::move(line);
+    r.Program = std::u16string(r.Line.begin(), r.Line.end());
     (kind == TChangeKind::Deleted ? r.OldData : r.NewData) = data.empty() ? r.Line : data;
     if (kind == TChangeKind::Added) r.Title = texts::kTitleAdded;
     if (kind == TChangeKind::Deleted) r.Title = texts::kTitleDeleted;
@@ -192,6 +193,49 @@ TEST_F(AlertTest, ASettingOfWindowsIsNotDeletedFromTheAlert) {
   EXPECT_EQ(Host.Messages,
             std::vector<std::string>{texts::kSettingNotDeletedPrefix + std::string("Userinit")});
   EXPECT_TRUE(Fake.Registry.HasValue(kHkeyLocalMachine, winlogon, "Userinit"));
+}
+
+// "删除" acts on exactly the record shown: a default value shown after a
+// named one, and a subkey's value by the subkey's exact name whatever its view.
+TEST_F(AlertTest, DeleteActsOnExactlyTheRecordShown) {
+  const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  const std::string runOnceEx = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx";
+  Fake.Registry.SetString(kHkeyCurrentUser, run, "KwOneDrive", "C:\\a.exe");
+  Fake.Registry.SetString(kHkeyCurrentUser, run, "", "C:\\evil.exe");
+  Fake.Registry.SetString(kHkeyCurrentUser, runOnceEx + "\\0001", "Step", "C:\\s.exe");
+  TChangeRecord byDefault = Record(TChangeKind::Added, texts::kDefaultValue, "C:\\evil.exe");
+  byDefault.Identity.clear();
+  byDefault.Key = u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  Notify({Record(TChangeKind::Added, "KwOneDrive", "C:\\a.exe"), byDefault});
+  EXPECT_EQ(Alert.sLabelFX1->Text(), texts::kDefaultValue);
+  Alert.Button1->Click();
+  EXPECT_FALSE(Fake.Registry.HasValue(kHkeyCurrentUser, run, u""));
+  EXPECT_TRUE(Fake.Registry.HasValue(kHkeyCurrentUser, run, "KwOneDrive"));
+
+  TChangeRecord step = Record(TChangeKind::Added, "Step", "C:\\s.exe");
+  step.Location = "\\" + runOnceEx + "\\?";  // as a name 936 lacks would show
+  step.Key = u"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx\\0001";
+  step.IdentitySubKey = u"0001";
+  Notify({step});
+  Alert.Button1->Click();
+  EXPECT_FALSE(Fake.Registry.HasValue(kHkeyCurrentUser, runOnceEx + "\\0001", "Step"));
+  EXPECT_EQ(Host.Messages,
+            (std::vector<std::string>{texts::kDeletedPrefix + std::string(texts::kDefaultValue),
+                                      texts::kDeletedPrefix + std::string("Step")}));
+}
+
+// Records a flood pushed out before the alert could take them are counted
+// on its tab and in the log, never lost in silence.
+TEST_F(AlertTest, RecordsDroppedInAFloodAreCountedOnTheTabAndInTheLog) {
+  std::vector<TChangeRecord> flood(TChangeQueue::kMaxQueued + 3,
+                                   Record(TChangeKind::Added, "A", "C:\\a.exe"));
+  Notify(std::move(flood));
+  EXPECT_EQ(ChangeLog.Lost, 3u);
+  const std::string count = std::to_string(TChangeQueue::kMaxQueued);
+  EXPECT_EQ(Alert.TabSheet1->Text(),
+            texts::kAlertPage + (" " + count + "/" + count) + texts::kDroppedPrefix + "3)");
+  Alert.Button2->Click();
+  EXPECT_EQ(Alert.TabSheet1->Text(), texts::kAlertPage);
 }
 
 TEST_F(AlertTest, RecordsBeforeTheAlertExistsAreKeptForTheNextWakeUp) {

@@ -19,7 +19,16 @@ namespace kw {
 namespace {
 
 using Strings = std::vector<std::string>;
+using fake::FakeRegistryText;
 using std::chrono::milliseconds;
+
+// An event's fields as the fake's code page shows them.
+Strings Shown(const TLogEvent& event) {
+  Strings shown;
+  for (const std::u16string& field : event.Strings)
+    shown.push_back(FakeRegistryText::Narrow(field));
+  return shown;
+}
 
 constexpr char kRun[] = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const TLocalTime kTime{2026, 12, 9, 7, 5, 3, 42};
@@ -32,10 +41,17 @@ TChangeRecord Record(TChangeKind kind, HiveHandle hive, std::uint32_t view, std:
   r.RootKey = hive;
   r.View = view;
   r.Location = kRun;
-  r.ValueName = std::move(name);
-  r.OldData = std::move(oldData);
-  r.NewData = std::move(newData);
-  r.ProgramPath = std::move(program);
+  r.Key = FakeRegistryText::Widen(kRun);
+  r.Identity = FakeRegistryText::Widen(name);
+  r.OldText = FakeRegistryText::Widen(oldData);
+  r.NewText = FakeRegistryText::Widen(newData);
+  r.Program = FakeRegistryText::Widen(program);
+  r.Type = kRegSz;
+  // The shown texts are not what the log takes: it takes the facts.
+  r.ValueName = "shown " + name;
+  r.OldData = "shown";
+  r.NewData = "shown";
+  r.ProgramPath = "shown";
   r.Line = "not in the event";
   r.Title = "not in the event";
   return r;
@@ -53,7 +69,7 @@ TEST(ChangeEvent, PutsEachFieldInItsPlaceForEveryKind) {
   const std::string time = "2026-12-09 07:05:03.042";
   TChangeRecord folder = Record(TChangeKind::Added, 0, 0, "x.lnk", "", "C:\\x.lnk", "C:\\x.lnk");
   folder.Where = TLocationKind::StartupFolder;
-  folder.Location = "C:\\Users\\u\\Start Menu\\Programs\\Startup";
+  folder.Key = u"C:\\Users\\u\\Start Menu\\Programs\\Startup";
   // "程序" in code page 936: the bytes go through unchanged.
   const std::string chinese = "\xB3\xCC\xD0\xF2";
   const TEventRow rows[] = {
@@ -95,27 +111,44 @@ TEST(ChangeEvent, PutsEachFieldInItsPlaceForEveryKind) {
        folder,
        events::kAdded,
        TEventLevel::Warning,
-       {time, "", folder.Location, "x.lnk", "", "C:\\x.lnk", "C:\\x.lnk", ""}},
+       {time, "", "C:\\Users\\u\\Start Menu\\Programs\\Startup", "x.lnk", "", "C:\\x.lnk",
+        "C:\\x.lnk", ""}},
   };
   for (const TEventRow& row : rows) {
     const TLogEvent event = ChangeEvent(row.Record);
     EXPECT_EQ(event.Id, row.Id) << row.Case;
     EXPECT_EQ(event.Level, row.Level) << row.Case;
-    EXPECT_EQ(event.Strings, row.Fields) << row.Case;
+    EXPECT_EQ(Shown(event), row.Fields) << row.Case;
   }
 }
 
+// A look-alike of another program's name reaches the log as itself, and a
+// list as its items.
+TEST(ChangeEvent, TheLogTakesTheFactsExactly) {
+  TChangeRecord record =
+      Record(TChangeKind::Added, kHkeyCurrentUser, kKeyWow64_64Key, "", "", "", "");
+  record.Identity = u"upd\u00E2te";
+  record.NewText = std::u16string(u"C:\\upd\u00E2te.exe\0autocheck *\0", 26);
+  record.Type = kRegMultiSz;
+  record.Program = u"C:\\upd\u00E2te.exe";
+  const TLogEvent event = ChangeEvent(record);
+  EXPECT_EQ(event.Strings[3], u"upd\u00E2te");
+  EXPECT_EQ(event.Strings[5], u"C:\\upd\u00E2te.exe | autocheck *");
+  EXPECT_EQ(event.Strings[6], u"C:\\upd\u00E2te.exe");
+}
+
 TEST(ChangeEvent, GuardAndLostEventsCarryTheTimeFirst) {
-  const TLogEvent started = GuardStartedEvent(kTime, "C:\\Program Files\\Keywarden\\Keywarden.exe");
+  const TLogEvent started =
+      GuardStartedEvent(kTime, u"C:\\Program Files\\Keywarden\\Keywarden.exe");
   EXPECT_EQ(started.Id, events::kGuardStarted);
-  EXPECT_EQ(started.Strings,
+  EXPECT_EQ(Shown(started),
             (Strings{"2026-12-09 07:05:03.042", "C:\\Program Files\\Keywarden\\Keywarden.exe"}));
-  const TLogEvent stopped = GuardStoppedEvent(kTime, "k.exe");
+  const TLogEvent stopped = GuardStoppedEvent(kTime, u"k.exe");
   EXPECT_EQ(stopped.Id, events::kGuardStopped);
   EXPECT_EQ(stopped.Level, TEventLevel::Warning);
   const TLogEvent lost = EventsLostEvent(kTime, 12345);
   EXPECT_EQ(lost.Id, events::kEventsLost);
-  EXPECT_EQ(lost.Strings, (Strings{"2026-12-09 07:05:03.042", "12345"}));
+  EXPECT_EQ(Shown(lost), (Strings{"2026-12-09 07:05:03.042", "12345"}));
   EXPECT_EQ(EventTime({2027, 1, 2, 0, 0, 0, 0}), "2027-01-02 00:00:00.000");
 }
 
@@ -129,12 +162,13 @@ TChangeRecord Numbered(int n) {
 std::vector<std::string> Names(const std::vector<TLogEvent>& events) {
   std::vector<std::string> names;
   for (const TLogEvent& e : events) {
+    const Strings s = Shown(e);
     if (e.Id == events::kEventsLost)
-      names.push_back("lost " + e.Strings[1] + " from " + e.Strings[0].substr(17, 2));
+      names.push_back("lost " + s[1] + " from " + s[0].substr(17, 2));
     else if (e.Id == events::kGuardStarted || e.Id == events::kGuardStopped)
       names.push_back(e.Id == events::kGuardStarted ? "started" : "stopped");
     else
-      names.push_back(e.Strings[3]);
+      names.push_back(s[3]);
   }
   return names;
 }
@@ -143,7 +177,7 @@ TEST(EventLogWriter, WritesEverythingInOrderAndFlushesAtTheEnd) {
   auto log = std::make_shared<fake::FakeEventLog>();
   fake::FakeClock clock;
   {
-    TEventLogWriter writer(log, clock, "C:\\k.exe");
+    TEventLogWriter writer(log, clock, u"C:\\k.exe");
     writer.GuardStarted();
     for (int i = 0; i < 200; ++i) writer.Write(Numbered(i));
     writer.GuardStopped();
@@ -154,14 +188,14 @@ TEST(EventLogWriter, WritesEverythingInOrderAndFlushesAtTheEnd) {
   EXPECT_EQ(names[1], "V0");
   EXPECT_EQ(names[200], "V199");
   EXPECT_EQ(names.back(), "stopped");
-  EXPECT_EQ(log->Written().front().Strings[1], "C:\\k.exe");
+  EXPECT_EQ(log->Written().front().Strings[1], u"C:\\k.exe");
 }
 
 TEST(EventLogWriter, TheStopIsWrittenOnceAndBeforeItsCallReturns) {
   // At the session's end the process may be ended right after the call.
   auto log = std::make_shared<fake::FakeEventLog>();
   fake::FakeClock clock;
-  TEventLogWriter writer(log, clock, "k.exe");
+  TEventLogWriter writer(log, clock, u"k.exe");
   for (int i = 0; i < 50; ++i) writer.Write(Numbered(i));
   writer.GuardStopped();
   EXPECT_EQ(log->Written().size(), 51u);
@@ -174,7 +208,7 @@ TEST(EventLogWriter, AHangingLogNeitherBlocksTheCallerNorGrowsTheQueue) {
   auto log = std::make_shared<fake::FakeEventLog>();
   fake::FakeClock clock;
   {
-    TEventLogWriter writer(log, clock, "k.exe", 4);
+    TEventLogWriter writer(log, clock, u"k.exe", 4);
     log->Hold();
     writer.Write(Numbered(0));
     ASSERT_TRUE(log->WaitForCalls(1));  // V0 is stuck inside the log
@@ -194,7 +228,7 @@ TEST(EventLogWriter, AtTheEndAHangingLogIsWaitedForOnlyUpToTheBound) {
   fake::FakeClock clock;
   const auto begin = std::chrono::steady_clock::now();
   {
-    TEventLogWriter writer(log, clock, "k.exe", 16, milliseconds(100));
+    TEventLogWriter writer(log, clock, u"k.exe", 16, milliseconds(100));
     log->Hold();
     writer.Write(Numbered(0));
     writer.Write(Numbered(1));
@@ -215,7 +249,7 @@ TEST(EventLogWriter, ManyThreadsWriteAtOnce) {
   auto log = std::make_shared<fake::FakeEventLog>();
   fake::FakeClock clock;
   {
-    TEventLogWriter writer(log, clock, "k.exe", 100000);
+    TEventLogWriter writer(log, clock, u"k.exe", 100000);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
       threads.emplace_back([&] {

@@ -246,6 +246,43 @@ TEST_F(CompareTest, NamesMatchOnlyAsTheRegistryMatchesThem) {
   EXPECT_EQ(Records[0].Identity, u"\uAC01");  // what deleting it acts on
 }
 
+// What acts on a record reads its facts; the texts shown never best-fit a
+// character 936 lacks into a plain letter, and two sides that show alike say so.
+TEST_F(CompareTest, RecordsKeepTheFactsAndShowNoLookAlikes) {
+  Compare({{u"A", u"C:\\\u00E2.exe"}}, {{u"A", u"C:\\\u00E4.exe"},
+                                        {u"upd\u00E2te", u"\"C:\\upd\u00E2te.exe\" /x"},
+                                        {u"", u"C:\\d.exe"}});
+  ASSERT_EQ(Records.size(), 3u);
+  EXPECT_EQ(Records[0].Line, ChangedLine("A", "C:\\?.exe", "C:\\?.exe") + texts::kChangedLookAlike);
+  EXPECT_EQ(Records[0].OldText, u"C:\\\u00E2.exe");
+  EXPECT_EQ(Records[0].NewText, u"C:\\\u00E4.exe");
+  EXPECT_EQ(Records[0].Program, u"C:\\\u00E4.exe");
+  EXPECT_EQ(Records[1].ValueName, "upd?te");
+  EXPECT_EQ(Records[1].Line, "C:\\upd?te.exe ");
+  EXPECT_EQ(Records[1].Program, u"C:\\upd\u00E2te.exe ");
+  EXPECT_EQ(Records[1].NewText, u"\"C:\\upd\u00E2te.exe\" /x");
+  EXPECT_EQ(Records[1].Key, u"\\Key");
+  // A key's default value is an entry like any other, and named so.
+  EXPECT_EQ(Records[2].ValueName, texts::kDefaultValue);
+  EXPECT_EQ(Records[2].Identity, u"");
+  EXPECT_EQ(Records[2].Line, "C:\\d.exe");
+}
+
+// Only the settings Windows needs to start are kept from "删除".
+TEST(WatchedLocations, WhichValuesAreSettingsOfWindows) {
+  std::vector<std::string> settings;
+  for (const TLocation& location : WatchedLocations(WatchedKeyTable())) {
+    if (location.Settings) {
+      settings.push_back((location.Hive == kHkeyLocalMachine ? "HKLM" : "HKCU") +
+                         location.Path.substr(location.Path.rfind('\\')));
+    }
+  }
+  EXPECT_EQ(settings, (std::vector<std::string>{"HKLM\\Winlogon", "HKLM\\Winlogon",
+                                                "HKLM\\User Shell Folders",
+                                                "HKCU\\User Shell Folders", "HKLM\\Shell Folders",
+                                                "HKCU\\Shell Folders", "HKLM\\Session Manager"}));
+}
+
 TEST_F(CompareTest, ListsShowTheirItemsAndSubkeysTheirNames) {
   TRegSnapshot before, after;
   before.Entries.push_back(Entry(u"", u"BootExecute", kRegMultiSz, std::u16string(u"a\0", 2)));
@@ -287,7 +324,8 @@ std::vector<std::string> ReferenceCompare(const std::vector<std::pair<std::strin
     if (j < 0) {
       lines.push_back(PathLine(old[i].second));
     } else if (now[j].second != old[i].second) {
-      lines.push_back(ChangedLine(old[i].first, old[i].second, now[j].second));
+      const std::string name = old[i].first.empty() ? texts::kDefaultValue : old[i].first;
+      lines.push_back(ChangedLine(name, old[i].second, now[j].second));
     }
   }
   for (std::size_t j = 0; j < now.size(); ++j) {

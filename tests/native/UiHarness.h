@@ -22,19 +22,25 @@ class FakeSystem : public ISystem {
   std::string ProgramPath() override { return Path; }
   std::string WindowsDirectory() override { return "C:\\windows"; }
   // %NAME% of the variables in Environment; others stay as they are.
-  std::string ExpandEnvironment(const std::string& text) override {
-    std::string expanded = text;
-    for (const auto& [name, value] : Environment) {
-      const std::string token = "%" + name + "%";
-      for (std::size_t at = expanded.find(token); at != std::string::npos;
+  std::u16string ExpandEnvironment(const std::u16string& text) override {
+    std::u16string expanded = text;
+    for (const auto& [name, text] : Environment) {
+      const std::u16string token = u"%" + fake::FakeRegistryText::Widen(name) + u"%";
+      const std::u16string value = fake::FakeRegistryText::Widen(text);
+      for (std::size_t at = expanded.find(token); at != std::u16string::npos;
            at = expanded.find(token, at + value.size())) {
         expanded.replace(at, token.size(), value);
       }
     }
     return expanded;
   }
-  TFileKind FileKind(const std::string& path) override {
-    const auto found = Files.find(path);
+  // Exactly as named: a path with a character code page 936 lacks is found
+  // among ExactFiles only.
+  TFileKind FileKind(const std::u16string& path) override {
+    if (const auto exact = ExactFiles.find(path); exact != ExactFiles.end()) return exact->second;
+    const std::string shown = fake::FakeRegistryText::Narrow(path);
+    if (fake::FakeRegistryText::Widen(shown) != path) return TFileKind::None;
+    const auto found = Files.find(shown);
     return found == Files.end() ? TFileKind::None : found->second;
   }
   std::string Path = "C:\\Program Files\\Keywarden\\Keywarden.exe";
@@ -45,6 +51,7 @@ class FakeSystem : public ISystem {
       {"C:\\windows\\explorer.exe", TFileKind::File},
       {"C:\\Program Files\\Tool\\", TFileKind::Folder},
       {"C:\\Program Files\\Tool\\t.exe", TFileKind::File}};
+  std::map<std::u16string, TFileKind> ExactFiles;
 };
 
 struct TFakeServices {

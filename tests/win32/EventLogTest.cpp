@@ -21,18 +21,22 @@ TEST(Win32EventLog, ReportsEveryKindOfEventWithoutRegisteringTheSource) {
   record.RootKey = kHkeyCurrentUser;
   record.Location = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
   record.ValueName = "\xB3\xCC\xD0\xF2";  // "程序"
-  record.NewData = "C:\\\xB3\xCC\xD0\xF2.exe";
+  record.Identity = u"\u7A0B\u5E8F";
+  record.NewText = u"C:\\\u7A0B\u5E8F.exe";
   for (TChangeKind kind :
        {TChangeKind::Added, TChangeKind::Deleted, TChangeKind::Changed, TChangeKind::NotWatched,
         TChangeKind::WatchedAgain, TChangeKind::Stopped}) {
     record.Kind = kind;
     EXPECT_TRUE(log.Report(ChangeEvent(record)));
   }
-  EXPECT_TRUE(log.Report(GuardStartedEvent({}, "k.exe")));
-  EXPECT_TRUE(log.Report(GuardStoppedEvent({}, "k.exe")));
+  EXPECT_TRUE(log.Report(GuardStartedEvent({}, u"k.exe")));
+  EXPECT_TRUE(log.Report(GuardStoppedEvent({}, u"k.exe")));
   EXPECT_TRUE(log.Report(EventsLostEvent({}, 3)));
   // Data as long as a hostile program may write is cut, not refused.
-  record.NewData.assign(200000, 'x');
+  record.NewText.assign(200000, u'x');
+  EXPECT_TRUE(log.Report(ChangeEvent(record)));
+  record.NewText[2047] = u'\xD83D';  // the cut falls inside a surrogate pair
+  record.NewText[2048] = u'\xDE00';
   EXPECT_TRUE(log.Report(ChangeEvent(record)));
 }
 

@@ -309,9 +309,9 @@ TEST(Win32WindowFunctions, TypesCharactersOfCodePage936AsTheirUtf16Units) {
   win32::TWin32WindowFunctions windows;
   GTyped.clear();
   const WindowHandle handle = reinterpret_cast<WindowHandle>(window);
-  EXPECT_TRUE(windows.TypeCharacter(handle, "R"));
-  EXPECT_TRUE(windows.TypeCharacter(handle, "\xC4\xBE"));  // 木
-  EXPECT_TRUE(windows.TypeCharacter(handle, "\x95\x5C"));  // 昞, its second byte a backslash's
+  EXPECT_TRUE(windows.TypeCharacter(handle, u"R"));
+  EXPECT_TRUE(windows.TypeCharacter(handle, u"\u6728"));  // 木
+  EXPECT_TRUE(windows.TypeCharacter(handle, u"\u661E"));  // 昞
   EXPECT_TRUE(windows.Send(handle, WM_KEYDOWN, VK_LEFT, 0));
   ::DestroyWindow(window);
   const std::vector<std::pair<WPARAM, LPARAM>> expected = {{L'R', 1}, {0x6728, 1}, {0x661E, 1}};
@@ -344,7 +344,7 @@ TEST(Win32WindowFunctions, GivesUpOnAWindowWhoseThreadDoesNotAnswer) {
   const WindowHandle handle = reinterpret_cast<WindowHandle>(silent.Window);
   const DWORD start = ::GetTickCount();
   EXPECT_FALSE(windows.Send(handle, WM_KEYDOWN, VK_LEFT, 0));
-  EXPECT_FALSE(windows.TypeCharacter(handle, "R"));
+  EXPECT_FALSE(windows.TypeCharacter(handle, u"R"));
   windows.ShowWindow(handle, SW_SHOW);  // asked for, not waited on
   EXPECT_LT(::GetTickCount() - start, 5000u);
   EXPECT_FALSE(windows.IsRegistryEditor(handle));  // this test's own process

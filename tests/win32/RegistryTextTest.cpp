@@ -64,6 +64,8 @@ TEST(Win32RegistryText, ShowsCodePage936WhateverTheSystemsCodePage) {
   EXPECT_EQ(text.FromAnsi(trojanAnsi), trojan);
   EXPECT_EQ(text.FromAnsi("\xE4\xBE"), u"\u6E1A");
   EXPECT_EQ(text.ToAnsi(u"\u6728\u9A6C\uAC00"), "\xC4\xBE\xC2\xED?");  // 木马 and a Hangul syllable
+  // No best fit: a look-alike of a plain letter shows as "?", never as that letter.
+  EXPECT_EQ(text.ToAnsi(u"C:\\upd\u00E2te.exe"), "C:\\upd?te.exe");
   EXPECT_EQ(text.ToAnsi(u""), "");
 }
 

@@ -13,20 +13,20 @@ TEST(Win32System, ExpandsEnvironmentStringsInCodePage936) {
   ::SetEnvironmentVariableW(L"KW_DIR", L"C:\\临时");
   ::SetEnvironmentVariableW(L"KW_LONG", std::wstring(600, L'x').c_str());
   win32::TWin32System system;
-  const std::pair<std::string, std::string> rows[] = {
-      // %KW_DIR%\木马.exe
-      {"%KW_DIR%\\\xC4\xBE\xC2\xED.exe", "C:\\\xC1\xD9\xCA\xB1\\\xC4\xBE\xC2\xED.exe"},
-      {"%KW_LONG%", std::string(600, 'x')},  // far longer than the text it comes from
-      {"%KW_UNDEFINED%\\x.exe", "%KW_UNDEFINED%\\x.exe"},
-      {"C:\\plain.exe", "C:\\plain.exe"},
-      {"", ""},
+  const std::pair<std::u16string, std::u16string> rows[] = {
+      {u"%KW_DIR%\\\u6728\u9A6C.exe", u"C:\\\u4E34\u65F6\\\u6728\u9A6C.exe"},  // 木马.exe
+      {u"%KW_LONG%", std::u16string(600, u'x')},  // far longer than the text it comes from
+      {u"%KW_UNDEFINED%\\x.exe", u"%KW_UNDEFINED%\\x.exe"},
+      {u"C:\\upd\u00E2te.exe", u"C:\\upd\u00E2te.exe"},  // exactly, no best fit
+      {u"", u""},
   };
   for (const auto& [text, expected] : rows) {
-    EXPECT_EQ(system.ExpandEnvironment(text), expected) << text;
+    EXPECT_TRUE(system.ExpandEnvironment(text) == expected)
+        << std::wstring(text.begin(), text.end());
   }
 }
 
-TEST(Win32System, TellsFilesFromFoldersByTheirCodePage936Names) {
+TEST(Win32System, TellsFilesFromFoldersByTheirExactNames) {
   wchar_t temp[MAX_PATH];
   const std::wstring folder =
       std::wstring(temp, ::GetTempPathW(MAX_PATH, temp)) + L"kw-临时昞";  // 昞: 0x95 0x5C
@@ -34,17 +34,16 @@ TEST(Win32System, TellsFilesFromFoldersByTheirCodePage936Names) {
   ::CreateDirectoryW(folder.c_str(), nullptr);
   ::CloseHandle(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   const auto Ansi = [](const std::wstring& wide) {
-    char bytes[4 * MAX_PATH];
-    const int n =
-        ::WideCharToMultiByte(936, 0, wide.c_str(), -1, bytes, sizeof bytes, nullptr, nullptr);
-    return std::string(bytes, n > 0 ? n - 1 : 0);
+    return std::u16string(wide.begin(), wide.end());
   };
   win32::TWin32System system;
   EXPECT_EQ(system.FileKind(Ansi(folder)), TFileKind::Folder);
   EXPECT_EQ(system.FileKind(Ansi(folder + L"\\")), TFileKind::Folder);
   EXPECT_EQ(system.FileKind(Ansi(file)), TFileKind::File);
   EXPECT_EQ(system.FileKind(Ansi(folder + L"\\missing.exe")), TFileKind::None);
-  EXPECT_EQ(system.FileKind(""), TFileKind::None);
+  EXPECT_EQ(system.FileKind(u""), TFileKind::None);
+  // Its look-alike in plain letters names no file.
+  EXPECT_EQ(system.FileKind(Ansi(folder + L"\\\u6728\u9A6C\u00E2.exe")), TFileKind::None);
   ::DeleteFileW(file.c_str());
   ::RemoveDirectoryW(folder.c_str());
 }

@@ -3,8 +3,8 @@
 // in code page 936 whatever the system's ANSI code page is, so every text
 // reaches the system through the wide functions, converted with 936 itself:
 // Chinese then reads right on any Windows language. What 936 cannot hold
-// comes back as the ANSI functions of a Chinese system give it (a best fit or
-// "?").
+// comes back as "?", never as a best fit: a look-alike letter ("â" for "a")
+// would show the name of another file than the one Windows starts.
 
 #include <windows.h>
 
@@ -26,12 +26,17 @@ inline std::wstring ToWide(std::string_view ansi) {
 
 inline std::string ToAnsi(std::wstring_view wide) {
   if (wide.empty()) return {};
-  const int n = ::WideCharToMultiByte(kCodePage, 0, wide.data(), static_cast<int>(wide.size()),
-                                      nullptr, 0, nullptr, nullptr);
+  const int n = ::WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, wide.data(),
+                                      static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
   std::string ansi(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(kCodePage, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(), n,
-                        nullptr, nullptr);
+  ::WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                        ansi.data(), n, nullptr, nullptr);
   return ansi;
+}
+
+// UTF-16 facts as the wide functions take them: the same units.
+inline std::wstring Wide(std::u16string_view text) {
+  return std::wstring(text.begin(), text.end());
 }
 
 inline std::wstring WindowTextOf(HWND window) {
@@ -41,14 +46,19 @@ inline std::wstring WindowTextOf(HWND window) {
   return text;
 }
 
-// The program's own file, however long its path.
-inline std::string ProgramFilePath() {
+// The program's own file, however long its path, exactly.
+inline std::wstring ProgramFileWide() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n < path.size()) return ToAnsi(std::wstring_view(path.data(), n));
+    if (n < path.size()) return path.substr(0, n);
     path.resize(path.size() * 2);
   }
+}
+
+// The same, as shown.
+inline std::string ProgramFilePath() {
+  return ToAnsi(ProgramFileWide());
 }
 
 }  // namespace kw::win32
