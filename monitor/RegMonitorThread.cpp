@@ -31,21 +31,29 @@ void TRegMonitorThread::Execute() {
 
 // Watches while the key is there: Gone when it is deleted.
 TRegMonitorThread::TOutcome TRegMonitorThread::Watch() {
-  if (!ParentEvent) ParentEvent = Platform.Sync.CreateNamedEvent("", true, false);
-  if (!HaveEvents() || !ParentEvent) return TOutcome::Failed;
+  if (Ancestors.empty()) {
+    // "", "Software", "Software\\Microsoft", ... up to the watched key's parent.
+    const std::string path(SubKeyOf(Location.Path));
+    for (std::size_t cut = 0; cut != std::string::npos; cut = path.find('\\', cut + 1)) {
+      Ancestors.push_back(
+          {path.substr(0, cut), Platform.Sync.CreateNamedEvent("", true, false), {}});
+      if (!Ancestors.back().Event) return TOutcome::Failed;
+    }
+  }
+  if (!HaveEvents()) return TOutcome::Failed;
   if (!WaitUntilPresent()) return TOutcome::Stop;
   // Armed before the first read: a change made while the key is read wakes
   // the first wait.
   ChangeEvent->Reset();
   Arm();
-  ArmParent();
+  ArmAncestors();
   SetWatched(true);
   if (ReadAndReport() == TSnapshotResult::KeyGone) return TOutcome::Gone;
   return WatchChanges();
 }
 
 bool TRegMonitorThread::WaitUntilPresent() {
-  ParentKey.reset();  // asked anew once the key is there
+  for (TAncestor& ancestor : Ancestors) ancestor.Key.reset();  // asked anew once the key is there
   for (;;) {
     if (StopRequested()) return false;
     long error = kErrorSuccess;
@@ -78,6 +86,14 @@ bool TRegMonitorThread::WaitUntilPresent() {
   }
 }
 
+// False when nothing is at the path now.
+bool TRegMonitorThread::ReopenByPath() {
+  OpenKey.reset();  // first: closing it drops whatever it still had armed
+  long error = kErrorSuccess;
+  OpenKey = OpenLocation(error);
+  return OpenKey != nullptr;
+}
+
 std::unique_ptr<IRegKey> TRegMonitorThread::OpenLocation(long& error) {
   return Platform.Registry.OpenKey(Location.Hive, std::string(SubKeyOf(Location.Path)),
                                    kKeyRead | kKeyWow64_64Key, &error);
@@ -96,24 +112,25 @@ std::unique_ptr<IRegKey> TRegMonitorThread::OpenNearestParent() {
 }
 
 TRegMonitorThread::TOutcome TRegMonitorThread::WatchChanges() {
+  std::vector<IEvent*> events{ChangeEvent.get()};
+  for (const TAncestor& ancestor : Ancestors) events.push_back(ancestor.Event.get());
+  events.push_back(StopEvent.get());
+  const std::uint32_t stop = kWaitFirst + static_cast<std::uint32_t>(events.size()) - 1;
   for (;;) {
-    switch (Platform.Sync.WaitForAny({ChangeEvent.get(), ParentEvent.get(), StopEvent.get()})) {
-      case kWaitFirst:
-        // The signal is one-shot: ask for the next one before reading the
-        // key. A change made while this one is read, compared or shown then
-        // wakes the next wait at once.
-        ChangeEvent->Reset();
-        Arm();
-        break;
-      case kWaitFirst + 1:
-        // A subkey of the parent came or went: perhaps the watched key itself.
-        ArmParent();
-        break;
-      case kWaitFirst + 2:
-        return TOutcome::Stop;
-      default:
-        return TOutcome::Failed;
-    }
+    const std::uint32_t woken = Platform.Sync.WaitForAny(events);
+    if (woken == stop) return TOutcome::Stop;
+    if (woken > stop) return TOutcome::Failed;
+    // The key at the path may not be the one the handle holds any more
+    // (renamed or moved away, it keeps its values and its handle): the path
+    // is opened afresh, and the signal, one-shot, asked for again before
+    // the key is read. A change made while this one is read, compared or
+    // shown then wakes the next wait at once.
+    if (!ReopenByPath()) return TOutcome::Gone;
+    ChangeEvent->Reset();
+    Arm();
+    // An ancestor's subkeys came, went or were renamed: its own watch is
+    // used up, and it may be another key now too.
+    if (woken != kWaitFirst) ArmAncestors();
     // A key found empty may have been deleted, and perhaps made again: the
     // handle of a deleted key never sees the new one, so it is opened afresh.
     if (ReadAndReport() == TSnapshotResult::KeyGone || OldSnapshot.Entries.empty()) {
@@ -169,27 +186,28 @@ void TRegMonitorThread::Arm() {
   }
 }
 
-// The registry signals nobody watching a key that is deleted, only those
-// watching its parent for subkey names. The parent has an event of its own,
-// so that it is asked again only when it has answered: a request made anew
+// The registry signals nobody watching a key that is deleted or renamed,
+// only those watching its parent for subkey names (Wine signals the renamed
+// key itself). Every ancestor is watched so, each on an event of its own, so
+// that they are asked again only when one has answered: a request made anew
 // on every change of the key would pile up, and closing a handle to drop one
-// signals it.
-void TRegMonitorThread::ArmParent() {
-  ParentEvent->Reset();
-  if (!ParentKey) {
-    std::string parent(SubKeyOf(Location.Path));
-    const std::size_t cut = parent.rfind('\\');
-    parent.resize(cut == std::string::npos ? 0 : cut);
-    ParentKey = Platform.Registry.OpenKey(Location.Hive, parent, kKeyRead | kKeyWow64_64Key);
+// signals it. All are opened afresh by their paths, as any of them may have
+// been renamed; every old handle is closed before any event is reset.
+void TRegMonitorThread::ArmAncestors() {
+  for (TAncestor& ancestor : Ancestors) ancestor.Key.reset();
+  for (TAncestor& ancestor : Ancestors) {
+    ancestor.Event->Reset();
+    ancestor.Key =
+        Platform.Registry.OpenKey(Location.Hive, ancestor.Path, kKeyRead | kKeyWow64_64Key);
+    // Without one, its rename is seen at the key's next change; the key
+    // itself is still watched.
+    if (ancestor.Key) ancestor.Key->NotifyChange(false, kNotifyChangeName, *ancestor.Event);
   }
-  // Without it a deletion of the whole key is seen at the key's next change
-  // of its parent's or its own; the key itself is still watched.
-  if (ParentKey) ParentKey->NotifyChange(false, kNotifyChangeName, *ParentEvent);
 }
 
 void TRegMonitorThread::CloseWatches() {
   OpenKey.reset();
-  ParentKey.reset();
+  for (TAncestor& ancestor : Ancestors) ancestor.Key.reset();
 }
 
 TChangeRecord TRegMonitorThread::NoticeOf(TChangeKind kind, const char* line) const {

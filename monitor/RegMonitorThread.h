@@ -1,12 +1,13 @@
 #pragma once
 // A key monitor: watches one registry location on a thread of its own. It
-// waits for the key to exist (watching its nearest existing parent, never
-// creating anything), reports what the key holds against what it last
-// reported, goes back to waiting when the key is deleted, and says so when
-// it cannot watch, trying again at growing intervals. Each record goes to
-// the change queue, followed by a wake-up of the main window. With a state
-// store, the state saved at the last run is its starting point, and each
-// state it reports is handed to the store.
+// follows the location's path, never a handle: a key renamed or moved away,
+// or one of its ancestors, is no longer the key Windows reads, and what is
+// at the path now is what it reports. It waits for the key to exist (watching its nearest existing
+// parent, never creating anything), reports what the key holds against what it last reported, goes
+// back to waiting when the key is deleted, and says so when it cannot watch, trying again at
+// growing intervals. Each record goes to the change queue, followed by a wake-up of the main
+// window. With a state store, the state saved at the last run is its starting point, and each state
+// it reports is handed to the store.
 
 #include <cstdint>
 #include <memory>
@@ -51,13 +52,20 @@ class TRegMonitorThread final : public TWatcherThread {
   void ReportNewSnapshot();
   void PublishState(bool wake);
   TCompareContext CompareContext() const;
+  bool ReopenByPath();
   void Arm();
-  void ArmParent();
+  void ArmAncestors();
 
-  std::unique_ptr<IEvent> ParentEvent;
+  // Each key on the way from the hive to the watched key, armed for subkey
+  // names on an event of its own: a rename, move or deletion of any of them
+  // wakes the monitor, which then finds its key again by its path.
+  struct TAncestor {
+    std::string Path;
+    std::unique_ptr<IEvent> Event;
+    std::unique_ptr<IRegKey> Key;  // declared after the event: closed first
+  };
+  std::vector<TAncestor> Ancestors;
   std::unique_ptr<IRegKey> OpenKey;  // declared after the events: closed first
-  // The watched key's parent, armed for subkey names on ParentEvent.
-  std::unique_ptr<IRegKey> ParentKey;
   // What was last reported of the key; empty while it is absent.
   TRegSnapshot OldSnapshot;
   TRegSnapshot NewSnapshot;

@@ -2,9 +2,9 @@
 // Events and waits: named manual-reset events and a wait on two of them.
 
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Types.h"
 
@@ -28,7 +28,7 @@ class ISync {
   // Waits until one of `events` is set: the position of the first one set
   // (kWaitFirst for the first), kWaitTimeout when `timeoutMs` passed first,
   // kWaitFailed when the wait cannot be made (a missing event among them).
-  virtual std::uint32_t WaitForAny(std::initializer_list<IEvent*> events,
+  virtual std::uint32_t WaitForAny(const std::vector<IEvent*>& events,
                                    std::uint32_t timeoutMs = kInfinite) = 0;
 };
 

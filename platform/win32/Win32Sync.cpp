@@ -14,7 +14,7 @@ std::unique_ptr<IEvent> TWin32Sync::CreateNamedEvent(const std::string& name, bo
   return std::make_unique<TWin32Event>(std::move(handle));
 }
 
-std::uint32_t TWin32Sync::WaitForAny(std::initializer_list<IEvent*> events,
+std::uint32_t TWin32Sync::WaitForAny(const std::vector<IEvent*>& events,
                                      std::uint32_t timeoutMs) {
   HANDLE handles[MAXIMUM_WAIT_OBJECTS];
   DWORD count = 0;

@@ -23,7 +23,7 @@ class TWin32Sync : public ISync {
  public:
   std::unique_ptr<IEvent> CreateNamedEvent(const std::string& name, bool manualReset,
                                            bool initiallySet) override;
-  std::uint32_t WaitForAny(std::initializer_list<IEvent*> events, std::uint32_t timeoutMs) override;
+  std::uint32_t WaitForAny(const std::vector<IEvent*>& events, std::uint32_t timeoutMs) override;
 };
 
 }  // namespace kw::win32

@@ -357,9 +357,8 @@ TEST_F(AlarmTest, StartsFromHiddenAndStopsOnTheButtonsAndTheCloseBoxOnly) {
   HWND properties = Find(Program.AlertWindow(), L"TImage", L"文件属性");
   ::PostMessageW(properties, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
   ::PostMessageW(properties, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));  // a picture: still playing
-  // A change line is no file: both actions say so.
-  const std::wstring refused =
-      L"不是文件路径：程序 (KeywardenAlarm) 路径更改从 C:\\alarm\\one.exe 到 C:\\alarm\\two.exe;";
+  // Both actions act on the program the changed entry now starts, which is not there.
+  const std::wstring refused = L"未找到文件：C:\\alarm\\two.exe";
   EXPECT_EQ(AnswerBox().second, refused);
   EXPECT_TRUE(LogIs(play));
   Click(L"扫描文件");

@@ -31,7 +31,7 @@ std::unique_ptr<IEvent> FakeSync::CreateNamedEvent(const std::string& name, bool
   return std::make_unique<TEvent>(*this, std::move(object));
 }
 
-std::uint32_t FakeSync::WaitForAny(std::initializer_list<IEvent*> events,
+std::uint32_t FakeSync::WaitForAny(const std::vector<IEvent*>& events,
                                    std::uint32_t timeoutMs) {
   std::vector<TEventObject*> objects;
   for (IEvent* event : events) {

@@ -19,7 +19,7 @@ class FakeSync : public ISync {
  public:
   std::unique_ptr<IEvent> CreateNamedEvent(const std::string& name, bool manualReset,
                                            bool initiallySet) override;
-  std::uint32_t WaitForAny(std::initializer_list<IEvent*> events, std::uint32_t timeoutMs) override;
+  std::uint32_t WaitForAny(const std::vector<IEvent*>& events, std::uint32_t timeoutMs) override;
 
   // A way to set the event behind `event` that stays valid after the handle
   // is closed, as the registry holds the kernel object itself.

@@ -141,7 +141,7 @@ class TWaitCountingSync : public ISync {
                                            bool initiallySet) override {
     return Real.CreateNamedEvent(name, manualReset, initiallySet);
   }
-  std::uint32_t WaitForAny(std::initializer_list<IEvent*> events,
+  std::uint32_t WaitForAny(const std::vector<IEvent*>& events,
                            std::uint32_t timeoutMs) override {
     ++Waits;
     return Real.WaitForAny(events, timeoutMs);
