@@ -2,6 +2,7 @@
 
 #include "lib/Exception.h"
 #include "monitor/ChangeTexts.h"
+#include "monitor/FolderPath.h"
 
 namespace kw {
 
@@ -83,29 +84,42 @@ void TFolderMonitorThread::FollowFolder(const std::u16string& path) {
   Path = path;
 }
 
+// Every folder on the path is watched for the folders in it, from the root
+// down, then the folder itself for its files. A handle goes with its folder
+// when that or one above it is renamed, so no watch is trusted beyond one
+// wake: each folder's rename, removal or making shows in the watch on the
+// one above it, armed before that folder was looked at, and the next wake
+// opens everything again by path.
 void TFolderMonitorThread::ArmFolder() {
-  IFolders& folders = Platform.Folders;
-  if (!folders.FolderExists(Path)) {
-    // The nearest existing parent signals when a folder is made below it.
-    FolderWatch = folders.WatchFolder(NearestExistingParent(), *ChangeEvent);
-    if (!FolderWatch) throw Exception(texts::kCannotWatchFolder);
-    // Made between the look and the arming? Then it is watched itself.
-    if (!folders.FolderExists(Path)) return;
+  const std::vector<std::u16string> chain = FolderChain(Path);
+  // A path without a root, or a drive that is not there: tried again later.
+  if (chain.empty() || !Platform.Folders.FolderExists(chain.front())) {
+    throw Exception(texts::kCannotWatchFolder);
   }
-  FolderWatch = folders.WatchFolder(Path, *ChangeEvent);
-  if (!FolderWatch) throw Exception(texts::kCannotWatchFolder);
+  for (std::size_t i = 0; i < chain.size(); ++i) {
+    const bool folder = i + 1 == chain.size();
+    // Missing: its making wakes the watch above it.
+    if (!Arm(chain[i], !folder)) return;
+  }
 }
 
-std::u16string TFolderMonitorThread::NearestExistingParent() const {
-  std::u16string path = Path;
-  for (;;) {
-    const std::size_t cut = path.find_last_of(u'\\');
-    if (cut == std::u16string::npos) throw Exception(texts::kCannotWatchFolder);
-    // "C:" names the current folder of the drive; "C:\" is its root.
-    path.resize(cut > 0 && path[cut - 1] == u':' ? cut + 1 : cut);
-    if (Platform.Folders.FolderExists(path)) return path;
-    if (path.empty() || path.back() == u'\\') throw Exception(texts::kCannotWatchFolder);
+// Arms one watch; false when the folder is not there (any more).
+bool TFolderMonitorThread::Arm(const std::u16string& folder, bool subfolderNamesOnly) {
+  IFolders& folders = Platform.Folders;
+  if (!folders.FolderExists(folder)) return false;
+  auto watch = subfolderNamesOnly ? folders.WatchSubfolderNames(folder, *ChangeEvent)
+                                  : folders.WatchFolder(folder, *ChangeEvent);
+  if (watch) {
+    FolderWatches.push_back(std::move(watch));
+    return true;
   }
+  // Gone meanwhile: the watch above has seen it go.
+  if (!folders.FolderExists(folder)) return false;
+  if (!subfolderNamesOnly) throw Exception(texts::kCannotWatchFolder);
+  // A folder above that refuses a watch (one the user may pass through but
+  // not list): a rename in it goes unseen, but the folders below it are
+  // still watched rather than none.
+  return true;
 }
 
 void TFolderMonitorThread::ReadAndReport() {
@@ -121,7 +135,7 @@ void TFolderMonitorThread::ReadAndReport() {
 }
 
 void TFolderMonitorThread::CloseWatches() {
-  FolderWatch.reset();
+  FolderWatches.clear();
   FolderNamesKey.reset();
 }
 

@@ -58,8 +58,9 @@ class TComSetup : public IThreadSetup {
   bool Initialised;
 };
 
-// One pending ReadDirectoryChangesW on a folder; its completion sets the event.
-class TDirectoryWatch {
+// One pending ReadDirectoryChangesW on a folder; its completion sets the
+// event. The handle goes with the folder when it is renamed.
+class TDirectoryWatch : public IFolderWatch {
  public:
   TDirectoryWatch(const std::u16string& folder, DWORD filter, HANDLE event)
       : Folder(OpenFolder(folder)) {
@@ -72,7 +73,7 @@ class TDirectoryWatch {
   }
   TDirectoryWatch(const TDirectoryWatch&) = delete;
   TDirectoryWatch& operator=(const TDirectoryWatch&) = delete;
-  ~TDirectoryWatch() {
+  ~TDirectoryWatch() override {
     if (!Pending) return;
     // The request writes into this object until it has completed.
     ::CancelIoEx(Folder.Get(), &Overlapped);
@@ -97,28 +98,14 @@ class TDirectoryWatch {
   bool Pending = false;
 };
 
-// The folder's files, and its own name in its parent: a folder renamed away
-// and another made in its place must wake the watcher too.
-class TWin32FolderWatch : public IFolderWatch {
- public:
-  TWin32FolderWatch(const std::u16string& folder, HANDLE event)
-      : Files(folder,
-              FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_SIZE |
-                  FILE_NOTIFY_CHANGE_LAST_WRITE,
-              event) {
-    const std::size_t cut = folder.find_last_of(u'\\');
-    if (cut == std::u16string::npos || cut + 1 == folder.size()) return;
-    const std::u16string parent =
-        folder.substr(0, cut > 0 && folder[cut - 1] == u':' ? cut + 1 : cut);
-    Parent = std::make_unique<TDirectoryWatch>(parent, FILE_NOTIFY_CHANGE_DIR_NAME, event);
-  }
-  // The parent may refuse (a folder the user cannot list): the files still count.
-  bool Armed() const { return Files.Armed(); }
-
- private:
-  TDirectoryWatch Files;
-  std::unique_ptr<TDirectoryWatch> Parent;
-};
+std::unique_ptr<IFolderWatch> WatchDirectory(const std::u16string& folder, DWORD filter,
+                                             IEvent& changed) {
+  auto* event = dynamic_cast<TWin32Event*>(&changed);
+  if (!event) return nullptr;
+  auto watch = std::make_unique<TDirectoryWatch>(folder, filter, event->Native());
+  if (!watch->Armed()) return nullptr;
+  return watch;
+}
 
 }  // namespace
 
@@ -169,11 +156,16 @@ bool TWin32Folders::FolderExists(const std::u16string& path) {
 
 std::unique_ptr<IFolderWatch> TWin32Folders::WatchFolder(const std::u16string& folder,
                                                          IEvent& changed) {
-  auto* event = dynamic_cast<TWin32Event*>(&changed);
-  if (!event) return nullptr;
-  auto watch = std::make_unique<TWin32FolderWatch>(folder, event->Native());
-  if (!watch->Armed()) return nullptr;
-  return watch;
+  return WatchDirectory(folder,
+                        FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
+                            FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE,
+                        changed);
+}
+
+// Renames show as a name removed and one added, moves between folders too.
+std::unique_ptr<IFolderWatch> TWin32Folders::WatchSubfolderNames(const std::u16string& folder,
+                                                                 IEvent& changed) {
+  return WatchDirectory(folder, FILE_NOTIFY_CHANGE_DIR_NAME, changed);
 }
 
 bool TWin32Folders::ReadShortcut(const std::u16string& path, std::u16string& target,
