@@ -1,5 +1,7 @@
 #include "monitor/FolderMonitorThread.h"
 
+#include <algorithm>
+
 #include "lib/Exception.h"
 #include "monitor/ChangeTexts.h"
 #include "monitor/FolderPath.h"
@@ -89,18 +91,64 @@ void TFolderMonitorThread::FollowFolder(const std::u16string& path) {
 // when that or one above it is renamed, so no watch is trusted beyond one
 // wake: each folder's rename, removal or making shows in the watch on the
 // one above it, armed before that folder was looked at, and the next wake
-// opens everything again by path.
+// opens everything again by path. Where a folder on the path is a link, the
+// folders above where it leads are watched as well.
 void TFolderMonitorThread::ArmFolder() {
   const std::vector<std::u16string> chain = FolderChain(Path);
   // A path without a root, or a drive that is not there: tried again later.
   if (chain.empty() || !Platform.Folders.FolderExists(chain.front())) {
     throw Exception(texts::kCannotWatchFolder);
   }
+  std::vector<std::u16string> armed;
   for (std::size_t i = 0; i < chain.size(); ++i) {
     const bool folder = i + 1 == chain.size();
+    const std::u16string resolved = ResolvedLevel(chain[i]);
     // Missing: its making wakes the watch above it.
+    if (resolved.empty()) return;
+    if (Folded(resolved) != Folded(chain[i]) && !ArmLinkTarget(chain[i], resolved, armed)) return;
     if (!Arm(chain[i], !folder)) return;
+    armed.push_back(Folded(chain[i]));
+    armed.push_back(Folded(resolved));
   }
+}
+
+// A link on the path (a junction, a mount point) leads elsewhere: the
+// folders above where it leads are watched too, from their root down, or
+// the path could be broken and mended there unseen. False when the link
+// changed meanwhile; the monitor is woken to look again.
+bool TFolderMonitorThread::ArmLinkTarget(const std::u16string& link, const std::u16string& target,
+                                         std::vector<std::u16string>& armed) {
+  const std::vector<std::u16string> chain = FolderChain(target);
+  for (std::size_t i = 0; i + 1 < chain.size(); ++i) {
+    std::u16string folded = Folded(chain[i]);
+    if (std::find(armed.begin(), armed.end(), folded) != armed.end()) continue;
+    if (!Arm(chain[i], true)) break;
+    armed.push_back(std::move(folded));
+  }
+  // Armed before this second look: a change after it wakes the monitor.
+  if (Folded(Platform.Folders.ResolvedPath(link)) == Folded(target)) return true;
+  ChangeEvent->Set();
+  return false;
+}
+
+// Where a folder on the path leads; empty when nothing is there. A link
+// that leads nowhere (to a folder not there) cannot be watched for where it
+// will lead: the user is told, and it is looked at again later.
+std::u16string TFolderMonitorThread::ResolvedLevel(const std::u16string& folder) {
+  IFolders& folders = Platform.Folders;
+  std::u16string resolved = folders.ResolvedPath(folder);
+  if (!resolved.empty() || !folders.FolderExists(folder)) return resolved;
+  // Made just now?
+  resolved = folders.ResolvedPath(folder);
+  if (resolved.empty()) throw Exception(texts::kCannotWatchFolder);
+  return resolved;
+}
+
+std::u16string TFolderMonitorThread::Folded(const std::u16string& path) const {
+  const char16_t* upcase = Platform.Text.UpcaseTable();
+  std::u16string folded = path;
+  for (char16_t& unit : folded) unit = upcase[unit];
+  return folded;
 }
 
 // Arms one watch; false when the folder is not there (any more).

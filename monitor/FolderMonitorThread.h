@@ -37,7 +37,12 @@ class TFolderMonitorThread final : public TWatcherThread {
   void ArmFolderNames();
   void FollowFolder(const std::u16string& path);
   void ArmFolder();
+  std::u16string ResolvedLevel(const std::u16string& folder);
+  bool ArmLinkTarget(const std::u16string& link, const std::u16string& target,
+                     std::vector<std::u16string>& armed);
   bool Arm(const std::u16string& folder, bool subfolderNamesOnly);
+  // For telling paths apart as the file system does: case-insensitive, ordinal.
+  std::u16string Folded(const std::u16string& path) const;
   void ReadAndReport();
 
   // Declared after the change event: cancelled first.

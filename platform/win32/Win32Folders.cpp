@@ -154,6 +154,30 @@ bool TWin32Folders::FolderExists(const std::u16string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::u16string TWin32Folders::ResolvedPath(const std::u16string& path) {
+  // Opened for nothing but its name; shared, so the user can still do anything with it.
+  const HANDLE opened = ::CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return {};
+  const TKernelHandle folder(opened);
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!::GetFileInformationByHandle(folder.Get(), &information) ||
+      !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return {};
+  }
+  constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  std::vector<wchar_t> buffer(::GetFinalPathNameByHandleW(folder.Get(), nullptr, 0, kFlags) + 1);
+  const DWORD length = ::GetFinalPathNameByHandleW(folder.Get(), buffer.data(),
+                                                   static_cast<DWORD>(buffer.size()), kFlags);
+  // A volume without a drive letter has no such name: taken as named.
+  if (length == 0 || length >= buffer.size()) return path;
+  std::u16string resolved = U16(buffer.data());
+  if (resolved.compare(0, 8, u"\\\\?\\UNC\\") == 0) return u"\\\\" + resolved.substr(8);
+  if (resolved.compare(0, 4, u"\\\\?\\") == 0) return resolved.substr(4);
+  return resolved;
+}
+
 std::unique_ptr<IFolderWatch> TWin32Folders::WatchFolder(const std::u16string& folder,
                                                          IEvent& changed) {
   return WatchDirectory(folder,

@@ -38,7 +38,7 @@ TListResult FakeFolders::ListFiles(const std::u16string& folder, std::vector<TFo
   std::lock_guard<std::mutex> lock(Lock);
   files.clear();
   if (ListingFails) return TListResult::Failed;
-  const auto found = Folders.find(folder);
+  const auto found = Folders.find(Resolve(folder));
   if (found == Folders.end()) return TListResult::Absent;
   for (const TFile& file : found->second.Files) files.push_back(file.Entry);
   return TListResult::Read;
@@ -46,7 +46,13 @@ TListResult FakeFolders::ListFiles(const std::u16string& folder, std::vector<TFo
 
 bool FakeFolders::FolderExists(const std::u16string& path) {
   std::lock_guard<std::mutex> lock(Lock);
-  return Folders.count(path) != 0;
+  return Folders.count(Resolve(path)) != 0 || Links.count(path) != 0;
+}
+
+std::u16string FakeFolders::ResolvedPath(const std::u16string& path) {
+  std::lock_guard<std::mutex> lock(Lock);
+  const std::u16string resolved = Resolve(path);
+  return Folders.count(resolved) ? resolved : std::u16string();
 }
 
 std::unique_ptr<IFolderWatch> FakeFolders::WatchFolder(const std::u16string& folder,
@@ -63,7 +69,7 @@ std::unique_ptr<IFolderWatch> FakeFolders::WatchSubfolderNames(const std::u16str
 
 std::unique_ptr<IFolderWatch> FakeFolders::Watch(const std::u16string& folder, IEvent& changed,
                                                  bool subfolderNamesOnly) {
-  const auto found = Folders.find(folder);
+  const auto found = Folders.find(Resolve(folder));
   if (found == Folders.end()) return nullptr;
   const int id = NextWatch++;
   Watches[id] = {found->second.Id, subfolderNamesOnly, Sync.SignalerFor(changed)};
@@ -88,7 +94,7 @@ bool FakeFolders::DeleteFileAt(const std::u16string& path) {
   std::lock_guard<std::mutex> lock(Lock);
   const std::u16string folder = path.substr(0, cut);
   if (!FindFile(folder, path.substr(cut + 1))) return false;
-  auto& files = Folders[folder].Files;
+  auto& files = Folders[Resolve(folder)].Files;
   files.erase(std::remove_if(files.begin(), files.end(),
                              [&](const TFile& f) { return f.Entry.Name == path.substr(cut + 1); }),
               files.end());
@@ -112,11 +118,21 @@ void FakeFolders::MakeFolder(const std::u16string& path) {
 
 void FakeFolders::RemoveFolder(const std::u16string& path) {
   std::lock_guard<std::mutex> lock(Lock);
+  if (Links.erase(path)) {
+    SignalFolder(ParentOf(path), true);
+    return;
+  }
   // Its watch ends as a removed folder's does: with a signal.
   SignalFolder(path);
   for (auto it = Folders.begin(); it != Folders.end();) {
     it = IsWithin(it->first, path) ? Folders.erase(it) : std::next(it);
   }
+  SignalFolder(ParentOf(path), true);
+}
+
+void FakeFolders::MakeLink(const std::u16string& path, const std::u16string& target) {
+  std::lock_guard<std::mutex> lock(Lock);
+  Links[path] = target;
   SignalFolder(ParentOf(path), true);
 }
 
@@ -188,7 +204,7 @@ int FakeFolders::ThreadSetups() {
 
 FakeFolders::TFile* FakeFolders::FindFile(const std::u16string& folder,
                                           const std::u16string& name) {
-  const auto found = Folders.find(folder);
+  const auto found = Folders.find(Resolve(folder));
   if (found == Folders.end()) return nullptr;
   for (TFile& file : found->second.Files) {
     if (file.Entry.Name == name) return &file;
@@ -196,7 +212,8 @@ FakeFolders::TFile* FakeFolders::FindFile(const std::u16string& folder,
   return nullptr;
 }
 
-FakeFolders::TFolder& FakeFolders::MakeFolders(const std::u16string& path) {
+FakeFolders::TFolder& FakeFolders::MakeFolders(const std::u16string& named) {
+  const std::u16string path = Resolve(named);
   const auto found = Folders.find(path);
   if (found != Folders.end()) return found->second;
   const std::u16string parent = ParentOf(path);
@@ -208,7 +225,7 @@ FakeFolders::TFolder& FakeFolders::MakeFolders(const std::u16string& path) {
 }
 
 void FakeFolders::SignalFolder(const std::u16string& folder, bool subfolder) {
-  const auto found = Folders.find(folder);
+  const auto found = Folders.find(Resolve(folder));
   if (found == Folders.end()) return;
   for (auto& [id, watch] : Watches) {
     if (watch.FolderId == found->second.Id && (subfolder || !watch.SubfolderNamesOnly)) {
@@ -222,6 +239,17 @@ std::u16string FakeFolders::ParentOf(const std::u16string& path) {
   const std::size_t cut = path.find_last_of(u'\\');
   if (cut == std::u16string::npos || cut + 1 == path.size()) return std::u16string();
   return path.substr(0, cut > 0 && path[cut - 1] == u':' ? cut + 1 : cut);
+}
+
+std::u16string FakeFolders::Resolve(std::u16string path) const {
+  // A loop of links resolves to nothing that exists.
+  for (int hops = 0; hops < 32; ++hops) {
+    const auto link = std::find_if(Links.begin(), Links.end(),
+                                   [&](const auto& entry) { return IsWithin(path, entry.first); });
+    if (link == Links.end()) return path;
+    path = link->second + path.substr(link->first.size());
+  }
+  return std::u16string();
 }
 
 bool FakeFolders::IsWithin(const std::u16string& path, const std::u16string& folder) {

@@ -22,6 +22,7 @@ class FakeFolders : public IFolders {
   std::u16string StartupFolderPath(TStartupFolder folder) override;
   TListResult ListFiles(const std::u16string& folder, std::vector<TFolderFile>& files) override;
   bool FolderExists(const std::u16string& path) override;
+  std::u16string ResolvedPath(const std::u16string& path) override;
   std::unique_ptr<IFolderWatch> WatchFolder(const std::u16string& folder, IEvent& changed) override;
   std::unique_ptr<IFolderWatch> WatchSubfolderNames(const std::u16string& folder,
                                                     IEvent& changed) override;
@@ -38,6 +39,9 @@ class FakeFolders : public IFolders {
   // Renames or moves a folder with all it holds to `to`, which must not
   // exist; its watches go with it.
   void RenameFolder(const std::u16string& from, const std::u16string& to);
+  // Makes a link (a junction) at `path` to the folder at `target`, which
+  // need not exist; RemoveFolder removes the link alone.
+  void MakeLink(const std::u16string& path, const std::u16string& target);
   // Puts a file, or replaces the one of that name; makes the folder if need be.
   void PutFile(const std::u16string& folder, const std::u16string& name, std::uint64_t size,
                std::uint64_t writeTime);
@@ -76,7 +80,9 @@ class FakeFolders : public IFolders {
 
   // Lock held for these.
   TFile* FindFile(const std::u16string& folder, const std::u16string& name);
-  TFolder& MakeFolders(const std::u16string& path);
+  TFolder& MakeFolders(const std::u16string& named);
+  // Where `path` leads with every link on the way followed.
+  std::u16string Resolve(std::u16string path) const;
   std::unique_ptr<IFolderWatch> Watch(const std::u16string& folder, IEvent& changed,
                                       bool subfolderNamesOnly);
   // A file in `folder` changed, or (`subfolder`) a folder in it.
@@ -87,7 +93,8 @@ class FakeFolders : public IFolders {
   FakeSync& Sync;
   std::mutex Lock;
   std::map<TStartupFolder, std::u16string> Named;
-  std::map<std::u16string, TFolder> Folders;
+  std::map<std::u16string, TFolder> Folders;  // by where they are, links followed
+  std::map<std::u16string, std::u16string> Links;
   std::map<int, TWatch> Watches;
   int NextWatch = 0;
   int NextFolder = 1;

@@ -376,5 +376,36 @@ INSTANTIATE_TEST_SUITE_P(Leaving, FolderPathTest, ::testing::ValuesIn(kLeavingRo
                            return name;
                          });
 
+// A junction on the path leads elsewhere: renamed away and made again
+// there, the folder it leads to is as much the path's as one without it.
+// While the junction leads nowhere, nothing could tell when it leads
+// somewhere again: the user is told, and it is looked at until it does.
+TEST_F(FolderMonitorTest, AJunctionOnThePathIsFollowedToWhereItLeads) {
+  const std::u16string away = u"C:\\Users\\u\\Documents\\deep";
+  const std::u16string target = away + u"\\SM";
+  Fake.Folders.NameStartupFolder(TStartupFolder::User, kFolder);
+  Fake.Folders.PutShortcut(target + u"\\Programs\\Startup", u"Tool.lnk", u"C:\\Tools\\tool.exe",
+                           u"/tray");
+  Fake.Folders.MakeLink(u"C:\\Users\\u\\Start Menu", target);
+  Start();
+  WaitUntilArmed();
+
+  Fake.Folders.RenameFolder(away, away + u"2");
+  ASSERT_TRUE(Window.WaitForNotices(1)) << "the junction's target renamed away: no notice";
+  Fake.Folders.PutShortcut(target + u"\\Programs\\Startup", u"Evil.lnk", u"C:\\evil.exe", u"");
+  ASSERT_TRUE(Window.WaitForNotices(4))
+      << "Evil.lnk where the junction leads: " << Window.Received().size() << " notices";
+
+  const auto notices = Window.Received();
+  ASSERT_EQ(notices.size(), 4u);
+  EXPECT_EQ(notices[0].Kinds, std::vector<TChangeKind>{TChangeKind::NotWatched});
+  EXPECT_EQ(notices[1].Kinds, std::vector<TChangeKind>{TChangeKind::WatchedAgain});
+  EXPECT_EQ(notices[2].Kinds, std::vector<TChangeKind>{TChangeKind::Deleted});
+  EXPECT_EQ(notices[2].ValueName, "Tool.lnk");
+  EXPECT_EQ(notices[3].Kinds, std::vector<TChangeKind>{TChangeKind::Added});
+  EXPECT_EQ(notices[3].ValueName, "Evil.lnk");
+  EXPECT_EQ(notices[3].Key, kFolderShown);
+}
+
 }  // namespace
 }  // namespace kw::test
