@@ -395,14 +395,21 @@ TEST_F(ActionsTest, FolderAndPropertiesNeitherHangNorComplain) {
 
 // A folder renamed away for a while, and what is made at its path
 // meanwhile removed again when it goes: the tests after find all as it was.
+// What was made is moved off the path before it is removed: a folder the
+// program watches is only removed once the program lets it go (Wine removes
+// it at the last handle's closing), which a rename makes it do.
 struct TRenamedAway {
   explicit TRenamedAway(const std::wstring& folder)
       : Folder(folder), Moved(::MoveFileW(folder.c_str(), Away().c_str()) != FALSE) {}
   ~TRenamedAway() {
     if (!Moved) return;
-    RemoveTree(Folder);
+    const std::wstring made = Folder + L".made";
+    const bool madeMoved = ::MoveFileW(Folder.c_str(), made.c_str()) != FALSE;
+    EXPECT_TRUE(madeMoved || ::GetLastError() == ERROR_FILE_NOT_FOUND)
+        << "moving what was made off the path failed: " << ::GetLastError();
     EXPECT_TRUE(::MoveFileW(Away().c_str(), Folder.c_str()))
         << "moving back failed: " << ::GetLastError();
+    if (madeMoved) RemoveTree(made);
   }
   std::wstring Away() const { return Folder + L".away"; }
   static void RemoveTree(const std::wstring& folder) {
