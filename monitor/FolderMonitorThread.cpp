@@ -1,7 +1,10 @@
 #include "monitor/FolderMonitorThread.h"
 
+#include <algorithm>
+
 #include "lib/Exception.h"
 #include "monitor/ChangeTexts.h"
+#include "monitor/FolderPath.h"
 
 namespace kw {
 
@@ -83,29 +86,88 @@ void TFolderMonitorThread::FollowFolder(const std::u16string& path) {
   Path = path;
 }
 
+// Every folder on the path is watched for the folders in it, from the root
+// down, then the folder itself for its files. A handle goes with its folder
+// when that or one above it is renamed, so no watch is trusted beyond one
+// wake: each folder's rename, removal or making shows in the watch on the
+// one above it, armed before that folder was looked at, and the next wake
+// opens everything again by path. Where a folder on the path is a link, the
+// folders above where it leads are watched as well.
 void TFolderMonitorThread::ArmFolder() {
-  IFolders& folders = Platform.Folders;
-  if (!folders.FolderExists(Path)) {
-    // The nearest existing parent signals when a folder is made below it.
-    FolderWatch = folders.WatchFolder(NearestExistingParent(), *ChangeEvent);
-    if (!FolderWatch) throw Exception(texts::kCannotWatchFolder);
-    // Made between the look and the arming? Then it is watched itself.
-    if (!folders.FolderExists(Path)) return;
+  const std::vector<std::u16string> chain = FolderChain(Path);
+  // A path without a root, or a drive that is not there: tried again later.
+  if (chain.empty() || !Platform.Folders.FolderExists(chain.front())) {
+    throw Exception(texts::kCannotWatchFolder);
   }
-  FolderWatch = folders.WatchFolder(Path, *ChangeEvent);
-  if (!FolderWatch) throw Exception(texts::kCannotWatchFolder);
+  std::vector<std::u16string> armed;
+  for (std::size_t i = 0; i < chain.size(); ++i) {
+    const bool folder = i + 1 == chain.size();
+    const std::u16string resolved = ResolvedLevel(chain[i]);
+    // Missing: its making wakes the watch above it.
+    if (resolved.empty()) return;
+    if (Folded(resolved) != Folded(chain[i]) && !ArmLinkTarget(chain[i], resolved, armed)) return;
+    if (!Arm(chain[i], !folder)) return;
+    armed.push_back(Folded(chain[i]));
+    armed.push_back(Folded(resolved));
+  }
 }
 
-std::u16string TFolderMonitorThread::NearestExistingParent() const {
-  std::u16string path = Path;
-  for (;;) {
-    const std::size_t cut = path.find_last_of(u'\\');
-    if (cut == std::u16string::npos) throw Exception(texts::kCannotWatchFolder);
-    // "C:" names the current folder of the drive; "C:\" is its root.
-    path.resize(cut > 0 && path[cut - 1] == u':' ? cut + 1 : cut);
-    if (Platform.Folders.FolderExists(path)) return path;
-    if (path.empty() || path.back() == u'\\') throw Exception(texts::kCannotWatchFolder);
+// A link on the path (a junction, a mount point) leads elsewhere: the
+// folders above where it leads are watched too, from their root down, or
+// the path could be broken and mended there unseen. False when the link
+// changed meanwhile; the monitor is woken to look again.
+bool TFolderMonitorThread::ArmLinkTarget(const std::u16string& link, const std::u16string& target,
+                                         std::vector<std::u16string>& armed) {
+  const std::vector<std::u16string> chain = FolderChain(target);
+  for (std::size_t i = 0; i + 1 < chain.size(); ++i) {
+    std::u16string folded = Folded(chain[i]);
+    if (std::find(armed.begin(), armed.end(), folded) != armed.end()) continue;
+    if (!Arm(chain[i], true)) break;
+    armed.push_back(std::move(folded));
   }
+  // Armed before this second look: a change after it wakes the monitor.
+  if (Folded(Platform.Folders.ResolvedPath(link)) == Folded(target)) return true;
+  ChangeEvent->Set();
+  return false;
+}
+
+// Where a folder on the path leads; empty when nothing is there. A link
+// that leads nowhere (to a folder not there) cannot be watched for where it
+// will lead: the user is told, and it is looked at again later.
+std::u16string TFolderMonitorThread::ResolvedLevel(const std::u16string& folder) {
+  IFolders& folders = Platform.Folders;
+  std::u16string resolved = folders.ResolvedPath(folder);
+  if (!resolved.empty() || !folders.FolderExists(folder)) return resolved;
+  // Made just now?
+  resolved = folders.ResolvedPath(folder);
+  if (resolved.empty()) throw Exception(texts::kCannotWatchFolder);
+  return resolved;
+}
+
+std::u16string TFolderMonitorThread::Folded(const std::u16string& path) const {
+  const char16_t* upcase = Platform.Text.UpcaseTable();
+  std::u16string folded = path;
+  for (char16_t& unit : folded) unit = upcase[unit];
+  return folded;
+}
+
+// Arms one watch; false when the folder is not there (any more).
+bool TFolderMonitorThread::Arm(const std::u16string& folder, bool subfolderNamesOnly) {
+  IFolders& folders = Platform.Folders;
+  if (!folders.FolderExists(folder)) return false;
+  auto watch = subfolderNamesOnly ? folders.WatchSubfolderNames(folder, *ChangeEvent)
+                                  : folders.WatchFolder(folder, *ChangeEvent);
+  if (watch) {
+    FolderWatches.push_back(std::move(watch));
+    return true;
+  }
+  // Gone meanwhile: the watch above has seen it go.
+  if (!folders.FolderExists(folder)) return false;
+  if (!subfolderNamesOnly) throw Exception(texts::kCannotWatchFolder);
+  // A folder above that refuses a watch (one the user may pass through but
+  // not list): a rename in it goes unseen, but the folders below it are
+  // still watched rather than none.
+  return true;
 }
 
 void TFolderMonitorThread::ReadAndReport() {
@@ -121,7 +183,7 @@ void TFolderMonitorThread::ReadAndReport() {
 }
 
 void TFolderMonitorThread::CloseWatches() {
-  FolderWatch.reset();
+  FolderWatches.clear();
   FolderNamesKey.reset();
 }
 

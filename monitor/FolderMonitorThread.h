@@ -1,8 +1,9 @@
 #pragma once
 // A startup-folder monitor: watches one startup folder on a thread of its
-// own, as the shell names the folder now. It waits for the folder to exist
-// (watching its nearest existing parent, never creating anything), reports
-// the files added, removed or replaced against what it last reported, and
+// own, as the shell names the folder now. It follows the folder's path, not
+// the folder: whatever is renamed, moved, removed or made along that path,
+// it reports what the folder at the path holds against what it last
+// reported. It waits for the folder to exist (never creating anything), and
 // follows the folder when the shell's folder names in the registry point it
 // elsewhere. When it cannot watch it says so and tries again at growing
 // intervals. Each record goes to the change queue, followed by a wake-up of
@@ -10,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "monitor/FolderSnapshot.h"
 #include "monitor/WatcherThread.h"
@@ -35,12 +37,17 @@ class TFolderMonitorThread final : public TWatcherThread {
   void ArmFolderNames();
   void FollowFolder(const std::u16string& path);
   void ArmFolder();
-  std::u16string NearestExistingParent() const;
+  std::u16string ResolvedLevel(const std::u16string& folder);
+  bool ArmLinkTarget(const std::u16string& link, const std::u16string& target,
+                     std::vector<std::u16string>& armed);
+  bool Arm(const std::u16string& folder, bool subfolderNamesOnly);
+  // For telling paths apart as the file system does: case-insensitive, ordinal.
+  std::u16string Folded(const std::u16string& path) const;
   void ReadAndReport();
 
   // Declared after the change event: cancelled first.
   std::unique_ptr<IRegKey> FolderNamesKey;
-  std::unique_ptr<IFolderWatch> FolderWatch;
+  std::vector<std::unique_ptr<IFolderWatch>> FolderWatches;
   // The folder last reported; empty until the shell first named one.
   std::u16string Path;
   // What was last reported of the folder; empty while it is absent.

@@ -47,12 +47,24 @@ class IFolders {
   virtual std::u16string StartupFolderPath(TStartupFolder folder) = 0;
   // Replaces `files` by the files (not the folders) directly in `folder`.
   virtual TListResult ListFiles(const std::u16string& folder, std::vector<TFolderFile>& files) = 0;
+  // True for a folder, and for a link to one (a junction) that leads
+  // nowhere: the link itself is not followed.
   virtual bool FolderExists(const std::u16string& path) = 0;
+  // Where the folder at `path` is, as the file system finds it: every link,
+  // junction and mount point on the way followed. Empty when no folder is
+  // there; `path` itself when where it leads cannot be told.
+  virtual std::u16string ResolvedPath(const std::u16string& path) = 0;
   // Sets `changed` once on the next change in `folder`: a file added,
   // removed, renamed or written, or a folder made, removed or renamed in
-  // it. Null when the folder cannot be watched.
+  // it. Null when the folder cannot be watched. The watch holds on to the
+  // folder, not to its path: it goes with the folder when that is renamed.
   virtual std::unique_ptr<IFolderWatch> WatchFolder(const std::u16string& folder,
                                                     IEvent& changed) = 0;
+  // Sets `changed` once when a folder directly in `folder` is made, removed,
+  // renamed, or moved in or out; files do not count. Null when `folder`
+  // cannot be watched. Held on to the folder as WatchFolder is.
+  virtual std::unique_ptr<IFolderWatch> WatchSubfolderNames(const std::u16string& folder,
+                                                            IEvent& changed) = 0;
   // The program and the arguments of the shortcut at `path`; false when it
   // is no shortcut or names no file.
   virtual bool ReadShortcut(const std::u16string& path, std::u16string& target,

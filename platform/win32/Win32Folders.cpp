@@ -58,8 +58,9 @@ class TComSetup : public IThreadSetup {
   bool Initialised;
 };
 
-// One pending ReadDirectoryChangesW on a folder; its completion sets the event.
-class TDirectoryWatch {
+// One pending ReadDirectoryChangesW on a folder; its completion sets the
+// event. The handle goes with the folder when it is renamed.
+class TDirectoryWatch : public IFolderWatch {
  public:
   TDirectoryWatch(const std::u16string& folder, DWORD filter, HANDLE event)
       : Folder(OpenFolder(folder)) {
@@ -72,7 +73,7 @@ class TDirectoryWatch {
   }
   TDirectoryWatch(const TDirectoryWatch&) = delete;
   TDirectoryWatch& operator=(const TDirectoryWatch&) = delete;
-  ~TDirectoryWatch() {
+  ~TDirectoryWatch() override {
     if (!Pending) return;
     // The request writes into this object until it has completed.
     ::CancelIoEx(Folder.Get(), &Overlapped);
@@ -97,28 +98,14 @@ class TDirectoryWatch {
   bool Pending = false;
 };
 
-// The folder's files, and its own name in its parent: a folder renamed away
-// and another made in its place must wake the watcher too.
-class TWin32FolderWatch : public IFolderWatch {
- public:
-  TWin32FolderWatch(const std::u16string& folder, HANDLE event)
-      : Files(folder,
-              FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_SIZE |
-                  FILE_NOTIFY_CHANGE_LAST_WRITE,
-              event) {
-    const std::size_t cut = folder.find_last_of(u'\\');
-    if (cut == std::u16string::npos || cut + 1 == folder.size()) return;
-    const std::u16string parent =
-        folder.substr(0, cut > 0 && folder[cut - 1] == u':' ? cut + 1 : cut);
-    Parent = std::make_unique<TDirectoryWatch>(parent, FILE_NOTIFY_CHANGE_DIR_NAME, event);
-  }
-  // The parent may refuse (a folder the user cannot list): the files still count.
-  bool Armed() const { return Files.Armed(); }
-
- private:
-  TDirectoryWatch Files;
-  std::unique_ptr<TDirectoryWatch> Parent;
-};
+std::unique_ptr<IFolderWatch> WatchDirectory(const std::u16string& folder, DWORD filter,
+                                             IEvent& changed) {
+  auto* event = dynamic_cast<TWin32Event*>(&changed);
+  if (!event) return nullptr;
+  auto watch = std::make_unique<TDirectoryWatch>(folder, filter, event->Native());
+  if (!watch->Armed()) return nullptr;
+  return watch;
+}
 
 }  // namespace
 
@@ -167,13 +154,42 @@ bool TWin32Folders::FolderExists(const std::u16string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::u16string TWin32Folders::ResolvedPath(const std::u16string& path) {
+  // Opened for nothing but its name; shared, so the user can still do anything with it.
+  const HANDLE opened = ::CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return {};
+  const TKernelHandle folder(opened);
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!::GetFileInformationByHandle(folder.Get(), &information) ||
+      !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return {};
+  }
+  constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  std::vector<wchar_t> buffer(::GetFinalPathNameByHandleW(folder.Get(), nullptr, 0, kFlags) + 1);
+  const DWORD length = ::GetFinalPathNameByHandleW(folder.Get(), buffer.data(),
+                                                   static_cast<DWORD>(buffer.size()), kFlags);
+  // A volume without a drive letter has no such name: taken as named.
+  if (length == 0 || length >= buffer.size()) return path;
+  std::u16string resolved = U16(buffer.data());
+  if (resolved.compare(0, 8, u"\\\\?\\UNC\\") == 0) return u"\\\\" + resolved.substr(8);
+  if (resolved.compare(0, 4, u"\\\\?\\") == 0) return resolved.substr(4);
+  return resolved;
+}
+
 std::unique_ptr<IFolderWatch> TWin32Folders::WatchFolder(const std::u16string& folder,
                                                          IEvent& changed) {
-  auto* event = dynamic_cast<TWin32Event*>(&changed);
-  if (!event) return nullptr;
-  auto watch = std::make_unique<TWin32FolderWatch>(folder, event->Native());
-  if (!watch->Armed()) return nullptr;
-  return watch;
+  return WatchDirectory(folder,
+                        FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
+                            FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE,
+                        changed);
+}
+
+// Renames show as a name removed and one added, moves between folders too.
+std::unique_ptr<IFolderWatch> TWin32Folders::WatchSubfolderNames(const std::u16string& folder,
+                                                                 IEvent& changed) {
+  return WatchDirectory(folder, FILE_NOTIFY_CHANGE_DIR_NAME, changed);
 }
 
 bool TWin32Folders::ReadShortcut(const std::u16string& path, std::u16string& target,

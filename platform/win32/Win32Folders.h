@@ -11,7 +11,10 @@ class TWin32Folders : public IFolders {
   std::u16string StartupFolderPath(TStartupFolder folder) override;
   TListResult ListFiles(const std::u16string& folder, std::vector<TFolderFile>& files) override;
   bool FolderExists(const std::u16string& path) override;
+  std::u16string ResolvedPath(const std::u16string& path) override;
   std::unique_ptr<IFolderWatch> WatchFolder(const std::u16string& folder, IEvent& changed) override;
+  std::unique_ptr<IFolderWatch> WatchSubfolderNames(const std::u16string& folder,
+                                                    IEvent& changed) override;
   bool ReadShortcut(const std::u16string& path, std::u16string& target,
                     std::u16string& arguments) override;
   bool DeleteFileAt(const std::u16string& path) override;

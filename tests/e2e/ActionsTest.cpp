@@ -413,10 +413,52 @@ TEST_F(ActionsTest, FolderAndPropertiesNeitherHangNorComplain) {
   }
 }
 
+// A folder renamed away for a while, and what is made at its path
+// meanwhile removed again when it goes: the tests after find all as it was.
+// What was made is moved off the path before it is removed: a folder the
+// program watches is only removed once the program lets it go (Wine removes
+// it at the last handle's closing), which a rename makes it do.
+struct TRenamedAway {
+  explicit TRenamedAway(const std::wstring& folder)
+      : Folder(folder), Moved(::MoveFileW(folder.c_str(), Away().c_str()) != FALSE) {}
+  ~TRenamedAway() {
+    if (!Moved) return;
+    const std::wstring made = Folder + L".made";
+    const bool madeMoved = ::MoveFileW(Folder.c_str(), made.c_str()) != FALSE;
+    EXPECT_TRUE(madeMoved || ::GetLastError() == ERROR_FILE_NOT_FOUND)
+        << "moving what was made off the path failed: " << ::GetLastError();
+    EXPECT_TRUE(::MoveFileW(Away().c_str(), Folder.c_str()))
+        << "moving back failed: " << ::GetLastError();
+    if (madeMoved) RemoveTree(made);
+  }
+  std::wstring Away() const { return Folder + L".away"; }
+  static void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          RemoveTree(folder + L"\\" + name);
+        } else {
+          ::DeleteFileW((folder + L"\\" + name).c_str());
+        }
+      } while (::FindNextFileW(search, &found));
+      ::FindClose(search);
+    }
+    ::RemoveDirectoryW(folder.c_str());
+  }
+  const std::wstring Folder;
+  const bool Moved;
+};
+
 // A shortcut dropped into the user's Startup folder is reported like an
 // autostart value: its target in Edit3, the folder in the key field, and
 // "删除" removes the file. A fresh prefix may lack the folder: made now, it
-// is first waited for through its parent.
+// is first waited for through its parent. The folder is watched by its path:
+// with Programs renamed away and a new Programs\StartUp made, a shortcut in
+// that is reported too.
 TEST_F(ActionsTest, AShortcutInTheStartupFolderIsShownAndDeletedFromTheAlert) {
   const std::wstring folder = UserStartupFolder();
   ASSERT_FALSE(folder.empty());
@@ -438,6 +480,18 @@ TEST_F(ActionsTest, AShortcutInTheStartupFolderIsShownAndDeletedFromTheAlert) {
   EXPECT_EQ(Label(), name);
   ClickButton(L"删除");
   EXPECT_EQ(AnswerMessageBox(), L"未找到：" + name);
+
+  const TRenamedAway programs(folder.substr(0, folder.find_last_of(L'\\')));
+  ASSERT_TRUE(programs.Moved) << "renaming away failed: " << ::GetLastError();
+  ASSERT_EQ(::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr), ERROR_SUCCESS);
+  const std::wstring other = L"新启动木马.lnk";
+  ASSERT_TRUE(MakeShortcut(folder + L"\\" + other, L"C:\\windows\\regedit.exe"));
+  ASSERT_TRUE(WaitFor([&] {
+    return Label() == other && Field(3) == L"C:\\windows\\regedit.exe" &&
+           TextOf(Dialog) == L"警告！注册表更改 - 添加启动项";
+  })) << "label "
+      << Label().size() << ", Edit3 " << Field(3).size();
+  EXPECT_EQ(Field(2), folder);
 }
 
 // A copy of the program in a folder without the upload tool, while another

@@ -38,23 +38,41 @@ TListResult FakeFolders::ListFiles(const std::u16string& folder, std::vector<TFo
   std::lock_guard<std::mutex> lock(Lock);
   files.clear();
   if (ListingFails) return TListResult::Failed;
-  const auto found = Folders.find(folder);
+  const auto found = Folders.find(Resolve(folder));
   if (found == Folders.end()) return TListResult::Absent;
-  for (const TFile& file : found->second) files.push_back(file.Entry);
+  for (const TFile& file : found->second.Files) files.push_back(file.Entry);
   return TListResult::Read;
 }
 
 bool FakeFolders::FolderExists(const std::u16string& path) {
   std::lock_guard<std::mutex> lock(Lock);
-  return Folders.count(path) != 0;
+  return Folders.count(Resolve(path)) != 0 || Links.count(path) != 0;
+}
+
+std::u16string FakeFolders::ResolvedPath(const std::u16string& path) {
+  std::lock_guard<std::mutex> lock(Lock);
+  const std::u16string resolved = Resolve(path);
+  return Folders.count(resolved) ? resolved : std::u16string();
 }
 
 std::unique_ptr<IFolderWatch> FakeFolders::WatchFolder(const std::u16string& folder,
                                                        IEvent& changed) {
   std::lock_guard<std::mutex> lock(Lock);
-  if (!Folders.count(folder)) return nullptr;
+  return Watch(folder, changed, false);
+}
+
+std::unique_ptr<IFolderWatch> FakeFolders::WatchSubfolderNames(const std::u16string& folder,
+                                                               IEvent& changed) {
+  std::lock_guard<std::mutex> lock(Lock);
+  return Watch(folder, changed, true);
+}
+
+std::unique_ptr<IFolderWatch> FakeFolders::Watch(const std::u16string& folder, IEvent& changed,
+                                                 bool subfolderNamesOnly) {
+  const auto found = Folders.find(Resolve(folder));
+  if (found == Folders.end()) return nullptr;
   const int id = NextWatch++;
-  Watches[id] = {folder, Sync.SignalerFor(changed)};
+  Watches[id] = {found->second.Id, subfolderNamesOnly, Sync.SignalerFor(changed)};
   return std::make_unique<TFakeWatch>(*this, id);
 }
 
@@ -76,7 +94,7 @@ bool FakeFolders::DeleteFileAt(const std::u16string& path) {
   std::lock_guard<std::mutex> lock(Lock);
   const std::u16string folder = path.substr(0, cut);
   if (!FindFile(folder, path.substr(cut + 1))) return false;
-  auto& files = Folders[folder];
+  auto& files = Folders[Resolve(folder)].Files;
   files.erase(std::remove_if(files.begin(), files.end(),
                              [&](const TFile& f) { return f.Entry.Name == path.substr(cut + 1); }),
               files.end());
@@ -95,22 +113,51 @@ void FakeFolders::NameStartupFolder(TStartupFolder folder, const std::u16string&
 
 void FakeFolders::MakeFolder(const std::u16string& path) {
   std::lock_guard<std::mutex> lock(Lock);
-  Folders[path];
-  SignalFolder(ParentOf(path));
+  MakeFolders(path);
 }
 
 void FakeFolders::RemoveFolder(const std::u16string& path) {
   std::lock_guard<std::mutex> lock(Lock);
-  Folders.erase(path);
+  if (Links.erase(path)) {
+    SignalFolder(ParentOf(path), true);
+    return;
+  }
+  // Its watch ends as a removed folder's does: with a signal.
   SignalFolder(path);
-  SignalFolder(ParentOf(path));
+  for (auto it = Folders.begin(); it != Folders.end();) {
+    it = IsWithin(it->first, path) ? Folders.erase(it) : std::next(it);
+  }
+  SignalFolder(ParentOf(path), true);
+}
+
+void FakeFolders::MakeLink(const std::u16string& path, const std::u16string& target) {
+  std::lock_guard<std::mutex> lock(Lock);
+  Links[path] = target;
+  SignalFolder(ParentOf(path), true);
+}
+
+void FakeFolders::RenameFolder(const std::u16string& from, const std::u16string& to) {
+  std::lock_guard<std::mutex> lock(Lock);
+  if (!Folders.count(from) || Folders.count(to) || IsWithin(to, from)) return;
+  std::map<std::u16string, TFolder> moved;
+  for (auto it = Folders.begin(); it != Folders.end();) {
+    if (!IsWithin(it->first, from)) {
+      ++it;
+      continue;
+    }
+    moved[to + it->first.substr(from.size())] = std::move(it->second);
+    it = Folders.erase(it);
+  }
+  Folders.merge(moved);
+  SignalFolder(ParentOf(from), true);
+  SignalFolder(ParentOf(to), true);
 }
 
 void FakeFolders::PutFile(const std::u16string& folder, const std::u16string& name,
                           std::uint64_t size, std::uint64_t writeTime) {
   std::lock_guard<std::mutex> lock(Lock);
   TFile* file = FindFile(folder, name);
-  if (!file) file = &Folders[folder].emplace_back();
+  if (!file) file = &MakeFolders(folder).Files.emplace_back();
   *file = TFile{};
   file->Entry = {name, size, writeTime};
   SignalFolder(folder);
@@ -121,7 +168,7 @@ void FakeFolders::PutShortcut(const std::u16string& folder, const std::u16string
                               std::uint64_t writeTime) {
   std::lock_guard<std::mutex> lock(Lock);
   TFile* file = FindFile(folder, name);
-  if (!file) file = &Folders[folder].emplace_back();
+  if (!file) file = &MakeFolders(folder).Files.emplace_back();
   file->Entry = {name, 1024, writeTime};
   file->Shortcut = true;
   file->Target = target;
@@ -157,24 +204,58 @@ int FakeFolders::ThreadSetups() {
 
 FakeFolders::TFile* FakeFolders::FindFile(const std::u16string& folder,
                                           const std::u16string& name) {
-  const auto found = Folders.find(folder);
+  const auto found = Folders.find(Resolve(folder));
   if (found == Folders.end()) return nullptr;
-  for (TFile& file : found->second) {
+  for (TFile& file : found->second.Files) {
     if (file.Entry.Name == name) return &file;
   }
   return nullptr;
 }
 
-void FakeFolders::SignalFolder(const std::u16string& folder) {
+FakeFolders::TFolder& FakeFolders::MakeFolders(const std::u16string& named) {
+  const std::u16string path = Resolve(named);
+  const auto found = Folders.find(path);
+  if (found != Folders.end()) return found->second;
+  const std::u16string parent = ParentOf(path);
+  if (!parent.empty() && parent != path) MakeFolders(parent);
+  TFolder& made = Folders[path];
+  made.Id = NextFolder++;
+  SignalFolder(parent, true);
+  return made;
+}
+
+void FakeFolders::SignalFolder(const std::u16string& folder, bool subfolder) {
+  const auto found = Folders.find(Resolve(folder));
+  if (found == Folders.end()) return;
   for (auto& [id, watch] : Watches) {
-    if (watch.Folder == folder) watch.Signal();
+    if (watch.FolderId == found->second.Id && (subfolder || !watch.SubfolderNamesOnly)) {
+      watch.Signal();
+    }
   }
 }
 
+// The root of a drive (C:\ and the like) has no parent.
 std::u16string FakeFolders::ParentOf(const std::u16string& path) {
   const std::size_t cut = path.find_last_of(u'\\');
-  if (cut == std::u16string::npos) return std::u16string();
+  if (cut == std::u16string::npos || cut + 1 == path.size()) return std::u16string();
   return path.substr(0, cut > 0 && path[cut - 1] == u':' ? cut + 1 : cut);
+}
+
+std::u16string FakeFolders::Resolve(std::u16string path) const {
+  // A loop of links resolves to nothing that exists.
+  for (int hops = 0; hops < 32; ++hops) {
+    const auto link = std::find_if(Links.begin(), Links.end(),
+                                   [&](const auto& entry) { return IsWithin(path, entry.first); });
+    if (link == Links.end()) return path;
+    path = link->second + path.substr(link->first.size());
+  }
+  return std::u16string();
+}
+
+bool FakeFolders::IsWithin(const std::u16string& path, const std::u16string& folder) {
+  return path == folder ||
+         (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+          path[folder.size()] == u'\\');
 }
 
 }  // namespace kw::fake

@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <thread>
 
 #include "monitor/ChangeTexts.h"
 #include "monitor/FolderMonitorThread.h"
+#include "monitor/FolderPath.h"
 #include "tests/native/MonitorHarness.h"
 
 namespace kw::test {
@@ -119,6 +121,37 @@ TEST(FolderSnapshot, AShortcutsArgumentsAreItsDataAndAnAbsentFolderReadsAsAbsent
   EXPECT_EQ(records[0].Identity, u"Tool.lnk");
 }
 
+TEST(FolderPath, TheChainRunsFromTheRootAsWindowsResolvesThePath) {
+  const std::vector<std::pair<std::u16string, std::vector<std::u16string>>> rows = {
+      {u"C:\\Users\\u\\Startup",
+       {u"C:\\", u"C:\\Users", u"C:\\Users\\u", u"C:\\Users\\u\\Startup"}},
+      {u"C:\\", {u"C:\\"}},
+      {u"c:/a//b/", {u"c:\\", u"c:\\a", u"c:\\a\\b"}},
+      // A missing folder passed through on the way up is no part of the chain.
+      {u"C:\\x\\..\\Users\\.\\u", {u"C:\\", u"C:\\Users", u"C:\\Users\\u"}},
+      {u"C:\\..\\..\\a", {u"C:\\", u"C:\\a"}},
+      {u"C:\\a\\...\\b", {u"C:\\", u"C:\\a", u"C:\\a\\...", u"C:\\a\\...\\b"}},
+      {u"\\\\server\\share\\u\\Startup",
+       {u"\\\\server\\share\\", u"\\\\server\\share\\u", u"\\\\server\\share\\u\\Startup"}},
+      {u"\\\\server\\share", {u"\\\\server\\share\\"}},
+      {u"\\\\?\\C:\\a\\..\\b",
+       {u"\\\\?\\C:\\", u"\\\\?\\C:\\a", u"\\\\?\\C:\\a\\..", u"\\\\?\\C:\\a\\..\\b"}},
+      {u"\\\\?\\UNC\\server\\share\\a",
+       {u"\\\\?\\UNC\\server\\share\\", u"\\\\?\\UNC\\server\\share\\a"}},
+      {u"\\\\.\\C:\\a\\.\\b", {u"\\\\.\\C:\\", u"\\\\.\\C:\\a", u"\\\\.\\C:\\a\\b"}},
+      {u"\\\\server", {}},
+      {u"Startup", {}},
+      {u"C:Startup", {}},
+      {u"C:", {}},
+      {u"", {}},
+  };
+  const FakeRegistryText text;
+  for (const auto& [path, chain] : rows) {
+    SCOPED_TRACE(text.ToAnsi(path));
+    EXPECT_EQ(FolderChain(path), chain);
+  }
+}
+
 class FolderMonitorTest : public ::testing::Test {
  protected:
   ~FolderMonitorTest() override {
@@ -194,8 +227,10 @@ TEST_F(FolderMonitorTest, ReportsAShortcutDroppedAndRemovedThenTheStop) {
   EXPECT_EQ(notices[0].Title, texts::kTitleAdded);
   EXPECT_EQ(notices[1].Kinds, std::vector<TChangeKind>{TChangeKind::Deleted});
   EXPECT_EQ(notices[2].Kinds, std::vector<TChangeKind>{TChangeKind::Stopped});
-  // COM or its like was set up on the monitor's thread and undone there.
+  // COM or its like was set up on the monitor's thread and undone there,
+  // and every watch along the path was cancelled.
   EXPECT_EQ(Fake.Folders.ThreadSetups(), 0);
+  EXPECT_EQ(Fake.Folders.ArmedWatches(), 0);
 }
 
 // A startup folder that does not exist yet is waited for through its
@@ -259,6 +294,117 @@ TEST_F(FolderMonitorTest, AFolderThatCannotBeListedIsReportedAndTriedAgain) {
   EXPECT_EQ(notices[0].NewLines, std::vector<std::string>{texts::kNotWatched});
   EXPECT_EQ(notices[1].Kinds, std::vector<TChangeKind>{TChangeKind::WatchedAgain});
   EXPECT_EQ(notices[2].Kinds, std::vector<TChangeKind>{TChangeKind::Added});
+}
+
+// One way the folder leaves its path while watched, holding Tool.lnk.
+struct TLeavingRow {
+  const char* Name;
+  std::function<void(fake::FakeFolders&)> Leave;
+  // Where the old folder is now; empty when it is gone.
+  std::u16string OldFolder;
+};
+
+void PrintTo(const TLeavingRow& row, std::ostream* out) {
+  *out << row.Name;
+}
+
+const std::u16string kPrograms = u"C:\\Users\\u\\Start Menu\\Programs";
+
+const TLeavingRow kLeavingRows[] = {
+    {"the folder renamed", [](auto& f) { f.RenameFolder(kFolder, kFolder + u".old"); },
+     kFolder + u".old"},
+    {"its parent renamed", [](auto& f) { f.RenameFolder(kPrograms, kPrograms + u".old"); },
+     kPrograms + u".old\\Startup"},
+    {"a folder far above renamed",
+     [](auto& f) { f.RenameFolder(u"C:\\Users\\u", u"C:\\Users\\v"); },
+     u"C:\\Users\\v\\Start Menu\\Programs\\Startup"},
+    {"a folder above moved into another",
+     [](auto& f) {
+       f.MakeFolder(u"C:\\Users\\u\\Documents");
+       f.RenameFolder(u"C:\\Users\\u\\Start Menu", u"C:\\Users\\u\\Documents\\Start Menu");
+     },
+     u"C:\\Users\\u\\Documents\\Start Menu\\Programs\\Startup"},
+    {"a folder above removed", [](auto& f) { f.RemoveFolder(u"C:\\Users\\u\\Start Menu"); }, u""},
+    {"the folder removed", [](auto& f) { f.RemoveFolder(kFolder); }, u""},
+};
+
+class FolderPathTest : public FolderMonitorTest,
+                       public ::testing::WithParamInterface<TLeavingRow> {};
+
+// The monitor follows the path, never a folder: the old folder's files no
+// longer start and are reported gone; a new folder made at the path is
+// watched, and all it holds is new; the old folder, wherever it is now,
+// matters no more.
+TEST_P(FolderPathTest, TheFolderAtThePathIsWatchedWhateverHappensAlongIt) {
+  Fake.Folders.NameStartupFolder(TStartupFolder::User, kFolder);
+  PutTool(Fake.Folders);
+  Start();
+  WaitUntilArmed();
+
+  GetParam().Leave(Fake.Folders);
+  ASSERT_TRUE(Window.WaitForNotices(1)) << "Tool.lnk left the path: no notice";
+  WaitUntilArmed();
+  // Made anew, with a shortcut in it.
+  Fake.Folders.PutShortcut(kFolder, u"Evil.lnk", u"C:\\evil.exe", u"");
+  ASSERT_TRUE(Window.WaitForNotices(2)) << "Evil.lnk at the path: no notice";
+  WaitUntilArmed();
+  if (!GetParam().OldFolder.empty()) {
+    Fake.Folders.PutShortcut(GetParam().OldFolder, u"Unseen.lnk", u"C:\\unseen.exe", u"");
+  }
+  Fake.Folders.RemoveFile(kFolder, u"Evil.lnk");
+  ASSERT_TRUE(Window.WaitForNotices(3)) << "Evil.lnk removed from the path: no notice";
+
+  const auto notices = Window.Received();
+  ASSERT_EQ(notices.size(), 3u);
+  EXPECT_EQ(notices[0].Kinds, std::vector<TChangeKind>{TChangeKind::Deleted});
+  EXPECT_EQ(notices[0].ValueName, "Tool.lnk");
+  EXPECT_EQ(notices[0].Key, kFolderShown);
+  EXPECT_EQ(notices[1].Kinds, std::vector<TChangeKind>{TChangeKind::Added});
+  EXPECT_EQ(notices[1].ValueName, "Evil.lnk");
+  EXPECT_EQ(notices[1].Key, kFolderShown);
+  // The first alert after a change in the old folder belongs to the new one.
+  EXPECT_EQ(notices[2].Kinds, std::vector<TChangeKind>{TChangeKind::Deleted});
+  EXPECT_EQ(notices[2].ValueName, "Evil.lnk");
+}
+
+INSTANTIATE_TEST_SUITE_P(Leaving, FolderPathTest, ::testing::ValuesIn(kLeavingRows),
+                         [](const ::testing::TestParamInfo<TLeavingRow>& info) {
+                           std::string name;
+                           for (const char* c = info.param.Name; *c; ++c) {
+                             if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+                           }
+                           return name;
+                         });
+
+// A junction on the path leads elsewhere: renamed away and made again
+// there, the folder it leads to is as much the path's as one without it.
+// While the junction leads nowhere, nothing could tell when it leads
+// somewhere again: the user is told, and it is looked at until it does.
+TEST_F(FolderMonitorTest, AJunctionOnThePathIsFollowedToWhereItLeads) {
+  const std::u16string away = u"C:\\Users\\u\\Documents\\deep";
+  const std::u16string target = away + u"\\SM";
+  Fake.Folders.NameStartupFolder(TStartupFolder::User, kFolder);
+  Fake.Folders.PutShortcut(target + u"\\Programs\\Startup", u"Tool.lnk", u"C:\\Tools\\tool.exe",
+                           u"/tray");
+  Fake.Folders.MakeLink(u"C:\\Users\\u\\Start Menu", target);
+  Start();
+  WaitUntilArmed();
+
+  Fake.Folders.RenameFolder(away, away + u"2");
+  ASSERT_TRUE(Window.WaitForNotices(1)) << "the junction's target renamed away: no notice";
+  Fake.Folders.PutShortcut(target + u"\\Programs\\Startup", u"Evil.lnk", u"C:\\evil.exe", u"");
+  ASSERT_TRUE(Window.WaitForNotices(4))
+      << "Evil.lnk where the junction leads: " << Window.Received().size() << " notices";
+
+  const auto notices = Window.Received();
+  ASSERT_EQ(notices.size(), 4u);
+  EXPECT_EQ(notices[0].Kinds, std::vector<TChangeKind>{TChangeKind::NotWatched});
+  EXPECT_EQ(notices[1].Kinds, std::vector<TChangeKind>{TChangeKind::WatchedAgain});
+  EXPECT_EQ(notices[2].Kinds, std::vector<TChangeKind>{TChangeKind::Deleted});
+  EXPECT_EQ(notices[2].ValueName, "Tool.lnk");
+  EXPECT_EQ(notices[3].Kinds, std::vector<TChangeKind>{TChangeKind::Added});
+  EXPECT_EQ(notices[3].ValueName, "Evil.lnk");
+  EXPECT_EQ(notices[3].Key, kFolderShown);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
-// Key monitors and the controller on the real registry, events and windows.
+// Key and folder monitors and the controller on the real registry, file system, events and
+// windows.
 
 #include <gtest/gtest.h>
+
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cctype>
@@ -8,6 +11,7 @@
 #include <utility>
 
 #include "monitor/ChangeTexts.h"
+#include "monitor/FolderMonitorThread.h"
 #include "monitor/MonitorController.h"
 #include "monitor/RegSnapshot.h"
 #include "monitor/RegistryAccess.h"
@@ -423,6 +427,107 @@ TEST_F(Win32MonitorTest, TheControllerWatchesEveryLocationOfBothHivesAndStopsThe
     watched.emplace(location.Hive, location.Path);
   }
   EXPECT_EQ(stopped, watched);
+}
+
+// The real file system, with a folder of the test's own named as the
+// user's Startup folder.
+class TScratchFolders : public win32::TWin32Folders {
+ public:
+  explicit TScratchFolders(const std::wstring& folder) : Folder(U16(folder)) {}
+  std::u16string StartupFolderPath(TStartupFolder) override { return Folder; }
+
+ private:
+  const std::u16string Folder;
+};
+
+std::wstring ScratchFolder() {
+  wchar_t temp[MAX_PATH + 1] = {};
+  ::GetTempPathW(MAX_PATH + 1, temp);
+  return temp + std::wstring(L"kw-folders-") + std::to_wstring(::GetCurrentProcessId());
+}
+
+bool PutFile(const std::wstring& path) {
+  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = ::WriteFile(file, "@echo off\r\n", 11, &written, nullptr) && written == 11;
+  ::CloseHandle(file);
+  return ok;
+}
+
+void RemoveTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(folder + L"\\" + name);
+      } else {
+        ::DeleteFileW((folder + L"\\" + name).c_str());
+      }
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+  }
+  ::RemoveDirectoryW(folder.c_str());
+}
+
+class Win32FolderMonitorTest : public Win32MonitorTest {
+ protected:
+  // The monitor uses the folders: it ends before they go.
+  ~Win32FolderMonitorTest() override {
+    Stop();
+    PumpUntil([] { return TThread::WaitForAll(std::chrono::milliseconds(0)); }, 20000);
+    RemoveTree(Base);
+  }
+  void StartFolderMonitor() {
+    auto monitor = std::make_shared<TFolderMonitorThread>(Platform, Win.Queue, Win.StopEvent);
+    monitor->SetFreeOnTerminate(true);
+    monitor->NotifyWindow = Window.Id();
+    monitor->Folder = TStartupFolder::User;
+    monitor->Resume();
+  }
+
+  const std::wstring Base = ScratchFolder();
+  const std::wstring Programs = Base + L"\\Start Menu\\Programs";
+  const std::wstring Folder = Programs + L"\\StartUp";
+  TScratchFolders Folders{Folder};
+  TMonitorPlatform Platform{Win.Registry, Win.Sync, Win.Messenger, Win.Text, Folders};
+};
+
+// A handle to a folder goes with it when a folder above is renamed; the
+// monitor follows the path instead, as the shell does at logon.
+TEST_F(Win32FolderMonitorTest, FollowsThePathWhenAFolderAboveIsRenamedAway) {
+  ASSERT_EQ(::SHCreateDirectoryExW(nullptr, Folder.c_str(), nullptr), ERROR_SUCCESS);
+  ASSERT_TRUE(PutFile(Folder + L"\\old.cmd"));
+  StartFolderMonitor();
+  WaitUntilArmed();
+
+  ASSERT_TRUE(::MoveFileW(Programs.c_str(), (Programs + L".old").c_str())) << ::GetLastError();
+  ASSERT_TRUE(Window.WaitForRecords(1)) << Describe(Window.Records);
+  WaitUntilArmed();
+  ASSERT_EQ(::SHCreateDirectoryExW(nullptr, Folder.c_str(), nullptr), ERROR_SUCCESS);
+  ASSERT_TRUE(PutFile(Folder + L"\\new.cmd"));
+  ASSERT_TRUE(Window.WaitForRecords(2)) << Describe(Window.Records);
+  WaitUntilArmed();
+  // The old folder, wherever it is now, starts nothing: the next record is
+  // of the folder at the path.
+  ASSERT_TRUE(PutFile(Programs + L".old\\StartUp\\unseen.cmd"));
+  ASSERT_TRUE(::DeleteFileW((Folder + L"\\new.cmd").c_str()));
+  ASSERT_TRUE(Window.WaitForRecords(3)) << Describe(Window.Records);
+
+  const std::vector<std::pair<TChangeKind, std::string>> expected = {
+      {TChangeKind::Deleted, "old.cmd"},
+      {TChangeKind::Added, "new.cmd"},
+      {TChangeKind::Deleted, "new.cmd"}};
+  std::vector<std::pair<TChangeKind, std::string>> seen;
+  for (const TChangeRecord& record : Window.Records) {
+    seen.emplace_back(record.Kind, record.ValueName);
+    EXPECT_EQ(record.Location, Win.Text.ToAnsi(U16(Folder)));
+  }
+  EXPECT_EQ(seen, expected);
 }
 
 }  // namespace
