@@ -5,6 +5,7 @@
 
 #include "monitor/RegSnapshot.h"
 #include "toolkit/AnsiPaths.h"
+#include "ui/AdminOnly.h"
 #include "ui/UiTexts.h"
 
 namespace kw {
@@ -87,6 +88,12 @@ bool IsFullFileSystemPath(const std::string& path, const ICodePage& codePage) {
          (StartsWithDrive(path) || StartsWithShare(path, codePage));
 }
 
+bool IsOnLocalDrive(ISystem& system, const ICodePage& codePage, const std::string& path) {
+  const std::string full = WithBackslashes(path);
+  return IsFullFileSystemPath(full, codePage) && StartsWithDrive(full) &&
+         !system.IsNetworkDrive(full.substr(0, 3));
+}
+
 TActionTarget ExistingFolderOf(ISystem& system, const ICodePage& codePage,
                                const std::string& text) {
   const std::string expanded = ExpandedPath(system, text);
@@ -112,6 +119,13 @@ TActionTarget ScanTool(ISystem& system, const ICodePage& codePage) {
   const std::string tool = vcl::ExtractFilePath(system.ProgramPath(), codePage) + texts::kScanTool;
   if (system.FileKind(tool) != TFileKind::File) {
     return Refused(texts::kScanToolNotFoundPrefix, tool);
+  }
+  // Started with the guard's rights: a tool any program of the user could
+  // replace would run whatever that program put there.
+  const TChangeCheck check = WhoCanChange(system, codePage, tool);
+  if (check.Result != TChangeableBy::AdminsOnly) {
+    return {std::string(), texts::kScanToolRefused + std::string(texts::kNewLine) +
+                               ChangeCheckText(system, check)};
   }
   return {tool, std::string()};
 }

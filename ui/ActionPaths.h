@@ -31,11 +31,17 @@ std::string ExpandedPath(ISystem& system, const std::string& text);
 // characters no file name holds are refused.
 bool IsFullFileSystemPath(const std::string& path, const ICodePage& codePage);
 
+// Whether `path` is a full path on a drive of this machine (slashes taken
+// for backslashes), not on a share or a network drive: what reads it waits
+// on no network.
+bool IsOnLocalDrive(ISystem& system, const ICodePage& codePage, const std::string& path);
+
 // The existing folder that holds the file `text` names (its folder part).
 TActionTarget ExistingFolderOf(ISystem& system, const ICodePage& codePage, const std::string& text);
 // The existing file `text` names.
 TActionTarget ExistingFile(ISystem& system, const ICodePage& codePage, const std::string& text);
-// The scan tool, beside the program's own file and nowhere else.
+// The scan tool, beside the program's own file and nowhere else, and only
+// where no one but administrators can change it (see AdminOnly.h).
 TActionTarget ScanTool(ISystem& system, const ICodePage& codePage);
 // The system's file manager, explorer.exe in the Windows folder.
 TActionTarget FileManager(ISystem& system);
