@@ -228,10 +228,11 @@ void TForm2::Button2Click() {
 
 void TForm2::Button3Click() {
   Services.Sound.Stop();
-  const TActionTarget tool = ScanTool(Services.System, Services.CodePage);
-  if (TellRefusal(Handle(), tool)) return;
+  // The file first: what the text names is told of before where the tool lies.
   const TActionTarget file = ExistingFile(Services.System, Services.CodePage, Edit3->Text());
   if (TellRefusal(Handle(), file)) return;
+  const TActionTarget tool = ScanTool(Services.System, Services.CodePage);
+  if (TellRefusal(Handle(), tool)) return;
   std::vector<char> commandLine = CommandLine(tool.Path, file.Path);
   if (!Services.Launcher.Start(commandLine)) {
     TellRefusal(Handle(), {std::string(), texts::kScanToolNotFoundPrefix + tool.Path});
