@@ -64,6 +64,12 @@ void CreateForm(vcl::TApplication& app, T*& global, T* form) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // The program runs elevated from wherever it lies, perhaps a folder the
+  // user's programs can write. Every DLL it loads from here on comes from
+  // System32 alone, never from its own folder: the DLLs that are not
+  // KnownDLLs are delay-imported and loaded after this. (Windows 7 has the
+  // call from update KB2533623 on.) Unprotected, the program does not run.
+  if (!::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) return 1;
   // One running copy per user session: a second start (the autostart value
   // and a start by hand) would show a second icon and a second alert for
   // every change. Decided before any window or monitor exists; the guard

@@ -15,6 +15,8 @@ class IShell {
   // The first icon of the file at `path`; the empty icon when it has none,
   // does not exist, or is no program, library or icon file.
   virtual std::unique_ptr<vcl::IPicture> ExtractProgramIcon(const std::u16string& path) = 0;
+  // The icon that draws nothing.
+  virtual std::unique_ptr<vcl::IPicture> EmptyIcon() = 0;
   // ShellExecute(owner, verb, file, parameters or NULL, NULL, SW_SHOWNORMAL); unexamined.
   virtual void Execute(std::uintptr_t owner, const std::string& verb, const std::string& file,
                        const std::string* parameters) = 0;

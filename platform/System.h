@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/FileSecurity.h"
+
 namespace kw {
 
 // What a path names in the file system.
@@ -21,6 +23,14 @@ class ISystem {
   virtual std::u16string ExpandEnvironment(const std::u16string& text) = 0;
   // Whether `path` names an existing file or folder (GetFileAttributes).
   virtual TFileKind FileKind(const std::u16string& path) = 0;
+  // The owner and the access list of the file or folder at `path`.
+  virtual TFileSecurity Security(const std::string& path) = 0;
+  // Whether the drive with the root folder `root` ("C:\\") is a network
+  // drive (GetDriveType).
+  virtual bool IsNetworkDrive(const std::string& root) = 0;
+  // The name the user knows the account `sid` (a SID string) by; the SID
+  // string itself when it has none here.
+  virtual std::string AccountName(const std::string& sid) = 0;
 };
 
 }  // namespace kw

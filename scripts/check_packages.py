@@ -3,7 +3,8 @@
 
 For each build: the archive holds the program and the readme; the program is
 a stripped PE file of the build's machine type, carries the version resource
-with the project's version, imports only system DLLs and is under 1 MB; the
+with the project's version, imports only system DLLs (at load time only
+KnownDLLs, the others delay-imported) and is under 1 MB; the
 checksums file matches the archives. Each Windows Installer package carries
 the version, its architecture's fixed upgrade code, the same program, the
 Start-menu shortcut, the event source and the removal of what the program
@@ -29,6 +30,16 @@ SYSTEM_DLLS = {
     "msvcrt.dll", "ole32.dll", "oleaut32.dll", "shell32.dll", "shlwapi.dll", "user32.dll",
     "winmm.dll", "ws2_32.dll", "version.dll",
 }
+# The KnownDLLs of every Windows from 7 on (HKLM\SYSTEM\CurrentControlSet\
+# Control\Session Manager\KnownDLLs): always mapped from System32. Any other
+# DLL imported at load time is looked for beside the program first; the
+# program delay-imports those and loads them only after limiting the search
+# to System32.
+KNOWN_DLLS = {
+    "advapi32.dll", "comdlg32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "ole32.dll",
+    "oleaut32.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "ws2_32.dll",
+}
+DELAY_IMPORTED = ("comctl32.dll", "msimg32.dll", "winmm.dll")
 
 
 class Checks:
@@ -224,6 +235,12 @@ def main():
         dlls = imports(program, triple)
         foreign = [d for d in dlls if d not in SYSTEM_DLLS]
         c.check(prefix + "ImportsOnlySystemDlls", dlls and not foreign, f"imports {foreign}")
+        unknown = [d for d in dlls if d not in KNOWN_DLLS]
+        lower = image.lower()
+        c.check(prefix + "LoadsOnlyKnownDllsBeforeItRuns",
+                dlls and not unknown and all(d.encode() in lower for d in DELAY_IMPORTED),
+                f"imported at load: {unknown}; delay-imported: "
+                f"{[d for d in DELAY_IMPORTED if d.encode() in lower]}")
         print(f"{build}: {len(image)} bytes, version {strings['FileVersion']}, imports {' '.join(dlls)}")
     for arch in MSI_BUILDS:
         check_msi(c, dist, version, sums, arch)

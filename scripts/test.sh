@@ -65,13 +65,17 @@ for build in "${wine_builds[@]}"; do
   pass "Win32 layer tests, $build" "$KW_WINE" "$root/build/$build/bin/kw_win32_tests.exe"
 done
 
-# The packaged programs, each in a folder of its own with the stand-ins of
-# its bitness that the tests find beside it: the upload tool and winmm.dll.
+# The packaged programs, each in a folder of its own with the upload tool's
+# stand-in of its bitness beside it. The program takes winmm.dll from the
+# system folder alone: the stand-in goes there (SysWOW64 for the 32-bit
+# one), loaded in place of Wine's own for Keywarden.exe only.
 for build in "${wine_builds[@]}"; do
   mkdir -p "$KW_WINE_ROOT/run/$build"
   cp "$root/dist/$build/Keywarden.exe" "$root/build/$build/bin/VirusTotalUpload.exe" \
-    "$root/build/$build/bin/winmm.dll" "$KW_WINE_ROOT/run/$build/"
+    "$KW_WINE_ROOT/run/$build/"
 done
+cp "$root/build/win64/bin/winmm.dll" "$WINEPREFIX/drive_c/windows/system32/winmm.dll"
+cp "$root/build/win32/bin/winmm.dll" "$WINEPREFIX/drive_c/windows/syswow64/winmm.dll"
 
 # Wine takes each process's code page from its locale, so both locales share
 # the prefix and the wineserver. The one 64-bit driver drives either program.

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "monitor/RegSnapshot.h"
+#include "toolkit/AnsiPaths.h"
+#include "ui/AdminOnly.h"
 #include "ui/UiTexts.h"
 
 namespace kw {
@@ -88,6 +90,24 @@ bool IsFullFileSystemPath(const std::u16string& path) {
   return HasOnlyFileNameCharacters(path) && (StartsWithDrive(path) || StartsWithShare(path));
 }
 
+bool IsOnLocalDrive(ISystem& system, const std::u16string& path) {
+  const std::u16string full = WithBackslashes(path);
+  return IsFullFileSystemPath(full) && StartsWithDrive(full) &&
+         !system.IsNetworkDrive(std::string(full.begin(), full.begin() + 3));
+}
+
+bool IsOnLocalDrive(ISystem& system, const ICodePage& codePage, const std::string& path) {
+  // The path's shape: its ASCII as itself, any other character as one
+  // placeholder, so that no second byte of a double-byte one reads as a backslash.
+  std::u16string shape;
+  vcl::ForEachCharacter(path, codePage, [&](std::size_t at, std::size_t length) {
+    const auto c = static_cast<unsigned char>(path[at]);
+    shape += length == 1 && c < 0x80 ? static_cast<char16_t>(c) : u'\u00FF';
+    return true;
+  });
+  return IsOnLocalDrive(system, shape);
+}
+
 TActionTarget ExistingFolderOf(ISystem& system, const IRegistryText& view,
                                const std::u16string& text) {
   const std::u16string expanded = ExpandedPath(system, text);
@@ -109,11 +129,18 @@ TActionTarget ExistingFile(ISystem& system, const IRegistryText& view, const std
   return {path, std::string()};
 }
 
-TActionTarget ScanTool(ISystem& system, const IRegistryText& view) {
+TActionTarget ScanTool(ISystem& system, const IRegistryText& view, const ICodePage& codePage) {
   const std::u16string tool =
       FolderPart(view.FromAnsi(system.ProgramPath())) + Widened(texts::kScanTool);
   if (system.FileKind(tool) != TFileKind::File) {
     return Refused(texts::kScanToolNotFoundPrefix, view, tool);
+  }
+  // Started with the guard's rights: a tool any program of the user could
+  // replace would run whatever that program put there.
+  const TChangeCheck check = WhoCanChange(system, codePage, view.ToAnsi(tool));
+  if (check.Result != TChangeableBy::AdminsOnly) {
+    return {std::u16string(), texts::kScanToolRefused + std::string(texts::kNewLine) +
+                                  ChangeCheckText(system, check)};
   }
   return {tool, std::string()};
 }

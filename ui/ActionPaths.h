@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include "platform/CodePage.h"
 #include "platform/RegistryText.h"
 #include "platform/System.h"
 
@@ -33,13 +34,25 @@ std::u16string ExpandedPath(ISystem& system, const std::u16string& text);
 // characters no file name holds are refused.
 bool IsFullFileSystemPath(const std::u16string& path);
 
+// Whether `path` is a full path on a drive of this machine (slashes taken
+// for backslashes), not on a share or a network drive: what reads it waits
+// on no network.
+bool IsOnLocalDrive(ISystem& system, const ICodePage& codePage, const std::string& path);
+
+// Whether `path` is a full path on a drive of this machine (slashes taken
+// for backslashes), not on a share or a network drive: what reads it waits
+// on no network. The same for a path in code page 936.
+bool IsOnLocalDrive(ISystem& system, const std::u16string& path);
+bool IsOnLocalDrive(ISystem& system, const ICodePage& codePage, const std::string& path);
+
 // The existing folder that holds the file `text` names (its folder part).
 TActionTarget ExistingFolderOf(ISystem& system, const IRegistryText& view,
                                const std::u16string& text);
 // The existing file `text` names.
 TActionTarget ExistingFile(ISystem& system, const IRegistryText& view, const std::u16string& text);
-// The scan tool, beside the program's own file and nowhere else.
-TActionTarget ScanTool(ISystem& system, const IRegistryText& view);
+// The scan tool, beside the program's own file and nowhere else, and only
+// where no one but administrators can change it (see AdminOnly.h).
+TActionTarget ScanTool(ISystem& system, const IRegistryText& view, const ICodePage& codePage);
 // The system's file manager, explorer.exe in the Windows folder.
 TActionTarget FileManager(ISystem& system, const IRegistryText& view);
 

@@ -8,6 +8,7 @@
 #include "lib/xinifile.h"
 #include "monitor/ChangeTexts.h"
 #include "monitor/WatchedKeys.h"
+#include "ui/ActionPaths.h"
 #include "ui/UiTexts.h"
 #include "ui/Unit2.h"
 #include "ui/Unit3.h"
@@ -205,7 +206,12 @@ void TForm1::Exit1Click() {
 }
 
 void TForm1::ShowProgramIcon(const std::u16string& path) {
-  Form2->Image1->SetPicture(Services.Shell.ExtractProgramIcon(path));
+  // Reading the icon opens the file. A share or a network drive can keep
+  // the UI thread waiting on the network, and with it every watcher that
+  // reports through it: the icon of such a path is not looked for.
+  const bool local = IsOnLocalDrive(Services.System, path);
+  Form2->Image1->SetPicture(local ? Services.Shell.ExtractProgramIcon(path)
+                                  : Services.Shell.EmptyIcon());
 }
 
 }  // namespace kw

@@ -230,10 +230,11 @@ void TForm2::Button2Click() {
 void TForm2::Button3Click() {
   Services.Sound.Stop();
   const IRegistryText& view = Services.Monitor.Text;
-  const TActionTarget tool = ScanTool(Services.System, view);
-  if (TellRefusal(Handle(), tool)) return;
+  // The file first: what the text names is told of before where the tool lies.
   const TActionTarget file = ExistingFile(Services.System, view, ProgramFact());
   if (TellRefusal(Handle(), file)) return;
+  const TActionTarget tool = ScanTool(Services.System, view, Services.CodePage);
+  if (TellRefusal(Handle(), tool)) return;
   if (!Services.Launcher.Start(CommandLine(tool.Path, file.Path))) {
     TellRefusal(Handle(),
                 {std::u16string(), texts::kScanToolNotFoundPrefix + view.ToAnsi(tool.Path)});

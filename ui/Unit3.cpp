@@ -1,5 +1,6 @@
 #include "ui/Unit3.h"
 
+#include "ui/AdminOnly.h"
 #include "ui/UiTexts.h"
 
 namespace kw {
@@ -47,7 +48,9 @@ void TForm3::FormCreate() {
   Store = std::make_unique<TxIniFile>(Services.Profile, Services.CodePage,
                                       Services.System.ProgramPath());
   Store->SetForm(this);
+  Loading = true;
   Store->SaveLoad(false);  // a stored "1" for CheckBox1 registers the program again
+  Loading = false;
 }
 
 void TForm3::FormClose() {
@@ -67,7 +70,21 @@ void TForm3::CheckBox1Click() {
     // Windows blocks the value at logon, as the program asks for elevation:
     // the task starts it. A failure is shown at once, as every error is, but
     // not raised: at start-up the rest of the options still loads.
-    Application().Guard([&] { Services.LogonTask.Register(program); });
+    const TChangeCheck check = WhoCanChange(Services.System, Services.CodePage, program);
+    if (check.Result == TChangeableBy::AdminsOnly) {
+      Application().Guard([&] { Services.LogonTask.Register(program); });
+      return;
+    }
+    // Started with the highest rights at every logon, a program that any
+    // program of the user can change or put a DLL beside would give that
+    // program administrator rights without a prompt. A task an earlier run
+    // registered for this place goes too.
+    Application().Guard([&] { Services.LogonTask.Remove(); });
+    if (!Loading) {
+      Application().Host().ShowMessage(Handle(), texts::kLogonTaskRefused +
+                                                     std::string(texts::kNewLine) +
+                                                     ChangeCheckText(Services.System, check));
+    }
   } else {
     DeleteAutostartValue(kAutostartName);
     Application().Guard([&] { Services.LogonTask.Remove(); });

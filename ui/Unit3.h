@@ -46,6 +46,9 @@ class TForm3 : public vcl::TForm {
  private:
   TServices& Services;
   std::unique_ptr<TxIniFile> Store;
+  // While the saved options are applied at start-up: a refusal is then not
+  // shown, as nothing the user did asked for it.
+  bool Loading = false;
 };
 
 extern TForm3* Form3;

@@ -35,6 +35,10 @@ std::unique_ptr<vcl::IPicture> TWin32Shell::ExtractProgramIcon(const std::u16str
   return MakeIconPicture(icon);
 }
 
+std::unique_ptr<vcl::IPicture> TWin32Shell::EmptyIcon() {
+  return MakeIconPicture(nullptr);
+}
+
 void TWin32Shell::Execute(std::uintptr_t owner, const std::string& verb, const std::string& file,
                           const std::string* parameters) {
   const std::wstring wideParameters = parameters ? ToWide(*parameters) : std::wstring();

@@ -16,6 +16,7 @@ namespace kw::win32 {
 class TWin32Shell : public IShell {
  public:
   std::unique_ptr<vcl::IPicture> ExtractProgramIcon(const std::u16string& path) override;
+  std::unique_ptr<vcl::IPicture> EmptyIcon() override;
   void Execute(std::uintptr_t owner, const std::string& verb, const std::string& file,
                const std::string* parameters) override;
   bool ShowProperties(std::uintptr_t owner, const std::u16string& file) override;
@@ -39,6 +40,10 @@ class TWin32System : public ISystem {
   std::string WindowsDirectory() override;
   std::u16string ExpandEnvironment(const std::u16string& text) override;
   TFileKind FileKind(const std::u16string& path) override;
+  // In Win32FileSecurity.cpp.
+  TFileSecurity Security(const std::string& path) override;
+  bool IsNetworkDrive(const std::string& root) override;
+  std::string AccountName(const std::string& sid) override;
 };
 
 class TWin32CodePage : public ICodePage {

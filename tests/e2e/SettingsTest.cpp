@@ -51,17 +51,22 @@ bool TaskFileExists() {
   return ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool LogonTaskRegistered() {
-  return WaitFor([] {
-    if (!TaskFileExists()) return false;
-    const test::TStoredTask stored = LogonTask();
-    return stored.Exists && stored.TimeLimit == L"PT0S" &&
-           stored.Instances == TASK_INSTANCES_IGNORE_NEW;
-  });
-}
-
 bool LogonTaskRemoved() {
   return WaitFor([] { return !TaskFileExists(); }) && !LogonTask().Exists;
+}
+
+// What the options dialog says when it registers no logon task: Wine keeps
+// no access lists of its own, and every folder is the user's to change.
+const std::wstring kTaskRefused =
+    L"Keywarden "
+    L"所在的位置不是只有管理员能修改，因此只写入了启动项，没有登记以管理员权限开机启动它的任务"
+    L"（Windows 不会从启动项以管理员权限启动它）。请把 Keywarden 放到只有管理员能修改的文件夹中，"
+    L"例如 Program Files。\r\n";
+
+// Whether `text` is that refusal with a reason naming who can change what.
+bool IsTaskRefusal(const std::wstring& text) {
+  return text.rfind(kTaskRefused, 0) == 0 &&
+         text.find(L" 可以修改：", kTaskRefused.size()) != std::wstring::npos;
 }
 
 // Run before the program starts: the INI file as the test wants it, and the
@@ -76,17 +81,36 @@ struct TStartState {
     ::DeleteFileW(SoundLog().c_str());
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
     test::DeleteStoredTask(L"\\Keywarden");
-    // The stand-in winmm.dll beside the program is loaded in place of Wine's.
+    // The stand-in winmm.dll in the system folder is loaded in place of
+    // Wine's. A copy of it planted beside the program must never be.
     ::RegSetKeyValueW(HKEY_CURRENT_USER,
                       L"Software\\Wine\\AppDefaults\\Keywarden.exe\\DllOverrides", L"winmm", REG_SZ,
                       L"native,builtin", sizeof L"native,builtin");
+    PlantWinmm(true);
     if (ini && *ini == '/') {
       ::CreateDirectoryW(IniFile().c_str(), nullptr);  // a folder where the file should be
     } else if (ini) {
       std::ofstream(IniFile().c_str(), std::ios::binary) << ini;
     }
   }
+  // A winmm.dll beside the program, as any program of the user could put
+  // there: the one of the system folder, of the program's bitness, which
+  // names its folder in each line it writes.
+  static void PlantWinmm(bool plant) {
+    const std::wstring planted = BesideProgram(L"winmm.dll");
+    if (!plant) {
+      ::DeleteFileW(planted.c_str());
+      return;
+    }
+    DWORD kind = 0;
+    wchar_t system[MAX_PATH];
+    const UINT n = ::GetBinaryTypeW(ProgramPath().c_str(), &kind) && kind == SCS_64BIT_BINARY
+                       ? ::GetSystemDirectoryW(system, MAX_PATH)
+                       : ::GetSystemWow64DirectoryW(system, MAX_PATH);
+    ::CopyFileW((std::wstring(system, n) + L"\\winmm.dll").c_str(), planted.c_str(), FALSE);
+  }
   ~TStartState() {
+    PlantWinmm(false);
     ::RemoveDirectoryW(IniFile().c_str());
     ::DeleteFileW(IniFile().c_str());
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
@@ -157,9 +181,11 @@ TEST_F(SettingsTest, CheckingRegistersAtOnceAndClosingSavesBothBoxes) {
   OpenOptions();
   SaveScreenshot(ArtifactPath(L"options.bmp"));
   ClickStartWithWindows();
+  const std::wstring refusal = AnswerBox(L"message-logon-task-refused.bmp").second;
+  EXPECT_TRUE(IsTaskRefusal(refusal)) << refusal.size();
   ASSERT_TRUE(WaitFor([&] { return AutostartValue() == Quoted(ProgramPath()); }))
       << AutostartValue().size();
-  EXPECT_TRUE(LogonTaskRegistered());
+  EXPECT_FALSE(TaskFileExists());
   HWND alert = Program.AlertWindow();
   ASSERT_TRUE(WaitFor([&] {
     auto edits = ChildrenOfClass(alert, L"TEdit");
@@ -184,9 +210,10 @@ class SavedOnTest : public SettingsTest {
   SavedOnTest() : SettingsTest("[Form3]\r\nCheckBox1=1\r\nCheckBox3=0\r\n") {}
 };
 
-TEST_F(SavedOnTest, AStartWithTheOptionOnRegistersAgainAndUncheckingDeletes) {
+TEST_F(SavedOnTest, AStartWithTheOptionOnWritesTheValueAgainAndUncheckingDeletes) {
   ASSERT_TRUE(WaitFor([&] { return AutostartValue() == Quoted(ProgramPath()); }));
-  EXPECT_TRUE(LogonTaskRegistered());
+  EXPECT_FALSE(TaskFileExists());  // refused at start, silently
+  EXPECT_EQ(VisibleBox(), nullptr);
   HWND alert = Program.AlertWindow();  // the value written at start was shown and dismissed
   ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(alert); }));
   OpenOptions();
@@ -264,13 +291,11 @@ TEST_F(ChineseNameTest, TheTitleAndTheIniFileFollowTheProgramsName) {
 struct TChineseFolder {
   TChineseFolder() {
     ::CreateDirectoryW(Folder.c_str(), nullptr);
-    for (const wchar_t* file : {L"Keywarden.exe", L"winmm.dll"}) {
-      ::CopyFileW(BesideProgram(file).c_str(), (Folder + L"\\" + file).c_str(), FALSE);
-    }
+    ::CopyFileW(BesideProgram(L"Keywarden.exe").c_str(), Exe().c_str(), FALSE);
     ::DeleteFileW(Ini().c_str());
   }
   ~TChineseFolder() {
-    for (const wchar_t* file : {L"Keywarden.exe", L"winmm.dll", L"Keywarden.ini"}) {
+    for (const wchar_t* file : {L"Keywarden.exe", L"Keywarden.ini"}) {
       ::DeleteFileW((Folder + L"\\" + file).c_str());
     }
     ::RemoveDirectoryW(Folder.c_str());
@@ -304,9 +329,21 @@ TEST_F(ChineseFolderTest, RegistersItsPathAndSavesTheIniFileBesideItself) {
     return nullptr;
   };
   ::PostMessageW(find(L"TCheckBox", L"开机启动"), BM_CLICK, 0, 0);
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    for (HWND candidate : TopLevelWindows(Program.Pid(), L"#32770")) {
+      if (::IsWindowVisible(candidate)) box = candidate;
+    }
+    return box != nullptr;
+  }));
+  const std::wstring refusal = TextOf(::GetDlgItem(box, 0xFFFF));
+  EXPECT_TRUE(IsTaskRefusal(refusal)) << refusal.size();
+  EXPECT_NE(refusal.find(L"注册表卫士"), std::wstring::npos) << refusal.size();
+  ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }));
   ASSERT_TRUE(WaitFor([&] { return AutostartValue() == Quoted(Copy.Exe()); }))
       << AutostartValue().size();
-  EXPECT_TRUE(LogonTaskRegistered());
+  EXPECT_FALSE(TaskFileExists());
   ASSERT_TRUE(WaitFor([&] {
     auto edits = ChildrenOfClass(Program.AlertWindow(), L"TEdit");
     return edits.size() >= 4 && TextOf(edits[3]) == Copy.Exe();

@@ -30,6 +30,7 @@ class FakeShell : public IShell {
     const bool hasIcon = path.size() > 4 && path.compare(path.size() - 4, 4, ".exe") == 0;
     return std::make_unique<FakePicture>(hasIcon ? path : "");
   }
+  std::unique_ptr<vcl::IPicture> EmptyIcon() override { return std::make_unique<FakePicture>(""); }
   void Execute(std::uintptr_t owner, const std::string& verb, const std::string& file,
                const std::string* parameters) override {
     Requests.push_back(std::to_string(owner) + " " + verb + " [" + file + "] " +

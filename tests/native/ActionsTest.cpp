@@ -6,6 +6,7 @@
 #include "monitor/ChangeTexts.h"
 #include "tests/native/UiHarness.h"
 #include "toolkit/AnsiPaths.h"
+#include "ui/AdminOnly.h"
 #include "ui/UiTexts.h"
 #include "ui/Unit2.h"
 
@@ -148,21 +149,33 @@ TEST_F(ActionsTest, ScanSaysSoWhenTheToolIsNotBesideTheProgram) {
       {"C:\\Program Files\\Keywarden\\Keywarden.exe", false, false,
        std::string(texts::kScanToolNotFoundPrefix) +
            "C:\\Program Files\\Keywarden\\VirusTotalUpload.exe"},
+      // Beside a program in a folder of the user's: any program of the user
+      // could have put it there, and it would run with the guard's rights.
+      {"C:\\Users\\me\\Keywarden.exe", true, false,
+       texts::kScanToolRefused + std::string(texts::kNewLine) + "S-1-5-21-1-2-3-1001" +
+           texts::kCanChangeInfix + "C:\\Users\\me"},
+      {"C:\\Users\\me\\Keywarden.exe", true, true,
+       texts::kScanToolRefused + std::string(texts::kNewLine) + "S-1-5-21-1-2-3-1001" +
+           texts::kCanChangeInfix + "C:\\Users\\me"},
   };
+  TFileSecurity mine = FakeSystem::AdminsOnly();
+  mine.Owner = "S-1-5-21-1-2-3-1001";
+  System.Descriptors["C:\\Users\\me"] = mine;
   for (const TRow& row : rows) {
     System.Path = row.ProgramPath;
     System.Files.erase("C:\\Program Files\\Keywarden\\VirusTotalUpload.exe");
-    if (row.ToolThere)
-      System.Files[tool] = TFileKind::File;
-    else
-      System.Files.erase(tool);
+    const std::string there = vcl::ExtractFilePath(row.ProgramPath, CodePage) + texts::kScanTool;
+    System.Files.erase(tool);
+    if (row.ToolThere) System.Files[there] = TFileKind::File;
     Editor.StartFails = row.StartFails;
     Editor.Started.clear();
     Host.Messages.clear();
     Alert.Button3->Click();
-    const auto& log = row.ToolThere && !row.StartFails ? Editor.Started : Host.Messages;
+    const bool refused = row.Expected.rfind(texts::kScanToolRefused, 0) == 0;
+    const auto& log = row.ToolThere && !row.StartFails && !refused ? Editor.Started : Host.Messages;
     EXPECT_EQ(log, std::vector<std::string>{row.Expected}) << row.ProgramPath;
-    EXPECT_EQ(Host.Messages.size() + Editor.Started.size(), row.StartFails ? 2u : 1u);
+    EXPECT_EQ(Host.Messages.size() + Editor.Started.size(), row.StartFails && !refused ? 2u : 1u);
+    System.Files.erase(there);
   }
   EXPECT_TRUE(Shell.Requests.empty());
 }
@@ -309,6 +322,207 @@ TEST_F(ActionsTest, AClickLandsOnThePictureDrawnOnTopAndNeedsPressAndReleaseOnIt
               row.Expected.empty() ? std::vector<std::string>{} : std::vector{row.Expected})
         << row.DownX << "," << row.DownY << " to " << row.UpX << "," << row.UpY;
   }
+}
+
+// Who besides administrators can change a program the guard would start
+// with its rights: its file, its folder, and the folders above it.
+TEST(WhoCanChange, OnlyAdministratorsMayChangeTheFileItsFolderOrMoveAFolderAbove) {
+  const std::string file = "C:\\Program Files\\Keywarden\\Keywarden.exe";
+  const std::string folder = "C:\\Program Files\\Keywarden", above = "C:\\Program Files";
+  const std::string users = "S-1-5-32-545", authenticated = "S-1-5-11";
+  const std::string me = "S-1-5-21-1-2-3-1001";  // the user, whose programs are the danger
+  const auto With = [](std::vector<TAllowEntry> extra,
+                       const std::string& owner = sids::kAdministrators) {
+    TFileSecurity security = FakeSystem::AdminsOnly();
+    security.Owner = owner;
+    security.Allowed.insert(security.Allowed.end(), extra.begin(), extra.end());
+    return security;
+  };
+  TFileSecurity noDacl = FakeSystem::AdminsOnly();
+  noDacl.HasDacl = false;
+  noDacl.Allowed.clear();
+  const TFileSecurity unreadable;
+  struct TRow {
+    const char* Case;
+    std::string Path;
+    std::map<std::string, TFileSecurity> Descriptors;
+    TChangeableBy Result;
+    std::string At, Sid;
+  };
+  const TRow rows[] = {
+      {"installed under Program Files", file, {}, TChangeableBy::AdminsOnly, "", ""},
+      {"installed by TrustedInstaller",
+       file,
+       {{file, With({}, sids::kTrustedInstaller)}},
+       TChangeableBy::AdminsOnly,
+       "",
+       ""},
+      {"the file writable by Users",
+       file,
+       {{file, With({{users, "", access::kWriteData, false}})}},
+       TChangeableBy::Others,
+       file,
+       users},
+      {"the file deletable by the user",
+       file,
+       {{file, With({{me, "", access::kDelete, false}})}},
+       TChangeableBy::Others,
+       file,
+       me},
+      {"the file's access list open to Users",
+       file,
+       {{file, With({{users, "", access::kWriteDac, false}})}},
+       TChangeableBy::Others,
+       file,
+       users},
+      {"the file owned by the user, who may rewrite its access list",
+       file,
+       {{file, With({}, me)}},
+       TChangeableBy::Others,
+       file,
+       me},
+      {"owned by the user, OWNER RIGHTS granting reading alone",
+       file,
+       {{file, With({{sids::kOwnerRights, "", 0x1200A9, false}}, me)}},
+       TChangeableBy::AdminsOnly,
+       "",
+       ""},
+      {"owned by the user, OWNER RIGHTS granting writing",
+       file,
+       {{file, With({{sids::kOwnerRights, "", access::kWriteData, false}}, me)}},
+       TChangeableBy::Others,
+       file,
+       me},
+      {"no access list", file, {{file, noDacl}}, TChangeableBy::Others, file, "S-1-1-0"},
+      {"an object entry naming no plain SID",
+       file,
+       {{file, With({{"", "", access::kGenericWrite, false}})}},
+       TChangeableBy::Others,
+       file,
+       ""},
+      {"a file's descriptor unreadable",
+       file,
+       {{file, unreadable}},
+       TChangeableBy::Unreadable,
+       file,
+       ""},
+      {"a DLL can be added to the folder",
+       file,
+       {{folder, With({{authenticated, "", 0x1301BF, false}})}},  // Modify
+       TChangeableBy::Others,
+       folder,
+       authenticated},
+      {"a subfolder can be added to the folder",
+       file,
+       {{folder, With({{users, "", access::kAppendData, false}})}},
+       TChangeableBy::Others,
+       folder,
+       users},
+      {"what the folder holds can be deleted",
+       file,
+       {{folder, With({{users, "", access::kDeleteChild, false}})}},
+       TChangeableBy::Others,
+       folder,
+       users},
+      {"Modify only for what is made in the folder later",
+       file,
+       {{folder, With({{authenticated, "", 0x1301BF, true}})}},
+       TChangeableBy::AdminsOnly,
+       "",
+       ""},
+      {"CREATOR OWNER on the object itself grants no one",
+       file,
+       {{folder, With({{sids::kCreatorOwner, "", access::kGenericAll, false}})}},
+       TChangeableBy::AdminsOnly,
+       "",
+       ""},
+      {"folders may be added above, which displaces nothing",
+       file,
+       {{above, With({{users, "", access::kAppendData | access::kWriteData, false}})},
+        {"C:\\", With({{authenticated, "", access::kAppendData, false}})}},
+       TChangeableBy::AdminsOnly,
+       "",
+       ""},
+      {"the folder can be renamed away from the one above",
+       file,
+       {{above, With({{users, "", access::kDeleteChild, false}})}},
+       TChangeableBy::Others,
+       above,
+       users},
+      {"a folder above owned by the user",
+       "C:\\Users\\me\\Downloads\\Keywarden\\Keywarden.exe",
+       {{"C:\\Users\\me", With({}, me)}},
+       TChangeableBy::Others,
+       "C:\\Users\\me",
+       me},
+      {"the drive's root lets a folder be deleted",
+       file,
+       {{"C:\\", With({{users, "", access::kDelete, false}})}},
+       TChangeableBy::Others,
+       "C:\\",
+       users},
+      {"a network drive",
+       "N:\\Keywarden\\Keywarden.exe",
+       {},
+       TChangeableBy::NotLocal,
+       "N:\\Keywarden\\Keywarden.exe",
+       ""},
+      {"a share",
+       "\\\\server\\share\\Keywarden.exe",
+       {},
+       TChangeableBy::NotLocal,
+       "\\\\server\\share\\Keywarden.exe",
+       ""},
+      {"a relative name", "Keywarden.exe", {}, TChangeableBy::NotLocal, "Keywarden.exe", ""},
+      {"a folder folded away",
+       "C:\\Program Files\\x\\..\\Keywarden.exe",
+       {},
+       TChangeableBy::NotLocal,
+       "C:\\Program Files\\x\\..\\Keywarden.exe",
+       ""},
+      {"slashes",
+       "C:/Program Files/Keywarden.exe",
+       {},
+       TChangeableBy::NotLocal,
+       "C:/Program Files/Keywarden.exe",
+       ""},
+      {"a doubled backslash",
+       "C:\\Program Files\\\\Keywarden.exe",
+       {},
+       TChangeableBy::NotLocal,
+       "C:\\Program Files\\\\Keywarden.exe",
+       ""},
+      // 昞 is 0x95 0x5C: its second byte is no backslash, the folder is "C:\昞".
+      {"a folder whose name ends in the byte of a backslash",
+       "C:\\\x95\x5C\\Keywarden.exe",
+       {{"C:\\\x95\x5C", With({{users, "", access::kWriteData, false}})},
+        {"C:\\\x95", With({}, me)}},
+       TChangeableBy::Others,
+       "C:\\\x95\x5C",
+       users},
+  };
+  fake::FakeCodePage codePage;
+  for (const TRow& row : rows) {
+    FakeSystem system;
+    system.Descriptors = row.Descriptors;
+    system.NetworkDrives = {"N:\\"};
+    const TChangeCheck check = WhoCanChange(system, codePage, row.Path);
+    EXPECT_EQ(static_cast<int>(check.Result), static_cast<int>(row.Result)) << row.Case;
+    EXPECT_EQ(check.Path, row.At) << row.Case;
+    EXPECT_EQ(check.Sid, row.Sid) << row.Case;
+  }
+  FakeSystem system;
+  WhoCanChange(system, codePage, file);
+  EXPECT_EQ(system.SecurityRequests, (std::vector<std::string>{file, folder, above, "C:\\"}));
+  EXPECT_EQ(ChangeCheckText(system, {TChangeableBy::Others, folder, users}),
+            "Users" + std::string(texts::kCanChangeInfix) + folder);
+  EXPECT_EQ(ChangeCheckText(system, {TChangeableBy::Others, file, me}),
+            me + texts::kCanChangeInfix + file);  // no name known: the SID
+  EXPECT_EQ(ChangeCheckText(system, {TChangeableBy::Unreadable, file, ""}),
+            texts::kRightsUnreadablePrefix + file);
+  EXPECT_EQ(ChangeCheckText(system, {TChangeableBy::NotLocal, "k.exe", ""}),
+            std::string(texts::kNotOnThisMachinePrefix) + "k.exe");
+  EXPECT_EQ(ChangeCheckText(system, {}), "");
 }
 
 TEST(AnsiPaths, TheFolderPartRespectsDoubleByteCharacters) {

@@ -158,6 +158,28 @@ TEST_F(AlertTest, AtMidnightTheTimeLineHoldsTheDateAlone) {
 
 // A notice names no value: the label is emptied so that "删除" cannot delete
 // a value of another change under the notice's key.
+// Reading an icon opens the file: off this machine that can keep the UI
+// thread, and every watcher with it, waiting on the network.
+TEST_F(AlertTest, NoIconIsLookedForOffThisMachine) {
+  System.NetworkDrives = {"N:\\"};
+  const std::pair<std::string, bool> rows[] = {
+      {"C:\\a.exe", true},
+      {"C:/a.exe", true},
+      {"\\\\host\\share\\a.exe", false},
+      {"//host/share/a.exe", false},
+      {"\\\\?\\UNC\\host\\share\\a.exe", false},
+      {"\\??\\UNC\\host\\share\\a.exe", false},
+      {"N:\\a.exe", false},  // a drive mapped to a share
+      {"a.exe", false},      // looked for along the search path, which may name a share
+  };
+  for (const auto& [line, lookedFor] : rows) {
+    Shell.IconRequests.clear();
+    Notify({Record(TChangeKind::Added, "I", line)});
+    EXPECT_EQ(Shell.IconRequests.size(), lookedFor ? 1u : 0u) << line;
+    EXPECT_EQ(Icon(), lookedFor ? line : "") << line;
+  }
+}
+
 TEST_F(AlertTest, NoticesAndAnUnknownHive) {
   Notify({Record(TChangeKind::Added, "Wallpaper", "C:\\w.exe")});
   TChangeRecord stop = Record(TChangeKind::Stopped, "", texts::kMonitoringStopped);

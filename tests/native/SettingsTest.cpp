@@ -341,6 +341,58 @@ TEST_F(OptionsTest, ASavedOnOptionRegistersAgainAtStartAndOffLeavesTheValue) {
   EXPECT_EQ(LogonTask.Calls.size(), 1u);
 }
 
+// A program that other programs of the user could change gets the value
+// alone: no elevated task, an earlier one removed, and the user told why
+// when the box is checked by hand.
+TEST_F(OptionsTest, AProgramOthersCanChangeGetsTheValueButNoTask) {
+  const std::string folder = "C:\\Program Files\\Keywarden";
+  TFileSecurity open = FakeSystem::AdminsOnly();
+  open.Allowed.push_back({"S-1-5-32-545", "", access::kWriteData, false});
+  struct TRow {
+    const char* Case;
+    std::string Program;
+    std::string Open;  // the path whose descriptor lets Users write, if any
+    std::string Reason;
+  };
+  const TRow rows[] = {
+      {"its folder writable by Users", System.Path, folder,
+       "Users" + std::string(texts::kCanChangeInfix) + folder},
+      {"in the user's own folder", "C:\\Users\\me\\Downloads\\Keywarden.exe",
+       "C:\\Users\\me\\Downloads\\Keywarden.exe",
+       "Users" + std::string(texts::kCanChangeInfix) + "C:\\Users\\me\\Downloads\\Keywarden.exe"},
+      {"on a network drive", "N:\\Keywarden.exe", "",
+       texts::kNotOnThisMachinePrefix + std::string("N:\\Keywarden.exe")},
+  };
+  System.NetworkDrives = {"N:\\"};
+  for (const TRow& row : rows) {
+    System.Path = row.Program;
+    System.Descriptors.clear();
+    if (!row.Open.empty()) System.Descriptors[row.Open] = open;
+    LogonTask.Calls.clear();
+    Host.Messages.clear();
+    // At start, with the option saved on: nothing is shown.
+    Profile.Files["C:\\Users\\me\\Downloads\\/Keywarden.ini"] = "[Form3]\r\nCheckBox1=1\r\n";
+    Profile.Files["N:\\/Keywarden.ini"] = "[Form3]\r\nCheckBox1=1\r\n";
+    Profile.Files[IniFile] = "[Form3]\r\nCheckBox1=1\r\n";
+    auto options = std::make_unique<TForm3>(&Main, Services);
+    options->CreateWindowAndRun(Host);
+    EXPECT_EQ(Autostart(), '"' + row.Program + '"' + '\0') << row.Case;
+    EXPECT_EQ(LogonTask.Calls, std::vector<std::string>{"remove"}) << row.Case;
+    EXPECT_TRUE(Host.Messages.empty()) << row.Case;
+    // Checked by hand: the value is written, the box says why there is no task.
+    options->CheckBox1->Click();
+    Host.Messages.clear();
+    LogonTask.Calls.clear();
+    options->CheckBox1->Click();
+    EXPECT_EQ(Autostart(), '"' + row.Program + '"' + '\0') << row.Case;
+    EXPECT_EQ(LogonTask.Calls, std::vector<std::string>{"remove"}) << row.Case;
+    EXPECT_EQ(Host.Messages, std::vector<std::string>{texts::kLogonTaskRefused +
+                                                      std::string(texts::kNewLine) + row.Reason})
+        << row.Case;
+    EXPECT_TRUE(Host.Errors.empty()) << row.Case;
+  }
+}
+
 TEST_F(OptionsTest, ATaskFailureIsShownWhileTheValueAndTheOtherOptionStay) {
   Profile.Files[IniFile] = "[Form3]\r\nCheckBox1=1\r\nCheckBox3=1\r\n";
   LogonTask.FailRegister = true;

@@ -3,10 +3,12 @@
 // on a recording host, and the three globals pointing at test forms.
 
 #include <map>
+#include <set>
+#include <vector>
 
 #include "tests/fakes/FakeDesktop.h"
-#include "tests/fakes/FakeFiles.h"
 #include "tests/fakes/FakeEventLog.h"
+#include "tests/fakes/FakeFiles.h"
 #include "tests/fakes/FakeHost.h"
 #include "tests/fakes/FakeLogonTask.h"
 #include "tests/fakes/FakeProfile.h"
@@ -43,6 +45,28 @@ class FakeSystem : public ISystem {
     const auto found = Files.find(shown);
     return found == Files.end() ? TFileKind::None : found->second;
   }
+  // What Security finds for a path, else what a folder made by an
+  // installer under Program Files holds: only administrators can change it.
+  TFileSecurity Security(const std::string& path) override {
+    SecurityRequests.push_back(path);
+    const auto found = Descriptors.find(path);
+    return found == Descriptors.end() ? AdminsOnly() : found->second;
+  }
+  bool IsNetworkDrive(const std::string& root) override { return NetworkDrives.count(root) != 0; }
+  std::string AccountName(const std::string& sid) override {
+    const auto found = Accounts.find(sid);
+    return found == Accounts.end() ? sid : found->second;
+  }
+  static TFileSecurity AdminsOnly() {
+    TFileSecurity security;
+    security.Known = true;
+    security.Owner = sids::kAdministrators;
+    security.Allowed = {{sids::kSystem, "", 0x1F01FF, false},
+                        {sids::kAdministrators, "", 0x1F01FF, false},
+                        {"S-1-5-32-545", "", 0x1200A9, false},  // Users: read and run
+                        {sids::kCreatorOwner, "", access::kGenericAll, true}};
+    return security;
+  }
   std::string Path = "C:\\Program Files\\Keywarden\\Keywarden.exe";
   std::map<std::string, std::string> Environment{{"ProgramFiles", "C:\\Program Files"}};
   // What exists, exactly as named; names are not folded.
@@ -52,6 +76,10 @@ class FakeSystem : public ISystem {
       {"C:\\Program Files\\Tool\\", TFileKind::Folder},
       {"C:\\Program Files\\Tool\\t.exe", TFileKind::File}};
   std::map<std::u16string, TFileKind> ExactFiles;
+  std::map<std::string, TFileSecurity> Descriptors;
+  std::vector<std::string> SecurityRequests;
+  std::set<std::string> NetworkDrives;
+  std::map<std::string, std::string> Accounts{{"S-1-5-32-545", "Users"}};
 };
 
 struct TFakeServices {
@@ -67,9 +95,8 @@ struct TFakeServices {
   fake::FakeLogonTask LogonTask;
   fake::FakeFiles Files;
   fake::FakeChangeLog ChangeLog;
-  TServices Services{Fake.Platform, Shell,   Sound,  Clock, Editor,    Editor,
-                     CodePage,      Profile, System, Tray,  Tray,      LogonTask,
-                     Files,         &ChangeLog};
+  TServices Services{Fake.Platform, Shell,  Sound, Clock, Editor,    Editor, CodePage,
+                     Profile,       System, Tray,  Tray,  LogonTask, Files,  &ChangeLog};
   fake::FakeHost Host;
   vcl::TApplication App{Host, CodePage};
   bool ApplicationSet = (vcl::SetApplication(&App), true);  // before any form is made

@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
+
 #include "platform/win32/Win32Desktop.h"
+#include "toolkit/win32/Text.h"
+#include "ui/AdminOnly.h"
 
 namespace kw::test {
 namespace {
@@ -44,6 +48,31 @@ TEST(Win32System, TellsFilesFromFoldersByTheirExactNames) {
   EXPECT_EQ(system.FileKind(u""), TFileKind::None);
   // Its look-alike in plain letters names no file.
   EXPECT_EQ(system.FileKind(Ansi(folder + L"\\\u6728\u9A6C\u00E2.exe")), TFileKind::None);
+  ::DeleteFileW(file.c_str());
+  ::RemoveDirectoryW(folder.c_str());
+}
+
+// A folder of the user's own: the user's programs can change what it holds,
+// on Windows as under Wine (whose descriptors say so of every folder).
+TEST(Win32System, AFolderOfTheUsersIsNoAdministratorsOnlyPlace) {
+  wchar_t temp[MAX_PATH];
+  const std::wstring folder = std::wstring(temp, ::GetTempPathW(MAX_PATH, temp)) + L"kw-卫士";
+  const std::wstring file = folder + L"\\k.exe";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  ::CloseHandle(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  win32::TWin32System system;
+  win32::TWin32CodePage codePage;
+  const TFileSecurity security = system.Security(win32::ToAnsi(file));
+  EXPECT_TRUE(security.Known);
+  EXPECT_FALSE(security.Owner.empty());
+  const TChangeCheck check = WhoCanChange(system, codePage, win32::ToAnsi(file));
+  EXPECT_EQ(static_cast<int>(check.Result), static_cast<int>(TChangeableBy::Others))
+      << check.Path << " " << check.Sid;
+  std::printf("owner %s, %zu allowing entries; decided at %s by %s (%s)\n",
+              security.Owner.c_str(), security.Allowed.size(), check.Path.c_str(),
+              check.Sid.c_str(), system.AccountName(check.Sid).c_str());
+  EXPECT_FALSE(system.Security(win32::ToAnsi(folder + L"\\missing.exe")).Known);
+  EXPECT_FALSE(system.IsNetworkDrive("C:\\"));
   ::DeleteFileW(file.c_str());
   ::RemoveDirectoryW(folder.c_str());
 }
