@@ -14,6 +14,8 @@ class TWin32Folders : public IFolders {
   std::unique_ptr<IFolderWatch> WatchFolder(const std::u16string& folder, IEvent& changed) override;
   bool ReadShortcut(const std::u16string& path, std::u16string& target,
                     std::u16string& arguments) override;
+  bool ReadContent(const std::u16string& path, std::uint64_t limit,
+                   const std::function<void(const char*, std::size_t)>& sink) override;
   bool DeleteFileAt(const std::u16string& path) override;
   std::unique_ptr<IThreadSetup> SetUpThread() override;
 };

@@ -24,6 +24,8 @@ class FakeFolders : public IFolders {
   std::unique_ptr<IFolderWatch> WatchFolder(const std::u16string& folder, IEvent& changed) override;
   bool ReadShortcut(const std::u16string& path, std::u16string& target,
                     std::u16string& arguments) override;
+  bool ReadContent(const std::u16string& path, std::uint64_t limit,
+                   const std::function<void(const char*, std::size_t)>& sink) override;
   bool DeleteFileAt(const std::u16string& path) override;
   std::unique_ptr<IThreadSetup> SetUpThread() override;
 
@@ -34,7 +36,9 @@ class FakeFolders : public IFolders {
   void RemoveFolder(const std::u16string& path);  // with its files
   // Puts a file, or replaces the one of that name.
   void PutFile(const std::u16string& folder, const std::u16string& name, std::uint64_t size,
-               std::uint64_t writeTime);
+               std::uint64_t writeTime, std::string content = {});
+  // While set, the content of every file cannot be read.
+  void FailReading(bool fail);
   void PutShortcut(const std::u16string& folder, const std::u16string& name,
                    const std::u16string& target, const std::u16string& arguments,
                    std::uint64_t writeTime = 1);
@@ -54,6 +58,7 @@ class FakeFolders : public IFolders {
     bool Shortcut = false;
     std::u16string Target;
     std::u16string Arguments;
+    std::string Content;
   };
   struct TWatch {
     std::u16string Folder;
@@ -74,6 +79,7 @@ class FakeFolders : public IFolders {
   int NextWatch = 0;
   int Setups = 0;
   bool ListingFails = false;
+  bool ReadingFails = false;
 };
 
 }  // namespace kw::fake
