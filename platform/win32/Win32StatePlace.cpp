@@ -23,8 +23,11 @@ namespace {
 // Owned by Administrators; full control for SYSTEM and Administrators only,
 // nothing inherited from above. The user's own folder adds reading for the
 // user; the secret, which keys the checksums, stays unreadable to the user.
-constexpr wchar_t kRootSddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-constexpr wchar_t kSecretSddl[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
+// The owner-rights entry takes from whoever owns a file the implicit right
+// to change its access: a folder a program of the user made before the
+// guard did is taken over, and its maker keeps no way back in.
+constexpr wchar_t kRootSddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FR;;;OW)";
+constexpr wchar_t kSecretSddl[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;OW)";
 
 std::wstring UserSddl(const std::wstring& sid) {
   return std::wstring(kRootSddl) + L"(A;OICI;FRFX;;;" + sid + L")";
@@ -56,28 +59,46 @@ std::u16string U16(const std::wstring& text) {
   return std::u16string(text.begin(), text.end());
 }
 
-// A real folder (no link to elsewhere) that Administrators or SYSTEM own: a
-// folder a program of the user made before the guard did is the user's, who
-// could change its access at any time.
-bool OwnedByAdministrators(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return false;
+// The rights to give a file an owner other than oneself, whatever its access
+// says; an elevated administrator holds them, a user does not.
+void EnableOwnerPrivileges() {
+  HANDLE opened = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &opened)) {
+    return;
   }
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                              nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
+  const TKernelHandle token(opened);
+  for (const wchar_t* name : {SE_TAKE_OWNERSHIP_NAME, SE_RESTORE_NAME}) {
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (::LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid)) {
+      ::AdjustTokenPrivileges(opened, FALSE, &privileges, 0, nullptr, nullptr);
+    }
   }
-  const TLocalMemory ownedDescriptor(descriptor);
-  return owner && (::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-                   ::IsWellKnownSid(owner, WinLocalSystemSid));
 }
 
-// Makes the folder with `sddl`, or checks the one there and sets its access
-// back to `sddl`'s, whatever an earlier hand changed.
+// Gives `path` the owner and the access of `sddl`, whatever they were.
+bool SetSecurity(const std::wstring& path, const std::wstring& sddl) {
+  const TLocalMemory descriptor = DescriptorOf(sddl);
+  if (!descriptor) return false;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  PSID owner = nullptr;
+  if (!::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present ||
+      !::GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted) || !owner) {
+    return false;
+  }
+  std::wstring name = path;  // the function's parameter is not const
+  return ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+                                 OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                     PROTECTED_DACL_SECURITY_INFORMATION,
+                                 owner, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+}
+
+// Makes the folder with `sddl`, or gives the one there `sddl`'s owner and
+// access back, whoever made it and whatever an earlier hand changed. A link
+// to elsewhere is never followed.
 bool ProtectedFolder(const std::wstring& path, const std::wstring& sddl) {
   const TLocalMemory descriptor = DescriptorOf(sddl);
   if (!descriptor) return false;
@@ -85,17 +106,12 @@ bool ProtectedFolder(const std::wstring& path, const std::wstring& sddl) {
   if (!::CreateDirectoryW(path.c_str(), &attributes) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
     return false;
   }
-  if (!OwnedByAdministrators(path)) return false;
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
-  PACL dacl = nullptr;
-  if (!::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present) {
+  const DWORD found = ::GetFileAttributesW(path.c_str());
+  if (found == INVALID_FILE_ATTRIBUTES || !(found & FILE_ATTRIBUTE_DIRECTORY) ||
+      (found & FILE_ATTRIBUTE_REPARSE_POINT)) {
     return false;
   }
-  std::wstring name = path;  // the function's parameter is not const
-  return ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
-                                 DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                 nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+  return SetSecurity(path, sddl);
 }
 
 // A new secret, written only where no file is: two starts never make two.
@@ -138,6 +154,7 @@ TStatePlace TWin32StatePlace::Open() {
   const std::wstring programData = KnownFolder(FOLDERID_ProgramData);
   const std::wstring root = programData + L"\\Keywarden";
   const std::wstring own = root + L"\\" + sid;
+  EnableOwnerPrivileges();
   if (!sid.empty() && !programData.empty() && ProtectedFolder(root, kRootSddl) &&
       ProtectedFolder(own, UserSddl(sid))) {
     place.Folder = U16(own);
@@ -149,17 +166,19 @@ TStatePlace TWin32StatePlace::Open() {
   }
   const std::u16string secretPath = place.Folder + u"\\Keywarden.key";
   std::string secret;
+  const std::wstring secretFile(secretPath.begin(), secretPath.end());
   switch (Files.ReadWhole(secretPath, secret)) {
     case TReadResult::Read:
       place.RanBefore = true;
       if (secret.size() == kSecretSize) place.Secret = std::move(secret);
+      // Kept from the user's programs, whoever made it.
+      if (place.Protected && !SetSecurity(secretFile, kSecretSddl)) place.Protected = false;
       break;
     case TReadResult::Unreadable:
       place.RanBefore = true;
       break;
     case TReadResult::Missing:
-      if (MakeSecret(std::wstring(secretPath.begin(), secretPath.end()), place.Protected,
-                     place.Secret)) {
+      if (MakeSecret(secretFile, place.Protected, place.Secret)) {
         break;
       }
       // Made by another start a moment ago?

@@ -1,9 +1,9 @@
 #pragma once
 // The user's state folder on Win32: %ProgramData%\Keywarden\<SID>, made and
 // kept by the elevated guard so that only Administrators and SYSTEM can
-// write it; the user may read it, all but the secret. Without those rights
-// (or where the folder is not the guard's own) %LOCALAPPDATA%\Keywarden
-// stands in, and is reported as unprotected.
+// write it (a folder of that name made by anyone else is taken over); the
+// user may read it, all but the secret. Without those rights
+// %LOCALAPPDATA%\Keywarden stands in, and is reported as unprotected.
 
 #include "platform/StatePlace.h"
 #include "platform/win32/Win32Files.h"
