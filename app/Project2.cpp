@@ -19,6 +19,7 @@
 #include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32RegistryText.h"
 #include "platform/win32/Win32SessionGuard.h"
+#include "platform/win32/Win32StatePlace.h"
 #include "platform/win32/Win32Sync.h"
 #include "platform/win32/Win32Tray.h"
 #include "toolkit/win32/Text.h"
@@ -35,6 +36,8 @@ namespace {
 // reference is cleared first: a notice handled while a window is destroyed
 // must not reach it.
 void DestroyWindows() {
+  // While the alert still holds the changes the user has not confirmed.
+  if (Form1 && Form2) Form1->SaveState();
   delete std::exchange(Form3, nullptr);
   delete std::exchange(Form2, nullptr);
   delete std::exchange(Form1, nullptr);  // stops the monitors, without waiting for them
@@ -89,6 +92,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::TWin32System system;
     win32::TWin32LogonTask logonTask;
     win32::TWin32Files files;
+    win32::TWin32StatePlace statePlace;
     // Outlives the windows: the guard's stop is its last event, written on the way out.
     const std::wstring self = win32::ProgramFileWide();
     TEventLogWriter changeLog(std::make_shared<win32::TWin32EventLog>(), clock,
@@ -110,6 +114,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         tray,
         logonTask,
         files,
+        statePlace,
         &changeLog};
 
     vcl::SetApplication(&app);

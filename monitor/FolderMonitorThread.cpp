@@ -27,6 +27,17 @@ TFolderMonitorThread::TFolderMonitorThread(const TMonitorPlatform& platform,
 // cancelled, on the thread that armed them.
 void TFolderMonitorThread::Execute() {
   const std::unique_ptr<IThreadSetup> setup = Platform.Folders.SetUpThread();
+  // What the folder held when the guard last ran, and where it was then.
+  if (States) {
+    TSavedFolder saved;
+    if (States->FolderStateOf(FolderStateKeyOf(Folder), saved)) {
+      Path = std::move(saved.Path);
+      OldSnapshot = std::move(saved.Snapshot);
+      HasOldSnapshot = true;
+    } else {
+      HasOldSnapshot = States->FoundIsNewAtStart();
+    }
+  }
   TWatcherThread::Execute();
 }
 
@@ -173,13 +184,20 @@ bool TFolderMonitorThread::Arm(const std::u16string& folder, bool subfolderNames
 void TFolderMonitorThread::ReadAndReport() {
   const TListResult result = TakeFolderSnapshot(Platform.Folders, Path, NewSnapshot);
   if (result == TListResult::Failed) throw Exception(texts::kCannotWatchFolder);
+  std::vector<TChangeRecord> records;
   if (HasOldSnapshot) {
-    std::vector<TChangeRecord> records;
     CompareFolderSnapshots(OldSnapshot, NewSnapshot, {Path, Platform.Text}, records);
-    Report(records);
   }
+  const bool reported = !records.empty();
+  Report(records);
   std::swap(OldSnapshot, NewSnapshot);
   HasOldSnapshot = true;
+  // After the records, as a key's state; the first one wakes the main window to save it.
+  if (States && (reported || !Published)) {
+    States->PublishFolder(FolderStateKeyOf(Folder), {Path, OldSnapshot});
+    if (!reported) Wake();
+    Published = true;
+  }
 }
 
 void TFolderMonitorThread::CloseWatches() {

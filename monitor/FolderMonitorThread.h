@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "monitor/FolderSnapshot.h"
+#include "monitor/StateStore.h"
 #include "monitor/WatcherThread.h"
 
 namespace kw {
@@ -26,6 +27,8 @@ class TFolderMonitorThread final : public TWatcherThread {
 
   // Configuration, written by the controller before Resume.
   TStartupFolder Folder = TStartupFolder::User;
+  // The state the folder starts from and reports to; null keeps none.
+  std::shared_ptr<TStateStore> States;
 
  protected:
   void Execute() override;
@@ -55,6 +58,7 @@ class TFolderMonitorThread final : public TWatcherThread {
   TFolderSnapshot NewSnapshot;
   // False until the folder was first read: what it held then is the starting point.
   bool HasOldSnapshot = false;
+  bool Published = false;
 };
 
 }  // namespace kw

@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "monitor/ChangeTexts.h"
+#include "monitor/Digest.h"
 
 namespace kw {
 
@@ -33,9 +34,22 @@ std::u16string Folded(const std::u16string& name, const char16_t* upcase) {
   return folded;
 }
 
+// What Windows would start: the same bytes, and for a shortcut the same
+// target and arguments. A file whose content could not be read is never taken
+// for the same: something may be hiding its replacement.
 bool SameFile(const TFolderEntry& a, const TFolderEntry& b) {
   return a.Size == b.Size && a.WriteTime == b.WriteTime && a.Program == b.Program &&
-         a.Arguments == b.Arguments;
+         a.Arguments == b.Arguments && !a.Content.empty() && a.Content == b.Content;
+}
+
+std::string ContentOf(IFolders& folders, const std::u16string& path) {
+  TSha256 sha;
+  if (!folders.ReadContent(path, kMaxDigested,
+                           [&](const char* data, std::size_t size) { sha.Add(data, size); })) {
+    return {};
+  }
+  const TSha256::TDigest digest = sha.Finish();
+  return HexOf(digest.data(), digest.size());
 }
 
 TChangeRecord RecordOf(TChangeKind kind, const TFolderEntry& entry,
@@ -74,6 +88,7 @@ TListResult TakeFolderSnapshot(IFolders& folders, const std::u16string& folder,
     entry.Size = file.Size;
     entry.WriteTime = file.WriteTime;
     entry.Program = InFolder(folder, file.Name);
+    entry.Content = ContentOf(folders, entry.Program);
     // A shortcut that cannot be read (still being written, damaged) shows
     // itself; once it is whole its new size or time reports it again.
     if (IsShortcut(file.Name)) {

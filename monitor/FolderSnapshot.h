@@ -18,7 +18,14 @@ struct TFolderEntry {
   std::u16string Program;
   // A shortcut's arguments; empty for other files.
   std::u16string Arguments;
+  // The SHA-256 of the file's first kMaxDigested bytes, in hexadecimal: a
+  // file rewritten with its old size and time is still told apart. Empty
+  // when it could not be read, which no other state matches.
+  std::string Content;
 };
+
+// How much of a file its digest covers: every startup file there is, in full.
+inline constexpr std::uint64_t kMaxDigested = 64ull << 20;
 
 struct TFolderSnapshot {
   std::vector<TFolderEntry> Entries;  // in the folder's order

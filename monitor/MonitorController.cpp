@@ -43,6 +43,7 @@ void TMonitorController::StartFolderMonitors() {
     monitor->SetFreeOnTerminate(true);
     monitor->NotifyWindow = NotifyWindow;
     monitor->Folder = folder;
+    monitor->States = States;
     monitor->Retry = Retry;
     monitor->Resume();  // from here on the monitor owns itself
   }

@@ -20,7 +20,9 @@ void TRegMonitorThread::Execute() {
   // What the key held when the guard last ran: what it holds now is compared
   // with that, so a change made meanwhile is reported at the first read.
   if (States) {
-    HasOldSnapshot = States->StateOf(StateKeyOf(Location.Hive, Location.Path), OldSnapshot);
+    // With the last run's state unknown, everything found is reported.
+    HasOldSnapshot = States->StateOf(StateKeyOf(Location.Hive, Location.Path), OldSnapshot) ||
+                     States->FoundIsNewAtStart();
     // A saved state names values as stored; they are folded as the registry here folds them.
     for (TRegEntry& entry : OldSnapshot.Entries) {
       entry.Identity = IdentityOf(Platform.Text.UpcaseTable(), entry.SubKey, entry.Name);

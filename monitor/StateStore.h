@@ -13,21 +13,39 @@ namespace kw {
 
 class TStateStore {
  public:
-  explicit TStateStore(TSavedStates saved = {}) : States(std::move(saved)) {}
+  // `foundIsNew`: the last run's state is unknown (unreadable, or gone
+  // after a run), so a location without a saved state reports everything
+  // it holds at its first read instead of taking it as its starting point.
+  explicit TStateStore(TStateContents saved = {}, bool foundIsNew = false)
+      : States(std::move(saved)), FoundIsNew(foundIsNew) {}
+
+  bool FoundIsNewAtStart() const { return FoundIsNew; }
 
   // The state of `key` into `snapshot`; false when there is none.
   bool StateOf(const std::string& key, TRegSnapshot& snapshot) const {
     std::lock_guard<std::mutex> lock(Lock);
-    const auto found = States.find(key);
-    if (found == States.end()) return false;
+    const auto found = States.Keys.find(key);
+    if (found == States.Keys.end()) return false;
     snapshot = found->second;
+    return true;
+  }
+  bool FolderStateOf(const std::string& key, TSavedFolder& saved) const {
+    std::lock_guard<std::mutex> lock(Lock);
+    const auto found = States.Folders.find(key);
+    if (found == States.Folders.end()) return false;
+    saved = found->second;
     return true;
   }
 
   // Called by a monitor after it has queued the records that led here.
   void Publish(const std::string& key, const TRegSnapshot& snapshot) {
     std::lock_guard<std::mutex> lock(Lock);
-    States[key] = snapshot;
+    States.Keys[key] = snapshot;
+    FChanged = true;
+  }
+  void PublishFolder(const std::string& key, const TSavedFolder& saved) {
+    std::lock_guard<std::mutex> lock(Lock);
+    States.Folders[key] = saved;
     FChanged = true;
   }
 
@@ -38,7 +56,7 @@ class TStateStore {
 
   // Every state into `states` when one changed since the last take; the
   // store then counts as unchanged. False, and `states` untouched, otherwise.
-  bool TakeChanged(TSavedStates& states) {
+  bool TakeChanged(TStateContents& states) {
     std::lock_guard<std::mutex> lock(Lock);
     if (!FChanged) return false;
     states = States;
@@ -54,7 +72,8 @@ class TStateStore {
 
  private:
   mutable std::mutex Lock;
-  TSavedStates States;
+  TStateContents States;
+  const bool FoundIsNew;
   bool FChanged = false;
 };
 

@@ -4,7 +4,9 @@
 // signal on the next change of a folder. Paths are UTF-16, exactly as the
 // file system names them.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,6 +71,11 @@ class IFolders {
   // is no shortcut or names no file.
   virtual bool ReadShortcut(const std::u16string& path, std::u16string& target,
                             std::u16string& arguments) = 0;
+  // Hands the first `limit` bytes of the file at `path` to `sink`, piece by
+  // piece, in order; false when the file cannot be opened or read (then what
+  // was handed on is no whole).
+  virtual bool ReadContent(const std::u16string& path, std::uint64_t limit,
+                           const std::function<void(const char*, std::size_t)>& sink) = 0;
   // Deletes the file at `path`; false when that fails.
   virtual bool DeleteFileAt(const std::u16string& path) = 0;
   // Called first on a watcher's own thread; the result lives as long as the thread's work.

@@ -32,6 +32,10 @@ std::string Element(const std::string& name, const std::string& text) {
 
 }  // namespace
 
+std::string LogonTaskPathFor(const std::string& sid) {
+  return std::string(kSharedLogonTaskPath) + " " + sid;
+}
+
 std::string QuotedPath(const std::string& path) {
   return '"' + path + '"';
 }

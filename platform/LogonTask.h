@@ -15,9 +15,13 @@ class ELogonTaskException : public Exception {
   using Exception::Exception;
 };
 
-// The task's path in the scheduler's root folder; an uninstaller removes it
-// by this path.
-inline constexpr char kLogonTaskPath[] = "\\Keywarden";
+// The task of one user, in the scheduler's root folder: "\Keywarden " and
+// the user's SID, so that users of one machine never take each other's. An
+// uninstaller finds the SIDs as the names of the folders in the state root.
+std::string LogonTaskPathFor(const std::string& sid);
+// The one task earlier versions kept for the whole machine; removed when it
+// is the current user's.
+inline constexpr char kSharedLogonTaskPath[] = "\\Keywarden";
 
 class ILogonTask {
  public:

@@ -4,7 +4,8 @@
 #   install silently; the installed program starts, alerts and writes the
 #   Application log (the end-to-end driver's Installed test, with Wine's
 #   event log trace caught in a file); then, with what the program leaves
-#   behind made (the autostart value, the logon task, the INI file), remove
+#   behind made (the autostart value, the logon tasks, the INI file, the
+#   user's kept state), remove
 #   silently and check that nothing is left.
 #   msi-pass.sh PACKAGE.msi x64|x86 DRIVER.exe
 set -uo pipefail
@@ -69,6 +70,15 @@ cat >"$c/keywarden-task.xml" <<XML
 XML
 w schtasks /Create /TN Keywarden /XML 'C:\keywarden-task.xml' /F >/dev/null 2>&1
 check "logon task made" test -f "$task"
+# The installed program kept its state in the user's folder, named by the
+# user's SID, as is the user's own logon task.
+state_root="$c/ProgramData/Keywarden"
+user_folder=$(ls -d "$state_root"/S-1-* 2>/dev/null | head -n 1)
+sid=${user_folder##*/}
+check "the user's state kept in the state root" test -f "$user_folder/Keywarden.state"
+w schtasks /Create /TN "Keywarden $sid" /XML 'C:\keywarden-task.xml' /F >/dev/null 2>&1
+user_task="$c/windows/system32/tasks/Keywarden $sid"
+check "the user's logon task made" test -f "$user_task"
 printf '[Options]\r\n' >"$installed/Keywarden.ini"
 
 check "silent removal" w msiexec /x 'C:\keywarden.msi' /qn
@@ -77,5 +87,7 @@ check "no shortcut left" absent sh -c 'test -e "$0" || test -e "$1"' "${shortcut
 check "no event source left" absent w reg query "$source_key"
 check "no autostart value left" absent w reg query "$run_key" /v Keywarden
 check "no logon task left" absent test -e "$task"
+check "no user's logon task left" absent test -e "$user_task"
+check "no kept state left" absent test -e "$state_root"
 rm -f "$c/keywarden.msi" "$c/keywarden-task.xml" "$trace"
 [ "$failures" -eq 0 ]

@@ -38,11 +38,11 @@ class TChangeList {
   std::size_t DroppedCount() const { return Dropped; }
 
   std::size_t Count() const { return Records.size(); }
+  auto begin() const { return Records.begin(); }
+  auto end() const { return Records.end(); }
   // The picked record's position, 0 for the oldest; meaningless when empty.
   std::size_t PickedIndex() const { return Picked; }
-  const TChangeRecord* PickedRecord() const {
-    return Records.empty() ? nullptr : &Records[Picked];
-  }
+  const TChangeRecord* PickedRecord() const { return Records.empty() ? nullptr : &Records[Picked]; }
   // Moves the pick one record older or newer; false at either end.
   bool PickOlder() {
     if (Records.empty() || Picked == 0) return false;

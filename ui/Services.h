@@ -5,11 +5,12 @@
 #include "platform/ChangeLog.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
-#include "platform/LogonTask.h"
 #include "platform/Files.h"
+#include "platform/LogonTask.h"
 #include "platform/Profile.h"
 #include "platform/Shell.h"
 #include "platform/Sound.h"
+#include "platform/StatePlace.h"
 #include "platform/System.h"
 #include "platform/Tray.h"
 #include "platform/WindowFunctions.h"
@@ -30,6 +31,7 @@ struct TServices {
   ITimerHost& Timers;
   ILogonTask& LogonTask;
   IFiles& Files;
+  IStatePlace& StatePlace;
   // Where every reported change is also written (the Application log); null
   // writes none.
   IChangeLog* ChangeLog = nullptr;

@@ -21,11 +21,8 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
-// Beside the INI file, under its name: "Keywarden.state" beside "Keywarden.ini".
-std::string StateFileNameFor(const std::string& programPath, const ICodePage& codePage) {
-  std::string name = IniFileNameFor(programPath, codePage);
-  name.resize(name.size() - 4);  // ".ini"
-  return name + ".state";
+std::u16string InStateFolder(const TStatePlace& place, const char16_t* name) {
+  return place.Folder + u'\\' + name;
 }
 
 }  // namespace
@@ -87,12 +84,20 @@ void TForm1::FormDestroy() {
   if (FController) FController->StopMonitors();
 }
 
+// Only a first start takes what is there as the starting point: a state
+// that cannot be read or trusted, or that is gone after an earlier run, makes
+// every location report what it holds, and the user is told why.
 void TForm1::LoadSavedState() {
-  StateFile = std::make_unique<TStateFile>(
-      Services.Files, StateFileNameFor(Services.System.ProgramPath(), Services.CodePage));
-  TSavedStates saved;
+  Place = Services.StatePlace.Open();
+  StateFile = std::make_unique<TStateFile>(Services.Files, InStateFolder(Place, u"Keywarden.state"),
+                                           Place.Secret);
+  PendingFile = std::make_unique<TPendingFile>(
+      Services.Files, InStateFolder(Place, u"Keywarden.pending"), Place.Secret);
+  TStateContents saved;
   StateLoad = StateFile->Load(saved);
-  States = std::make_shared<TStateStore>(std::move(saved));
+  const bool firstStart = StateLoad == TStateLoad::None && !Place.RanBefore;
+  States =
+      std::make_shared<TStateStore>(std::move(saved), StateLoad != TStateLoad::Read && !firstStart);
   // A damaged file that could not be moved aside is not overwritten either.
   MaySave = StateLoad != TStateLoad::Unusable;
   SaveTimer = std::make_unique<TSimpleTimer>(
@@ -100,15 +105,40 @@ void TForm1::LoadSavedState() {
 }
 
 void TForm1::AfterStart() {
-  // What the first reads reported before the alert existed.
+  // The changes the user had not yet confirmed when the guard last ended,
+  // before what the first reads reported.
+  std::vector<TChangeRecord> unconfirmed;
+  const TPendingLoad pending = PendingFile->Load(unconfirmed);
+  if (Form2 && !unconfirmed.empty()) Form2->ShowChanges(unconfirmed);
   WMRegChange();
-  IApplicationHost& host = Application().Host();
-  if (StateLoad == TStateLoad::SetAside) {
-    StateLoad = TStateLoad::None;  // told once
-    host.ShowMessage(Handle(), texts::kSavedStateSetAside + StateFile->SetAsideName());
-  } else if (StateLoad == TStateLoad::Unusable) {
-    StateLoad = TStateLoad::None;
-    host.ShowMessage(Handle(), texts::kSavedStateUnusable + StateFile->FileName());
+  const IRegistryText& text = Services.Monitor.Text;
+  std::string why;
+  auto tell = [&](const char* line, const std::u16string& path) {
+    why += line + text.ToAnsi(path) + "\n";
+  };
+  if (!Place.Protected) tell(texts::kStateNotProtected, Place.Folder);
+  switch (StateLoad) {
+    case TStateLoad::None:
+      if (Place.RanBefore) tell(texts::kSavedStateMissing, StateFile->FileName());
+      break;
+    case TStateLoad::Unreadable:
+      tell(texts::kSavedStateLocked, StateFile->FileName());
+      break;
+    case TStateLoad::SetAside:
+      tell(texts::kSavedStateSetAside, StateFile->SetAsideName());
+      break;
+    case TStateLoad::Unusable:
+      tell(texts::kSavedStateUnusable, StateFile->FileName());
+      break;
+    case TStateLoad::Read:
+      break;
+  }
+  if (States->FoundIsNewAtStart()) why += std::string(texts::kStateFoundIsNew) + "\n";
+  if (pending == TPendingLoad::Unreadable) tell(texts::kPendingUnreadable, PendingFile->FileName());
+  StateLoad = TStateLoad::Read;  // told once
+  if (!why.empty()) {
+    why.pop_back();
+    Application().Host().ShowMessage(Handle(), why);
   }
 }
 
@@ -116,13 +146,27 @@ void TForm1::ScheduleSave() {
   if (MaySave && SaveTimer && !SaveTimer->Running()) SaveTimer->Start();
 }
 
+void TForm1::ChangesConfirmed() {
+  PendingDirty = true;
+  ScheduleSave();
+}
+
 // Saves what the monitors last reported once this window has taken every
 // record that led there (a monitor queues its records before it hands on
 // its state): a saved state never hides a change the user was not shown.
-// Anything left unsaved is reported again at the next start.
+// The alert's unconfirmed changes are kept first, and while they cannot be,
+// the state waits: anything left unsaved is reported again at the next start.
 void TForm1::SaveState() {
   if (!States || !StateFile || !MaySave) return;
-  TSavedStates states;
+  if (PendingDirty && Form2) {
+    const TChangeList& changes = Form2->Changes();
+    if (!PendingFile->Save({changes.begin(), changes.end()})) {
+      ScheduleSave();
+      return;
+    }
+    PendingDirty = false;
+  }
+  TStateContents states;
   if (!States->TakeChanged(states)) return;
   const auto began = std::chrono::steady_clock::now();
   if (!FQueue->Empty() || !StateFile->Save(states)) States->MarkChanged();
@@ -143,7 +187,7 @@ bool TForm1::HandleMessage(std::uint32_t message, std::uintptr_t, std::intptr_t)
 }
 
 void TForm1::WMRegChange() {
-  if (States && States->Changed()) ScheduleSave();
+  if ((States && States->Changed()) || PendingDirty) ScheduleSave();
   // A wake-up can come in a nested message loop (an error box) before the
   // alert exists or after it is gone. The records then stay queued for the
   // next one.
@@ -166,6 +210,8 @@ void TForm1::WMRegChange() {
   // Only the newest is put into the fields: a flood of thousands of records
   // costs one icon lookup, and the monitors waiting to send are not held.
   Form2->ShowChanges(records, dropped);
+  PendingDirty = true;
+  ScheduleSave();
 }
 
 void TForm1::FollowWatchState(const TChangeRecord& record) {

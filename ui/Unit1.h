@@ -10,6 +10,7 @@
 #include "lib/SimpleTimer.h"
 #include "monitor/ChangeRecord.h"
 #include "monitor/MonitorController.h"
+#include "monitor/PendingRecords.h"
 #include "monitor/StateFile.h"
 #include "monitor/StateStore.h"
 #include "toolkit/Forms.h"
@@ -51,6 +52,12 @@ class TForm1 : public vcl::TForm {
   // "退出": closes the main window, which ends the program.
   void Exit1Click();
 
+  // "确定" emptied the alert's list: the next save keeps it empty.
+  void ChangesConfirmed();
+  // Keeps the state and the alert's unconfirmed changes now, as far as they
+  // can be: at the end, while the alert still exists.
+  void SaveState();
+
   TMonitorController* Controller() const { return FController.get(); }
   // Where the monitors leave their records for WMRegChange.
   TChangeQueue& Queue() { return *FQueue; }
@@ -65,7 +72,6 @@ class TForm1 : public vcl::TForm {
   void LoadSavedState();
   void AfterStart();
   void ScheduleSave();
-  void SaveState();
 
   TServices& Services;
   std::shared_ptr<TChangeQueue> FQueue = std::make_shared<TChangeQueue>();
@@ -74,10 +80,14 @@ class TForm1 : public vcl::TForm {
   std::set<std::string> NotWatched;
   // How many of the records the queue dropped the alert and the log were told of.
   std::size_t LostReported = 0;
-  // What the monitors last reported, and the file it is kept in between runs.
+  // What the monitors last reported, and the file it is kept in between
+  // runs, in the user's state folder with the alert's unconfirmed changes.
+  TStatePlace Place;
   std::shared_ptr<TStateStore> States;
   std::unique_ptr<TStateFile> StateFile;
-  bool MaySave = false;  // false: the file is damaged and stays as it is
+  std::unique_ptr<TPendingFile> PendingFile;
+  bool PendingDirty = false;  // the alert's list changed since it was last kept
+  bool MaySave = false;       // false: the file is damaged and stays as it is
   TStateLoad StateLoad = TStateLoad::None;
   // The saves are coalesced: one at most per SaveDelayMs, however many
   // records come. The delay grows with what a save costs.

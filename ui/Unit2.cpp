@@ -218,6 +218,7 @@ void TForm2::Button2Click() {
   for (TEdit* edit : {Edit2, Edit3, Edit5}) edit->Hint.clear();
   FChanges.Clear();
   ShowChangeCount();
+  if (Form1) Form1->ChangesConfirmed();
   Close();
 }
 

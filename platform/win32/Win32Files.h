@@ -1,6 +1,5 @@
 #pragma once
-// The saved state's file operations on Win32: wide functions, paths
-// converted from code page 936.
+// The kept files' operations on Win32: the wide functions.
 
 #include "platform/Files.h"
 
@@ -10,10 +9,12 @@ class TWin32Files : public IFiles {
  public:
   // A file larger than this is not read: no saved state is ever near it.
   static constexpr unsigned long long kMaxRead = 256ull << 20;
+  // How long a file held open without sharing is asked for again.
+  static constexpr unsigned long kLockedWaitMs = 5000;
 
-  bool ReadWhole(const std::string& path, std::string& content) override;
-  bool WriteReplacing(const std::string& path, const std::string& content) override;
-  bool MoveAside(const std::string& from, const std::string& to) override;
+  TReadResult ReadWhole(const std::u16string& path, std::string& content) override;
+  bool WriteReplacing(const std::u16string& path, const std::string& content) override;
+  bool MoveAside(const std::u16string& from, const std::u16string& to) override;
 };
 
 }  // namespace kw::win32

@@ -7,6 +7,7 @@
 
 #include "platform/win32/Win32Folders.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/win32/Handles.h"
@@ -213,6 +214,26 @@ bool TWin32Folders::ReadShortcut(const std::u16string& path, std::u16string& tar
   arguments.clear();
   if (SUCCEEDED(link->GetArguments(buffer.data(), static_cast<int>(buffer.size())))) {
     arguments = U16(buffer.data());
+  }
+  return true;
+}
+
+// Shared for every access: the guard's look never stands in another's way.
+bool TWin32Folders::ReadContent(const std::u16string& path, std::uint64_t limit,
+                                const std::function<void(const char*, std::size_t)>& sink) {
+  const HANDLE opened = ::CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return false;
+  const TKernelHandle file(opened);
+  std::vector<char> buffer(64 * 1024);
+  while (limit > 0) {
+    const DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(limit, buffer.size()));
+    DWORD got = 0;
+    if (!::ReadFile(opened, buffer.data(), want, &got, nullptr)) return false;
+    if (got == 0) break;
+    sink(buffer.data(), got);
+    limit -= got;
   }
   return true;
 }

@@ -17,6 +17,8 @@ class TWin32Folders : public IFolders {
                                                     IEvent& changed) override;
   bool ReadShortcut(const std::u16string& path, std::u16string& target,
                     std::u16string& arguments) override;
+  bool ReadContent(const std::u16string& path, std::uint64_t limit,
+                   const std::function<void(const char*, std::size_t)>& sink) override;
   bool DeleteFileAt(const std::u16string& path) override;
   std::unique_ptr<IThreadSetup> SetUpThread() override;
 };

@@ -67,8 +67,8 @@ class TComScope {
 [[noreturn]] void Fail(const char* what, HRESULT result) {
   char code[16];
   std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(result));
-  throw ELogonTaskException(std::string("Failed to ") + what + " the logon task " + kLogonTaskPath +
-                            " (error " + code + ")");
+  throw ELogonTaskException(std::string("Failed to ") + what + " the logon task (error " + code +
+                            ")");
 }
 
 void Check(const char* what, HRESULT result) {
@@ -90,6 +90,20 @@ void OpenRootFolder(const char* what, TComPtr<ITaskService>& service,
 struct TLocalFree {
   void operator()(void* memory) const { ::LocalFree(memory); }
 };
+
+// The shared task of earlier versions goes when it starts the program for
+// this user (its definition names the user's SID); another user's stays.
+void RemoveSharedTaskOf(ITaskFolder& folder, const std::string& sid) {
+  const TBstr path(ToWide(kSharedLogonTaskPath));
+  TComPtr<IRegisteredTask> task;
+  if (FAILED(folder.GetTask(path.Get(), task.Receive()))) return;
+  BSTR xml = nullptr;
+  if (FAILED(task->get_Xml(&xml)) || !xml) return;
+  const std::wstring definition(xml, ::SysStringLen(xml));
+  ::SysFreeString(xml);
+  if (definition.find(L"<UserId>" + ToWide(sid) + L"</UserId>") == std::wstring::npos) return;
+  folder.DeleteTask(path.Get(), 0);
+}
 
 }  // namespace
 
@@ -118,14 +132,16 @@ void TWin32LogonTask::Register(const std::string& programPath) {
   TComPtr<ITaskService> service;
   TComPtr<ITaskFolder> folder;
   OpenRootFolder("register", service, folder);
-  const TBstr path(ToWide(kLogonTaskPath));
-  const TBstr xml(ToWide(LogonTaskXml(CurrentUserSid(), programPath)));
+  const std::string sid = CurrentUserSid();
+  const TBstr path(ToWide(LogonTaskPathFor(sid)));
+  const TBstr xml(ToWide(LogonTaskXml(sid, programPath)));
   VARIANT none;
   ::VariantInit(&none);
   TComPtr<IRegisteredTask> task;
   // The user comes from the definition; an interactive token needs no password.
   Check("register", folder->RegisterTask(path.Get(), xml.Get(), TASK_CREATE_OR_UPDATE, none, none,
                                          TASK_LOGON_INTERACTIVE_TOKEN, none, task.Receive()));
+  RemoveSharedTaskOf(*folder.operator->(), sid);
 }
 
 void TWin32LogonTask::Remove() {
@@ -133,7 +149,9 @@ void TWin32LogonTask::Remove() {
   TComPtr<ITaskService> service;
   TComPtr<ITaskFolder> folder;
   OpenRootFolder("remove", service, folder);
-  const TBstr path(ToWide(kLogonTaskPath));
+  const std::string sid = CurrentUserSid();
+  RemoveSharedTaskOf(*folder.operator->(), sid);
+  const TBstr path(ToWide(LogonTaskPathFor(sid)));
   const HRESULT result = folder->DeleteTask(path.Get(), 0);
   if (result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) return;  // never registered
   Check("remove", result);

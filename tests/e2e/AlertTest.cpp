@@ -9,6 +9,8 @@
 
 #include "tests/e2e/Program.h"
 
+#include <shlobj.h>
+
 namespace kw::e2e {
 namespace {
 
@@ -75,6 +77,21 @@ struct TAlert {
   }
   std::wstring Caption() const { return TextOf(Dialog); }
   bool Visible() const { return ::IsWindowVisible(Dialog); }
+  // The tab: "启动项信息", and "k/n" while there is more than one change.
+  std::wstring Page() const {
+    const auto pages = ChildrenOfClass(Dialog, L"TTabSheet");
+    return pages.empty() ? L"" : TextOf(pages[0]);
+  }
+  // Steps back with "<" through the list until the change of `name` is picked.
+  bool Pick(const std::wstring& name) const {
+    for (int step = 0; step < 500; ++step) {
+      if (Label() == name) return true;
+      const std::wstring page = Page();
+      Click(L"<");
+      if (!WaitFor([&] { return Page() != page; }, 2000)) return false;  // the oldest
+    }
+    return false;
+  }
 
   HWND Dialog;
 };
@@ -540,8 +557,34 @@ TEST(GuardStartTest, TakenNamesNeitherStopNorSilenceItAndOfTwoStartedAtOnceOneRu
   run.Delete(L"KeywardenSquatted");
 }
 
+// The message box the program `program` shows, once it is up.
+HWND MessageBoxOf(const TKeywarden& program, DWORD timeoutMs = 20000) {
+  HWND box = nullptr;
+  WaitFor(
+      [&] {
+        for (HWND window : TopLevelWindows(program.Pid(), L"#32770")) {
+          if (::IsWindowVisible(window)) box = window;
+        }
+        return box != nullptr;
+      },
+      timeoutMs);
+  return box;
+}
+
+void Dismiss(HWND box) {
+  ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+  WaitFor([&] { return !::IsWindow(box) || !::IsWindowVisible(box); });
+}
+
+bool Exists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 // A value written while the guard was exited is shown at its next start, in
-// the alert, as any added value is.
+// the alert, as any added value is: even when another program holds the
+// saved state open without sharing for longer than the guard asks for it.
+// The state is then never taken as read: all that is found is listed, and
+// the user is told why.
 TEST(SavedStateTest, AValueWrittenWhileTheGuardWasExitedIsShownAtItsNextStart) {
   const std::wstring name = L"KeywardenWhileAway";
   TRunKey run(HKEY_CURRENT_USER);
@@ -550,15 +593,31 @@ TEST(SavedStateTest, AValueWrittenWhileTheGuardWasExitedIsShownAtItsNextStart) {
     TProgram first;
     ASSERT_TRUE(first.Running());
   }
-  ASSERT_NE(::GetFileAttributesW(SavedStateOf(ProgramPath()).c_str()), INVALID_FILE_ATTRIBUTES);
+  // The user's own state, in the folder only administrators write; none beside the program.
+  ASSERT_TRUE(Exists(SavedStateFile())) << Narrow(SavedStateFile());
+  EXPECT_FALSE(Exists(BesideProgram(L"Keywarden.state")));
   run.Set(name, L"C:\\away\\away.exe");
 
+  HANDLE held = ::CreateFileW(SavedStateFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
   TProgram second(ProgramPath(), false, true);
   ASSERT_TRUE(second.Running());
+  const HWND box = MessageBoxOf(second);
+  ::CloseHandle(held);
+  ASSERT_NE(box, nullptr);
+  const std::wstring text = TextOf(::GetDlgItem(box, 0xFFFF));
+  EXPECT_EQ(text.find(L"无法读取上次保存的启动项状态（文件被占用或拒绝访问）：" + StateFolder()),
+            0u)
+      << Narrow(text);
+  EXPECT_NE(text.find(L"因此本次启动时找到的启动项都列为新添加的。"), std::wstring::npos)
+      << Narrow(text);
+  SaveScreenshot(ArtifactPath(L"state-locked.bmp"));
+  Dismiss(box);
+
   TAlert alert(second.AlertWindow());
-  ASSERT_TRUE(WaitFor([&] { return alert.Label() == name; })) << alert.Label().size();
-  EXPECT_TRUE(alert.Visible());
-  EXPECT_EQ(alert.Caption(), kAddedTitle);
+  ASSERT_TRUE(WaitFor([&] { return alert.Visible(); }));
+  ASSERT_TRUE(alert.Pick(name)) << Narrow(alert.Page());
   // The fields as a user sees them: the hidden data field left out.
   std::vector<std::wstring> fields;
   for (HWND edit : ChildrenOfClass(alert.Dialog, L"TEdit")) {
@@ -569,14 +628,105 @@ TEST(SavedStateTest, AValueWrittenWhileTheGuardWasExitedIsShownAtItsNextStart) {
   EXPECT_EQ(fields[2], L"\\" + kRunKey);
   EXPECT_EQ(fields[3], L"C:\\away\\away.exe");
   SaveScreenshot(ArtifactPath(L"while-away.bmp"));
+  alert.Click(L"确定");
+  ASSERT_TRUE(WaitFor([&] { return !alert.Visible(); }));
   run.Delete(name);
   ASSERT_TRUE(WaitFor([&] { return alert.Caption() == kDeletedTitle; }));
 }
 
+// The user's Startup folder, as the shell names it.
+std::wstring StartupFolder() {
+  wchar_t path[MAX_PATH];
+  return SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_STARTUP, nullptr, 0, path)) ? path : L"";
+}
+
+void WriteFileWithTime(const std::wstring& path, const std::string& content, FILETIME time) {
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << Narrow(path);
+  DWORD written = 0;
+  ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+  ::SetFileTime(file, nullptr, nullptr, &time);
+  ::CloseHandle(file);
+}
+
+// A file put in the Startup folder while the guard was exited is shown at
+// its next start; one replaced meanwhile with other content of the same size
+// and time, at the start after, as are the changes the user had not
+// confirmed with "确定" when the guard ended, until the user does.
+TEST(SavedStateTest, StartupFilesChangedWhileExitedAndUnconfirmedChangesAreShownAtTheNextStart) {
+  const std::wstring folder = StartupFolder();
+  ASSERT_FALSE(folder.empty());
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring name = L"keywarden-away.cmd";
+  const std::wstring file = folder + L"\\" + name;
+  ::DeleteFileW(file.c_str());
+  FILETIME time{};
+  {
+    SYSTEMTIME at{2024, 5, 0, 17, 8, 30, 0, 0};
+    ::SystemTimeToFileTime(&at, &time);
+  }
+  {
+    TProgram first;
+    ASSERT_TRUE(first.Running());
+  }
+  WriteFileWithTime(file, "@echo one\r\n", time);
+  {
+    TProgram second(ProgramPath(), false, true);
+    ASSERT_TRUE(second.Running());
+    TAlert alert(second.AlertWindow());
+    ASSERT_TRUE(WaitFor([&] { return alert.Label() == name; })) << Narrow(alert.Label());
+    EXPECT_EQ(alert.Caption(), kAddedTitle);
+    EXPECT_EQ(alert.Hive(), L"启动文件夹");
+    EXPECT_EQ(alert.Path(), file);
+    alert.Click(L"确定");
+    ASSERT_TRUE(WaitFor([&] { return !alert.Visible(); }));
+  }
+  EXPECT_TRUE(Exists(PendingFile()));
+  WriteFileWithTime(file, "@echo two\r\n", time);  // same size, same time
+  {
+    TProgram third(ProgramPath(), false, true);
+    ASSERT_TRUE(third.Running());
+    TAlert alert(third.AlertWindow());
+    ASSERT_TRUE(WaitFor([&] { return alert.Label() == name; })) << Narrow(alert.Label());
+    EXPECT_EQ(alert.Path(), file);
+    EXPECT_EQ(alert.Page(), L"启动项信息");  // one change: the replacement
+    // Left unconfirmed: the guard ends with it in the list.
+  }
+  {
+    TProgram fourth(ProgramPath(), false, true);
+    ASSERT_TRUE(fourth.Running());
+    TAlert alert(fourth.AlertWindow());
+    ASSERT_TRUE(WaitFor([&] { return alert.Visible() && alert.Label() == name; }))
+        << Narrow(alert.Label());
+    EXPECT_EQ(alert.Path(), file);
+    EXPECT_EQ(alert.Page(), L"启动项信息");
+    SaveScreenshot(ArtifactPath(L"unconfirmed-again.bmp"));
+    alert.Click(L"确定");
+    ASSERT_TRUE(WaitFor([&] { return !alert.Visible(); }));
+  }
+  {
+    // Confirmed: not shown again.
+    TProgram fifth(ProgramPath(), false, true);
+    ASSERT_TRUE(fifth.Running());
+    TAlert alert(fifth.AlertWindow());
+    EXPECT_FALSE(WaitFor([&] { return alert.Visible(); }, 1500)) << Narrow(alert.Label());
+    ::DeleteFileW(file.c_str());
+    ASSERT_TRUE(WaitFor([&] { return alert.Caption() == kDeletedTitle; }));
+    alert.Click(L"确定");
+    ASSERT_TRUE(WaitFor([&] { return !alert.Visible(); }));
+  }
+}
+
 // A saved state cut short is moved aside, never trusted, and the user is
-// told once; the next save writes a good one in its place.
+// told once, with why all that is found is listed; the next save writes a
+// good one in its place.
 TEST(SavedStateTest, ADamagedSavedStateIsSetAsideAndTheUserIsTold) {
-  const std::wstring state = SavedStateOf(ProgramPath());
+  {
+    TProgram first;  // an earlier run: the user's folder and secret
+    ASSERT_TRUE(first.Running());
+  }
+  const std::wstring state = SavedStateFile();
   const std::wstring aside = state + L".bad-1";
   ::DeleteFileW(aside.c_str());
   const char damaged[] = "Keywarden saved state 1\nL HKCU%5cSoftw";
@@ -599,10 +749,9 @@ TEST(SavedStateTest, ADamagedSavedStateIsSetAsideAndTheUserIsTold) {
       return box != nullptr;
     }));
     const std::wstring text = TextOf(::GetDlgItem(box, 0xFFFF));
-    const std::wstring told = L"无法读取上次保存的启动项状态，已将它另存为：";
-    EXPECT_EQ(text.substr(0, told.size()), told);
-    EXPECT_EQ(text.substr(text.size() - std::wstring(L"Keywarden.state.bad-1").size()),
-              L"Keywarden.state.bad-1");
+    EXPECT_EQ(text, L"无法读取上次保存的启动项状态，已将它另存为：" + aside +
+                        L"\n因此本次启动时找到的启动项都列为新添加的。")
+        << Narrow(text);
     SaveScreenshot(ArtifactPath(L"state-set-aside.bmp"));
     ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
     ASSERT_TRUE(WaitFor([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }));

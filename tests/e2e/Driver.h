@@ -6,6 +6,8 @@
 // After <windows.h>, which it needs.
 #include <commctrl.h>
 
+#include "tests/win32/StoredTask.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
@@ -394,12 +396,27 @@ inline unsigned long long KernelCpuNs(const std::string& pid) {
   return total;
 }
 
-// Where the program file `exe` keeps the state it last reported: beside its
-// INI file, under the program's name cut at its first ".".
-inline std::wstring SavedStateOf(const std::wstring& exe) {
-  const std::size_t folderEnd = exe.find_last_of(L'\\') + 1;
-  const std::size_t dot = exe.find(L'.', folderEnd);
-  return exe.substr(0, dot == std::wstring::npos ? exe.size() : dot) + L".state";
+// Where the program keeps what it remembers for this user, whatever its
+// own path: %ProgramData%\Keywarden\<SID>.
+inline std::wstring StateFolder() {
+  wchar_t data[MAX_PATH];
+  const DWORD n = ::GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);
+  return std::wstring(data, n < MAX_PATH ? n : 0) + L"\\Keywarden\\" + test::OwnSid();
+}
+inline std::wstring SavedStateFile() {
+  return StateFolder() + L"\\Keywarden.state";
+}
+// The alert's changes not yet confirmed with "确定" when the program ended.
+inline std::wstring PendingFile() {
+  return StateFolder() + L"\\Keywarden.pending";
+}
+
+// A first start: no state, no unconfirmed changes, and no secret, the sign
+// of an earlier run. (Under Wine there are no ACLs to keep the test out.)
+inline void ForgetSavedState() {
+  for (const wchar_t* name : {L"\\Keywarden.state", L"\\Keywarden.pending", L"\\Keywarden.key"}) {
+    ::DeleteFileW((StateFolder() + name).c_str());
+  }
 }
 
 // One run of the program, ended when the object goes.
@@ -413,7 +430,7 @@ class TKeywarden {
   // would otherwise be shown at the start of the second.
   explicit TKeywarden(const std::wstring& exe = ProgramPath(), bool waitUntilWatching = true,
                       bool keepSavedState = false) {
-    if (!keepSavedState) ::DeleteFileW(SavedStateOf(exe).c_str());
+    if (!keepSavedState) ForgetSavedState();
     if (!StartProgram(exe, Process)) return;
     WaitFor([&] { return MainWindow() && AlertWindow(); });
     if (waitUntilWatching) WaitUntilWatching();
@@ -422,7 +439,7 @@ class TKeywarden {
   // Starts the program and does not wait for it: copies started together.
   struct TNoWait {};
   explicit TKeywarden(TNoWait, const std::wstring& exe = ProgramPath()) {
-    ::DeleteFileW(SavedStateOf(exe).c_str());
+    ForgetSavedState();
     StartProgram(exe, Process);
   }
 

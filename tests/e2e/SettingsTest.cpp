@@ -36,7 +36,7 @@ std::wstring Quoted(const std::wstring& path) {
 // trigger, run level nor action (see StoredTask.h): those are checked where
 // the task is made, not here.
 test::TStoredTask LogonTask() {
-  return test::ReadStoredTask(L"\\Keywarden");
+  return test::ReadStoredTask(test::OwnLogonTaskPath().c_str());
 }
 
 // The task's file in the scheduler's store, looked at without opening it.
@@ -47,7 +47,7 @@ test::TStoredTask LogonTask() {
 bool TaskFileExists() {
   wchar_t system[MAX_PATH];
   const UINT n = ::GetSystemDirectoryW(system, MAX_PATH);
-  const std::wstring file = std::wstring(system, n) + L"\\Tasks\\Keywarden";
+  const std::wstring file = std::wstring(system, n) + L"\\Tasks" + test::OwnLogonTaskPath();
   return ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
@@ -80,7 +80,7 @@ struct TStartState {
     ::DeleteFileW(IniFile().c_str());
     ::DeleteFileW(SoundLog().c_str());
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
-    test::DeleteStoredTask(L"\\Keywarden");
+    test::DeleteStoredTask(test::OwnLogonTaskPath().c_str());
     // The stand-in winmm.dll in the system folder is loaded in place of
     // Wine's. A copy of it planted beside the program must never be.
     ::RegSetKeyValueW(HKEY_CURRENT_USER,
@@ -114,7 +114,7 @@ struct TStartState {
     ::RemoveDirectoryW(IniFile().c_str());
     ::DeleteFileW(IniFile().c_str());
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
-    test::DeleteStoredTask(L"\\Keywarden");
+    test::DeleteStoredTask(test::OwnLogonTaskPath().c_str());
     if (Exe != L"Keywarden.exe") ::DeleteFileW(BesideProgram(Exe).c_str());
   }
   static std::wstring IniFile() { return BesideProgram(L"Keywarden.ini"); }

@@ -23,7 +23,7 @@ class TrayTest : public ::testing::Test {
   }
   void TearDown() override {
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
-    test::DeleteStoredTask(L"\\Keywarden");  // registered beside the value
+    test::DeleteStoredTask(test::OwnLogonTaskPath().c_str());  // registered beside the value
   }
 
   HWND MessageWindow() { return Program.Window(L"TTrayIconHandler"); }

@@ -1,8 +1,9 @@
 #pragma once
-// Files in memory, by exact path; writes can be refused, and each replacing
-// write is counted.
+// Files in memory, by exact path; writes can be refused, files locked, and
+// each replacing write is counted.
 
 #include <map>
+#include <set>
 #include <string>
 
 #include "platform/Files.h"
@@ -11,27 +12,31 @@ namespace kw::fake {
 
 class FakeFiles : public IFiles {
  public:
-  bool ReadWhole(const std::string& path, std::string& content) override {
+  TReadResult ReadWhole(const std::u16string& path, std::string& content) override {
+    content.clear();
     const auto found = Files.find(path);
-    if (found == Files.end()) return false;
+    if (found == Files.end()) return TReadResult::Missing;
+    if (Locked.count(path)) return TReadResult::Unreadable;
     content = found->second;
-    return true;
+    return TReadResult::Read;
   }
-  bool WriteReplacing(const std::string& path, const std::string& content) override {
+  bool WriteReplacing(const std::u16string& path, const std::string& content) override {
     ++Writes;
-    if (Unwritable) return false;
+    if (Unwritable || Locked.count(path)) return false;
     Files[path] = content;
     return true;
   }
-  bool MoveAside(const std::string& from, const std::string& to) override {
+  bool MoveAside(const std::u16string& from, const std::u16string& to) override {
     const auto found = Files.find(from);
-    if (found == Files.end() || Files.count(to) || Unwritable) return false;
+    if (found == Files.end() || Files.count(to) || Unwritable || Locked.count(from)) return false;
     Files[to] = found->second;
     Files.erase(found);
     return true;
   }
 
-  std::map<std::string, std::string> Files;
+  std::map<std::u16string, std::string> Files;
+  // Held open by another program without sharing.
+  std::set<std::u16string> Locked;
   bool Unwritable = false;
   int Writes = 0;
 };

@@ -88,6 +88,26 @@ bool FakeFolders::ReadShortcut(const std::u16string& path, std::u16string& targe
   return true;
 }
 
+bool FakeFolders::ReadContent(const std::u16string& path, std::uint64_t limit,
+                              const std::function<void(const char*, std::size_t)>& sink) {
+  std::string content;
+  {
+    std::lock_guard<std::mutex> lock(Lock);
+    const std::size_t cut = path.find_last_of(u'\\');
+    if (cut == std::u16string::npos || ReadingFails) return false;
+    const TFile* file = FindFile(path.substr(0, cut), path.substr(cut + 1));
+    if (!file) return false;
+    content = file->Content.substr(0, static_cast<std::size_t>(limit));
+  }
+  if (!content.empty()) sink(content.data(), content.size());
+  return true;
+}
+
+void FakeFolders::FailReading(bool fail) {
+  std::lock_guard<std::mutex> lock(Lock);
+  ReadingFails = fail;
+}
+
 bool FakeFolders::DeleteFileAt(const std::u16string& path) {
   const std::size_t cut = path.find_last_of(u'\\');
   if (cut == std::u16string::npos) return false;
@@ -154,12 +174,13 @@ void FakeFolders::RenameFolder(const std::u16string& from, const std::u16string&
 }
 
 void FakeFolders::PutFile(const std::u16string& folder, const std::u16string& name,
-                          std::uint64_t size, std::uint64_t writeTime) {
+                          std::uint64_t size, std::uint64_t writeTime, std::string content) {
   std::lock_guard<std::mutex> lock(Lock);
   TFile* file = FindFile(folder, name);
   if (!file) file = &MakeFolders(folder).Files.emplace_back();
   *file = TFile{};
   file->Entry = {name, size, writeTime};
+  file->Content = std::move(content);
   SignalFolder(folder);
 }
 

@@ -28,6 +28,8 @@ class FakeFolders : public IFolders {
                                                     IEvent& changed) override;
   bool ReadShortcut(const std::u16string& path, std::u16string& target,
                     std::u16string& arguments) override;
+  bool ReadContent(const std::u16string& path, std::uint64_t limit,
+                   const std::function<void(const char*, std::size_t)>& sink) override;
   bool DeleteFileAt(const std::u16string& path) override;
   std::unique_ptr<IThreadSetup> SetUpThread() override;
 
@@ -44,7 +46,9 @@ class FakeFolders : public IFolders {
   void MakeLink(const std::u16string& path, const std::u16string& target);
   // Puts a file, or replaces the one of that name; makes the folder if need be.
   void PutFile(const std::u16string& folder, const std::u16string& name, std::uint64_t size,
-               std::uint64_t writeTime);
+               std::uint64_t writeTime, std::string content = {});
+  // While set, the content of every file cannot be read.
+  void FailReading(bool fail);
   void PutShortcut(const std::u16string& folder, const std::u16string& name,
                    const std::u16string& target, const std::u16string& arguments,
                    std::uint64_t writeTime = 1);
@@ -64,6 +68,7 @@ class FakeFolders : public IFolders {
     bool Shortcut = false;
     std::u16string Target;
     std::u16string Arguments;
+    std::string Content;
   };
   // A folder as the file system holds it: its identity outlives a rename.
   struct TFolder {
@@ -100,6 +105,7 @@ class FakeFolders : public IFolders {
   int NextFolder = 1;
   int Setups = 0;
   bool ListingFails = false;
+  bool ReadingFails = false;
 };
 
 }  // namespace kw::fake

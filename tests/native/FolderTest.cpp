@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "monitor/ChangeTexts.h"
+#include "monitor/Digest.h"
 #include "monitor/FolderMonitorThread.h"
 #include "monitor/FolderPath.h"
 #include "tests/native/MonitorHarness.h"
@@ -59,6 +60,18 @@ TEST(FolderSnapshot, ReportsAddedRemovedReplacedAndRenamedFiles) {
       {"replace: same size, other time",
        [](auto& f) { f.PutFile(kFolder, u"a.cmd", 5, 1); },
        [](auto& f) { f.PutFile(kFolder, u"a.cmd", 5, 2); },
+       {{TChangeKind::Changed, "a.cmd", std::string(kFolderShown) + "\\a.cmd"}}},
+      {"replace: same size and time, other content",
+       [](auto& f) { f.PutFile(kFolder, u"a.cmd", 5, 1, "@echo"); },
+       [](auto& f) { f.PutFile(kFolder, u"a.cmd", 5, 1, "evil!"); },
+       {{TChangeKind::Changed, "a.cmd", std::string(kFolderShown) + "\\a.cmd"}}},
+      {"same content, size and time: no change",
+       [](auto& f) { f.PutFile(kFolder, u"a.cmd", 5, 1, "@echo"); },
+       [](auto& f) { f.PutFile(kFolder, u"a.cmd", 5, 1, "@echo"); },
+       {}},
+      {"content that cannot be read is never taken for the same",
+       [](auto& f) { f.PutFile(kFolder, u"a.cmd", 5, 1, "@echo"); },
+       [](auto& f) { f.FailReading(true); },
        {{TChangeKind::Changed, "a.cmd", std::string(kFolderShown) + "\\a.cmd"}}},
       {"rename: one gone, one new",
        PutTool,
@@ -166,6 +179,7 @@ class FolderMonitorTest : public ::testing::Test {
     monitor->SetFreeOnTerminate(true);
     monitor->NotifyWindow = Window.Handle;
     monitor->Folder = TStartupFolder::User;
+    monitor->States = States;
     monitor->Retry = {5, 40};
     Started = monitor;
     monitor->Resume();
@@ -198,8 +212,55 @@ class FolderMonitorTest : public ::testing::Test {
   TFakePlatform Fake;
   TRecordingWindow Window{Fake.Messenger, Fake.Queue};
   std::weak_ptr<TFolderMonitorThread> Started;
+  std::shared_ptr<TStateStore> States;
   int Waits = 0;
 };
+
+// What changed in the folder while the guard was not running is reported at
+// its first read, and the state read is handed to the store; with the last
+// state unknown, everything found is reported.
+TEST_F(FolderMonitorTest, AStartFromASavedStateReportsWhatChangedMeanwhile) {
+  Fake.Folders.NameStartupFolder(TStartupFolder::User, kFolder);
+  Fake.Folders.MakeFolder(kFolder);
+  Fake.Folders.PutFile(kFolder, u"kept.cmd", 5, 1, "@echo");
+  Fake.Folders.PutFile(kFolder, u"same.cmd", 5, 1, "evil!");
+  PutTool(Fake.Folders);
+  TFolderSnapshot saved;
+  ASSERT_EQ(TakeFolderSnapshot(Fake.Folders, kFolder, saved), TListResult::Read);
+  saved.Entries.erase(saved.Entries.begin() + 2);  // the shortcut came meanwhile
+  saved.Entries[1].Content = Sha256Hex("@echo");   // replaced at the same size and time
+  saved.Entries.push_back({u"gone.cmd", 1, 1, kFolder + u"\\gone.cmd", u"", Sha256Hex("x")});
+  States = std::make_shared<TStateStore>(
+      TStateContents{{}, {{FolderStateKeyOf(TStartupFolder::User), {kFolder, saved}}}});
+  Start();
+  ASSERT_TRUE(Window.WaitForNotices(1));
+  WaitUntilArmed();
+  std::vector<TChangeKind> kinds;
+  for (const TNotice& notice : Window.Received()) {
+    kinds.insert(kinds.end(), notice.Kinds.begin(), notice.Kinds.end());
+  }
+  EXPECT_EQ(kinds, (std::vector<TChangeKind>{TChangeKind::Changed, TChangeKind::Deleted,
+                                             TChangeKind::Added}));
+  TSavedFolder published;
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!States->FolderStateOf(FolderStateKeyOf(TStartupFolder::User), published) ||
+         published.Snapshot.Entries.size() != 3u) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+    std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_TRUE(published.Path == kFolder);
+}
+
+TEST_F(FolderMonitorTest, WithTheLastStateUnknownEveryFileFoundIsReported) {
+  Fake.Folders.NameStartupFolder(TStartupFolder::User, kFolder);
+  Fake.Folders.MakeFolder(kFolder);
+  PutTool(Fake.Folders);
+  States = std::make_shared<TStateStore>(TStateContents{}, true);
+  Start();
+  ASSERT_TRUE(Window.WaitForNotices(1));
+  EXPECT_EQ(Window.Received()[0].Kinds, std::vector<TChangeKind>{TChangeKind::Added});
+  EXPECT_EQ(Window.Received()[0].ValueName, "Tool.lnk");
+}
 
 TEST_F(FolderMonitorTest, ReportsAShortcutDroppedAndRemovedThenTheStop) {
   Fake.Folders.NameStartupFolder(TStartupFolder::User, kFolder);

@@ -116,7 +116,7 @@ TEST_F(MonitorTest, AStartFromASavedStateReportsWhatChangedMeanwhile) {
   saved.Entries = {{u"", u"Kept", kRegSz, u"C:\\kept.exe"},
                    {u"", u"Gone", kRegSz, u"C:\\gone.exe"},
                    {u"", u"Moved", kRegSz, u"C:\\a.exe"}};
-  States = std::make_shared<TStateStore>(TSavedStates{{key, saved}});
+  States = std::make_shared<TStateStore>(TStateContents{{{key, saved}}, {}});
   Set("Kept", "C:\\kept.exe");
   Set("moved", "C:\\b.exe");  // one name, as the registry compares names
   Set("New", "C:\\new.exe");
@@ -157,12 +157,23 @@ TEST_F(MonitorTest, WithoutASavedStateTheFirstReadIsSilentAndStored) {
   EXPECT_TRUE(States->Changed());
 }
 
+// The last run's state unknown (unreadable, or gone after a run): what the
+// first read finds is reported, never silently taken as the starting point.
+TEST_F(MonitorTest, WithTheLastStateUnknownTheFirstReadReportsWhatIsFound) {
+  States = std::make_shared<TStateStore>(TStateContents{}, true);
+  Set("Found", "C:\\found.exe");
+  Start();
+  ASSERT_TRUE(Window.WaitForNotices(1));
+  EXPECT_EQ(Window.Received()[0].Kinds, std::vector<TChangeKind>{TChangeKind::Added});
+  EXPECT_EQ(Window.Received()[0].ValueName, "Found");
+}
+
 // A key deleted while the guard was not running: every saved entry is gone.
 TEST_F(MonitorTest, AKeyDeletedMeanwhileReportsEverySavedEntry) {
   TRegSnapshot saved;
   saved.Entries = {{u"", u"Gone", kRegSz, u"C:\\gone.exe"}};
   States = std::make_shared<TStateStore>(
-      TSavedStates{{StateKeyOf(kHkeyCurrentUser, "\\Software\\Absent"), saved}});
+      TStateContents{{{StateKeyOf(kHkeyCurrentUser, "\\Software\\Absent"), saved}}, {}});
   Start("\\Software\\Absent");
   ASSERT_TRUE(Window.WaitForNotices(1));
   EXPECT_EQ(Window.Received()[0].Kinds, std::vector<TChangeKind>{TChangeKind::Deleted});

@@ -13,6 +13,7 @@
 #include "tests/fakes/FakeLogonTask.h"
 #include "tests/fakes/FakeProfile.h"
 #include "tests/fakes/FakeRegEdit.h"
+#include "tests/fakes/FakeStatePlace.h"
 #include "tests/fakes/FakeTray.h"
 #include "tests/native/MonitorHarness.h"
 #include "ui/Services.h"
@@ -94,9 +95,10 @@ struct TFakeServices {
   fake::FakeTray Tray;
   fake::FakeLogonTask LogonTask;
   fake::FakeFiles Files;
+  fake::FakeStatePlace StatePlace;
   fake::FakeChangeLog ChangeLog;
-  TServices Services{Fake.Platform, Shell,  Sound, Clock, Editor,    Editor, CodePage,
-                     Profile,       System, Tray,  Tray,  LogonTask, Files,  &ChangeLog};
+  TServices Services{Fake.Platform, Shell, Sound, Clock,     Editor, Editor,     CodePage,  Profile,
+                     System,        Tray,  Tray,  LogonTask, Files,  StatePlace, &ChangeLog};
   fake::FakeHost Host;
   vcl::TApplication App{Host, CodePage};
   bool ApplicationSet = (vcl::SetApplication(&App), true);  // before any form is made

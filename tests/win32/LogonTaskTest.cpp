@@ -13,7 +13,10 @@ namespace {
 
 class LogonTaskTest : public ::testing::Test {
  protected:
-  ~LogonTaskTest() override { DeleteStoredTask(L"\\Keywarden"); }
+  ~LogonTaskTest() override {
+    DeleteStoredTask(OwnLogonTaskPath().c_str());
+    DeleteStoredTask(L"\\Keywarden");
+  }
   win32::TWin32LogonTask Task;
 };
 
@@ -36,18 +39,46 @@ void ExpectStartsAtLogonElevated(const TStoredTask& stored, const std::wstring& 
 TEST_F(LogonTaskTest, RegisteredReplacedAndRemoved) {
   const std::wstring first = L"C:\\Program Files\\注册表卫士\\Keywarden.exe";
   Task.Register(win32::ToAnsi(first));
-  ExpectStartsAtLogonElevated(ReadStoredTask(L"\\Keywarden"), first);
+  ExpectStartsAtLogonElevated(ReadStoredTask(OwnLogonTaskPath().c_str()), first);
   const std::wstring moved = L"D:\\R&D 工具\\Keywarden.exe";
   Task.Register(win32::ToAnsi(moved));  // the program moved: the task follows
-  ExpectStartsAtLogonElevated(ReadStoredTask(L"\\Keywarden"), moved);
+  ExpectStartsAtLogonElevated(ReadStoredTask(OwnLogonTaskPath().c_str()), moved);
   Task.Remove();
-  EXPECT_FALSE(ReadStoredTask(L"\\Keywarden").Exists);
+  EXPECT_FALSE(ReadStoredTask(OwnLogonTaskPath().c_str()).Exists);
   EXPECT_NO_THROW(Task.Remove());  // gone already: no failure
 }
 
-TEST_F(LogonTaskTest, TheUserIsTheCallersSid) {
+// One task per user, named by the SID: users of one machine never take each
+// other's. The task earlier versions shared goes when it is this user's.
+TEST_F(LogonTaskTest, TheTaskIsTheCallersOwnAndTheSharedOneOfTheCallerGoes) {
   const std::string sid = win32::CurrentUserSid();
   EXPECT_EQ(sid.rfind("S-1-5-", 0), 0u) << sid;
+  EXPECT_EQ(LogonTaskPathFor(sid), "\\Keywarden " + sid);
+  EXPECT_EQ(win32::ToWide(LogonTaskPathFor(sid)), OwnLogonTaskPath());
+
+  {
+    const TComJoin com;
+    TComRef<ITaskService> service;
+    TComRef<ITaskFolder> root;
+    ASSERT_TRUE(OpenTaskRoot(service, root));
+    BSTR path = ::SysAllocString(L"\\Keywarden");
+    BSTR xml = ::SysAllocString(win32::ToWide(LogonTaskXml(sid, "C:\\old\\Keywarden.exe")).c_str());
+    VARIANT none;
+    ::VariantInit(&none);
+    TComRef<IRegisteredTask> task;
+    const HRESULT made = root->RegisterTask(path, xml, TASK_CREATE_OR_UPDATE, none, none,
+                                            TASK_LOGON_INTERACTIVE_TOKEN, none, &task.Object);
+    ::SysFreeString(xml);
+    ::SysFreeString(path);
+    ASSERT_TRUE(SUCCEEDED(made)) << std::hex << made;
+  }
+  const TStoredTask shared = ReadStoredTask(L"\\Keywarden");
+  ASSERT_TRUE(shared.Exists);
+  Task.Register("C:\\new\\Keywarden.exe");
+  EXPECT_TRUE(ReadStoredTask(OwnLogonTaskPath().c_str()).Exists);
+  // Wine's scheduler gives no principal back (see StoredTask.h): there the
+  // shared task cannot be told to be this user's, and stays.
+  EXPECT_EQ(ReadStoredTask(L"\\Keywarden").Exists, !shared.RunLevel.has_value());
 }
 
 }  // namespace

@@ -7,12 +7,37 @@
 #include <windows.h>
 // After <windows.h>, which they need.
 #include <oleauto.h>
+#include <sddl.h>
 #include <taskschd.h>
 
 #include <optional>
 #include <string>
 
 namespace kw::test {
+
+// The SID of the user this process runs as, as text.
+inline std::wstring OwnSid() {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return L"<no token>";
+  DWORD size = 0;
+  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::string buffer(size, '\0');
+  const BOOL got = ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
+  ::CloseHandle(token);
+  wchar_t* text = nullptr;
+  if (!got ||
+      !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+    return L"<no SID>";
+  }
+  std::wstring sid(text);
+  ::LocalFree(text);
+  return sid;
+}
+
+// The logon task of this user: "\Keywarden " and the user's SID.
+inline std::wstring OwnLogonTaskPath() {
+  return L"\\Keywarden " + OwnSid();
+}
 
 template <typename T>
 struct TComRef {
@@ -84,7 +109,7 @@ inline void DeleteStoredTask(const wchar_t* path) {
   ::SysFreeString(taskPath);
 }
 
-// Reads the task at `path`, such as L"\\Keywarden".
+// Reads the task at `path`, such as OwnLogonTaskPath().
 inline TStoredTask ReadStoredTask(const wchar_t* path) {
   const TComJoin com;
   TStoredTask stored;

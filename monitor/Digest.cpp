@@ -1,0 +1,148 @@
+#include "monitor/Digest.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kw {
+
+namespace {
+
+constexpr std::uint32_t kRound[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+
+constexpr std::uint32_t Rotate(std::uint32_t x, int n) {
+  return (x >> n) | (x << (32 - n));
+}
+
+}  // namespace
+
+TSha256::TSha256()
+    : State{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+            0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+
+void TSha256::Block(const unsigned char* block) {
+  std::uint32_t w[64];
+  for (int i = 0; i < 16; ++i) {
+    w[i] = static_cast<std::uint32_t>(block[4 * i]) << 24 |
+           static_cast<std::uint32_t>(block[4 * i + 1]) << 16 |
+           static_cast<std::uint32_t>(block[4 * i + 2]) << 8 | block[4 * i + 3];
+  }
+  for (int i = 16; i < 64; ++i) {
+    const std::uint32_t s0 = Rotate(w[i - 15], 7) ^ Rotate(w[i - 15], 18) ^ (w[i - 15] >> 3);
+    const std::uint32_t s1 = Rotate(w[i - 2], 17) ^ Rotate(w[i - 2], 19) ^ (w[i - 2] >> 10);
+    w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+  }
+  std::uint32_t a = State[0], b = State[1], c = State[2], d = State[3];
+  std::uint32_t e = State[4], f = State[5], g = State[6], h = State[7];
+  for (int i = 0; i < 64; ++i) {
+    const std::uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) +
+                             ((e & f) ^ (~e & g)) + kRound[i] + w[i];
+    const std::uint32_t t2 =
+        (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+    h = g;
+    g = f;
+    f = e;
+    e = d + t1;
+    d = c;
+    c = b;
+    b = a;
+    a = t1 + t2;
+  }
+  State[0] += a;
+  State[1] += b;
+  State[2] += c;
+  State[3] += d;
+  State[4] += e;
+  State[5] += f;
+  State[6] += g;
+  State[7] += h;
+}
+
+void TSha256::Add(const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  Total += size;
+  while (size > 0) {
+    const std::size_t take = std::min(size, kBlock - PendingSize);
+    std::memcpy(Pending + PendingSize, bytes, take);
+    PendingSize += take;
+    bytes += take;
+    size -= take;
+    if (PendingSize == kBlock) {
+      Block(Pending);
+      PendingSize = 0;
+    }
+  }
+}
+
+TSha256::TDigest TSha256::Finish() {
+  const std::uint64_t bits = Total * 8;
+  const unsigned char one = 0x80;
+  Add(&one, 1);
+  const unsigned char zero = 0;
+  while (PendingSize != kBlock - 8) Add(&zero, 1);
+  unsigned char length[8];
+  for (int i = 0; i < 8; ++i) length[i] = static_cast<unsigned char>(bits >> (56 - 8 * i));
+  Add(length, 8);
+  TDigest digest;
+  for (int i = 0; i < 8; ++i) {
+    for (int j = 0; j < 4; ++j) {
+      digest[static_cast<std::size_t>(4 * i + j)] =
+          static_cast<unsigned char>(State[i] >> (24 - 8 * j));
+    }
+  }
+  return digest;
+}
+
+std::string HexOf(const unsigned char* bytes, std::size_t size) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(size * 2);
+  for (std::size_t i = 0; i < size; ++i) {
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 15];
+  }
+  return text;
+}
+
+std::string Sha256Hex(std::string_view text) {
+  TSha256 sha;
+  sha.Add(text);
+  const TSha256::TDigest digest = sha.Finish();
+  return HexOf(digest.data(), digest.size());
+}
+
+std::string HmacSha256Hex(std::string_view key, std::string_view text) {
+  unsigned char block[TSha256::kBlock] = {};
+  if (key.size() > TSha256::kBlock) {
+    TSha256 sha;
+    sha.Add(key);
+    const TSha256::TDigest digest = sha.Finish();
+    std::memcpy(block, digest.data(), digest.size());
+  } else {
+    std::memcpy(block, key.data(), key.size());
+  }
+  unsigned char inner[TSha256::kBlock];
+  unsigned char outer[TSha256::kBlock];
+  for (std::size_t i = 0; i < TSha256::kBlock; ++i) {
+    inner[i] = static_cast<unsigned char>(block[i] ^ 0x36);
+    outer[i] = static_cast<unsigned char>(block[i] ^ 0x5c);
+  }
+  TSha256 first;
+  first.Add(inner, sizeof inner);
+  first.Add(text);
+  const TSha256::TDigest innerDigest = first.Finish();
+  TSha256 second;
+  second.Add(outer, sizeof outer);
+  second.Add(innerDigest.data(), innerDigest.size());
+  const TSha256::TDigest digest = second.Finish();
+  return HexOf(digest.data(), digest.size());
+}
+
+}  // namespace kw

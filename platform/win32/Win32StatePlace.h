@@ -1,0 +1,23 @@
+#pragma once
+// The user's state folder on Win32: %ProgramData%\Keywarden\<SID>, made and
+// kept by the elevated guard so that only Administrators and SYSTEM can
+// write it (a folder of that name made by anyone else is taken over); the
+// user may read it, all but the secret. Without those rights
+// %LOCALAPPDATA%\Keywarden stands in, and is reported as unprotected.
+
+#include "platform/StatePlace.h"
+#include "platform/win32/Win32Files.h"
+
+namespace kw::win32 {
+
+class TWin32StatePlace : public IStatePlace {
+ public:
+  static constexpr std::size_t kSecretSize = 32;
+
+  TStatePlace Open() override;
+
+ private:
+  TWin32Files Files;
+};
+
+}  // namespace kw::win32
