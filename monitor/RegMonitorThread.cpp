@@ -34,21 +34,29 @@ void TRegMonitorThread::Execute() {
 // Watches while the key is there: Gone when it is deleted.
 TRegMonitorThread::TOutcome TRegMonitorThread::Watch() {
   if (Ancestors.empty()) {
-    // "", "Software", "Software\\Microsoft", ... up to the watched key's parent.
+    // "Software", "Software\\Microsoft", ... up to the watched key's parent. Not
+    // the hive itself: opening its root hands back the predefined handle,
+    // which is no handle of the monitor's own to arm or close.
     const std::string path(SubKeyOf(Location.Path));
-    for (std::size_t cut = 0; cut != std::string::npos; cut = path.find('\\', cut + 1)) {
+    for (std::size_t cut = path.find('\\'); cut != std::string::npos;
+         cut = path.find('\\', cut + 1)) {
       Ancestors.push_back(
           {path.substr(0, cut), Platform.Sync.CreateNamedEvent("", true, false), {}});
-      if (!Ancestors.back().Event) return TOutcome::Failed;
+      if (!Ancestors.back().Event) {
+        Ancestors.clear();  // made whole at the next try
+        return TOutcome::Failed;
+      }
     }
   }
   if (!HaveEvents()) return TOutcome::Failed;
   if (!WaitUntilPresent()) return TOutcome::Stop;
-  // Armed before the first read: a change made while the key is read wakes
-  // the first wait.
+  // The ancestors first, then the key again by its path: a rename between the
+  // first open and their arming is then seen. Armed before the first read: a
+  // change made while the key is read wakes the first wait.
+  ArmAncestors();
+  if (!ReopenByPath()) return TOutcome::Gone;
   ChangeEvent->Reset();
   Arm();
-  ArmAncestors();
   SetWatched(true);
   if (ReadAndReport() == TSnapshotResult::KeyGone) return TOutcome::Gone;
   return WatchChanges();
@@ -122,6 +130,10 @@ TRegMonitorThread::TOutcome TRegMonitorThread::WatchChanges() {
     const std::uint32_t woken = Platform.Sync.WaitForAny(events);
     if (woken == stop) return TOutcome::Stop;
     if (woken > stop) return TOutcome::Failed;
+    // An ancestor's subkeys came, went or were renamed: its own watch is used
+    // up, and it may be another key now too. Armed again before the key is
+    // opened, so that a rename in between wakes the next wait.
+    if (woken != kWaitFirst) ArmAncestors();
     // The key at the path may not be the one the handle holds any more
     // (renamed or moved away, it keeps its values and its handle): the path
     // is opened afresh, and the signal, one-shot, asked for again before
@@ -130,9 +142,6 @@ TRegMonitorThread::TOutcome TRegMonitorThread::WatchChanges() {
     if (!ReopenByPath()) return TOutcome::Gone;
     ChangeEvent->Reset();
     Arm();
-    // An ancestor's subkeys came, went or were renamed: its own watch is
-    // used up, and it may be another key now too.
-    if (woken != kWaitFirst) ArmAncestors();
     // A key found empty may have been deleted, and perhaps made again: the
     // handle of a deleted key never sees the new one, so it is opened afresh.
     if (ReadAndReport() == TSnapshotResult::KeyGone || OldSnapshot.Entries.empty()) {

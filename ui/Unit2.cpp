@@ -316,7 +316,12 @@ std::unique_ptr<IRegKey> TForm2::OpenReportedKey() {
     // The watched location's path comes from the program's own table (ASCII);
     // the subkey that holds the value is opened by its exact name.
     const std::u16string& subKey = change->IdentitySubKey;
-    const std::size_t cut = change->Key.size() - (subKey.empty() ? 0 : subKey.size() + 1);
+    const std::u16string tail = subKey.empty() ? std::u16string() : u'\\' + subKey;
+    if (change->Key.size() < tail.size() ||
+        change->Key.compare(change->Key.size() - tail.size(), tail.size(), tail) != 0) {
+      return nullptr;  // a record whose facts do not agree names no key
+    }
+    const std::size_t cut = change->Key.size() - tail.size();
     const std::string location(change->Key.begin(), change->Key.begin() + cut);
     std::unique_ptr<IRegKey> key =
         registry.OpenKey(change->RootKey, std::string(SubKeyOf(location)), access);

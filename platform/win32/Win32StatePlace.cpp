@@ -30,7 +30,9 @@ constexpr wchar_t kRootSddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI
 constexpr wchar_t kSecretSddl[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;OW)";
 
 std::wstring UserSddl(const std::wstring& sid) {
-  return std::wstring(kRootSddl) + L"(A;OICI;FRFX;;;" + sid + L")";
+  // Folders only (container inherit): a file the user could open could be
+  // held open without sharing, and no save would replace it again.
+  return std::wstring(kRootSddl) + L"(A;CI;FRFX;;;" + sid + L")";
 }
 
 struct TLocalFree {
