@@ -431,7 +431,9 @@ struct TRenamedAway {
       : Folder(folder), Moved(::MoveFileW(folder.c_str(), Away().c_str()) != FALSE) {}
   ~TRenamedAway() {
     if (!Moved) return;
-    const std::wstring made = Folder + L".made";
+    // A name of its own each time: Wine may keep an earlier pass's until the
+    // program that watched it lets go.
+    const std::wstring made = Folder + L".made" + std::to_wstring(::GetTickCount());
     const bool madeMoved = ::MoveFileW(Folder.c_str(), made.c_str()) != FALSE;
     EXPECT_TRUE(madeMoved || ::GetLastError() == ERROR_FILE_NOT_FOUND)
         << "moving what was made off the path failed: " << ::GetLastError();

@@ -356,6 +356,8 @@ TEST_F(AlertTest, FurtherAutostartLocationsReportThroughTheSameAlert) {
   EXPECT_EQ(Alert.Hive(), L"HKEY_CURRENT_USER");
   ::RegDeleteTreeW(HKEY_CURRENT_USER, (version + L"\\Policies").c_str());
   ::RegDeleteKeyW(HKEY_CURRENT_USER, (version + L"\\Policies").c_str());
+  // Its values reported gone before the next step, whose entry must be the newest.
+  ASSERT_TRUE(WaitFor([&] { return Alert.Caption() == kDeletedTitle; }));
 
   const std::wstring step = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx\\0001";
   set(HKEY_LOCAL_MACHINE, step, L"KeywardenStep", REG_SZ, L"C:\\step.exe");
