@@ -8,6 +8,7 @@
 
 #include <fstream>
 
+#include "tests/common/RemoveTree.h"
 #include "tests/e2e/Program.h"
 
 namespace kw::e2e {
@@ -439,26 +440,9 @@ struct TRenamedAway {
         << "moving what was made off the path failed: " << ::GetLastError();
     EXPECT_TRUE(::MoveFileW(Away().c_str(), Folder.c_str()))
         << "moving back failed: " << ::GetLastError();
-    if (madeMoved) RemoveTree(made);
+    if (madeMoved) test::RemoveTree(made);
   }
   std::wstring Away() const { return Folder + L".away"; }
-  static void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveTree(folder + L"\\" + name);
-        } else {
-          ::DeleteFileW((folder + L"\\" + name).c_str());
-        }
-      } while (::FindNextFileW(search, &found));
-      ::FindClose(search);
-    }
-    ::RemoveDirectoryW(folder.c_str());
-  }
   const std::wstring Folder;
   const bool Moved;
 };

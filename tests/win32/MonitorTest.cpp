@@ -17,6 +17,7 @@
 #include "monitor/RegistryAccess.h"
 #include "monitor/WatchedKeys.h"
 #include "platform/win32/Win32Desktop.h"
+#include "tests/common/RemoveTree.h"
 #include "tests/win32/Win32Harness.h"
 
 namespace kw::test {
@@ -454,24 +455,6 @@ bool PutFile(const std::wstring& path) {
   const bool ok = ::WriteFile(file, "@echo off\r\n", 11, &written, nullptr) && written == 11;
   ::CloseHandle(file);
   return ok;
-}
-
-void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(folder + L"\\" + name);
-      } else {
-        ::DeleteFileW((folder + L"\\" + name).c_str());
-      }
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
-  }
-  ::RemoveDirectoryW(folder.c_str());
 }
 
 class Win32FolderMonitorTest : public Win32MonitorTest {
