@@ -33,6 +33,7 @@ check() {  # check WHAT COMMAND...: one step's outcome
   else
     echo "msi-pass: FAILED: $what"
     failures=$((failures + 1))
+    return 1
   fi
 }
 absent() { ! "$@"; }
@@ -82,7 +83,8 @@ check "the user's logon task made" test -f "$user_task"
 printf '[Options]\r\n' >"$installed/Keywarden.ini"
 
 check "silent removal" w msiexec /x 'C:\keywarden.msi' /qn
-check "no program folder left" absent test -e "$installed"
+check "no program folder left" absent test -e "$installed" ||
+  find "$installed" -printf 'msi-pass: left: %P\n' 2>/dev/null
 check "no shortcut left" absent sh -c 'test -e "$0" || test -e "$1"' "${shortcuts[@]}"
 check "no event source left" absent w reg query "$source_key"
 check "no autostart value left" absent w reg query "$run_key" /v Keywarden
