@@ -75,10 +75,12 @@ bool TRegMonitorThread::WaitUntilPresent() {
     NewSnapshot.Entries.clear();
     ReportNewSnapshot();
 
-    // The nearest existing parent signals when a subkey is made below it.
+    // The nearest existing parent signals when a subkey is made below it. A
+    // key renamed into place (another one, or the watched key renamed back)
+    // signals only those watching a parent's whole subtree for names.
     std::unique_ptr<IRegKey> parent = OpenNearestParent();
     ChangeEvent->Reset();
-    if (parent->NotifyChange(false, kNotifyChangeName, *ChangeEvent) != kErrorSuccess) {
+    if (parent->NotifyChange(true, kNotifyChangeName, *ChangeEvent) != kErrorSuccess) {
       throw Exception(texts::kCannotOpenKey + Location.Path);
     }
     // Made between the first try and the arming?

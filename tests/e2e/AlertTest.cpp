@@ -41,6 +41,43 @@ class TRunKey {
   HKEY Key = nullptr;
 };
 
+// A key renamed as a program may rename it (ntdll's NtRenameKey: the
+// documented functions have no rename), and named back at the end.
+class TRenamedKey {
+ public:
+  TRenamedKey(const std::wstring& path, const std::wstring& away) : Path(path) {
+    const auto slash = path.rfind(L'\\');
+    Parent = path.substr(0, slash);
+    Name = path.substr(slash + 1);
+    Away = away;
+    Renamed = Rename(Path, Away);
+  }
+  ~TRenamedKey() {
+    if (!Renamed) return;
+    EXPECT_TRUE(Rename(Parent + L"\\" + Away, Name)) << "renaming back failed";
+  }
+  bool Renamed = false;
+
+ private:
+  static bool Rename(const std::wstring& path, std::wstring to) {
+    struct TCountedName {
+      USHORT Length, MaximumLength;
+      wchar_t* Buffer;
+    } name{static_cast<USHORT>(to.size() * sizeof(wchar_t)),
+           static_cast<USHORT>(to.size() * sizeof(wchar_t)), to.data()};
+    using TRenameKey = LONG(WINAPI*)(HANDLE, TCountedName*);
+    const auto rename = reinterpret_cast<TRenameKey>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtRenameKey")));
+    HKEY key = nullptr;
+    if (!rename || ::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &key) != 0)
+      return false;
+    const LONG status = rename(key, &name);
+    ::RegCloseKey(key);
+    return status == 0;
+  }
+  std::wstring Path, Parent, Name, Away;
+};
+
 // For messages: what the alert shows, in UTF-8.
 std::string Narrow(const std::wstring& text) {
   std::string utf8(text.size() * 3 + 1, '\0');
@@ -309,6 +346,27 @@ TEST_F(AlertTest, NothingAProgramWritesHidesAnEntryOrMisleadsTheAlert) {
     ::RegDeleteKeyW(HKEY_CURRENT_USER, runOnce.c_str());
     ASSERT_TRUE(WaitFor([&] { return Alert.Caption() == kDeletedTitle; })) << path;
     EXPECT_EQ(Alert.Path(), path);
+  }
+
+  // Run renamed away and a new Run made in its place: the new Run's value
+  // shows; and once the real Run is named back, it is watched again.
+  {
+    TRenamedKey away(kRunKey, L"KeywardenRunAway");
+    ASSERT_TRUE(away.Renamed);
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), L"KeywardenInANewRun", REG_SZ,
+                      L"C:\\new-run.exe", sizeof L"C:\\new-run.exe");
+    EXPECT_TRUE(WaitFor([&] { return Alert.Path() == L"C:\\new-run.exe"; }))
+        << Narrow(Alert.Path());
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kRunKey.c_str());
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, kRunKey.c_str());
+    EXPECT_TRUE(WaitFor([&] { return Alert.Caption() == kDeletedTitle; }));
+  }
+  {
+    TRunKey back(HKEY_CURRENT_USER);
+    back.Set(L"KeywardenInTheRealRun", L"C:\\real-run.exe");
+    EXPECT_TRUE(WaitFor([&] { return Alert.Path() == L"C:\\real-run.exe"; }))
+        << Narrow(Alert.Path());
+    back.Delete(L"KeywardenInTheRealRun");
   }
 
   // A flood after "确定": the last value written is the one shown, and the

@@ -111,6 +111,8 @@ struct TStartState {
   }
   ~TStartState() {
     PlantWinmm(false);
+    // Later passes, the installed program's among them, load Wine's own.
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Keywarden.exe");
     ::RemoveDirectoryW(IniFile().c_str());
     ::DeleteFileW(IniFile().c_str());
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Keywarden");
