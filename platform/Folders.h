@@ -76,7 +76,9 @@ class IFolders {
   // was handed on is no whole).
   virtual bool ReadContent(const std::u16string& path, std::uint64_t limit,
                            const std::function<void(const char*, std::size_t)>& sink) = 0;
-  // Deletes the file at `path`; false when that fails.
+  // Deletes the file at `path`, never a folder and never what a link named
+  // so leads to; a file reached through a link on the way only where the
+  // user's own programs could delete it. False when that fails.
   virtual bool DeleteFileAt(const std::u16string& path) = 0;
   // Called first on a watcher's own thread; the result lives as long as the thread's work.
   virtual std::unique_ptr<IThreadSetup> SetUpThread() = 0;

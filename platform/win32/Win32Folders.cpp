@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <aclapi.h>
 #include <objbase.h>
 #include <objidl.h>
 #include <shlobj.h>
@@ -8,6 +9,7 @@
 #include "platform/win32/Win32Folders.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "platform/win32/Handles.h"
@@ -108,6 +110,113 @@ std::unique_ptr<IFolderWatch> WatchDirectory(const std::u16string& folder, DWORD
   return watch;
 }
 
+// The path Windows finds the open file at, every link on the way followed,
+// in the form the program names paths; empty when it has none.
+std::u16string FinalPathOf(HANDLE file) {
+  constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  std::vector<wchar_t> buffer(::GetFinalPathNameByHandleW(file, nullptr, 0, kFlags) + 1);
+  const DWORD length =
+      ::GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()), kFlags);
+  if (length == 0 || length >= buffer.size()) return {};
+  std::u16string resolved = U16(buffer.data());
+  if (resolved.compare(0, 8, u"\\\\?\\UNC\\") == 0) return u"\\\\" + resolved.substr(8);
+  if (resolved.compare(0, 4, u"\\\\?\\") == 0) return resolved.substr(4);
+  return resolved;
+}
+
+std::u16string FullPathOf(const std::wstring& path) {
+  std::vector<wchar_t> buffer(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr) + 1);
+  const DWORD length =
+      ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  if (length == 0 || length >= buffer.size()) return {};
+  return U16(buffer.data());
+}
+
+// Names match as the file system matches them: case-insensitive, ordinal.
+bool SameIdentity(const std::u16string& left, const std::u16string& right) {
+  return !left.empty() &&
+         ::CompareStringOrdinal(Wide(left).c_str(), static_cast<int>(left.size()),
+                                Wide(right).c_str(), static_cast<int>(right.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+// The file itself, not what a link at its name leads to; null for a folder.
+TKernelHandle OpenForDeletion(const std::wstring& path) {
+  const HANDLE opened =
+      ::CreateFileW(path.c_str(), DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return {};
+  TKernelHandle file(opened);
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!::GetFileInformationByHandle(file.Get(), &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return {};
+  }
+  return file;
+}
+
+// The token the user's own programs run with, for access checks: the
+// limited twin of an elevated guard's. Null with true when the guard is not
+// elevated: its own rights are the user's then. False when an elevated
+// guard's twin cannot be had.
+bool UserToken(TKernelHandle& limited) {
+  HANDLE opened = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &opened)) return false;
+  const TKernelHandle token(opened);
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  DWORD size = 0;
+  if (!::GetTokenInformation(token.Get(), TokenElevationType, &type, sizeof type, &size)) {
+    return false;
+  }
+  if (type != TokenElevationTypeFull) return true;
+  TOKEN_LINKED_TOKEN linked{};
+  if (!::GetTokenInformation(token.Get(), TokenLinkedToken, &linked, sizeof linked, &size)) {
+    return false;
+  }
+  limited.Reset(linked.LinkedToken);
+  return true;
+}
+
+// Whether `token` is granted `wanted` on the open file or folder.
+bool Grants(HANDLE object, HANDLE token, DWORD wanted) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetSecurityInfo(
+          object, SE_FILE_OBJECT,
+          OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+          nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const std::unique_ptr<void, decltype(&::LocalFree)> owned(descriptor, &::LocalFree);
+  GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                          FILE_ALL_ACCESS};
+  PRIVILEGE_SET privileges{};
+  DWORD privilegesSize = sizeof privileges;
+  DWORD granted = 0;
+  BOOL allowed = FALSE;
+  return ::AccessCheck(descriptor, token, wanted, &mapping, &privileges, &privilegesSize, &granted,
+                       &allowed) &&
+         allowed;
+}
+
+// Whether the user's own programs may delete the open file, found at
+// `found`: by its own access list, or by its folder's right to delete what
+// it holds.
+bool UserMayDelete(HANDLE file, const std::u16string& found) {
+  TKernelHandle limited;
+  if (!UserToken(limited)) return false;
+  if (!limited) return true;
+  if (Grants(file, limited.Get(), DELETE)) return true;
+  const std::size_t cut = found.rfind(u'\\');
+  if (cut == std::u16string::npos) return false;
+  const HANDLE opened = ::CreateFileW(Wide(found.substr(0, cut)).c_str(), READ_CONTROL,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return false;
+  const TKernelHandle folder(opened);
+  return Grants(folder.Get(), limited.Get(), FILE_DELETE_CHILD);
+}
+
 }  // namespace
 
 std::u16string TWin32Folders::StartupFolderPath(TStartupFolder folder) {
@@ -167,16 +276,9 @@ std::u16string TWin32Folders::ResolvedPath(const std::u16string& path) {
       !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return {};
   }
-  constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
-  std::vector<wchar_t> buffer(::GetFinalPathNameByHandleW(folder.Get(), nullptr, 0, kFlags) + 1);
-  const DWORD length = ::GetFinalPathNameByHandleW(folder.Get(), buffer.data(),
-                                                   static_cast<DWORD>(buffer.size()), kFlags);
   // A volume without a drive letter has no such name: taken as named.
-  if (length == 0 || length >= buffer.size()) return path;
-  std::u16string resolved = U16(buffer.data());
-  if (resolved.compare(0, 8, u"\\\\?\\UNC\\") == 0) return u"\\\\" + resolved.substr(8);
-  if (resolved.compare(0, 4, u"\\\\?\\") == 0) return resolved.substr(4);
-  return resolved;
+  const std::u16string resolved = FinalPathOf(folder.Get());
+  return resolved.empty() ? path : resolved;
 }
 
 std::unique_ptr<IFolderWatch> TWin32Folders::WatchFolder(const std::u16string& folder,
@@ -238,8 +340,25 @@ bool TWin32Folders::ReadContent(const std::u16string& path, std::uint64_t limit,
   return true;
 }
 
+// The guard runs with administrator rights, and a program of the user can
+// put a link on the way to a file it made (its own startup folder, or a
+// folder above), so that the path the alert shows leads into a folder only
+// administrators may change. A file found through a link is deleted only
+// where the user's own programs could delete it themselves; on a plain way,
+// with the guard's rights (the shared startup folder is administrators'
+// alone). The file is held from the check to the deletion, so what is
+// deleted is what was checked; a link at the file's own name is itself
+// deleted, never what it leads to, and a folder never.
 bool TWin32Folders::DeleteFileAt(const std::u16string& path) {
-  return ::DeleteFileW(Wide(path).c_str()) != FALSE;
+  const TKernelHandle file = OpenForDeletion(Wide(path));
+  if (!file) return false;
+  const std::u16string found = FinalPathOf(file.Get());
+  if (!SameIdentity(found, FullPathOf(Wide(path))) && !UserMayDelete(file.Get(), found)) {
+    return false;
+  }
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  return ::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition,
+                                      sizeof disposition) != FALSE;
 }
 
 std::unique_ptr<IThreadSetup> TWin32Folders::SetUpThread() {

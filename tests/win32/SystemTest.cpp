@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "platform/win32/Win32Desktop.h"
+#include "platform/win32/Win32Folders.h"
 #include "toolkit/win32/Text.h"
 #include "ui/AdminOnly.h"
 
@@ -30,7 +31,7 @@ TEST(Win32System, ExpandsEnvironmentStringsInCodePage936) {
   }
 }
 
-TEST(Win32System, TellsFilesFromFoldersByTheirExactNames) {
+TEST(Win32System, TellsFilesFromFoldersByTheirExactNamesAndDeletesOnlyTheFileNamed) {
   wchar_t temp[MAX_PATH];
   const std::wstring folder =
       std::wstring(temp, ::GetTempPathW(MAX_PATH, temp)) + L"kw-临时昞";  // 昞: 0x95 0x5C
@@ -48,6 +49,12 @@ TEST(Win32System, TellsFilesFromFoldersByTheirExactNames) {
   EXPECT_EQ(system.FileKind(u""), TFileKind::None);
   // Its look-alike in plain letters names no file.
   EXPECT_EQ(system.FileKind(Ansi(folder + L"\\\u6728\u9A6C\u00E2.exe")), TFileKind::None);
+  win32::TWin32Folders folders;
+  EXPECT_FALSE(folders.DeleteFileAt(Ansi(folder))) << "a folder is never deleted as a file";
+  EXPECT_FALSE(folders.DeleteFileAt(Ansi(folder + L"\\\u6728\u9A6C\u00E2.exe")));
+  EXPECT_EQ(system.FileKind(Ansi(folder)), TFileKind::Folder);
+  EXPECT_TRUE(folders.DeleteFileAt(Ansi(file))) << "error " << ::GetLastError();
+  EXPECT_EQ(system.FileKind(Ansi(file)), TFileKind::None);
   ::DeleteFileW(file.c_str());
   ::RemoveDirectoryW(folder.c_str());
 }
