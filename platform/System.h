@@ -25,6 +25,9 @@ class ISystem {
   virtual TFileKind FileKind(const std::u16string& path) = 0;
   // The owner and the access list of the file or folder at `path`.
   virtual TFileSecurity Security(const std::string& path) = 0;
+  // Where the file or folder at `path` is, every link, junction and mount
+  // point on the way followed; empty when that cannot be told.
+  virtual std::string FinalPath(const std::string& path) = 0;
   // Whether the drive with the root folder `root` ("C:\\") is a network
   // drive (GetDriveType).
   virtual bool IsNetworkDrive(const std::string& root) = 0;

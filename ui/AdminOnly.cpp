@@ -72,9 +72,8 @@ std::vector<std::string> FoldersAbove(const std::string& path, const ICodePage& 
   }
 }
 
-}  // namespace
-
-TChangeCheck WhoCanChange(ISystem& system, const ICodePage& codePage, const std::string& path) {
+// The file, its folder and each folder above it, as named.
+TChangeCheck CheckNamedWay(ISystem& system, const ICodePage& codePage, const std::string& path) {
   const std::vector<std::string> folders = FoldersAbove(path, codePage);
   // A slash would be read as a backslash where the path is used, not here.
   if (path.find('/') != std::string::npos || !IsOnLocalDrive(system, codePage, path) ||
@@ -86,6 +85,19 @@ TChangeCheck WhoCanChange(ISystem& system, const ICodePage& codePage, const std:
     check = Check(system, folders[i], i == 0 ? kFolderRights : kAncestorRights);
   }
   return check;
+}
+
+}  // namespace
+
+// A link on the way (a junction, a symbolic link, a mount point) puts the
+// file where the folders above its name do not say: the way it leads to
+// must be administrators' alone as well.
+TChangeCheck WhoCanChange(ISystem& system, const ICodePage& codePage, const std::string& path) {
+  const TChangeCheck check = CheckNamedWay(system, codePage, path);
+  if (check.Result != TChangeableBy::AdminsOnly) return check;
+  const std::string found = system.FinalPath(path);
+  if (found.empty()) return {TChangeableBy::Unreadable, path, {}};
+  return found == path ? check : CheckNamedWay(system, codePage, found);
 }
 
 std::string ChangeCheckText(ISystem& system, const TChangeCheck& check) {

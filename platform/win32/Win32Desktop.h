@@ -42,6 +42,7 @@ class TWin32System : public ISystem {
   TFileKind FileKind(const std::u16string& path) override;
   // In Win32FileSecurity.cpp.
   TFileSecurity Security(const std::string& path) override;
+  std::string FinalPath(const std::string& path) override;
   bool IsNetworkDrive(const std::string& root) override;
   std::string AccountName(const std::string& sid) override;
 };

@@ -6,7 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "platform/win32/Handles.h"
 #include "platform/win32/Win32Desktop.h"
+#include "platform/win32/Win32Paths.h"
 #include "toolkit/win32/Text.h"
 
 namespace kw::win32 {
@@ -70,6 +72,16 @@ TFileSecurity TWin32System::Security(const std::string& path) {
   }
   security.Known = !security.Owner.empty();
   return security;
+}
+
+std::string TWin32System::FinalPath(const std::string& path) {
+  // Opened for nothing but its name; shared, so the user can still do anything with it.
+  const HANDLE opened = ::CreateFileW(ToWide(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return {};
+  const TKernelHandle object(opened);
+  return ToAnsi(FinalPathOf(object.Get()));
 }
 
 bool TWin32System::IsNetworkDrive(const std::string& root) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/win32/Handles.h"
+#include "platform/win32/Win32Paths.h"
 #include "platform/win32/Win32Sync.h"
 
 namespace kw::win32 {
@@ -110,18 +111,8 @@ std::unique_ptr<IFolderWatch> WatchDirectory(const std::u16string& folder, DWORD
   return watch;
 }
 
-// The path Windows finds the open file at, every link on the way followed,
-// in the form the program names paths; empty when it has none.
-std::u16string FinalPathOf(HANDLE file) {
-  constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
-  std::vector<wchar_t> buffer(::GetFinalPathNameByHandleW(file, nullptr, 0, kFlags) + 1);
-  const DWORD length =
-      ::GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()), kFlags);
-  if (length == 0 || length >= buffer.size()) return {};
-  std::u16string resolved = U16(buffer.data());
-  if (resolved.compare(0, 8, u"\\\\?\\UNC\\") == 0) return u"\\\\" + resolved.substr(8);
-  if (resolved.compare(0, 4, u"\\\\?\\") == 0) return resolved.substr(4);
-  return resolved;
+std::u16string U16(const std::wstring& text) {
+  return std::u16string(text.begin(), text.end());
 }
 
 std::u16string FullPathOf(const std::wstring& path) {
@@ -277,7 +268,7 @@ std::u16string TWin32Folders::ResolvedPath(const std::u16string& path) {
     return {};
   }
   // A volume without a drive letter has no such name: taken as named.
-  const std::u16string resolved = FinalPathOf(folder.Get());
+  const std::u16string resolved = U16(FinalPathOf(folder.Get()));
   return resolved.empty() ? path : resolved;
 }
 
@@ -352,7 +343,7 @@ bool TWin32Folders::ReadContent(const std::u16string& path, std::uint64_t limit,
 bool TWin32Folders::DeleteFileAt(const std::u16string& path) {
   const TKernelHandle file = OpenForDeletion(Wide(path));
   if (!file) return false;
-  const std::u16string found = FinalPathOf(file.Get());
+  const std::u16string found = U16(FinalPathOf(file.Get()));
   if (!SameIdentity(found, FullPathOf(Wide(path))) && !UserMayDelete(file.Get(), found)) {
     return false;
   }

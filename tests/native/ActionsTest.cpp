@@ -348,6 +348,7 @@ TEST(WhoCanChange, OnlyAdministratorsMayChangeTheFileItsFolderOrMoveAFolderAbove
     std::map<std::string, TFileSecurity> Descriptors;
     TChangeableBy Result;
     std::string At, Sid;
+    std::map<std::string, std::string> Links = {};
   };
   const TRow rows[] = {
       {"installed under Program Files", file, {}, TChangeableBy::AdminsOnly, "", ""},
@@ -461,6 +462,20 @@ TEST(WhoCanChange, OnlyAdministratorsMayChangeTheFileItsFolderOrMoveAFolderAbove
        TChangeableBy::Others,
        "C:\\",
        users},
+      {"the folder a junction to one the user owns",
+       file,
+       {{"C:\\Users\\me\\kw", With({}, me)}},
+       TChangeableBy::Others,
+       "C:\\Users\\me\\kw",
+       me,
+       {{folder, "C:\\Users\\me\\kw"}}},
+      {"a junction to a folder only administrators may change",
+       file,
+       {},
+       TChangeableBy::AdminsOnly,
+       "",
+       "",
+       {{above, "D:\\Apps"}}},
       {"a network drive",
        "N:\\Keywarden\\Keywarden.exe",
        {},
@@ -506,6 +521,7 @@ TEST(WhoCanChange, OnlyAdministratorsMayChangeTheFileItsFolderOrMoveAFolderAbove
     FakeSystem system;
     system.Descriptors = row.Descriptors;
     system.NetworkDrives = {"N:\\"};
+    system.Links = row.Links;
     const TChangeCheck check = WhoCanChange(system, codePage, row.Path);
     EXPECT_EQ(static_cast<int>(check.Result), static_cast<int>(row.Result)) << row.Case;
     EXPECT_EQ(check.Path, row.At) << row.Case;

@@ -53,6 +53,16 @@ class FakeSystem : public ISystem {
     const auto found = Descriptors.find(path);
     return found == Descriptors.end() ? AdminsOnly() : found->second;
   }
+  // The path with the first link on its way replaced by where it leads.
+  std::string FinalPath(const std::string& path) override {
+    for (const auto& [link, target] : Links) {
+      if (path.compare(0, link.size(), link) == 0 &&
+          (path.size() == link.size() || path[link.size()] == '\\')) {
+        return target + path.substr(link.size());
+      }
+    }
+    return path;
+  }
   bool IsNetworkDrive(const std::string& root) override { return NetworkDrives.count(root) != 0; }
   std::string AccountName(const std::string& sid) override {
     const auto found = Accounts.find(sid);
@@ -78,6 +88,7 @@ class FakeSystem : public ISystem {
       {"C:\\Program Files\\Tool\\t.exe", TFileKind::File}};
   std::map<std::u16string, TFileKind> ExactFiles;
   std::map<std::string, TFileSecurity> Descriptors;
+  std::map<std::string, std::string> Links;  // a link's path, and where it leads
   std::vector<std::string> SecurityRequests;
   std::set<std::string> NetworkDrives;
   std::map<std::string, std::string> Accounts{{"S-1-5-32-545", "Users"}};
