@@ -7,6 +7,7 @@
 
 #include "lib/IniProfile.h"
 #include "platform/win32/Handles.h"
+#include "platform/win32/Win32Paths.h"
 #include "toolkit/win32/Pictures.h"
 #include "toolkit/win32/Text.h"
 
@@ -28,8 +29,15 @@ SYSTEMTIME ToSystemTime(const TLocalTime& t) {
 
 }  // namespace
 
+// The alert waits for the icon, so nothing that could keep it waiting is
+// read: a file beyond the network, or one a program holds a lock on that it
+// need not let go. The file is held open while its icon is read, so that no
+// such lock can be had on it meanwhile.
 std::unique_ptr<vcl::IPicture> TWin32Shell::ExtractProgramIcon(const std::u16string& path) {
-  HICON icon = ::ExtractIconW(::GetModuleHandleW(nullptr), Wide(path).c_str(), 0);
+  const std::wstring file = Wide(path);
+  const TKernelHandle held = IsOnLocalDrive(file) ? OpenWithoutWaiting(file) : TKernelHandle();
+  if (!held) return MakeIconPicture(nullptr);
+  HICON icon = ::ExtractIconW(::GetModuleHandleW(nullptr), file.c_str(), 0);
   // 1 says the file is no program, library or icon file: no icon either.
   if (reinterpret_cast<UINT_PTR>(icon) <= 1) icon = nullptr;
   return MakeIconPicture(icon);

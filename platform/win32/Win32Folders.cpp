@@ -41,6 +41,7 @@ class TComRef {
     if (Pointer) Pointer->Release();
   }
   T* operator->() const { return Pointer; }
+  T* Get() const { return Pointer; }
   T** Out() { return &Pointer; }
   void** OutVoid() { return reinterpret_cast<void**>(&Pointer); }
   explicit operator bool() const { return Pointer != nullptr; }
@@ -286,16 +287,32 @@ std::unique_ptr<IFolderWatch> TWin32Folders::WatchSubfolderNames(const std::u16s
   return WatchDirectory(folder, FILE_NOTIFY_CHANGE_DIR_NAME, changed);
 }
 
+// Read from memory, from a file opened without waiting on a lock: the
+// shell's own reading of the file would wait on it.
 bool TWin32Folders::ReadShortcut(const std::u16string& path, std::u16string& target,
                                  std::u16string& arguments) {
+  constexpr std::uint64_t kLargestShortcut = 1 << 20;
+  std::string bytes;
+  if (!ReadContent(path, kLargestShortcut + 1,
+                   [&](const char* data, std::size_t size) { bytes.append(data, size); }) ||
+      bytes.size() > kLargestShortcut) {
+    return false;
+  }
+  TComRef<IStream> stream;
+  if (FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, stream.Out())) ||
+      FAILED(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr))) {
+    return false;
+  }
+  const LARGE_INTEGER start{};
+  if (FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr))) return false;
   TComRef<IShellLinkW> link;
   if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 link.OutVoid()))) {
     return false;
   }
-  TComRef<IPersistFile> file;
-  if (FAILED(link->QueryInterface(IID_IPersistFile, file.OutVoid()))) return false;
-  if (FAILED(file->Load(Wide(path).c_str(), STGM_READ))) return false;
+  TComRef<IPersistStream> persisted;
+  if (FAILED(link->QueryInterface(IID_IPersistStream, persisted.OutVoid()))) return false;
+  if (FAILED(persisted->Load(stream.Get()))) return false;
   // Read as stored: no search for a target that moved, which could show a
   // window or wait on the network.
   std::vector<wchar_t> buffer(32768, L'\0');
@@ -311,19 +328,17 @@ bool TWin32Folders::ReadShortcut(const std::u16string& path, std::u16string& tar
   return true;
 }
 
-// Shared for every access: the guard's look never stands in another's way.
+// Shared for every access: the guard's look never stands in another's way,
+// nor waits on another's lock.
 bool TWin32Folders::ReadContent(const std::u16string& path, std::uint64_t limit,
                                 const std::function<void(const char*, std::size_t)>& sink) {
-  const HANDLE opened = ::CreateFileW(Wide(path).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (opened == INVALID_HANDLE_VALUE) return false;
-  const TKernelHandle file(opened);
+  const TKernelHandle file = OpenWithoutWaiting(Wide(path));
+  if (!file) return false;
   std::vector<char> buffer(64 * 1024);
   while (limit > 0) {
     const DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(limit, buffer.size()));
     DWORD got = 0;
-    if (!::ReadFile(opened, buffer.data(), want, &got, nullptr)) return false;
+    if (!::ReadFile(file.Get(), buffer.data(), want, &got, nullptr)) return false;
     if (got == 0) break;
     sink(buffer.data(), got);
     limit -= got;

@@ -6,7 +6,21 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/Handles.h"
+
 namespace kw::win32 {
+
+// The file at `path`, opened for reading and shared for every access,
+// without waiting on another program's opportunistic lock: a program that
+// holds one on a file need not let go when asked, and whatever waited on it
+// would wait for good. Null then, as for a file that cannot be opened.
+// While the handle is open, no lock that another open must wait for can be
+// had on the file.
+TKernelHandle OpenWithoutWaiting(const std::wstring& path);
+
+// Whether `path` is on a drive of this machine, which no network stands
+// between the program and.
+bool IsOnLocalDrive(const std::wstring& path);
 
 // The path Windows finds the open file or folder at, every link, junction
 // and mount point on the way followed, as the program names paths ("C:\...",
