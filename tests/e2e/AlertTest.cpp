@@ -417,11 +417,37 @@ TEST_F(AlertTest, FurtherAutostartLocationsReportThroughTheSameAlert) {
   // Its values reported gone before the next step, whose entry must be the newest.
   ASSERT_TRUE(WaitFor([&] { return Alert.Caption() == kDeletedTitle; }));
 
-  const std::wstring step = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx\\0001";
+  // "删除" answers in a box above the alert; this is its text, once answered.
+  const auto answerBox = [&] {
+    HWND box = nullptr;
+    if (!WaitFor([&] {
+          for (HWND w : TopLevelWindows(Program.Pid(), L"#32770")) {
+            if (::IsWindowVisible(w)) box = w;
+          }
+          return box != nullptr;
+        })) {
+      return std::wstring(L"(no box)");
+    }
+    const std::wstring text = TextOf(::GetDlgItem(box, 0xFFFF));
+    ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    WaitFor([&] { return !::IsWindow(box) || !::IsWindowVisible(box); });
+    return text;
+  };
+
+  // A step's subkey named with a character code page 936 lacks shows it as
+  // "?", and "删除" still finds the subkey by its own name.
+  const std::wstring steps = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx";
+  const std::wstring step = steps + L"\\0001\xD55C";  // a Hangul syllable
   set(HKEY_LOCAL_MACHINE, step, L"KeywardenStep", REG_SZ, L"C:\\step.exe");
   ASSERT_TRUE(WaitFor([&] { return Alert.Path() == L"C:\\step.exe"; }));
-  EXPECT_EQ(Alert.Key(), L"\\" + step);
+  EXPECT_EQ(Alert.Key(), L"\\" + steps + L"\\0001?");
   EXPECT_EQ(Alert.Hive(), L"HKEY_LOCAL_MACHINE");
+  Alert.Click(L"删除");
+  EXPECT_EQ(answerBox(), L"删除：KeywardenStep");
+  EXPECT_NE(::RegGetValueW(HKEY_LOCAL_MACHINE, step.c_str(), L"KeywardenStep", RRF_RT_ANY, nullptr,
+                           nullptr, nullptr),
+            ERROR_SUCCESS)
+      << "the value in the Hangul subkey is still there";
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, step.c_str());
   ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, step.c_str());
   ASSERT_TRUE(WaitFor([&] { return Alert.Caption() == kDeletedTitle; }));
@@ -437,15 +463,7 @@ TEST_F(AlertTest, FurtherAutostartLocationsReportThroughTheSameAlert) {
   // A user's own Shell is an entry some program put there, not a setting
   // Windows needs: "删除" deletes it.
   Alert.Click(L"删除");
-  HWND box = nullptr;
-  ASSERT_TRUE(WaitFor([&] {
-    for (HWND w : TopLevelWindows(Program.Pid(), L"#32770")) {
-      if (::IsWindowVisible(w)) box = w;
-    }
-    return box != nullptr;
-  }));
-  EXPECT_EQ(TextOf(::GetDlgItem(box, 0xFFFF)), L"删除：Shell");
-  ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+  EXPECT_EQ(answerBox(), L"删除：Shell");
   EXPECT_NE(::RegGetValueW(HKEY_CURRENT_USER, winlogon.c_str(), L"Shell", RRF_RT_ANY, nullptr,
                            nullptr, nullptr),
             ERROR_SUCCESS);
