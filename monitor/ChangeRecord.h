@@ -62,6 +62,9 @@ struct TChangeRecord {
   std::u16string NewText;
   // The registry type of the data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ).
   std::uint32_t Type = 0;
+  // The type the old side had: what putting a changed or deleted value back
+  // writes it as. 0 where there is no old side, or it is not known.
+  std::uint32_t OldType = 0;
   // What Edit3 shows: the program path, the whole change line, or a notice.
   std::string Line;
   // The program the entry starts, taken from its data (environment strings

@@ -63,7 +63,9 @@ std::string EncodePendingRecords(const std::vector<TChangeRecord>& records,
   for (const TChangeRecord& record : records) {
     body += 'R';
     TChangeRecord copy = record;
-    VisitFields(copy, TWriter{body});
+    TWriter writer{body};
+    VisitFields(copy, writer);
+    writer.Number(copy.OldType);
     body += '\n';
   }
   return EncodeFrame(kTag, body, secret);
@@ -84,7 +86,10 @@ TDecodeResult DecodePendingRecords(const std::string& text, const std::string& s
     rest.remove_prefix(end + 1);
     TReader reader{fields};
     TChangeRecord record;
-    if (fields[0] != "R" || !VisitFields(record, reader) || reader.Next != fields.size()) {
+    // The old side's type came last, later: a line written before lacks it.
+    if (fields[0] != "R" || !VisitFields(record, reader) ||
+        (reader.Next < fields.size() && !reader.Number(record.OldType)) ||
+        reader.Next != fields.size()) {
       return TDecodeResult::Damaged;
     }
     read.push_back(std::move(record));

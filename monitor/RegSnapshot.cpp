@@ -69,20 +69,6 @@ bool Counts(const TRegValue& value, const TLocation& location, const char16_t* u
   return false;
 }
 
-// What Windows reads of a value's data.
-std::u16string DataOf(const TRegValue& value) {
-  std::u16string_view text = value.Text;
-  if (value.Type != kRegMultiSz) return std::u16string(text.substr(0, text.find(u'\0')));
-  std::u16string items;
-  while (!text.empty()) {
-    const std::size_t end = std::min(text.find(u'\0'), text.size());
-    if (end == 0) break;  // the empty item that ends the list
-    items.append(text.substr(0, end)).push_back(u'\0');
-    text.remove_prefix(std::min(end + 1, text.size()));
-  }
-  return items;
-}
-
 // Reads the values of one key that count, under `subKey`'s name.
 TSnapshotResult ReadValues(IRegKey& key, const TLocation& location, const char16_t* upcase,
                            const std::u16string& subKey, TRegSnapshot& snapshot) {
@@ -262,6 +248,19 @@ void FillSide(const TRegEntry& entry, const IRegistryText& text, std::u16string&
 
 }  // namespace
 
+std::u16string DataOf(const TRegValue& value) {
+  std::u16string_view text = value.Text;
+  if (value.Type != kRegMultiSz) return std::u16string(text.substr(0, text.find(u'\0')));
+  std::u16string items;
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find(u'\0'), text.size());
+    if (end == 0) break;  // the empty item that ends the list
+    items.append(text.substr(0, end)).push_back(u'\0');
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
+  return items;
+}
+
 TSnapshotResult TakeSnapshot(IRegKey& key, const TLocation& location, const char16_t* upcase,
                              TRegSnapshot& snapshot) {
   snapshot.Entries.clear();
@@ -290,6 +289,7 @@ void CompareSnapshots(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSn
     if (found == TPairing::kSecond) continue;
     if (found == kNone) {
       TChangeRecord record = RecordOf(TChangeKind::Deleted, old, context);
+      record.OldType = old.Type;
       FillSide(old, context.Text, record.OldText, record.OldData, record);
       record.Title = texts::kTitleDeleted;
       records.push_back(std::move(record));
@@ -299,6 +299,7 @@ void CompareSnapshots(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSn
     if (SameData(old, now)) continue;
     TChangeRecord record = RecordOf(TChangeKind::Changed, old, context);
     record.Type = now.Type;
+    record.OldType = old.Type;
     FillSide(old, context.Text, record.OldText, record.OldData, record);
     FillSide(now, context.Text, record.NewText, record.NewData, record);
     record.Line = ChangedLine(ShownName(context.Text, old.Name), record.OldData, record.NewData);

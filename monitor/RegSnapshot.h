@@ -31,6 +31,10 @@ struct TRegSnapshot {
 // Whether a snapshot could be read to its end, or found its key deleted.
 enum class TSnapshotResult { Read, KeyGone };
 
+// What Windows reads of a value's data: a string up to its first NUL, or
+// the items of a list, each followed by one NUL.
+std::u16string DataOf(const TRegValue& value);
+
 // Empties `snapshot` and fills it with the values of `key` that count for
 // `location`: REG_SZ and REG_EXPAND_SZ, REG_MULTI_SZ where the location reads
 // lists, only the named values where it names some, and those of its direct

@@ -37,8 +37,15 @@ class IRegKey {
                                               std::uint32_t access) = 0;
   // Asks for one signal of `event` on the next change; gives a Win32 error code.
   virtual long NotifyChange(bool watchSubTree, std::uint32_t filter, IEvent& event) = 0;
+  // The value of exactly this name into `value`, as EnumValue reads it; a
+  // Win32 error code: kErrorFileNotFound when there is none.
+  virtual long QueryValue(const std::u16string& name, TRegValue& value) = 0;
   // RegDeleteValue of exactly this name; gives a Win32 error code.
   virtual long DeleteValue(const std::u16string& name) = 0;
+  // RegSetValueEx of exactly this name, as `type`, with `text`'s code units,
+  // whole, as the data; gives a Win32 error code.
+  virtual long SetValue(const std::u16string& name, std::uint32_t type,
+                        const std::u16string& text) = 0;
   // RegSetValueEx as REG_SZ with the terminating NUL, name and data in code
   // page 936; gives a Win32 error code.
   virtual long SetStringValue(const std::string& name, const std::string& data) = 0;

@@ -35,6 +35,13 @@ inline constexpr char kAlarmOption[] =
 inline constexpr char kKeyNotFound[] = "Key not found";
 inline constexpr char kDeletedPrefix[] = "\xC9\xBE\xB3\xFD\xA3\xBA";           // 删除：
 inline constexpr char kNotFoundPrefix[] = "\xCE\xB4\xD5\xD2\xB5\xBD\xA3\xBA";  // 未找到：
+inline constexpr char kPutBack[] = "\xBB\xD6\xB8\xB4";                         // 恢复
+inline constexpr char kPutBackPrefix[] = "\xD2\xD1\xBB\xD6\xB8\xB4\xA3\xBA";   // 已恢复：
+// 已再次更改，未恢复：
+inline constexpr char kChangedSincePrefix[] =
+    "\xD2\xD1\xD4\xD9\xB4\xCE\xB8\xFC\xB8\xC4\xA3\xAC\xCE\xB4\xBB\xD6\xB8\xB4\xA3\xBA";
+inline constexpr char kNotPutBackPrefix[] =
+    "\xCE\xB4\xC4\xDC\xBB\xD6\xB8\xB4\xA3\xBA";  // 未能恢复：
 inline constexpr char kScanTool[] = "VirusTotalUpload.exe";
 // "这是 Windows 的设置，删除会使系统无法正常启动，请在注册表编辑器中改回：" + name
 inline constexpr char kSettingNotDeletedPrefix[] =

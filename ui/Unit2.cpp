@@ -9,6 +9,7 @@
 #include "monitor/RegistryAccess.h"
 #include "toolkit/AnsiPaths.h"
 #include "ui/ActionPaths.h"
+#include "ui/PutBack.h"
 #include "ui/UiTexts.h"
 #include "ui/Unit1.h"
 #include "ui/Unit3.h"
@@ -87,6 +88,10 @@ TForm2::TForm2(TComponent* owner, TServices& services) : TForm(owner, "Form2"), 
   Button5 = Place<TButton>(*this, "Button5", this, 320, 327, 30, 29, 5);
   Button5->SetText(">");
   Button5->SetVisible(false);
+  // In the margin beside the time line, which nothing else uses.
+  Button6 = Place<TButton>(*this, "Button6", TabSheet1, 293, 117, 42, 25, 5);
+  Button6->SetText(texts::kPutBack);
+  Button6->SetVisible(false);
 
   Button1->OnClick = [this] { Button1Click(); };
   Button2->OnClick = [this] { Button2Click(); };
@@ -96,6 +101,7 @@ TForm2::TForm2(TComponent* owner, TServices& services) : TForm(owner, "Form2"), 
   Image4->OnClick = [this] { Image4Click(); };
   Button4->OnClick = [this] { Button4Click(); };
   Button5->OnClick = [this] { Button5Click(); };
+  Button6->OnClick = [this] { Button6Click(); };
 }
 
 void TForm2::ShowChanges(std::vector<TChangeRecord>& records, std::size_t dropped) {
@@ -125,6 +131,7 @@ void TForm2::ShowWhereAndWhat(const TChangeRecord& change) {
   // Always the picked change's own name (a default value's is "(默认)"), and
   // none for a notice: "删除" never acts on a value of another change.
   sLabelFX1->SetText(change.ValueName);
+  Button6->SetVisible(CanPutBack(change));
 }
 
 // What the fields cut off: the whole command line beneath the program path
@@ -210,11 +217,17 @@ void TForm2::Button1Click() {
   }
 }
 
+void TForm2::Button6Click() {
+  Services.Sound.Stop();
+  PutBackReportedValue();
+}
+
 void TForm2::Button2Click() {
   Services.Sound.Stop();
   for (TEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5}) edit->SetText("");
   sLabelFX1->SetText("");
   Edit5->SetVisible(false);
+  Button6->SetVisible(false);
   for (TEdit* edit : {Edit2, Edit3, Edit5}) edit->Hint.clear();
   FChanges.Clear();
   ShowChangeCount();
@@ -349,6 +362,31 @@ void TForm2::DeleteReportedValue(const std::string& valueName) {
     host.ShowMessage(Handle(), texts::kDeletedPrefix + valueName);
   } else {
     host.ShowMessage(Handle(), texts::kNotFoundPrefix + valueName);
+  }
+}
+
+// Acts on the key the fields name, as "删除" does, and on the picked
+// change's own value; putting it back is a change the guard then reports.
+void TForm2::PutBackReportedValue() {
+  IApplicationHost& host = Application().Host();
+  const TChangeRecord* change = FChanges.PickedRecord();
+  if (!change || !CanPutBack(*change)) return;
+  const std::string name = change->ValueName;
+  std::unique_ptr<IRegKey> key = OpenReportedKey();
+  if (!key) {
+    host.ShowMessage(Handle(), texts::kKeyNotFound);
+    return;
+  }
+  switch (PutBack(*key, *change)) {
+    case TPutBackResult::PutBack:
+      host.ShowMessage(Handle(), texts::kPutBackPrefix + name);
+      break;
+    case TPutBackResult::ChangedSince:
+      host.ShowMessage(Handle(), texts::kChangedSincePrefix + name);
+      break;
+    case TPutBackResult::Failed:
+      host.ShowMessage(Handle(), texts::kNotPutBackPrefix + name);
+      break;
   }
 }
 

@@ -40,6 +40,9 @@ class TForm2 : public vcl::TForm {
   // there is more than one.
   vcl::TButton* Button4;
   vcl::TButton* Button5;
+  // "恢复": the picked changed or deleted value put back as it was; shown
+  // only for such a change.
+  vcl::TButton* Button6;
 
   // Adds the changes just reported, picks the newest and shows it.
   // `dropped` more were reported but pushed out before the alert took them.
@@ -52,6 +55,9 @@ class TForm2 : public vcl::TForm {
   // Deletes `fileName` from the startup folder of the picked change, and
   // tells the user the outcome.
   void DeleteReportedFile(const std::string& fileName);
+  // Puts the picked change's value back as it was before the change, and
+  // tells the user the outcome.
+  void PutBackReportedValue();
 
  protected:
   void FormCreate() override;
@@ -65,6 +71,7 @@ class TForm2 : public vcl::TForm {
   void Image4Click();
   void Button4Click();
   void Button5Click();
+  void Button6Click();
 
  private:
   // Fills every field from the picked change; all of them from that one.

@@ -2,6 +2,7 @@
 
 #include "platform/win32/Win32Registry.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/win32/Handles.h"
@@ -67,8 +68,40 @@ class TWin32Key : public IRegKey {
     return ::RegNotifyChangeKeyValue(Key.Get(), watchSubTree, filter, win32Event->Native(), TRUE);
   }
 
+  long QueryValue(const std::u16string& name, TRegValue& value) override {
+    const std::wstring wide = Wide(name);
+    std::vector<BYTE> data(256);
+    for (;;) {
+      DWORD type = 0;
+      DWORD size = static_cast<DWORD>(data.size());
+      const LONG result =
+          ::RegQueryValueExW(Key.Get(), wide.c_str(), nullptr, &type, data.data(), &size);
+      if (result == ERROR_MORE_DATA) {
+        data.resize(std::max<std::size_t>(size, data.size() * 2));
+        continue;
+      }
+      if (result != ERROR_SUCCESS) return result;
+      value.Name = name;
+      value.Type = type;
+      value.Text.clear();
+      if (IsText(type)) {
+        value.Text = U16(reinterpret_cast<const wchar_t*>(data.data()), size / 2);
+        if (size % 2 != 0) value.Text.push_back(data[size - 1]);
+      }
+      return ERROR_SUCCESS;
+    }
+  }
+
   long DeleteValue(const std::u16string& name) override {
     return ::RegDeleteValueW(Key.Get(), Wide(name).c_str());
+  }
+
+  long SetValue(const std::u16string& name, std::uint32_t type,
+                const std::u16string& text) override {
+    const std::wstring data = Wide(text);
+    return ::RegSetValueExW(Key.Get(), Wide(name).c_str(), 0, type,
+                            reinterpret_cast<const BYTE*>(data.data()),
+                            static_cast<DWORD>(data.size() * sizeof(wchar_t)));
   }
 
   long SetStringValue(const std::string& name, const std::string& data) override {

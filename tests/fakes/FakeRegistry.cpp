@@ -108,6 +108,34 @@ class FakeRegistry::TKey : public IRegKey {
     return kErrorSuccess;
   }
 
+  long QueryValue(const std::u16string& name, TRegValue& value) override {
+    std::lock_guard<std::mutex> lock(Owner.Lock);
+    TNode* node = Owner.Find(Id, Generation);
+    if (!node) return kErrorKeyDeleted;
+    const auto found = node->Positions.find(Fold(name));
+    if (found == node->Positions.end()) return kErrorFileNotFound;
+    const TValue& stored = node->Values[found->second];
+    value.Name = stored.Name;
+    value.Type = stored.Type;
+    value.Text = stored.Text;
+    return kErrorSuccess;
+  }
+
+  long SetValue(const std::u16string& name, std::uint32_t type,
+                const std::u16string& text) override {
+    if ((Access & kKeyAllAccess) != kKeyAllAccess) return kErrorAccessDenied;
+    {
+      std::lock_guard<std::mutex> lock(Owner.Lock);
+      if (Owner.SetFails) return kErrorAccessDenied;
+      if (!Owner.Find(Id, Generation)) return kErrorKeyDeleted;
+    }
+    const auto hiveEnd = Id.find('\\');
+    const HiveHandle hive = static_cast<HiveHandle>(std::stoul(Id.substr(0, hiveEnd)));
+    Owner.SetValue(hive, hiveEnd == std::string::npos ? "" : Id.substr(hiveEnd + 1), name, type,
+                   text);
+    return kErrorSuccess;
+  }
+
   long SetStringValue(const std::string& name, const std::string& data) override {
     if ((Access & kKeyAllAccess) != kKeyAllAccess) return kErrorAccessDenied;
     {

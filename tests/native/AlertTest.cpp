@@ -246,6 +246,63 @@ TEST_F(AlertTest, DeleteActsOnExactlyTheRecordShown) {
                                       texts::kDeletedPrefix + std::string("Step")}));
 }
 
+// "恢复" writes the old side back, as its old type, under the exact name,
+// but only over a value still as the change left it; it is offered only
+// where there is an old side.
+TEST_F(AlertTest, PutBackWritesTheOldSideOnlyOverWhatTheChangeLeft) {
+  const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  struct TRow {
+    const char* Case;
+    TChangeKind Kind;
+    std::uint32_t OldType;
+    const char16_t* Old;
+    const char16_t* Recorded;  // the new side the record holds
+    const char16_t* Now;       // what the registry holds now; null: nothing
+    const char* Message;
+    const char16_t* After;  // what the registry then holds; null: nothing
+  };
+  const TRow rows[] = {
+      {"a changed value", TChangeKind::Changed, kRegSz, u"C:\\trusted.exe", u"C:\\evil.exe",
+       u"C:\\evil.exe", texts::kPutBackPrefix, u"C:\\trusted.exe"},
+      {"a deleted expandable value", TChangeKind::Deleted, kRegExpandSz, u"%ProgramFiles%\\a.exe",
+       nullptr, nullptr, texts::kPutBackPrefix, u"%ProgramFiles%\\a.exe"},
+      {"changed again since", TChangeKind::Changed, kRegSz, u"C:\\trusted.exe", u"C:\\evil.exe",
+       u"C:\\other.exe", texts::kChangedSincePrefix, u"C:\\other.exe"},
+      {"deleted, then made again", TChangeKind::Deleted, kRegSz, u"C:\\a.exe", nullptr,
+       u"C:\\b.exe", texts::kChangedSincePrefix, u"C:\\b.exe"},
+  };
+  const std::u16string name = u"木马\xD55C";  // exactly, though 936 shows it as "木马?"
+  for (const TRow& row : rows) {
+    Fake.Registry.DeleteValue(kHkeyCurrentUser, run, name);
+    if (row.Now) {
+      Fake.Registry.SetValue(kHkeyCurrentUser, run, name, kRegSz, std::u16string(row.Now) + u'\0');
+    }
+    TChangeRecord record = Record(row.Kind, "木马?", "C:\\x.exe");
+    record.Identity = name;
+    record.Key = u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    record.Type = kRegSz;
+    record.OldType = row.OldType;
+    record.OldText = row.Old;
+    if (row.Recorded) record.NewText = row.Recorded;
+    Notify({record});
+    EXPECT_TRUE(Alert.Button6->Visible()) << row.Case;
+    Host.Messages.clear();
+    Alert.Button6->Click();
+    EXPECT_EQ(Host.Messages, std::vector<std::string>{row.Message + std::string("木马?")})
+        << row.Case;
+    TRegValue value;
+    const long found =
+        Fake.Registry.OpenKey(kHkeyCurrentUser, run, kKeyRead)->QueryValue(name, value);
+    ASSERT_EQ(found, row.After ? kErrorSuccess : kErrorFileNotFound) << row.Case;
+    EXPECT_TRUE(value.Text == std::u16string(row.After) + u'\0') << row.Case;
+    EXPECT_EQ(value.Type, row.Message == texts::kPutBackPrefix ? row.OldType : kRegSz) << row.Case;
+  }
+  Notify({Record(TChangeKind::Added, "A", "C:\\a.exe")});
+  EXPECT_FALSE(Alert.Button6->Visible()) << "an added value has no old side";
+  Alert.Button2->Click();
+  EXPECT_FALSE(Alert.Button6->Visible());
+}
+
 // Records a flood pushed out before the alert could take them are counted
 // on its tab and in the log, never lost in silence.
 TEST_F(AlertTest, RecordsDroppedInAFloodAreCountedOnTheTabAndInTheLog) {
@@ -294,7 +351,7 @@ TEST(Toolkit, OwnsComponentsInCreationOrderAndKnowsTheirClasses) {
   EXPECT_EQ(names, (std::vector<std::string>{"PageControl1", "TabSheet1", "sLabelFX1", "Image5",
                                              "Image1", "Edit4", "Edit1", "Edit2", "Image3", "Edit3",
                                              "Image2", "Image4", "Button2", "Button1", "Button3",
-                                             "Edit5", "Button4", "Button5"}));
+                                             "Edit5", "Button4", "Button5", "Button6"}));
   EXPECT_TRUE(form.Edit1->InheritsFrom("TEdit"));
   EXPECT_TRUE(form.Edit1->InheritsFrom("TWinControl"));
   EXPECT_FALSE(form.Edit1->InheritsFrom("TCheckBox"));

@@ -118,7 +118,14 @@ class TArmCountingRegistry : public IRegistry {
       ++Armed;
       return result;
     }
+    long QueryValue(const std::u16string& name, TRegValue& value) override {
+      return Real->QueryValue(name, value);
+    }
     long DeleteValue(const std::u16string& name) override { return Real->DeleteValue(name); }
+    long SetValue(const std::u16string& name, std::uint32_t type,
+                  const std::u16string& text) override {
+      return Real->SetValue(name, type, text);
+    }
     long SetStringValue(const std::string& name, const std::string& data) override {
       return Real->SetStringValue(name, data);
     }
