@@ -199,6 +199,44 @@ TEST_F(ActionsTest, DeleteRemovesTheValueAndTheAlertReportsItThenFindsItGone) {
   EXPECT_EQ(AnswerMessageBox(), L"未找到：" + Name);
 }
 
+// "恢复" undoes what a program did: a changed value gets its old data back,
+// a deleted one is made again with its old type; the guard reports both as
+// changes of their own. It is offered only where there is an old side.
+TEST_F(ActionsTest, PutBackUndoesAChangeAndADeletionWithTheOldType) {
+  EXPECT_FALSE(::IsWindowVisible(Control(L"TButton", L"恢复"))) << "an added value";
+  SetRunValue(Name, L"C:\\evil\\swapped.exe");
+  ASSERT_TRUE(WaitFor([&] { return Field(3).find(L"swapped.exe\"; ") != std::wstring::npos; }));
+  ASSERT_TRUE(::IsWindowVisible(Control(L"TButton", L"恢复")));
+  ClickButton(L"恢复");
+  EXPECT_EQ(AnswerMessageBox(L"message-put-back.bmp"), L"已恢复：" + Name);
+  wchar_t data[MAX_PATH] = {};
+  DWORD type = 0, size = sizeof data;
+  EXPECT_EQ(::RegGetValueW(HKEY_CURRENT_USER, kRunKey.c_str(), Name.c_str(), RRF_RT_ANY, &type,
+                           data, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(data), L"\"C:\\Program Files\\Demo App\\demo.exe\" /tray");
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  ASSERT_TRUE(WaitFor([&] { return Field(3).find(L"/tray\"; ") != std::wstring::npos; }))
+      << "the put back reported as a change";
+
+  const std::wstring expandable = L"KeywardenExpand", text = L"%SystemRoot%\\kw-expand.exe";
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), expandable.c_str(), REG_EXPAND_SZ,
+                    text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  ASSERT_TRUE(WaitFor([&] { return Label() == expandable; }));
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), expandable.c_str());
+  ASSERT_TRUE(WaitFor([&] { return TextOf(Dialog) == L"警告！注册表更改 - 删除启动项"; }));
+  ClickButton(L"恢复");
+  EXPECT_EQ(AnswerMessageBox(), L"已恢复：" + expandable);
+  size = sizeof data;
+  EXPECT_EQ(::RegGetValueW(HKEY_CURRENT_USER, kRunKey.c_str(), expandable.c_str(),
+                           RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(data), text);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
+  EXPECT_TRUE(WaitFor([&] { return TextOf(Dialog) == L"警告！注册表更改 - 添加启动项"; }));
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), expandable.c_str());
+}
+
 TEST_F(ActionsTest, DeleteNamesAChineseValueInItsMessages) {
   const std::wstring name = L"木马程序";
   ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), name.c_str());
