@@ -76,6 +76,12 @@ struct TChangeRecord {
   // startup folder's location): deleting it would break Windows, so the
   // alert leaves it to the user to change it back in the registry editor.
   bool Setting = false;
+  // Windows' own switch for the entry, as Task Manager's startup page keeps
+  // it: the hive, and the subkey of Explorer\StartupApproved that holds a
+  // value of the entry's name. 0 and empty where Windows keeps none. For a
+  // switch's own record (of type REG_BINARY), the switch itself.
+  HiveHandle SwitchHive = 0;
+  std::u16string SwitchKey;
   // The caption the record gives the alert; empty leaves the caption as it is.
   std::string Title;
 };

@@ -68,11 +68,16 @@ TFolderMonitorThread::TOutcome TFolderMonitorThread::Watch() {
   }
 }
 
+// The hive that names the folder, and holds its files' switches.
+HiveHandle TFolderMonitorThread::Hive() const {
+  return Folder == TStartupFolder::User ? kHkeyCurrentUser : kHkeyLocalMachine;
+}
+
 // A change of the folder's name in the registry wakes the monitor, which
 // then asks the shell where the folder is. Where the key is missing, its
 // making does.
 void TFolderMonitorThread::ArmFolderNames() {
-  const HiveHandle hive = Folder == TStartupFolder::User ? kHkeyCurrentUser : kHkeyLocalMachine;
+  const HiveHandle hive = Hive();
   FolderNamesKey = Platform.Registry.OpenKey(hive, kFolderNames, kKeyRead | kKeyWow64_64Key);
   if (!FolderNamesKey) {
     FolderNamesKey =
@@ -90,7 +95,7 @@ void TFolderMonitorThread::ArmFolderNames() {
 void TFolderMonitorThread::FollowFolder(const std::u16string& path) {
   if (HasOldSnapshot && !Path.empty()) {
     std::vector<TChangeRecord> records;
-    CompareFolderSnapshots(OldSnapshot, TFolderSnapshot{}, {Path, Platform.Text}, records);
+    CompareFolderSnapshots(OldSnapshot, TFolderSnapshot{}, {Path, Platform.Text, Hive()}, records);
     Report(records);
     OldSnapshot.Entries.clear();
   }
@@ -186,7 +191,7 @@ void TFolderMonitorThread::ReadAndReport() {
   if (result == TListResult::Failed) throw Exception(texts::kCannotWatchFolder);
   std::vector<TChangeRecord> records;
   if (HasOldSnapshot) {
-    CompareFolderSnapshots(OldSnapshot, NewSnapshot, {Path, Platform.Text}, records);
+    CompareFolderSnapshots(OldSnapshot, NewSnapshot, {Path, Platform.Text, Hive()}, records);
   }
   const bool reported = !records.empty();
   Report(records);

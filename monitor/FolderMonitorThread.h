@@ -39,6 +39,7 @@ class TFolderMonitorThread final : public TWatcherThread {
  private:
   void ArmFolderNames();
   void FollowFolder(const std::u16string& path);
+  HiveHandle Hive() const;
   void ArmFolder();
   std::u16string ResolvedLevel(const std::u16string& folder);
   bool ArmLinkTarget(const std::u16string& link, const std::u16string& target,

@@ -66,6 +66,8 @@ TChangeRecord RecordOf(TChangeKind kind, const TFolderEntry& entry,
   record.Program = entry.Program;
   record.Line = text.ToAnsi(entry.Program);
   record.ProgramPath = record.Line;
+  record.SwitchHive = context.SwitchHive;
+  if (context.SwitchHive != 0) record.SwitchKey = u"StartupFolder";
   // A file put in the place of another starts something new: it is shown as added.
   record.Title = kind == TChangeKind::Deleted ? texts::kTitleDeleted : texts::kTitleAdded;
   const bool deleted = kind == TChangeKind::Deleted;

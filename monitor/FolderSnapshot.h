@@ -39,6 +39,8 @@ TListResult TakeFolderSnapshot(IFolders& folders, const std::u16string& folder,
 struct TFolderCompareContext {
   std::u16string Folder;
   const IRegistryText& Text;
+  // The hive whose StartupApproved\StartupFolder holds the files' switches.
+  HiveHandle SwitchHive = 0;
 };
 
 // Appends a record per removed, replaced (in the old snapshot's order) and

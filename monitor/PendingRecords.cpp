@@ -24,6 +24,14 @@ bool VisitFields(TChangeRecord& record, TVisit&& visit) {
          visit.Text(record.OldText) && visit.Text(record.NewText) && visit.Text(record.Program);
 }
 
+// The fields added since the first lines were written, after all the others:
+// a line written before has none of them.
+template <typename TVisit>
+bool VisitLaterFields(TChangeRecord& record, TVisit&& visit) {
+  return visit.Number(record.OldType) && visit.Number(record.SwitchHive) &&
+         visit.Text(record.SwitchKey);
+}
+
 struct TWriter {
   std::string& Out;
   template <typename T>
@@ -65,7 +73,7 @@ std::string EncodePendingRecords(const std::vector<TChangeRecord>& records,
     TChangeRecord copy = record;
     TWriter writer{body};
     VisitFields(copy, writer);
-    writer.Number(copy.OldType);
+    VisitLaterFields(copy, writer);
     body += '\n';
   }
   return EncodeFrame(kTag, body, secret);
@@ -86,9 +94,8 @@ TDecodeResult DecodePendingRecords(const std::string& text, const std::string& s
     rest.remove_prefix(end + 1);
     TReader reader{fields};
     TChangeRecord record;
-    // The old side's type came last, later: a line written before lacks it.
     if (fields[0] != "R" || !VisitFields(record, reader) ||
-        (reader.Next < fields.size() && !reader.Number(record.OldType)) ||
+        (reader.Next < fields.size() && !VisitLaterFields(record, reader)) ||
         reader.Next != fields.size()) {
       return TDecodeResult::Damaged;
     }

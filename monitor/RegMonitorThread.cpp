@@ -186,7 +186,8 @@ void TRegMonitorThread::PublishState(bool wake) {
 }
 
 TCompareContext TRegMonitorThread::CompareContext() const {
-  return {Location.Hive, Location.Path, Platform.Text, Location.Settings};
+  return {Location.Hive,     Location.Path,   Platform.Text,
+          Location.Settings, Location.Switch, Location.Switches};
 }
 
 void TRegMonitorThread::Arm() {

@@ -59,7 +59,14 @@ bool IsString(std::uint32_t type) {
   return type == kRegSz || type == kRegExpandSz;
 }
 
+// A switch counts while it switches its entry off: Windows starts an entry
+// whose switch is missing, of another type, or begins with an even byte.
+bool IsSwitchedOff(const TRegValue& value) {
+  return value.Type == kRegBinary && !value.Text.empty() && (value.Text[0] & 1) != 0;
+}
+
 bool Counts(const TRegValue& value, const TLocation& location, const char16_t* upcase) {
+  if (location.Switches) return IsSwitchedOff(value);
   if (!IsString(value.Type) && !(location.MultiString && value.Type == kRegMultiSz)) return false;
   if (location.Values.empty()) return true;
   const std::u16string name = Folded(upcase, value.Name);
@@ -86,8 +93,10 @@ TSnapshotResult ReadValues(IRegKey& key, const TLocation& location, const char16
     }
     failures = 0;
     if (!Counts(value, location, upcase)) continue;
+    // A switch's state is all that counts of it, not the time it was set.
+    std::u16string data = location.Switches ? std::u16string() : DataOf(value);
     snapshot.Entries.push_back(
-        {subKey, value.Name, value.Type, DataOf(value), IdentityOf(upcase, subKey, value.Name)});
+        {subKey, value.Name, value.Type, std::move(data), IdentityOf(upcase, subKey, value.Name)});
   }
 }
 
@@ -232,7 +241,24 @@ TChangeRecord RecordOf(TChangeKind kind, const TRegEntry& entry, const TCompareC
   record.IdentitySubKey = entry.SubKey;
   record.Type = entry.Type;
   record.Setting = context.Settings;
+  if (context.Switches) {
+    record.SwitchHive = context.RootKey;
+    record.SwitchKey = entry.SubKey;
+  } else if (!context.Switch.empty() && entry.SubKey.empty()) {
+    record.SwitchHive = context.RootKey;
+    record.SwitchKey = context.Switch;
+  }
   return record;
+}
+
+// A switch's record tells what the switch now does to its entry; it starts
+// no program of its own.
+void ShowAsSwitch(TChangeRecord& record) {
+  const bool off = record.Kind == TChangeKind::Added;
+  record.Title = off ? texts::kTitleSwitchedOff : texts::kTitleSwitchedOn;
+  record.Line = off ? texts::kSwitchedOffLine : texts::kSwitchedOnLine;
+  record.Program.clear();
+  record.ProgramPath.clear();
 }
 
 // One side of a deleted or added entry: its data, and the program it names.
@@ -292,6 +318,7 @@ void CompareSnapshots(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSn
       record.OldType = old.Type;
       FillSide(old, context.Text, record.OldText, record.OldData, record);
       record.Title = texts::kTitleDeleted;
+      if (context.Switches) ShowAsSwitch(record);
       records.push_back(std::move(record));
       continue;
     }
@@ -314,6 +341,7 @@ void CompareSnapshots(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSn
     TChangeRecord record = RecordOf(TChangeKind::Added, now, context);
     FillSide(now, context.Text, record.NewText, record.NewData, record);
     record.Title = texts::kTitleAdded;
+    if (context.Switches) ShowAsSwitch(record);
     records.push_back(std::move(record));
   }
 }

@@ -48,6 +48,9 @@ struct TCompareContext {
   std::string Path;  // the location's path, as shown
   const IRegistryText& Text;
   bool Settings = false;  // the location's values are settings Windows needs
+  // The location's TLocation::Switch and TLocation::Switches.
+  std::u16string Switch = {};
+  bool Switches = false;
 };
 
 // The identity of a value named `name` under `subKey`, folded with `upcase`.

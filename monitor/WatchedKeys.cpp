@@ -1,5 +1,8 @@
 #include "monitor/WatchedKeys.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace kw {
 
 namespace {
@@ -10,6 +13,20 @@ constexpr HiveHandle kCu = kHkeyCurrentUser;
 bool IsRunOnceEx(const std::string& path) {
   const std::string tail = "\\RunOnceEx";
   return path.size() >= tail.size() && path.compare(path.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool SameAsciiPath(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// The switch Task Manager writes for an entry of the key: its Run keys
+// alone, in either view, have one.
+std::u16string SwitchOf(const std::string& path) {
+  if (SameAsciiPath(path, "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run")) return u"Run";
+  if (SameAsciiPath(path, "\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run")) return u"Run32";
+  return {};
 }
 
 // Hive, path, the values that count, whether subkeys count, whether lists
@@ -31,6 +48,10 @@ const TLocation kFurtherLocations[] = {
     {kLm, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", {"Startup", "Common Startup"}, false, false, true},
     {kCu, "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", {"Startup", "Common Startup"}, false, false, true},
     {kLm, "\\SYSTEM\\CurrentControlSet\\Control\\Session Manager", {"BootExecute"}, false, true, true},
+    // Task Manager's switches: "删除" leaves them to the registry editor, as
+    // deleting one would switch its entry on.
+    {kLm, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved", {}, true, false, true, u"", true},
+    {kCu, "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved", {}, true, false, true, u"", true},
 };
 
 }  // namespace
@@ -40,7 +61,7 @@ std::vector<TLocation> WatchedLocations(const std::vector<std::string>& sevenKey
   for (HiveHandle hive : {kLm, kCu}) {
     for (const std::string& path : sevenKeys) {
       // RunOnceEx keeps its entries in numbered subkeys and in Depend.
-      locations.push_back({hive, path, {}, IsRunOnceEx(path), false, false});
+      locations.push_back({hive, path, {}, IsRunOnceEx(path), false, false, SwitchOf(path)});
     }
   }
   for (const TLocation& location : kFurtherLocations) locations.push_back(location);

@@ -26,7 +26,18 @@ struct TLocation {
   // Userinit, BootExecute, a startup folder's place): the alert reports
   // them but leaves changing them back to the registry editor.
   bool Settings = false;
+  // The subkey of kStartupApproved, under the same hive, that holds Windows'
+  // own switch for each of its values (Task Manager's startup page); empty
+  // where Windows keeps none.
+  std::u16string Switch = {};
+  // Its subkeys' values are those switches: an entry is switched off while
+  // the REG_BINARY value of its name begins with an odd byte.
+  bool Switches = false;
 };
+
+// Where Windows keeps its startup switches, below either hive.
+inline constexpr char kStartupApproved[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved";
 
 // The seven keys, in the order their rows are numbered.
 inline std::vector<std::string> WatchedKeyTable() {

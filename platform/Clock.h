@@ -1,6 +1,7 @@
 #pragma once
 // The local time and the user's locale formats for it.
 
+#include <cstdint>
 #include <string>
 
 namespace kw {
@@ -14,6 +15,8 @@ class IClock {
  public:
   virtual ~IClock() = default;
   virtual TLocalTime Now() = 0;
+  // Now as Windows keeps it in its own records: 100 ns since 1601, UTC.
+  virtual std::uint64_t FileTimeNow() = 0;
   // The user's short date format, with the locale's separator.
   virtual std::string ShortDate(const TLocalTime& time) = 0;
   // The user's long time format: no milliseconds.

@@ -42,6 +42,10 @@ inline constexpr char kChangedSincePrefix[] =
     "\xD2\xD1\xD4\xD9\xB4\xCE\xB8\xFC\xB8\xC4\xA3\xAC\xCE\xB4\xBB\xD6\xB8\xB4\xA3\xBA";
 inline constexpr char kNotPutBackPrefix[] =
     "\xCE\xB4\xC4\xDC\xBB\xD6\xB8\xB4\xA3\xBA";  // 未能恢复：
+inline constexpr char kSwitchOff[] = "\xBD\xFB\xD3\xC3";                          // 禁用
+inline constexpr char kSwitchedOffPrefix[] = "\xD2\xD1\xBD\xFB\xD3\xC3\xA3\xBA";  // 已禁用：
+inline constexpr char kNotSwitchedOffPrefix[] =
+    "\xCE\xB4\xC4\xDC\xBD\xFB\xD3\xC3\xA3\xBA";  // 未能禁用：
 inline constexpr char kScanTool[] = "VirusTotalUpload.exe";
 // "这是 Windows 的设置，删除会使系统无法正常启动，请在注册表编辑器中改回：" + name
 inline constexpr char kSettingNotDeletedPrefix[] =

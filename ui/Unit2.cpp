@@ -10,6 +10,7 @@
 #include "toolkit/AnsiPaths.h"
 #include "ui/ActionPaths.h"
 #include "ui/PutBack.h"
+#include "ui/SwitchOff.h"
 #include "ui/UiTexts.h"
 #include "ui/Unit1.h"
 #include "ui/Unit3.h"
@@ -92,6 +93,10 @@ TForm2::TForm2(TComponent* owner, TServices& services) : TForm(owner, "Form2"), 
   Button6 = Place<TButton>(*this, "Button6", TabSheet1, 293, 117, 42, 25, 5);
   Button6->SetText(texts::kPutBack);
   Button6->SetVisible(false);
+  // In the margin beside the hive.
+  Button7 = Place<TButton>(*this, "Button7", TabSheet1, 293, 70, 42, 25, 6);
+  Button7->SetText(texts::kSwitchOff);
+  Button7->SetVisible(false);
 
   Button1->OnClick = [this] { Button1Click(); };
   Button2->OnClick = [this] { Button2Click(); };
@@ -102,6 +107,7 @@ TForm2::TForm2(TComponent* owner, TServices& services) : TForm(owner, "Form2"), 
   Button4->OnClick = [this] { Button4Click(); };
   Button5->OnClick = [this] { Button5Click(); };
   Button6->OnClick = [this] { Button6Click(); };
+  Button7->OnClick = [this] { Button7Click(); };
 }
 
 void TForm2::ShowChanges(std::vector<TChangeRecord>& records, std::size_t dropped) {
@@ -132,6 +138,8 @@ void TForm2::ShowWhereAndWhat(const TChangeRecord& change) {
   // none for a notice: "删除" never acts on a value of another change.
   sLabelFX1->SetText(change.ValueName);
   Button6->SetVisible(CanPutBack(change));
+  TSwitchTarget target;
+  Button7->SetVisible(SwitchOf(change, target));
 }
 
 // What the fields cut off: the whole command line beneath the program path
@@ -222,12 +230,18 @@ void TForm2::Button6Click() {
   PutBackReportedValue();
 }
 
+void TForm2::Button7Click() {
+  Services.Sound.Stop();
+  SwitchOffReportedEntry();
+}
+
 void TForm2::Button2Click() {
   Services.Sound.Stop();
   for (TEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5}) edit->SetText("");
   sLabelFX1->SetText("");
   Edit5->SetVisible(false);
   Button6->SetVisible(false);
+  Button7->SetVisible(false);
   for (TEdit* edit : {Edit2, Edit3, Edit5}) edit->Hint.clear();
   FChanges.Clear();
   ShowChangeCount();
@@ -388,6 +402,18 @@ void TForm2::PutBackReportedValue() {
       host.ShowMessage(Handle(), texts::kNotPutBackPrefix + name);
       break;
   }
+}
+
+// Writes the picked entry's switch under its exact name; the guard then
+// reports the switch as a change of its own.
+void TForm2::SwitchOffReportedEntry() {
+  const TChangeRecord* change = FChanges.PickedRecord();
+  TSwitchTarget target;
+  if (!change || !SwitchOf(*change, target)) return;
+  const bool done = SwitchOff(Services.Monitor.Registry, target, Services.Clock.FileTimeNow());
+  Application().Host().ShowMessage(
+      Handle(),
+      (done ? texts::kSwitchedOffPrefix : texts::kNotSwitchedOffPrefix) + change->ValueName);
 }
 
 // The label still names the picked setting (the user cannot type into it).

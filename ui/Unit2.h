@@ -43,6 +43,9 @@ class TForm2 : public vcl::TForm {
   // "恢复": the picked changed or deleted value put back as it was; shown
   // only for such a change.
   vcl::TButton* Button6;
+  // "禁用": the picked entry switched off as Task Manager does it; shown
+  // only where Windows keeps such a switch.
+  vcl::TButton* Button7;
 
   // Adds the changes just reported, picks the newest and shows it.
   // `dropped` more were reported but pushed out before the alert took them.
@@ -58,6 +61,8 @@ class TForm2 : public vcl::TForm {
   // Puts the picked change's value back as it was before the change, and
   // tells the user the outcome.
   void PutBackReportedValue();
+  // Switches the picked entry off, and tells the user the outcome.
+  void SwitchOffReportedEntry();
 
  protected:
   void FormCreate() override;
@@ -72,6 +77,7 @@ class TForm2 : public vcl::TForm {
   void Button4Click();
   void Button5Click();
   void Button6Click();
+  void Button7Click();
 
  private:
   // Fills every field from the picked change; all of them from that one.

@@ -331,6 +331,12 @@ TLocalTime TWin32Clock::Now() {
   return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
 }
 
+std::uint64_t TWin32Clock::FileTimeNow() {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  return (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+}
+
 std::string TWin32Clock::ShortDate(const TLocalTime& time) {
   const SYSTEMTIME st = ToSystemTime(time);
   wchar_t buffer[128];

@@ -81,6 +81,7 @@ class TWin32Sound : public ISound {
 class TWin32Clock : public IClock {
  public:
   TLocalTime Now() override;
+  std::uint64_t FileTimeNow() override;
   std::string ShortDate(const TLocalTime& time) override;
   std::string LongTime(const TLocalTime& time) override;
 };

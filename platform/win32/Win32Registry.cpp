@@ -20,6 +20,11 @@ bool IsText(DWORD type) {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
+// What a value's Text carries: text, and the switches' binary data.
+bool IsRead(DWORD type) {
+  return IsText(type) || type == REG_BINARY;
+}
+
 std::u16string U16(const wchar_t* text, std::size_t length) {
   return std::u16string(reinterpret_cast<const char16_t*>(text), length);
 }
@@ -37,7 +42,7 @@ class TWin32Key : public IRegKey {
     value.Name = U16(WideName.data(), WideNameLen);
     value.Type = type;
     value.Text.clear();
-    if (IsText(type)) {
+    if (IsRead(type)) {
       value.Text = U16(reinterpret_cast<const wchar_t*>(WideData.data()), WideDataLen / 2);
       // An odd last byte is data too: a change of it alone is still a change.
       if (WideDataLen % 2 != 0) value.Text.push_back(WideData[WideDataLen - 1]);
@@ -84,7 +89,7 @@ class TWin32Key : public IRegKey {
       value.Name = name;
       value.Type = type;
       value.Text.clear();
-      if (IsText(type)) {
+      if (IsRead(type)) {
         value.Text = U16(reinterpret_cast<const wchar_t*>(data.data()), size / 2);
         if (size % 2 != 0) value.Text.push_back(data[size - 1]);
       }

@@ -237,6 +237,44 @@ TEST_F(ActionsTest, PutBackUndoesAChangeAndADeletionWithTheOldType) {
   ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), expandable.c_str());
 }
 
+// "禁用" switches a Run entry off as Task Manager does: the entry stays, and
+// its switch says off. A program that switches it on again is reported, and
+// the entry can be switched off again from that report.
+TEST_F(ActionsTest, SwitchOffWritesTaskManagersSwitchAndSwitchingOnIsReported) {
+  const std::wstring switches =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
+  const auto firstByte = [&]() -> int {
+    BYTE data[64] = {};
+    DWORD type = 0, size = sizeof data;
+    if (::RegGetValueW(HKEY_CURRENT_USER, switches.c_str(), Name.c_str(), RRF_RT_ANY, &type, data,
+                       &size) != ERROR_SUCCESS) {
+      return -1;
+    }
+    return type == REG_BINARY && size == 12 ? data[0] : -2;
+  };
+  ClickButton(L"禁用");
+  EXPECT_EQ(AnswerMessageBox(L"message-switched-off.bmp"), L"已禁用：" + Name);
+  EXPECT_EQ(firstByte(), 3) << "expected Task Manager's 12 bytes, switched off";
+  EXPECT_TRUE(RunValueExists(Name));
+  ASSERT_TRUE(WaitFor([&] { return TextOf(Dialog) == L"警告！注册表更改 - 禁用启动项"; }));
+  EXPECT_EQ(Field(3), L"启动开关：已禁用");
+  EXPECT_EQ(Field(2), L"\\" + switches);
+  EXPECT_EQ(Label(), Name);
+
+  const BYTE on[12] = {2};
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, switches.c_str(), Name.c_str(), REG_BINARY, on, sizeof on);
+  ASSERT_TRUE(WaitFor([&] { return TextOf(Dialog) == L"警告！注册表更改 - 启用启动项"; }));
+  EXPECT_EQ(Field(3), L"启动开关：已重新启用");
+  ClickButton(L"禁用");
+  EXPECT_EQ(AnswerMessageBox(), L"已禁用：" + Name);
+  EXPECT_EQ(firstByte(), 3);
+  ASSERT_TRUE(WaitFor([&] { return TextOf(Dialog) == L"警告！注册表更改 - 禁用启动项"; }));
+
+  // Deleting the switch switches the entry on too.
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, switches.c_str(), Name.c_str());
+  EXPECT_TRUE(WaitFor([&] { return Field(3) == L"启动开关：已重新启用"; }));
+}
+
 TEST_F(ActionsTest, DeleteNamesAChineseValueInItsMessages) {
   const std::wstring name = L"木马程序";
   ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey.c_str(), name.c_str());

@@ -65,6 +65,7 @@ class FakeSound : public ISound {
 class FakeClock : public IClock {
  public:
   TLocalTime Now() override { return Time; }
+  std::uint64_t FileTimeNow() override { return FileTime; }
   std::string ShortDate(const TLocalTime& t) override {
     return std::to_string(t.Year) + "/" + std::to_string(t.Month) + "/" + std::to_string(t.Day);
   }
@@ -74,6 +75,7 @@ class FakeClock : public IClock {
     return text;
   }
   TLocalTime Time{2026, 12, 9, 13, 5, 9, 0};
+  std::uint64_t FileTime = 0x01DD6A0B12345678;
 };
 
 }  // namespace kw::fake

@@ -4,6 +4,7 @@
 
 #include "lib/Hives.h"
 #include "monitor/ChangeTexts.h"
+#include "monitor/WatchedKeys.h"
 #include "tests/native/UiHarness.h"
 #include "ui/UiTexts.h"
 #include "ui/Unit1.h"
@@ -303,6 +304,62 @@ TEST_F(AlertTest, PutBackWritesTheOldSideOnlyOverWhatTheChangeLeft) {
   EXPECT_FALSE(Alert.Button6->Visible());
 }
 
+// "禁用" writes Task Manager's switch for an entry that is there, under its
+// exact name and the hive of its switch, and again for a switch a program
+// turned on; it is offered nowhere else.
+TEST_F(AlertTest, SwitchOffWritesTaskManagersSwitchWhereWindowsKeepsOne) {
+  const std::string approved = kStartupApproved;
+  struct TRow {
+    const char* Case;
+    TChangeKind Kind;
+    std::uint32_t Type;
+    HiveHandle Hive;  // the switch's; 0: none
+    const char16_t* SubKey;
+    bool Offered;
+  };
+  const TRow rows[] = {
+      {"an added Run value", TChangeKind::Added, kRegSz, kHkeyCurrentUser, u"Run", true},
+      {"a changed one of the 32-bit view", TChangeKind::Changed, kRegSz, kHkeyLocalMachine,
+       u"Run32", true},
+      {"a startup file of the common folder", TChangeKind::Added, 0, kHkeyLocalMachine,
+       u"StartupFolder", true},
+      {"a switch a program turned on", TChangeKind::Deleted, kRegBinary, kHkeyCurrentUser, u"Run",
+       true},
+      {"a deleted Run value", TChangeKind::Deleted, kRegSz, kHkeyCurrentUser, u"Run", false},
+      {"a switch a program turned off", TChangeKind::Added, kRegBinary, kHkeyCurrentUser, u"Run",
+       false},
+      {"a RunOnce value", TChangeKind::Added, kRegSz, 0, u"", false},
+  };
+  const std::u16string name = u"木马\xD55C";
+  const std::u16string off = {3, 0, 0x5678, 0x1234, 0x6A0B, 0x01DD};  // 03 00 00 00, then the time
+  for (const TRow& row : rows) {
+    const std::u16string subKey = row.SubKey;
+    const std::string key = approved + "\\" + std::string(subKey.begin(), subKey.end());
+    if (row.Hive != 0) Fake.Registry.DeleteValue(row.Hive, key, name);
+    TChangeRecord record = Record(row.Kind, "木马?", "C:\\x.exe");
+    record.Identity = name;
+    record.Type = row.Type;
+    record.SwitchHive = row.Hive;
+    record.SwitchKey = row.SubKey;
+    Notify({record});
+    ASSERT_EQ(Alert.Button7->Visible(), row.Offered) << row.Case;
+    if (!row.Offered) continue;
+    Host.Messages.clear();
+    Alert.Button7->Click();
+    EXPECT_EQ(Host.Messages,
+              std::vector<std::string>{texts::kSwitchedOffPrefix + std::string("木马?")})
+        << row.Case;
+    TRegValue value;
+    ASSERT_EQ(Fake.Registry.OpenKey(row.Hive, key, kKeyRead)->QueryValue(name, value),
+              kErrorSuccess)
+        << row.Case;
+    EXPECT_EQ(value.Type, kRegBinary) << row.Case;
+    EXPECT_TRUE(value.Text == off) << row.Case;
+  }
+  Alert.Button2->Click();
+  EXPECT_FALSE(Alert.Button7->Visible());
+}
+
 // Records a flood pushed out before the alert could take them are counted
 // on its tab and in the log, never lost in silence.
 TEST_F(AlertTest, RecordsDroppedInAFloodAreCountedOnTheTabAndInTheLog) {
@@ -349,9 +406,10 @@ TEST(Toolkit, OwnsComponentsInCreationOrderAndKnowsTheirClasses) {
   std::vector<std::string> names;
   for (vcl::TComponent* c : form.Components()) names.push_back(c->Name());
   EXPECT_EQ(names, (std::vector<std::string>{"PageControl1", "TabSheet1", "sLabelFX1", "Image5",
-                                             "Image1", "Edit4", "Edit1", "Edit2", "Image3", "Edit3",
-                                             "Image2", "Image4", "Button2", "Button1", "Button3",
-                                             "Edit5", "Button4", "Button5", "Button6"}));
+                                             "Image1",       "Edit4",     "Edit1",     "Edit2",
+                                             "Image3",       "Edit3",     "Image2",    "Image4",
+                                             "Button2",      "Button1",   "Button3",   "Edit5",
+                                             "Button4",      "Button5",   "Button6",   "Button7"}));
   EXPECT_TRUE(form.Edit1->InheritsFrom("TEdit"));
   EXPECT_TRUE(form.Edit1->InheritsFrom("TWinControl"));
   EXPECT_FALSE(form.Edit1->InheritsFrom("TCheckBox"));

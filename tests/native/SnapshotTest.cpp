@@ -109,6 +109,16 @@ TEST_F(SnapshotTest, FollowsTheLocationsRules) {
   EXPECT_EQ(ReadNames({kHkeyCurrentUser, "", {}, true, false}),
             (std::vector<std::string>{"Shell=explorer.exe", "AutoRestartShell=1",
                                       "0001\\Step=C:\\s.exe", "depend\\D=C:\\d.exe"}));
+  // Switches count while they switch their entry off: an odd first byte,
+  // whatever the time after it; their strings none.
+  const std::string run = std::string(kPath) + "\\Run";
+  Registry.SetValue(kHkeyCurrentUser, run, u"Off", kRegBinary,
+                    std::u16string(u"\x0003\0\x1234", 3));
+  Registry.SetValue(kHkeyCurrentUser, run, u"On", kRegBinary, std::u16string(u"\x0002\0\x1234", 3));
+  Registry.SetValue(kHkeyCurrentUser, run, u"Empty", kRegBinary, u"");
+  Registry.SetValue(kHkeyCurrentUser, run, u"Text", kRegSz, u"\x0003");
+  EXPECT_EQ(ReadNames({kHkeyCurrentUser, "", {}, true, false, true, u"", true}),
+            (std::vector<std::string>{"run\\Off="}));
 }
 
 // A value that cannot be read is left out and the next is read; only a key
@@ -277,10 +287,64 @@ TEST(WatchedLocations, WhichValuesAreSettingsOfWindows) {
                          location.Path.substr(location.Path.rfind('\\')));
     }
   }
-  EXPECT_EQ(settings, (std::vector<std::string>{"HKLM\\Winlogon", "HKLM\\Winlogon",
-                                                "HKLM\\User Shell Folders",
-                                                "HKCU\\User Shell Folders", "HKLM\\Shell Folders",
-                                                "HKCU\\Shell Folders", "HKLM\\Session Manager"}));
+  EXPECT_EQ(settings,
+            (std::vector<std::string>{
+                "HKLM\\Winlogon", "HKLM\\Winlogon", "HKLM\\User Shell Folders",
+                "HKCU\\User Shell Folders", "HKLM\\Shell Folders", "HKCU\\Shell Folders",
+                "HKLM\\Session Manager", "HKLM\\StartupApproved", "HKCU\\StartupApproved"}));
+}
+
+// Task Manager keeps a switch for the Run keys alone, in either view; the
+// guard watches the switches of both hives.
+TEST(WatchedLocations, WhichKeysHaveSwitchesAndWhereTheyAreWatched) {
+  std::vector<std::string> switched, switches;
+  for (const TLocation& location : WatchedLocations(WatchedKeyTable())) {
+    const std::string hive = location.Hive == kHkeyLocalMachine ? "HKLM" : "HKCU";
+    if (!location.Switch.empty()) {
+      switched.push_back(hive + location.Path + "=" +
+                         std::string(location.Switch.begin(), location.Switch.end()));
+    }
+    if (location.Switches) switches.push_back(hive + location.Path);
+  }
+  const std::string key = "\\Microsoft\\Windows\\CurrentVersion\\Run=";
+  EXPECT_EQ(switched,
+            (std::vector<std::string>{
+                "HKLM\\Software" + key + "Run", "HKLM\\SOFTWARE\\Wow6432Node" + key + "Run32",
+                "HKCU\\Software" + key + "Run", "HKCU\\SOFTWARE\\Wow6432Node" + key + "Run32"}));
+  EXPECT_EQ(switches,
+            (std::vector<std::string>{"HKLM\\SOFTWARE\\" + std::string(kStartupApproved).substr(9),
+                                      "HKCU\\" + std::string(kStartupApproved)}));
+}
+
+// A switch's record tells what it now does to its entry, and names the
+// switch; an entry of a key with switches names its own.
+TEST_F(CompareTest, SwitchesReadAsSwitchedOffAndOnAndEntriesNameTheirSwitch) {
+  TRegSnapshot before, after;
+  before.Entries.push_back(Entry(u"Run", u"Gone", kRegBinary, u""));
+  after.Entries.push_back(Entry(u"Run", u"Gone", kRegBinary, u""));
+  after.Entries.push_back(Entry(u"StartupFolder", u"new.lnk", kRegBinary, u""));
+  before.Entries.push_back(Entry(u"Run32", u"On", kRegBinary, u""));
+  CompareSnapshots(before, after, {kHkeyLocalMachine, "\\Switches", Text, true, u"", true},
+                   Records);
+  ASSERT_EQ(Records.size(), 2u);
+  EXPECT_EQ(Records[0].Title, texts::kTitleSwitchedOn);
+  EXPECT_EQ(Records[0].Line, texts::kSwitchedOnLine);
+  EXPECT_EQ(Records[0].SwitchKey, u"Run32");
+  EXPECT_EQ(Records[1].Title, texts::kTitleSwitchedOff);
+  EXPECT_EQ(Records[1].Line, texts::kSwitchedOffLine);
+  EXPECT_EQ(Records[1].SwitchKey, u"StartupFolder");
+  for (const TChangeRecord& r : Records) {
+    EXPECT_EQ(r.SwitchHive, kHkeyLocalMachine);
+    EXPECT_EQ(r.Program, u"");
+  }
+  Records.clear();
+  after.Entries = {Entry(u"", u"A", kRegSz, u"C:\\a.exe"),
+                   Entry(u"0001", u"B", kRegSz, u"C:\\b.exe")};
+  CompareSnapshots({}, after, {kHkeyCurrentUser, "\\Run", Text, false, u"Run"}, Records);
+  ASSERT_EQ(Records.size(), 2u);
+  EXPECT_EQ(Records[0].SwitchKey, u"Run");
+  EXPECT_EQ(Records[0].SwitchHive, kHkeyCurrentUser);
+  EXPECT_EQ(Records[1].SwitchKey, u"") << "a subkey's value has no switch";
 }
 
 TEST_F(CompareTest, ListsShowTheirItemsAndSubkeysTheirNames) {
