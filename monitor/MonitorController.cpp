@@ -25,8 +25,9 @@ void TMonitorController::StartMonitors(HiveHandle rootKey) {
     monitor->NotifyWindow = NotifyWindow;
     monitor->Location = Locations[row];
     monitor->SetNotifyFilter(kNotifyChangeLastSet);
-    // Where only some values count, the key's subkeys are none of its business.
-    monitor->WatchSubTree = Locations[row].Values.empty();
+    // Where only some values count, the key's subkeys are none of its
+    // business, unless their values count.
+    monitor->WatchSubTree = Locations[row].Values.empty() || Locations[row].SubKeys;
     monitor->Index = static_cast<std::int32_t>(row);
     monitor->Retry = Retry;
     monitor->States = States;

@@ -1,6 +1,8 @@
 #include "monitor/RegSnapshot.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 #include "monitor/ChangeTexts.h"
 
@@ -67,7 +69,10 @@ bool IsSwitchedOff(const TRegValue& value) {
 
 bool Counts(const TRegValue& value, const TLocation& location, const char16_t* upcase) {
   if (location.Switches) return IsSwitchedOff(value);
-  if (!IsString(value.Type) && !(location.MultiString && value.Type == kRegMultiSz)) return false;
+  if (!IsString(value.Type) && !(location.MultiString && value.Type == kRegMultiSz) &&
+      !(location.Numbers && value.Type == kRegDword)) {
+    return false;
+  }
   if (location.Values.empty()) return true;
   const std::u16string name = Folded(upcase, value.Name);
   for (const std::string& wanted : location.Values) {
@@ -113,8 +118,19 @@ void ReadSubKeys(IRegKey& key, const TLocation& location, const char16_t* upcase
     }
     failures = 0;
     // A subkey deleted behind the enumeration has no values left to read.
-    if (auto subKey = key.OpenSubKey(name, kKeyQueryValue)) {
+    auto subKey = key.OpenSubKey(name, kKeyQueryValue);
+    if (!subKey) continue;
+    if (location.Inner.empty()) {
       ReadValues(*subKey, location, upcase, name, snapshot);
+      continue;
+    }
+    // Every entry then lies two subkeys down: no name of one kind can read
+    // as a name of the other.
+    for (const std::string& inner : location.Inner) {
+      const std::u16string innerName(inner.begin(), inner.end());
+      if (auto innerKey = subKey->OpenSubKey(innerName, kKeyQueryValue)) {
+        ReadValues(*innerKey, location, upcase, name + u'\\' + innerName, snapshot);
+      }
     }
   }
 }
@@ -267,6 +283,12 @@ void FillSide(const TRegEntry& entry, const IRegistryText& text, std::u16string&
   exact = entry.Data;
   const std::u16string readable = ReadableData(entry.Data, entry.Type);
   shown = text.ToAnsi(readable);
+  if (entry.Type == kRegDword) {  // a flag names no program
+    record.Program.clear();
+    record.ProgramPath.clear();
+    record.Line = shown;
+    return;
+  }
   record.Program = PathLine(std::u16string_view(readable));
   record.ProgramPath = text.ToAnsi(record.Program);
   record.Line = record.ProgramPath;
@@ -276,6 +298,16 @@ void FillSide(const TRegEntry& entry, const IRegistryText& text, std::u16string&
 
 std::u16string DataOf(const TRegValue& value) {
   std::u16string_view text = value.Text;
+  if (value.Type == kRegDword) {
+    // Shown as the registry editor shows it; data cut short counts what it holds.
+    std::uint32_t number = 0;
+    for (std::size_t i = 0; i < std::min<std::size_t>(text.size(), 2); ++i) {
+      number |= std::uint32_t{text[i]} << (16 * i);
+    }
+    char shown[16];
+    std::snprintf(shown, sizeof shown, "0x%08x", static_cast<unsigned>(number));
+    return std::u16string(shown, shown + std::strlen(shown));
+  }
   if (value.Type != kRegMultiSz) return std::u16string(text.substr(0, text.find(u'\0')));
   std::u16string items;
   while (!text.empty()) {
@@ -290,7 +322,11 @@ std::u16string DataOf(const TRegValue& value) {
 TSnapshotResult TakeSnapshot(IRegKey& key, const TLocation& location, const char16_t* upcase,
                              TRegSnapshot& snapshot) {
   snapshot.Entries.clear();
-  const TSnapshotResult result = ReadValues(key, location, upcase, u"", snapshot);
+  // Where only the servers below its subkeys count, the key is still read
+  // through once: reading it is how a deleted key is seen.
+  TRegSnapshot own;
+  TRegSnapshot& target = location.Inner.empty() ? snapshot : own;
+  const TSnapshotResult result = ReadValues(key, location, upcase, u"", target);
   if (result == TSnapshotResult::Read && location.SubKeys) {
     ReadSubKeys(key, location, upcase, snapshot);
   }

@@ -33,6 +33,13 @@ struct TLocation {
   // Its subkeys' values are those switches: an entry is switched off while
   // the REG_BINARY value of its name begins with an odd byte.
   bool Switches = false;
+  // REG_DWORD values count too (flags that make Windows start a program),
+  // shown as their number.
+  bool Numbers = false;
+  // With SubKeys: the subkeys of each direct subkey whose values count, in
+  // place of the direct subkeys' own (a class's servers), each shown under
+  // both names.
+  std::vector<std::string> Inner = {};
 };
 
 // Where Windows keeps its startup switches, below either hive.

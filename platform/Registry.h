@@ -18,9 +18,9 @@ struct TRegValue {
   std::uint32_t Type = 0;
   // The data of REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ values in UTF-16 code
   // units, whole: terminating and embedded NULs included, an odd last byte
-  // as a unit of its own. REG_BINARY data (Windows' own startup switches)
-  // the same way, two bytes a unit, the first in its low byte. Empty for
-  // other types, which are not read.
+  // as a unit of its own. REG_BINARY and REG_DWORD data (switches and
+  // flags) the same way, two bytes a unit, the first in its low byte. Empty
+  // for other types, which are not read.
   std::u16string Text;
 };
 

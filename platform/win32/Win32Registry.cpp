@@ -20,9 +20,9 @@ bool IsText(DWORD type) {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-// What a value's Text carries: text, and the switches' binary data.
+// What a value's Text carries: text, and the data of switches and flags.
 bool IsRead(DWORD type) {
-  return IsText(type) || type == REG_BINARY;
+  return IsText(type) || type == REG_BINARY || type == REG_DWORD;
 }
 
 std::u16string U16(const wchar_t* text, std::size_t length) {

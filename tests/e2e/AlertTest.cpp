@@ -471,6 +471,43 @@ TEST_F(AlertTest, FurtherAutostartLocationsReportThroughTheSameAlert) {
   ::RegDeleteKeyValueW(HKEY_CURRENT_USER, winlogon.c_str(), L"KeywardenUnrelated");
   ASSERT_TRUE(WaitFor([&] { return Alert.Caption() == kDeletedTitle; }));
 
+  // What a program of the user writes without any rights: the command an
+  // auto-elevating Windows program opens, and a COM server; then what
+  // Windows starts in place of a program.
+  const std::wstring classes = L"Software\\Classes";
+  const std::wstring command = classes + L"\\ms-settings\\Shell\\Open\\command";
+  set(HKEY_CURRENT_USER, command, nullptr, REG_SZ, L"C:\\uac.exe");
+  ASSERT_TRUE(WaitFor([&] { return Alert.Path() == L"C:\\uac.exe"; }));
+  EXPECT_EQ(Alert.Key(), L"\\" + command);
+  EXPECT_EQ(Alert.Label(), L"(默认)");
+  Alert.Click(L"删除");
+  EXPECT_EQ(answerBox(), L"删除：(默认)");
+  ASSERT_TRUE(WaitFor([&] { return Alert.Caption() == kDeletedTitle; }));
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, (classes + L"\\ms-settings").c_str());
+  ::RegDeleteKeyW(HKEY_CURRENT_USER, (classes + L"\\ms-settings").c_str());
+
+  const std::wstring server = classes + L"\\CLSID\\{0B1D0C5E-4B1D-4E57-9E21-6B6579776172}";
+  set(HKEY_CURRENT_USER, server + L"\\InprocServer32", nullptr, REG_SZ, L"C:\\com.dll");
+  ASSERT_TRUE(WaitFor([&] { return Alert.Path() == L"C:\\com.dll"; }));
+  EXPECT_EQ(Alert.Key(), L"\\" + server + L"\\InprocServer32");
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, server.c_str());
+  ::RegDeleteKeyW(HKEY_CURRENT_USER, server.c_str());
+  ASSERT_TRUE(WaitFor([&] { return Alert.Caption() == kDeletedTitle; }));
+
+  const std::wstring options =
+      L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\kwnote.exe";
+  set(HKEY_LOCAL_MACHINE, options, L"Debugger", REG_SZ, L"C:\\debugger.exe");
+  ASSERT_TRUE(WaitFor([&] { return Alert.Path() == L"C:\\debugger.exe"; }));
+  EXPECT_EQ(Alert.Key(), L"\\" + options);
+  const DWORD flag = 0x200;  // a silent exit starts the monitor process
+  ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, options.c_str(), L"GlobalFlag", REG_DWORD, &flag,
+                    sizeof flag);
+  ASSERT_TRUE(WaitFor([&] { return Alert.Label() == L"GlobalFlag"; }));
+  EXPECT_EQ(Alert.Path(), L"0x00000200");
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, options.c_str());
+  ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, options.c_str());
+  ASSERT_TRUE(WaitFor([&] { return Alert.Caption() == kDeletedTitle; }));
+
   // BootExecute, a list: an item added shows as a change of its items.
   const std::wstring manager = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
   std::wstring before(4096, L'\0');

@@ -119,6 +119,28 @@ TEST_F(SnapshotTest, FollowsTheLocationsRules) {
   Registry.SetValue(kHkeyCurrentUser, run, u"Text", kRegSz, u"\x0003");
   EXPECT_EQ(ReadNames({kHkeyCurrentUser, "", {}, true, false, true, u"", true}),
             (std::vector<std::string>{"run\\Off="}));
+  // Flags count where numbers do; a class's servers in place of its own values.
+  Registry.SetValue(kHkeyCurrentUser, std::string(kPath) + "\\0001", u"GlobalFlag", kRegDword,
+                    std::u16string(u"\x0200\0", 2));
+  EXPECT_EQ(
+      ReadNames(
+          {kHkeyCurrentUser, "", {"GlobalFlag", "Step"}, true, false, false, u"", false, true}),
+      (std::vector<std::string>{"0001\\Step=C:\\s.exe", "0001\\GlobalFlag=0x00000200"}));
+  const std::string server = std::string(kPath) + "\\{A}\\InprocServer32";
+  Registry.SetString(kHkeyCurrentUser, server, "", "C:\\a.dll");
+  Registry.SetString(kHkeyCurrentUser, std::string(kPath) + "\\{A}\\Other", "", "C:\\o.dll");
+  Registry.SetString(kHkeyCurrentUser, std::string(kPath) + "\\{A}", "", "A class");
+  EXPECT_EQ(ReadNames({kHkeyCurrentUser,
+                       "",
+                       {},
+                       true,
+                       false,
+                       false,
+                       u"",
+                       false,
+                       false,
+                       {"InprocServer32", "TreatAs"}}),
+            (std::vector<std::string>{"{a}\\InprocServer32\\=C:\\a.dll"}));
 }
 
 // A value that cannot be read is left out and the next is read; only a key
