@@ -150,6 +150,18 @@ void ForgetStateRoots(const std::wstring& programData) {
   }
 }
 
+bool Plant(const std::wstring& path, const std::string& bytes) {
+  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL whole =
+      ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size();
+  ::CloseHandle(file);
+  return whole;
+}
+
 bool MakeFolder(const std::wstring& path, const wchar_t* sddl) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
@@ -177,12 +189,7 @@ TEST(Win32StatePlace, AFolderTheGuardDidNotMakeIsSetAsideAndNothingOfItUsed) {
   const std::string planted(win32::TWin32StatePlace::kSecretSize, 'k');
   ASSERT_TRUE(MakeFolder(root, L"D:P(A;OICI;FA;;;WD)"));
   ASSERT_TRUE(MakeFolder(root + L"\\" + sid, L"D:P(A;OICI;FA;;;WD)"));
-  const HANDLE key = ::CreateFileW((root + ownKey).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(key, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  ::WriteFile(key, planted.data(), static_cast<DWORD>(planted.size()), &written, nullptr);
-  ::CloseHandle(key);
+  ASSERT_TRUE(Plant(root + ownKey, planted));
   win32::TWin32StatePlace place;
   {
     // Held without sharing its deletion, it cannot be set aside.
@@ -203,7 +210,8 @@ TEST(Win32StatePlace, AFolderTheGuardDidNotMakeIsSetAsideAndNothingOfItUsed) {
   EXPECT_EQ(first.Secret.size(), win32::TWin32StatePlace::kSecretSize);
   EXPECT_NE(first.Secret, planted);
   const std::wstring own = root + L"\\" + sid;
-  EXPECT_TRUE(first.Folder == std::u16string(own.begin(), own.end()));
+  EXPECT_TRUE(first.Folder == std::u16string(own.begin(), own.end()))
+      << "expected the new folder under ProgramData";
   const std::vector<std::wstring> aside = SetAsideRoots(programData);
   ASSERT_EQ(aside.size(), 1u) << "expected the planted folder set aside beside the new one";
   EXPECT_EQ(Contents(aside[0] + ownKey), planted);
@@ -214,6 +222,14 @@ TEST(Win32StatePlace, AFolderTheGuardDidNotMakeIsSetAsideAndNothingOfItUsed) {
   EXPECT_TRUE(second.RanBefore);
   EXPECT_EQ(second.Secret, first.Secret);
   EXPECT_EQ(SetAsideRoots(programData).size(), 1u);
+  // A second name of a file that is elsewhere too is no secret.
+  ASSERT_TRUE(Plant(root + L"\\elsewhere", planted));
+  ASSERT_TRUE(::DeleteFileW((root + ownKey).c_str()));
+  ASSERT_TRUE(::CreateHardLinkW((root + ownKey).c_str(), (root + L"\\elsewhere").c_str(), nullptr));
+  const TStatePlace linked = place.Open();
+  EXPECT_TRUE(linked.Secret.empty())
+      << "expected no secret, got " << linked.Secret.size() << " bytes";
+  EXPECT_TRUE(linked.RanBefore);
   ForgetStateRoots(programData);
   if (!hadLocalKey) ::DeleteFileW(localKey.c_str());
 }
