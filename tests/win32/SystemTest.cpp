@@ -3,11 +3,17 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+// After <windows.h>, which it needs.
+#include <sddl.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "platform/win32/Win32Desktop.h"
 #include "platform/win32/Win32Folders.h"
+#include "platform/win32/Win32LogonTask.h"
+#include "platform/win32/Win32StatePlace.h"
 #include "toolkit/win32/Text.h"
 #include "ui/AdminOnly.h"
 
@@ -82,6 +88,150 @@ TEST(Win32System, AFolderOfTheUsersIsNoAdministratorsOnlyPlace) {
   EXPECT_FALSE(system.IsNetworkDrive("C:\\"));
   ::DeleteFileW(file.c_str());
   ::RemoveDirectoryW(folder.c_str());
+}
+
+std::wstring Environment(const wchar_t* name) {
+  wchar_t value[MAX_PATH];
+  const DWORD n = ::GetEnvironmentVariableW(name, value, MAX_PATH);
+  return std::wstring(value, n < MAX_PATH ? n : 0);
+}
+
+// The test's own folders only.
+void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = ::FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(path + L"\\" + name);
+      } else {
+        ::DeleteFileW((path + L"\\" + name).c_str());
+      }
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+  }
+  ::RemoveDirectoryW(path.c_str());
+}
+
+std::vector<std::wstring> SetAsideRoots(const std::wstring& programData) {
+  std::vector<std::wstring> roots;
+  WIN32_FIND_DATAW found;
+  const HANDLE search =
+      ::FindFirstFileW((programData + L"\\Keywarden.untrusted.*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return roots;
+  do {
+    roots.push_back(programData + L"\\" + found.cFileName);
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return roots;
+}
+
+std::string Contents(const std::wstring& path) {
+  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "(unreadable)";
+  char buffer[256];
+  DWORD got = 0;
+  const BOOL read = ::ReadFile(file, buffer, sizeof buffer, &got, nullptr);
+  ::CloseHandle(file);
+  return read ? std::string(buffer, got) : "(unreadable)";
+}
+
+void ForgetStateRoots(const std::wstring& programData) {
+  RemoveTree(programData + L"\\Keywarden");
+  for (const std::wstring& root : SetAsideRoots(programData)) RemoveTree(root);
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Keywarden", 0,
+                      KEY_SET_VALUE | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+    ::RegDeleteValueW(key, L"StateRoot");
+    ::RegCloseKey(key);
+  }
+}
+
+bool Plant(const std::wstring& path, const std::string& bytes) {
+  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL whole =
+      ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size();
+  ::CloseHandle(file);
+  return whole;
+}
+
+bool MakeFolder(const std::wstring& path, const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  const bool made = ::CreateDirectoryW(path.c_str(), &attributes);
+  ::LocalFree(descriptor);
+  return made;
+}
+
+// A program of the user can make the state folder before the elevated guard
+// ever does, with a secret it knows, and hold it open. Under Wine every file
+// is owned by the current user and no access is enforced: a folder the guard
+// did not make itself, open to Everyone, stands in for one a user made.
+TEST(Win32StatePlace, AFolderTheGuardDidNotMakeIsSetAsideAndNothingOfItUsed) {
+  const std::wstring programData = Environment(L"ProgramData");
+  const std::wstring root = programData + L"\\Keywarden";
+  const std::wstring sid = win32::ToWide(win32::CurrentUserSid());
+  const std::wstring ownKey = L"\\" + sid + L"\\Keywarden.key";
+  const std::wstring localKey = Environment(L"LOCALAPPDATA") + L"\\Keywarden\\Keywarden.key";
+  const bool hadLocalKey = ::GetFileAttributesW(localKey.c_str()) != INVALID_FILE_ATTRIBUTES;
+  ForgetStateRoots(programData);
+  const std::string planted(win32::TWin32StatePlace::kSecretSize, 'k');
+  ASSERT_TRUE(MakeFolder(root, L"D:P(A;OICI;FA;;;WD)"));
+  ASSERT_TRUE(MakeFolder(root + L"\\" + sid, L"D:P(A;OICI;FA;;;WD)"));
+  ASSERT_TRUE(Plant(root + ownKey, planted));
+  win32::TWin32StatePlace place;
+  {
+    // Held without sharing its deletion, it cannot be set aside.
+    const HANDLE held =
+        ::CreateFileW(root.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const TStatePlace blocked = place.Open();
+    ::CloseHandle(held);
+    EXPECT_FALSE(blocked.Protected) << "expected the user's own folder to stand in";
+    EXPECT_TRUE(blocked.RanBefore) << "a folder someone else made is no first start";
+    EXPECT_NE(blocked.Secret, planted);
+    EXPECT_TRUE(SetAsideRoots(programData).empty());
+  }
+  const TStatePlace first = place.Open();
+  EXPECT_TRUE(first.Protected);
+  EXPECT_TRUE(first.RanBefore) << "the state that was there counts as lost";
+  EXPECT_EQ(first.Secret.size(), win32::TWin32StatePlace::kSecretSize);
+  EXPECT_NE(first.Secret, planted);
+  const std::wstring own = root + L"\\" + sid;
+  EXPECT_TRUE(first.Folder == std::u16string(own.begin(), own.end()))
+      << "expected the new folder under ProgramData";
+  const std::vector<std::wstring> aside = SetAsideRoots(programData);
+  ASSERT_EQ(aside.size(), 1u) << "expected the planted folder set aside beside the new one";
+  EXPECT_EQ(Contents(aside[0] + ownKey), planted);
+  EXPECT_NE(Contents(root + ownKey), planted);
+  // The guard's own folder is kept, and its secret with it.
+  const TStatePlace second = place.Open();
+  EXPECT_TRUE(second.Protected);
+  EXPECT_TRUE(second.RanBefore);
+  EXPECT_EQ(second.Secret, first.Secret);
+  EXPECT_EQ(SetAsideRoots(programData).size(), 1u);
+  // A second name of a file that is elsewhere too is no secret.
+  ASSERT_TRUE(Plant(root + L"\\elsewhere", planted));
+  ASSERT_TRUE(::DeleteFileW((root + ownKey).c_str()));
+  ASSERT_TRUE(::CreateHardLinkW((root + ownKey).c_str(), (root + L"\\elsewhere").c_str(), nullptr));
+  const TStatePlace linked = place.Open();
+  EXPECT_TRUE(linked.Secret.empty())
+      << "expected no secret, got " << linked.Secret.size() << " bytes";
+  EXPECT_TRUE(linked.RanBefore);
+  ForgetStateRoots(programData);
+  if (!hadLocalKey) ::DeleteFileW(localKey.c_str());
 }
 
 }  // namespace
