@@ -91,5 +91,6 @@ check "no autostart value left" absent w reg query "$run_key" /v Keywarden
 check "no logon task left" absent test -e "$task"
 check "no user's logon task left" absent test -e "$user_task"
 check "no kept state left" absent test -e "$state_root"
+check "no note of the state root left" absent w reg query 'HKLM\SOFTWARE\Keywarden' /reg:64
 rm -f "$c/keywarden.msi" "$c/keywarden-task.xml" "$trace"
 [ "$failures" -eq 0 ]
