@@ -115,6 +115,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         logonTask,
         files,
         statePlace,
+        logonTask,
         &changeLog};
 
     vcl::SetApplication(&app);

@@ -26,8 +26,9 @@ enum class TChangeKind : std::uint8_t {
   Stopped,       // the watcher of a location has stopped for good
 };
 
-// Where a record comes from: a registry key, or a startup folder.
-enum class TLocationKind : std::uint8_t { RegistryKey, StartupFolder };
+// Where a record comes from: a registry key, a startup folder, or the Task
+// Scheduler's tasks.
+enum class TLocationKind : std::uint8_t { RegistryKey, StartupFolder, ScheduledTask };
 
 struct TChangeRecord {
   TChangeKind Kind = TChangeKind::Added;

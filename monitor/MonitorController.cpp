@@ -48,6 +48,20 @@ void TMonitorController::StartFolderMonitors() {
     monitor->Retry = Retry;
     monitor->Resume();  // from here on the monitor owns itself
   }
+  StartTaskMonitor();
+}
+
+void TMonitorController::StartTaskMonitor() {
+  const std::u16string tasks = Platform.Folders.TasksFolderPath();
+  if (tasks.empty()) return;
+  auto monitor = std::make_shared<TTaskMonitorThread>(Platform, FQueue, StopEvent);
+  TaskMonitor = monitor;
+  monitor->SetFreeOnTerminate(true);
+  monitor->NotifyWindow = NotifyWindow;
+  monitor->Path = tasks;
+  monitor->States = States;
+  monitor->Retry = Retry;
+  monitor->Resume();  // from here on the monitor owns itself
 }
 
 void TMonitorController::StopMonitors() {
@@ -61,6 +75,7 @@ void TMonitorController::StopMonitors() {
   for (auto& weak : FolderMonitors) {
     if (auto monitor = weak.lock()) monitor->RequestStop();
   }
+  if (auto monitor = TaskMonitor.lock()) monitor->RequestStop();
   FStarted = false;
 }
 

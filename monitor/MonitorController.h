@@ -1,7 +1,7 @@
 #pragma once
-// Starts a key monitor for every watched location under a hive and a
-// monitor for each startup folder, and stops them all. Owned by the main window, which gives the
-// table and takes the records from the queue.
+// Starts a key monitor for every watched location under a hive, a monitor
+// for each startup folder and one for the scheduled tasks, and stops them all. Owned by the main
+// window, which gives the table and takes the records from the queue.
 //
 // Monitors free themselves when they end, so the controller keeps weak
 // references: a monitor that has ended is passed over without being touched.
@@ -15,6 +15,7 @@
 #include "monitor/ChangeQueue.h"
 #include "monitor/FolderMonitorThread.h"
 #include "monitor/RegMonitorThread.h"
+#include "monitor/TaskMonitorThread.h"
 
 namespace kw {
 
@@ -26,7 +27,8 @@ class TMonitorController {
 
   // One monitor per row of the table under `rootKey`, started in row order.
   void StartMonitors(HiveHandle rootKey);
-  // One monitor for the user's startup folder, one for the common one.
+  // One monitor for the user's startup folder, one for the common one, and
+  // one for the scheduled tasks where the system names their folder.
   void StartFolderMonitors();
   // Signals the stop event, then asks every monitor still running to end.
   // Does not wait for any of them.
@@ -52,7 +54,10 @@ class TMonitorController {
   std::vector<TLocation> Locations;
   std::vector<std::vector<std::weak_ptr<TRegMonitorThread>>> Monitors;  // per row
   std::vector<std::weak_ptr<TFolderMonitorThread>> FolderMonitors;
+  std::weak_ptr<TTaskMonitorThread> TaskMonitor;
   std::shared_ptr<TChangeQueue> FQueue;
+  void StartTaskMonitor();
+
   std::shared_ptr<IEvent> StopEvent;
   bool FStarted = false;
 };

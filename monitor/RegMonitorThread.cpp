@@ -186,8 +186,8 @@ void TRegMonitorThread::PublishState(bool wake) {
 }
 
 TCompareContext TRegMonitorThread::CompareContext() const {
-  return {Location.Hive,     Location.Path,   Platform.Text,
-          Location.Settings, Location.Switch, Location.Switches};
+  return {Location.Hive,   Location.Path,     Platform.Text,          Location.Settings,
+          Location.Switch, Location.Switches, !Location.Inner.empty()};
 }
 
 void TRegMonitorThread::Arm() {

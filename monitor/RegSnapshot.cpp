@@ -61,14 +61,31 @@ bool IsString(std::uint32_t type) {
   return type == kRegSz || type == kRegExpandSz;
 }
 
-// A switch counts while it switches its entry off: Windows starts an entry
-// whose switch is missing, of another type, or begins with an even byte.
+// A switch switches its entry off while it is REG_BINARY and begins with
+// an odd byte; Windows starts an entry whose switch is missing or another.
 bool IsSwitchedOff(const TRegValue& value) {
   return value.Type == kRegBinary && !value.Text.empty() && (value.Text[0] & 1) != 0;
 }
 
-bool Counts(const TRegValue& value, const TLocation& location, const char16_t* upcase) {
-  if (location.Switches) return IsSwitchedOff(value);
+// What counts of a switch: whether it is off, its type and its first four
+// bytes, not the time after them. Every switch counts, of whatever type,
+// so that no form of it Windows may read otherwise goes unseen.
+std::u16string SwitchStateOf(const TRegValue& value) {
+  char state[48];
+  unsigned bytes[4] = {};
+  for (std::size_t i = 0; i < 4 && i / 2 < value.Text.size(); ++i) {
+    bytes[i] = (value.Text[i / 2] >> (8 * (i % 2))) & 0xFF;
+  }
+  std::snprintf(state, sizeof state, "%s:%u:%02x%02x%02x%02x", IsSwitchedOff(value) ? "off" : "on",
+                static_cast<unsigned>(value.Type), bytes[0], bytes[1], bytes[2], bytes[3]);
+  return std::u16string(state, state + std::strlen(state));
+}
+
+bool Counts(const TRegValue& value, const TLocation& location, const char16_t* upcase,
+            const std::u16string& subKey) {
+  // A switch is named by its entry in the subkey of its kind; the key's own
+  // values switch nothing.
+  if (location.Switches) return !subKey.empty();
   if (!IsString(value.Type) && !(location.MultiString && value.Type == kRegMultiSz) &&
       !(location.Numbers && value.Type == kRegDword)) {
     return false;
@@ -97,9 +114,8 @@ TSnapshotResult ReadValues(IRegKey& key, const TLocation& location, const char16
       continue;  // left out; on with the next
     }
     failures = 0;
-    if (!Counts(value, location, upcase)) continue;
-    // A switch's state is all that counts of it, not the time it was set.
-    std::u16string data = location.Switches ? std::u16string() : DataOf(value);
+    if (!Counts(value, location, upcase, subKey)) continue;
+    std::u16string data = location.Switches ? SwitchStateOf(value) : DataOf(value);
     snapshot.Entries.push_back(
         {subKey, value.Name, value.Type, std::move(data), IdentityOf(upcase, subKey, value.Name)});
   }
@@ -228,8 +244,8 @@ TPairing Pair(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSnapshot) 
   return pairing;
 }
 
-bool SameData(const TRegEntry& a, const TRegEntry& b) {
-  const bool sameKind = IsString(a.Type) == IsString(b.Type);
+bool SameData(const TRegEntry& a, const TRegEntry& b, bool typeCounts) {
+  const bool sameKind = typeCounts ? a.Type == b.Type : IsString(a.Type) == IsString(b.Type);
   return sameKind && a.Data == b.Data;
 }
 
@@ -270,7 +286,7 @@ TChangeRecord RecordOf(TChangeKind kind, const TRegEntry& entry, const TCompareC
 // A switch's record tells what the switch now does to its entry; it starts
 // no program of its own.
 void ShowAsSwitch(TChangeRecord& record) {
-  const bool off = record.Kind == TChangeKind::Added;
+  const bool off = record.Kind != TChangeKind::Deleted && SwitchesOff(record.NewText);
   record.Title = off ? texts::kTitleSwitchedOff : texts::kTitleSwitchedOn;
   record.Line = off ? texts::kSwitchedOffLine : texts::kSwitchedOnLine;
   record.Program.clear();
@@ -295,6 +311,10 @@ void FillSide(const TRegEntry& entry, const IRegistryText& text, std::u16string&
 }
 
 }  // namespace
+
+bool SwitchesOff(std::u16string_view state) {
+  return state.substr(0, 4) == u"off:";
+}
 
 std::u16string DataOf(const TRegValue& value) {
   std::u16string_view text = value.Text;
@@ -359,7 +379,7 @@ void CompareSnapshots(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSn
       continue;
     }
     const TRegEntry& now = newSnapshot.Entries[found];
-    if (SameData(old, now)) continue;
+    if (SameData(old, now, context.TypeCounts)) continue;
     TChangeRecord record = RecordOf(TChangeKind::Changed, old, context);
     record.Type = now.Type;
     record.OldType = old.Type;
@@ -368,6 +388,7 @@ void CompareSnapshots(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSn
     record.Line = ChangedLine(ShownName(context.Text, old.Name), record.OldData, record.NewData);
     // Two sides that show alike must not read as a change from X to X.
     if (record.OldData == record.NewData) record.Line += texts::kChangedLookAlike;
+    if (context.Switches) ShowAsSwitch(record);
     records.push_back(std::move(record));
   }
 

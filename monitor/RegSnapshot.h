@@ -31,6 +31,10 @@ struct TRegSnapshot {
 // Whether a snapshot could be read to its end, or found its key deleted.
 enum class TSnapshotResult { Read, KeyGone };
 
+// Whether a switch's data, as a snapshot of the switches keeps it, switches
+// its entry off.
+bool SwitchesOff(std::u16string_view state);
+
 // What Windows reads of a value's data: a string up to its first NUL, or
 // the items of a list, each followed by one NUL.
 std::u16string DataOf(const TRegValue& value);
@@ -51,6 +55,9 @@ struct TCompareContext {
   // The location's TLocation::Switch and TLocation::Switches.
   std::u16string Switch = {};
   bool Switches = false;
+  // REG_SZ and REG_EXPAND_SZ differ: what reads the values (COM) expands
+  // only the one, so a change of type alone starts another program.
+  bool TypeCounts = false;
 };
 
 // The identity of a value named `name` under `subKey`, folded with `upcase`.

@@ -47,8 +47,16 @@ class IFolders {
   // The folder as the shell names it now, redirections followed; empty when
   // the shell names none.
   virtual std::u16string StartupFolderPath(TStartupFolder folder) = 0;
+  // The Task Scheduler's folder of task definitions, a file for each task
+  // below folders named as the tasks' folders; the 64-bit system's from a
+  // 32-bit program too. Empty when it cannot be told.
+  virtual std::u16string TasksFolderPath() = 0;
   // Replaces `files` by the files (not the folders) directly in `folder`.
   virtual TListResult ListFiles(const std::u16string& folder, std::vector<TFolderFile>& files) = 0;
+  // Replaces `names` by the folders directly in `folder`; links to folders
+  // are left out, so that no walk below runs in a circle or out of the tree.
+  virtual TListResult ListFolders(const std::u16string& folder,
+                                  std::vector<std::u16string>& names) = 0;
   // True for a folder, and for a link to one (a junction) that leads
   // nowhere: the link itself is not followed.
   virtual bool FolderExists(const std::u16string& path) = 0;
@@ -62,6 +70,9 @@ class IFolders {
   // folder, not to its path: it goes with the folder when that is renamed.
   virtual std::unique_ptr<IFolderWatch> WatchFolder(const std::u16string& folder,
                                                     IEvent& changed) = 0;
+  // As WatchFolder, for a change anywhere below `folder` too.
+  virtual std::unique_ptr<IFolderWatch> WatchTree(const std::u16string& folder,
+                                                  IEvent& changed) = 0;
   // Sets `changed` once when a folder directly in `folder` is made, removed,
   // renamed, or moved in or out; files do not count. Null when `folder`
   // cannot be watched. Held on to the folder as WatchFolder is.

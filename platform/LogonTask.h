@@ -34,6 +34,15 @@ class ILogonTask {
   virtual void Remove() = 0;
 };
 
+// Any task of the Task Scheduler, as the alert acts on one it reported.
+class IScheduledTasks {
+ public:
+  virtual ~IScheduledTasks() = default;
+  // Deletes the task named exactly `name` in the scheduler's folder
+  // `folder` ("\" for the root) through the scheduler; false when that fails.
+  virtual bool DeleteTask(const std::u16string& folder, const std::u16string& name) = 0;
+};
+
 // `path` in double quotes, as a command line holds a path with blanks.
 std::string QuotedPath(const std::string& path);
 

@@ -23,6 +23,8 @@ class IApplicationHost : public IWidgetFactory {
   // Plain modal message box with the one button "确定", shown for `owner`
   // (0: the active window).
   virtual void ShowMessage(std::uintptr_t owner, const std::string& text) = 0;
+  // The same box with the buttons "是" and "否": true for "是".
+  virtual bool Confirm(std::uintptr_t owner, const std::string& text) = 0;
   // Error icon, OK button, `title` as caption.
   virtual void ShowErrorBox(const std::string& title, const std::string& text) = 0;
   // The full path of the program's file.

@@ -11,12 +11,16 @@ bool IsTextType(std::uint32_t type) {
 }
 
 // Gone for a deleted value; for a changed one, of the type the change gave
-// it and read by Windows as its new side.
-bool StillAsChangeLeftIt(IRegKey& key, const TChangeRecord& record) {
+// it and read by Windows as its new side. Failed where it cannot be looked at.
+TPutBackResult StillAsChangeLeftIt(IRegKey& key, const TChangeRecord& record) {
   TRegValue now;
   const long found = key.QueryValue(record.Identity, now);
-  if (record.Kind == TChangeKind::Deleted) return found == kErrorFileNotFound;
-  return found == kErrorSuccess && now.Type == record.Type && DataOf(now) == record.NewText;
+  if (found != kErrorSuccess && found != kErrorFileNotFound) return TPutBackResult::Failed;
+  const bool still =
+      record.Kind == TChangeKind::Deleted
+          ? found == kErrorFileNotFound
+          : found == kErrorSuccess && now.Type == record.Type && DataOf(now) == record.NewText;
+  return still ? TPutBackResult::PutBack : TPutBackResult::ChangedSince;
 }
 
 }  // namespace
@@ -29,7 +33,8 @@ bool CanPutBack(const TChangeRecord& record) {
 
 TPutBackResult PutBack(IRegKey& key, const TChangeRecord& record) {
   if (!CanPutBack(record)) return TPutBackResult::Failed;
-  if (!StillAsChangeLeftIt(key, record)) return TPutBackResult::ChangedSince;
+  const TPutBackResult now = StillAsChangeLeftIt(key, record);
+  if (now != TPutBackResult::PutBack) return now;
   // A string ends with its NUL; a list's items each carry theirs, and an
   // empty item ends the list.
   const std::u16string data = record.OldText + u'\0';

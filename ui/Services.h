@@ -32,6 +32,7 @@ struct TServices {
   ILogonTask& LogonTask;
   IFiles& Files;
   IStatePlace& StatePlace;
+  IScheduledTasks& Tasks;
   // Where every reported change is also written (the Application log); null
   // writes none.
   IChangeLog* ChangeLog = nullptr;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "monitor/RegSnapshot.h"
 #include "monitor/WatchedKeys.h"
 
 namespace kw {
@@ -28,12 +29,12 @@ std::u16string SwitchedOffData(std::uint64_t fileTime) {
 
 bool SwitchOf(const TChangeRecord& record, TSwitchTarget& target) {
   if (record.SwitchHive == 0 || record.SwitchKey.empty()) return false;
-  // A switch's own record is switched off again once a program turned it on;
-  // an entry only while it is there.
-  const bool isSwitch = record.Type == kRegBinary;
-  const bool applies = isSwitch ? record.Kind == TChangeKind::Deleted
-                                : record.Kind == TChangeKind::Added ||
-                                      record.Kind == TChangeKind::Changed;
+  // A switch's own record (its subkey is its switch's) is switched off again
+  // once a program turned it on; an entry only while it is there.
+  const bool isSwitch =
+      record.Where == TLocationKind::RegistryKey && record.SwitchKey == record.IdentitySubKey;
+  const bool there = record.Kind == TChangeKind::Added || record.Kind == TChangeKind::Changed;
+  const bool applies = isSwitch ? !there || !SwitchesOff(record.NewText) : there;
   if (!applies) return false;
   target = {record.SwitchHive, record.SwitchKey, record.Identity};
   return true;

@@ -42,6 +42,13 @@ inline constexpr char kChangedSincePrefix[] =
     "\xD2\xD1\xD4\xD9\xB4\xCE\xB8\xFC\xB8\xC4\xA3\xAC\xCE\xB4\xBB\xD6\xB8\xB4\xA3\xBA";
 inline constexpr char kNotPutBackPrefix[] =
     "\xCE\xB4\xC4\xDC\xBB\xD6\xB8\xB4\xA3\xBA";  // 未能恢复：
+inline constexpr char kScheduledTask[] = "\xBC\xC6\xBB\xAE\xC8\xCE\xCE\xF1";  // 计划任务
+// "删除计划任务“" + name + "”？\n程序：" + program
+inline constexpr char kConfirmDeleteTask[] =
+    "\xC9\xBE\xB3\xFD\xBC\xC6\xBB\xAE\xC8\xCE\xCE\xF1\xA1\xB0";
+inline constexpr char kConfirmDeleteTaskProgram[] = "\xA1\xB1\xA3\xBF\n\xB3\xCC\xD0\xF2\xA3\xBA";
+inline constexpr char kNotDeletedPrefix[] =
+    "\xCE\xB4\xC4\xDC\xC9\xBE\xB3\xFD\xA3\xBA";                                   // 未能删除：
 inline constexpr char kSwitchOff[] = "\xBD\xFB\xD3\xC3";                          // 禁用
 inline constexpr char kSwitchedOffPrefix[] = "\xD2\xD1\xBD\xFB\xD3\xC3\xA3\xBA";  // 已禁用：
 inline constexpr char kNotSwitchedOffPrefix[] =

@@ -130,8 +130,9 @@ void TForm2::ShowWhereAndWhat(const TChangeRecord& change) {
   Edit1->SetText(TimeLine(Services.Clock, change.Time));
   Edit2->SetText(change.Location);
   Edit3->SetText(change.Line);
-  Edit4->SetText(change.Where == TLocationKind::StartupFolder ? texts::kStartupFolder
-                                                              : HiveToName(change.RootKey));
+  Edit4->SetText(change.Where == TLocationKind::StartupFolder   ? texts::kStartupFolder
+                 : change.Where == TLocationKind::ScheduledTask ? texts::kScheduledTask
+                                                                : HiveToName(change.RootKey));
   if (Form1) Form1->ShowProgramIcon(change.Program);
   if (!change.Title.empty()) SetText(change.Title);
   // Always the picked change's own name (a default value's is "(默认)"), and
@@ -218,6 +219,8 @@ void TForm2::Button1Click() {
   Services.Sound.Stop();
   if (PickedIsFile()) {
     DeleteReportedFile(sLabelFX1->Text());
+  } else if (PickedIsTask()) {
+    DeleteReportedTask();
   } else if (PickedIsSetting()) {
     Application().Host().ShowMessage(Handle(), texts::kSettingNotDeletedPrefix + sLabelFX1->Text());
   } else {
@@ -286,9 +289,9 @@ void TForm2::Image2Click() {
 }
 
 void TForm2::Image3Click() {
-  // A file's location is its folder, not a registry key.
-  if (PickedIsFile()) {
-    Image2Click();  // a folder has no registry location: its folder instead
+  // A file's location is its folder, not a registry key; a task's, its program's.
+  if (PickedIsFile() || PickedIsTask()) {
+    Image2Click();  // no registry location: the folder instead
     return;
   }
   const IRegistryText& view = Services.Monitor.Text;
@@ -425,6 +428,31 @@ bool TForm2::PickedIsSetting() const {
 bool TForm2::PickedIsFile() const {
   const TChangeRecord* change = FChanges.PickedRecord();
   return change && change->Where == TLocationKind::StartupFolder;
+}
+
+bool TForm2::PickedIsTask() const {
+  const TChangeRecord* change = FChanges.PickedRecord();
+  return change && change->Where == TLocationKind::ScheduledTask;
+}
+
+// The scheduler deletes the task by the record's own folder and name, once
+// the user has seen which task and which program; a task already gone is no
+// task of another's.
+void TForm2::DeleteReportedTask() {
+  IApplicationHost& host = Application().Host();
+  const TChangeRecord* change = FChanges.PickedRecord();
+  if (!change || change->Identity.empty()) return;
+  const std::string name = change->ValueName;
+  if (change->Kind == TChangeKind::Deleted) {
+    host.ShowMessage(Handle(), texts::kNotFoundPrefix + name);
+    return;
+  }
+  if (!host.Confirm(Handle(), texts::kConfirmDeleteTask + name + texts::kConfirmDeleteTaskProgram +
+                                  change->ProgramPath)) {
+    return;
+  }
+  const bool deleted = Services.Tasks.DeleteTask(change->IdentitySubKey, change->Identity);
+  host.ShowMessage(Handle(), (deleted ? texts::kDeletedPrefix : texts::kNotDeletedPrefix) + name);
 }
 
 // The file is named as the folder holds it (the record's own names), so

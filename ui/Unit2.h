@@ -61,6 +61,9 @@ class TForm2 : public vcl::TForm {
   // Puts the picked change's value back as it was before the change, and
   // tells the user the outcome.
   void PutBackReportedValue();
+  // Deletes the picked task through the Task Scheduler once the user
+  // confirms it, and tells the user the outcome.
+  void DeleteReportedTask();
   // Switches the picked entry off, and tells the user the outcome.
   void SwitchOffReportedEntry();
 
@@ -94,6 +97,7 @@ class TForm2 : public vcl::TForm {
   std::unique_ptr<IRegKey> OpenReportedKey();
   // Whether the picked change is of a file in a startup folder.
   bool PickedIsFile() const;
+  bool PickedIsTask() const;
   bool PickedIsSetting() const;
 
   TServices& Services;

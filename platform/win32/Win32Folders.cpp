@@ -67,13 +67,13 @@ class TComSetup : public IThreadSetup {
 // event. The handle goes with the folder when it is renamed.
 class TDirectoryWatch : public IFolderWatch {
  public:
-  TDirectoryWatch(const std::u16string& folder, DWORD filter, HANDLE event)
+  TDirectoryWatch(const std::u16string& folder, DWORD filter, HANDLE event, bool tree)
       : Folder(OpenFolder(folder)) {
     if (!Folder) return;
     Overlapped.hEvent = event;
     // What changed is not read from the buffer: the folder is listed afresh.
     // Too small a buffer only completes the request with nothing in it.
-    Pending = ::ReadDirectoryChangesW(Folder.Get(), Buffer, sizeof(Buffer), FALSE, filter, nullptr,
+    Pending = ::ReadDirectoryChangesW(Folder.Get(), Buffer, sizeof(Buffer), tree, filter, nullptr,
                                       &Overlapped, nullptr) != FALSE;
   }
   TDirectoryWatch(const TDirectoryWatch&) = delete;
@@ -104,10 +104,10 @@ class TDirectoryWatch : public IFolderWatch {
 };
 
 std::unique_ptr<IFolderWatch> WatchDirectory(const std::u16string& folder, DWORD filter,
-                                             IEvent& changed) {
+                                             IEvent& changed, bool tree = false) {
   auto* event = dynamic_cast<TWin32Event*>(&changed);
   if (!event) return nullptr;
-  auto watch = std::make_unique<TDirectoryWatch>(folder, filter, event->Native());
+  auto watch = std::make_unique<TDirectoryWatch>(folder, filter, event->Native(), tree);
   if (!watch->Armed()) return nullptr;
   return watch;
 }
@@ -224,6 +224,44 @@ std::u16string TWin32Folders::StartupFolderPath(TStartupFolder folder) {
   return named;
 }
 
+std::u16string TWin32Folders::TasksFolderPath() {
+  wchar_t windows[MAX_PATH];
+  const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  // A 32-bit program's System32 is the 32-bit system's; Sysnative is the
+  // system's own, where the Task Scheduler keeps every task.
+  BOOL wow64 = FALSE;
+  const bool redirected = ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+  return U16(std::wstring(windows, length) + (redirected ? L"\\Sysnative" : L"\\System32") +
+             L"\\Tasks");
+}
+
+TListResult TWin32Folders::ListFolders(const std::u16string& folder,
+                                       std::vector<std::u16string>& names) {
+  names.clear();
+  WIN32_FIND_DATAW found;
+  const std::wstring pattern = Wide(folder) + L"\\*";
+  HANDLE search = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                     FindExSearchLimitToDirectories, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return TListResult::Read;
+    if (error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY) return TListResult::Absent;
+    return TListResult::Failed;
+  }
+  do {
+    const std::wstring name = found.cFileName;
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || name == L"." || name == L"..") {
+      continue;
+    }
+    names.push_back(U16(name));
+  } while (::FindNextFileW(search, &found));
+  const DWORD error = ::GetLastError();
+  ::FindClose(search);
+  return error == ERROR_NO_MORE_FILES ? TListResult::Read : TListResult::Failed;
+}
+
 TListResult TWin32Folders::ListFiles(const std::u16string& folder,
                                      std::vector<TFolderFile>& files) {
   files.clear();
@@ -279,6 +317,14 @@ std::unique_ptr<IFolderWatch> TWin32Folders::WatchFolder(const std::u16string& f
                         FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
                             FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE,
                         changed);
+}
+
+std::unique_ptr<IFolderWatch> TWin32Folders::WatchTree(const std::u16string& folder,
+                                                       IEvent& changed) {
+  return WatchDirectory(folder,
+                        FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
+                            FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE,
+                        changed, true);
 }
 
 // Renames show as a name removed and one added, moves between folders too.

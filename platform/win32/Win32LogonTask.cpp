@@ -144,6 +144,25 @@ void TWin32LogonTask::Register(const std::string& programPath) {
   RemoveSharedTaskOf(*folder.operator->(), sid);
 }
 
+// By the task's own folder and name, which the scheduler compares as the
+// file system does: no path of another task is made of them.
+bool TWin32LogonTask::DeleteTask(const std::u16string& folder, const std::u16string& name) {
+  if (name.empty() || name.find(u'\\') != std::u16string::npos) return false;
+  try {
+    const TComScope com;
+    TComPtr<ITaskService> service;
+    TComPtr<ITaskFolder> root;
+    OpenRootFolder("delete", service, root);
+    TComPtr<ITaskFolder> holder;
+    const TBstr folderPath(std::wstring(folder.begin(), folder.end()));
+    if (FAILED(service->GetFolder(folderPath.Get(), holder.Receive()))) return false;
+    const TBstr taskName(std::wstring(name.begin(), name.end()));
+    return SUCCEEDED(holder->DeleteTask(taskName.Get(), 0));
+  } catch (const std::exception&) {
+    return false;  // no scheduler to ask
+  }
+}
+
 void TWin32LogonTask::Remove() {
   const TComScope com;
   TComPtr<ITaskService> service;

@@ -20,6 +20,13 @@ bool IsText(DWORD type) {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
+// The Win32 calls take names up to their first NUL; a name that holds one
+// (the native calls can make it) would lead them to another value or key.
+// Such a name is never acted on by a shorter one.
+bool Reachable(const std::u16string& name) {
+  return name.find(u'\0') == std::u16string::npos;
+}
+
 // What a value's Text carries: text, and the data of switches and flags.
 bool IsRead(DWORD type) {
   return IsText(type) || type == REG_BINARY || type == REG_DWORD;
@@ -61,7 +68,8 @@ class TWin32Key : public IRegKey {
 
   std::unique_ptr<IRegKey> OpenSubKey(const std::u16string& name, std::uint32_t access) override {
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(Key.Get(), Wide(name).c_str(), 0, access, &key) != ERROR_SUCCESS) {
+    if (!Reachable(name) ||
+        ::RegOpenKeyExW(Key.Get(), Wide(name).c_str(), 0, access, &key) != ERROR_SUCCESS) {
       return nullptr;
     }
     return std::make_unique<TWin32Key>(TKeyHandle(key));
@@ -74,6 +82,7 @@ class TWin32Key : public IRegKey {
   }
 
   long QueryValue(const std::u16string& name, TRegValue& value) override {
+    if (!Reachable(name)) return ERROR_INVALID_PARAMETER;
     const std::wstring wide = Wide(name);
     std::vector<BYTE> data(256);
     for (;;) {
@@ -98,11 +107,13 @@ class TWin32Key : public IRegKey {
   }
 
   long DeleteValue(const std::u16string& name) override {
+    if (!Reachable(name)) return ERROR_INVALID_PARAMETER;
     return ::RegDeleteValueW(Key.Get(), Wide(name).c_str());
   }
 
   long SetValue(const std::u16string& name, std::uint32_t type,
                 const std::u16string& text) override {
+    if (!Reachable(name)) return ERROR_INVALID_PARAMETER;
     const std::wstring data = Wide(text);
     return ::RegSetValueExW(Key.Get(), Wide(name).c_str(), 0, type,
                             reinterpret_cast<const BYTE*>(data.data()),

@@ -44,6 +44,19 @@ TListResult FakeFolders::ListFiles(const std::u16string& folder, std::vector<TFo
   return TListResult::Read;
 }
 
+TListResult FakeFolders::ListFolders(const std::u16string& folder,
+                                     std::vector<std::u16string>& names) {
+  std::lock_guard<std::mutex> lock(Lock);
+  names.clear();
+  if (ListingFails) return TListResult::Failed;
+  const std::u16string path = Resolve(folder);
+  if (!Folders.count(path)) return TListResult::Absent;
+  for (const auto& [where, made] : Folders) {
+    if (ParentOf(where) == path) names.push_back(where.substr(path.size() + 1));
+  }
+  return TListResult::Read;
+}
+
 bool FakeFolders::FolderExists(const std::u16string& path) {
   std::lock_guard<std::mutex> lock(Lock);
   return Folders.count(Resolve(path)) != 0 || Links.count(path) != 0;
@@ -61,6 +74,12 @@ std::unique_ptr<IFolderWatch> FakeFolders::WatchFolder(const std::u16string& fol
   return Watch(folder, changed, false);
 }
 
+std::unique_ptr<IFolderWatch> FakeFolders::WatchTree(const std::u16string& folder,
+                                                     IEvent& changed) {
+  std::lock_guard<std::mutex> lock(Lock);
+  return Watch(folder, changed, false, true);
+}
+
 std::unique_ptr<IFolderWatch> FakeFolders::WatchSubfolderNames(const std::u16string& folder,
                                                                IEvent& changed) {
   std::lock_guard<std::mutex> lock(Lock);
@@ -68,11 +87,11 @@ std::unique_ptr<IFolderWatch> FakeFolders::WatchSubfolderNames(const std::u16str
 }
 
 std::unique_ptr<IFolderWatch> FakeFolders::Watch(const std::u16string& folder, IEvent& changed,
-                                                 bool subfolderNamesOnly) {
+                                                 bool subfolderNamesOnly, bool tree) {
   const auto found = Folders.find(Resolve(folder));
   if (found == Folders.end()) return nullptr;
   const int id = NextWatch++;
-  Watches[id] = {found->second.Id, subfolderNamesOnly, Sync.SignalerFor(changed)};
+  Watches[id] = {found->second.Id, subfolderNamesOnly, tree, Sync.SignalerFor(changed)};
   return std::make_unique<TFakeWatch>(*this, id);
 }
 
@@ -251,6 +270,14 @@ void FakeFolders::SignalFolder(const std::u16string& folder, bool subfolder) {
   for (auto& [id, watch] : Watches) {
     if (watch.FolderId == found->second.Id && (subfolder || !watch.SubfolderNamesOnly)) {
       watch.Signal();
+    }
+  }
+  // A watch of a whole tree hears every folder below its own.
+  for (std::u16string above = ParentOf(found->first); !above.empty(); above = ParentOf(above)) {
+    const auto outer = Folders.find(above);
+    if (outer == Folders.end()) continue;
+    for (auto& [id, watch] : Watches) {
+      if (watch.Tree && watch.FolderId == outer->second.Id) watch.Signal();
     }
   }
 }

@@ -20,10 +20,14 @@ class FakeFolders : public IFolders {
   explicit FakeFolders(FakeSync& sync) : Sync(sync) {}
 
   std::u16string StartupFolderPath(TStartupFolder folder) override;
+  std::u16string TasksFolderPath() override { return TasksFolder; }
   TListResult ListFiles(const std::u16string& folder, std::vector<TFolderFile>& files) override;
+  TListResult ListFolders(const std::u16string& folder,
+                          std::vector<std::u16string>& names) override;
   bool FolderExists(const std::u16string& path) override;
   std::u16string ResolvedPath(const std::u16string& path) override;
   std::unique_ptr<IFolderWatch> WatchFolder(const std::u16string& folder, IEvent& changed) override;
+  std::unique_ptr<IFolderWatch> WatchTree(const std::u16string& folder, IEvent& changed) override;
   std::unique_ptr<IFolderWatch> WatchSubfolderNames(const std::u16string& folder,
                                                     IEvent& changed) override;
   bool ReadShortcut(const std::u16string& path, std::u16string& target,
@@ -57,6 +61,8 @@ class FakeFolders : public IFolders {
                   const std::u16string& to);
   // While set, listing any folder fails.
   void FailListing(bool fail);
+  // Empty: the system names no such folder, and no monitor watches one.
+  std::u16string TasksFolder;
   // Watches armed and not yet cancelled.
   int ArmedWatches();
   // Thread setups made and not yet undone.
@@ -78,6 +84,7 @@ class FakeFolders : public IFolders {
   struct TWatch {
     int FolderId = 0;
     bool SubfolderNamesOnly = false;
+    bool Tree = false;
     std::function<void()> Signal;
   };
   class TFakeWatch;
@@ -89,7 +96,7 @@ class FakeFolders : public IFolders {
   // Where `path` leads with every link on the way followed.
   std::u16string Resolve(std::u16string path) const;
   std::unique_ptr<IFolderWatch> Watch(const std::u16string& folder, IEvent& changed,
-                                      bool subfolderNamesOnly);
+                                      bool subfolderNamesOnly, bool tree = false);
   // A file in `folder` changed, or (`subfolder`) a folder in it.
   void SignalFolder(const std::u16string& folder, bool subfolder = false);
   static std::u16string ParentOf(const std::u16string& path);

@@ -20,6 +20,11 @@ class FakeHost : public vcl::IApplicationHost {
   void Run(const std::function<void(std::exception_ptr)>&) override {}
   void Terminate() override { ++Terminations; }
   void ShowMessage(std::uintptr_t, const std::string& text) override { Messages.push_back(text); }
+  bool Confirm(std::uintptr_t, const std::string& text) override {
+    Messages.push_back(text);
+    return ConfirmAnswer;
+  }
+  bool ConfirmAnswer = true;
   void ShowErrorBox(const std::string& title, const std::string& text) override {
     Errors.push_back(title + ": " + text);
   }

@@ -8,8 +8,14 @@
 
 namespace kw::fake {
 
-class FakeLogonTask : public ILogonTask {
+class FakeLogonTask : public ILogonTask, public IScheduledTasks {
  public:
+  bool DeleteTask(const std::u16string& folder, const std::u16string& name) override {
+    DeletedTasks.push_back(folder + u"|" + name);
+    return !FailDelete;
+  }
+  std::vector<std::u16string> DeletedTasks;
+  bool FailDelete = false;
   void Register(const std::string& programPath) override {
     Calls.push_back("register " + programPath);
     if (FailRegister) throw ELogonTaskException("Failed to register the logon task");

@@ -323,7 +323,9 @@ TEST_F(AlertTest, SwitchOffWritesTaskManagersSwitchWhereWindowsKeepsOne) {
        u"Run32", true},
       {"a startup file of the common folder", TChangeKind::Added, 0, kHkeyLocalMachine,
        u"StartupFolder", true},
-      {"a switch a program turned on", TChangeKind::Deleted, kRegBinary, kHkeyCurrentUser, u"Run",
+      {"a switch a program deleted", TChangeKind::Deleted, kRegBinary, kHkeyCurrentUser, u"Run",
+       true},
+      {"a switch a program turned on", TChangeKind::Changed, kRegBinary, kHkeyCurrentUser, u"Run",
        true},
       {"a deleted Run value", TChangeKind::Deleted, kRegSz, kHkeyCurrentUser, u"Run", false},
       {"a switch a program turned off", TChangeKind::Added, kRegBinary, kHkeyCurrentUser, u"Run",
@@ -341,6 +343,10 @@ TEST_F(AlertTest, SwitchOffWritesTaskManagersSwitchWhereWindowsKeepsOne) {
     record.Type = row.Type;
     record.SwitchHive = row.Hive;
     record.SwitchKey = row.SubKey;
+    if (row.Type == kRegBinary) {  // a switch's own record
+      record.IdentitySubKey = row.SubKey;
+      record.NewText = row.Kind == TChangeKind::Added ? u"off:3:03000000" : u"on:3:02000000";
+    }
     Notify({record});
     ASSERT_EQ(Alert.Button7->Visible(), row.Offered) << row.Case;
     if (!row.Offered) continue;

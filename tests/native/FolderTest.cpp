@@ -10,6 +10,7 @@
 #include "monitor/Digest.h"
 #include "monitor/FolderMonitorThread.h"
 #include "monitor/FolderPath.h"
+#include "monitor/TaskSnapshot.h"
 #include "tests/native/MonitorHarness.h"
 
 namespace kw::test {
@@ -132,6 +133,65 @@ TEST(FolderSnapshot, AShortcutsArgumentsAreItsDataAndAnAbsentFolderReadsAsAbsent
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].NewData, "/tray");
   EXPECT_EQ(records[0].Identity, u"Tool.lnk");
+}
+
+// A task starts what its first Exec action names, read from the scheduler's
+// XML in whichever form it is kept, its references resolved.
+TEST(TaskSnapshot, ATaskStartsItsFirstExecAction) {
+  const auto utf16 = [](std::u16string_view text, bool mark) {
+    std::string bytes = mark ? "\xFF\xFE" : "";
+    for (char16_t unit : text)
+      bytes += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    return bytes;
+  };
+  const std::u16string exec =
+      u"<Settings><ExecutionTimeLimit>PT0S</ExecutionTimeLimit></Settings><Actions>"
+      u"<!-- <Exec><Command>C:\\decoy.exe</Command></Exec> -->"
+      u"<Exec><Command>C:\\\x6728\x9A6C &amp; co\\t.exe</Command><Arguments>/a "
+      u"&quot;&#x4E2D;&#20013;&quot;</Arguments></Exec>"
+      u"<Exec><Command>C:\\second.exe</Command></Exec></Actions>";
+  struct TRow {
+    const char* Case;
+    std::string Definition;
+    const char16_t* Command;
+    const char16_t* Arguments;
+  };
+  const TRow rows[] = {
+      {"UTF-16 with its mark", utf16(exec, true), u"C:\\\x6728\x9A6C & co\\t.exe",
+       u"/a \"\x4E2D\x4E2D\""},
+      {"UTF-16 without", utf16(exec, false), u"C:\\\x6728\x9A6C & co\\t.exe",
+       u"/a \"\x4E2D\x4E2D\""},
+      {"UTF-8", "\xEF\xBB\xBF<Exec><Command>C:\\\xE6\x9C\xA8.exe</Command></Exec>",
+       u"C:\\\x6728.exe", u""},
+      {"a handler, no program",
+       "<Actions><ComHandler><ClassId>{X}</ClassId></ComHandler></Actions>", u"", u""},
+  };
+  for (const TRow& row : rows) {
+    const TTaskAction action = FirstExecAction(row.Definition);
+    EXPECT_TRUE(action.Command == row.Command) << row.Case;
+    EXPECT_TRUE(action.Arguments == row.Arguments) << row.Case;
+  }
+  // Reported by folder and name, as the scheduler names them.
+  fake::FakeSync sync;
+  fake::FakeFolders folders(sync);
+  FakeRegistryText text;
+  const std::u16string tasks = u"C:\\windows\\system32\\Tasks";
+  TFolderSnapshot before, after;
+  EXPECT_EQ(TakeTaskSnapshot(folders, tasks, before), TListResult::Absent);
+  folders.PutFile(tasks, u"Top", 10, 1, "<Exec><Command>C:\\top.exe</Command></Exec>");
+  folders.PutFile(tasks + u"\\Sub\\Deeper", u"Low", 10, 1,
+                  "<Exec><Command>C:\\low.exe</Command></Exec>");
+  ASSERT_EQ(TakeTaskSnapshot(folders, tasks, after), TListResult::Read);
+  std::vector<TChangeRecord> records;
+  CompareFolderSnapshots(before, after, {tasks, text}, records);
+  ShowAsTasks(records, text);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].Where, TLocationKind::ScheduledTask);
+  EXPECT_EQ(records[0].Location, "\\");
+  EXPECT_EQ(records[0].ValueName, "Top");
+  EXPECT_EQ(records[0].Line, "C:\\top.exe");
+  EXPECT_EQ(records[1].Location, "\\Sub\\Deeper");
+  EXPECT_TRUE(records[1].Identity == u"Low");
 }
 
 TEST(FolderPath, TheChainRunsFromTheRootAsWindowsResolvesThePath) {

@@ -109,8 +109,8 @@ TEST_F(SnapshotTest, FollowsTheLocationsRules) {
   EXPECT_EQ(ReadNames({kHkeyCurrentUser, "", {}, true, false}),
             (std::vector<std::string>{"Shell=explorer.exe", "AutoRestartShell=1",
                                       "0001\\Step=C:\\s.exe", "depend\\D=C:\\d.exe"}));
-  // Switches count while they switch their entry off: an odd first byte,
-  // whatever the time after it; their strings none.
+  // Every switch counts, as its state, its type and its first four bytes,
+  // whatever the time after them: off while binary with an odd first byte.
   const std::string run = std::string(kPath) + "\\Run";
   Registry.SetValue(kHkeyCurrentUser, run, u"Off", kRegBinary,
                     std::u16string(u"\x0003\0\x1234", 3));
@@ -118,7 +118,9 @@ TEST_F(SnapshotTest, FollowsTheLocationsRules) {
   Registry.SetValue(kHkeyCurrentUser, run, u"Empty", kRegBinary, u"");
   Registry.SetValue(kHkeyCurrentUser, run, u"Text", kRegSz, u"\x0003");
   EXPECT_EQ(ReadNames({kHkeyCurrentUser, "", {}, true, false, true, u"", true}),
-            (std::vector<std::string>{"run\\Off="}));
+            (std::vector<std::string>{"0001\\Step=on:1:43003a00", "depend\\D=on:1:43003a00",
+                                      "run\\Off=off:3:03000000", "run\\On=on:3:02000000",
+                                      "run\\Empty=on:3:00000000", "run\\Text=on:1:03000000"}));
   // Flags count where numbers do; a class's servers in place of its own values.
   Registry.SetValue(kHkeyCurrentUser, std::string(kPath) + "\\0001", u"GlobalFlag", kRegDword,
                     std::u16string(u"\x0200\0", 2));
@@ -225,6 +227,11 @@ TEST_F(CompareTest, EqualSnapshotsReportNothingWhateverTheCaseOrStringType) {
   EXPECT_TRUE(Records.empty());
   Compare({{u"Name", u"C:\\a.exe"}}, {{u"NAME", u"C:\\a.exe", kRegExpandSz}});
   EXPECT_TRUE(Records.empty());
+  // Where only REG_EXPAND_SZ is expanded (a COM server), the type alone is a change.
+  CompareSnapshots(Snapshot({{u"", u"%APPDATA%\\e.dll"}}),
+                   Snapshot({{u"", u"%APPDATA%\\e.dll", kRegExpandSz}}),
+                   {kHkeyCurrentUser, "\\Key", Text, false, u"", false, true}, Records);
+  EXPECT_EQ(Records.size(), 1u);
 }
 
 TEST_F(CompareTest, EachRecordCarriesItsOwnKindTitleNameAndLine) {
@@ -342,19 +349,23 @@ TEST(WatchedLocations, WhichKeysHaveSwitchesAndWhereTheyAreWatched) {
 // switch; an entry of a key with switches names its own.
 TEST_F(CompareTest, SwitchesReadAsSwitchedOffAndOnAndEntriesNameTheirSwitch) {
   TRegSnapshot before, after;
-  before.Entries.push_back(Entry(u"Run", u"Gone", kRegBinary, u""));
-  after.Entries.push_back(Entry(u"Run", u"Gone", kRegBinary, u""));
-  after.Entries.push_back(Entry(u"StartupFolder", u"new.lnk", kRegBinary, u""));
-  before.Entries.push_back(Entry(u"Run32", u"On", kRegBinary, u""));
+  before.Entries.push_back(Entry(u"Run", u"Same", kRegBinary, u"off:3:03000000"));
+  after.Entries.push_back(Entry(u"Run", u"Same", kRegBinary, u"off:3:03000000"));
+  before.Entries.push_back(Entry(u"Run", u"TurnedOn", kRegBinary, u"off:3:03000000"));
+  after.Entries.push_back(Entry(u"Run", u"TurnedOn", kRegBinary, u"on:3:02000000"));
+  before.Entries.push_back(Entry(u"Run32", u"Gone", kRegBinary, u"off:3:03000000"));
+  after.Entries.push_back(Entry(u"StartupFolder", u"new.lnk", kRegBinary, u"off:3:07000000"));
   CompareSnapshots(before, after, {kHkeyLocalMachine, "\\Switches", Text, true, u"", true},
                    Records);
-  ASSERT_EQ(Records.size(), 2u);
+  ASSERT_EQ(Records.size(), 3u);
   EXPECT_EQ(Records[0].Title, texts::kTitleSwitchedOn);
   EXPECT_EQ(Records[0].Line, texts::kSwitchedOnLine);
-  EXPECT_EQ(Records[0].SwitchKey, u"Run32");
-  EXPECT_EQ(Records[1].Title, texts::kTitleSwitchedOff);
-  EXPECT_EQ(Records[1].Line, texts::kSwitchedOffLine);
-  EXPECT_EQ(Records[1].SwitchKey, u"StartupFolder");
+  EXPECT_EQ(Records[0].SwitchKey, u"Run");
+  EXPECT_EQ(Records[1].Title, texts::kTitleSwitchedOn) << "a switch deleted switches on";
+  EXPECT_EQ(Records[1].SwitchKey, u"Run32");
+  EXPECT_EQ(Records[2].Title, texts::kTitleSwitchedOff);
+  EXPECT_EQ(Records[2].Line, texts::kSwitchedOffLine);
+  EXPECT_EQ(Records[2].SwitchKey, u"StartupFolder");
   for (const TChangeRecord& r : Records) {
     EXPECT_EQ(r.SwitchHive, kHkeyLocalMachine);
     EXPECT_EQ(r.Program, u"");

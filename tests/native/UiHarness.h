@@ -108,8 +108,9 @@ struct TFakeServices {
   fake::FakeFiles Files;
   fake::FakeStatePlace StatePlace;
   fake::FakeChangeLog ChangeLog;
-  TServices Services{Fake.Platform, Shell, Sound, Clock,     Editor, Editor,     CodePage,  Profile,
-                     System,        Tray,  Tray,  LogonTask, Files,  StatePlace, &ChangeLog};
+  TServices Services{Fake.Platform, Shell,      Sound,     Clock,     Editor, Editor,
+                     CodePage,      Profile,    System,    Tray,      Tray,   LogonTask,
+                     Files,         StatePlace, LogonTask, &ChangeLog};
   fake::FakeHost Host;
   vcl::TApplication App{Host, CodePage};
   bool ApplicationSet = (vcl::SetApplication(&App), true);  // before any form is made

@@ -45,12 +45,14 @@ class TThreadWindowsDisabled {
   std::vector<HWND> Disabled;
 };
 
-// A message box's button reads "确定" on every display language, as all the
+// A message box's buttons read "确定", "是" and "否" on every display language, as all the
 // program's other texts do: the system would label it in its own language.
 void LabelMessageBoxButton(HWND box) {
   // A message box: a dialog with its text in the static of id 0xFFFF.
   if (IsMessageBoxClass(box) && ::GetDlgItem(box, 0xFFFF)) {
     if (HWND ok = ::GetDlgItem(box, IDOK)) ::SetWindowTextW(ok, L"确定");
+    if (HWND yes = ::GetDlgItem(box, IDYES)) ::SetWindowTextW(yes, L"是");
+    if (HWND no = ::GetDlgItem(box, IDNO)) ::SetWindowTextW(no, L"否");
   }
 }
 
@@ -89,6 +91,12 @@ class TBoxWatch {
 void TWin32Host::ShowMessage(std::uintptr_t ownerWindow, const std::string& text) {
   HWND owner = ownerWindow ? reinterpret_cast<HWND>(ownerWindow) : ::GetActiveWindow();
   ProgramMessageBox(owner, ToWide(text), ToWide(vcl::Application().Title()), MB_OK);
+}
+
+bool TWin32Host::Confirm(std::uintptr_t ownerWindow, const std::string& text) {
+  HWND owner = ownerWindow ? reinterpret_cast<HWND>(ownerWindow) : ::GetActiveWindow();
+  return ProgramMessageBox(owner, ToWide(text), ToWide(vcl::Application().Title()),
+                           MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 void TWin32Host::ShowErrorBox(const std::string& title, const std::string& text) {

@@ -28,6 +28,7 @@ class TWin32Host : public vcl::IApplicationHost {
   void Run(const std::function<void(std::exception_ptr)>& onError) override;
   void Terminate() override;
   void ShowMessage(std::uintptr_t owner, const std::string& text) override;
+  bool Confirm(std::uintptr_t owner, const std::string& text) override;
   void ShowErrorBox(const std::string& title, const std::string& text) override;
   std::string ProgramPath() override;
   int AddApplicationHook(THook hook) override;
