@@ -35,6 +35,11 @@ constexpr wchar_t kSecretSddl[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;OW)"
 // administrators can write, in the one view both builds share.
 constexpr wchar_t kNoteKey[] = L"SOFTWARE\\Keywarden";
 constexpr wchar_t kNoteValue[] = L"StateRoot";
+// The root's name in the program data folder: "Keywarden", or, where a
+// program of a user took that name first and keeps it, one drawn at random.
+constexpr wchar_t kNoteName[] = L"StateRootName";
+constexpr wchar_t kRootName[] = L"Keywarden";
+constexpr std::size_t kDrawnBytes = 8;
 
 // How often a folder found in the way is set aside, and a name to set it
 // aside under is drawn, at most: a program that makes a new folder each
@@ -138,7 +143,7 @@ std::string IdentityOf(HANDLE object) {
   return std::string(reinterpret_cast<const char*>(parts), sizeof parts);
 }
 
-void NoteAsMade(HANDLE folder) {
+void NoteAsMade(HANDLE folder, const std::wstring& name) {
   const std::string identity = IdentityOf(folder);
   HKEY opened = nullptr;
   if (identity.empty() || ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kNoteKey, 0, nullptr, 0,
@@ -150,6 +155,30 @@ void NoteAsMade(HANDLE folder) {
   ::RegSetValueExW(opened, kNoteValue, 0, REG_BINARY,
                    reinterpret_cast<const BYTE*>(identity.data()),
                    static_cast<DWORD>(identity.size()));
+  ::RegSetValueExW(opened, kNoteName, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                   static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+}
+
+// "Keywarden", or "Keywarden." and the drawn hexadecimal digits: no other
+// name is taken from the note, so that no path leads out of the folder.
+bool IsRootName(const std::wstring& name) {
+  const std::wstring drawn = std::wstring(kRootName) + L".";
+  if (name == kRootName) return true;
+  return name.size() == drawn.size() + 2 * kDrawnBytes && name.compare(0, drawn.size(), drawn) == 0 &&
+         std::all_of(name.begin() + static_cast<std::ptrdiff_t>(drawn.size()), name.end(),
+                     [](wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); });
+}
+
+// The name of the root the guard noted it made; "Keywarden" when none is noted.
+std::wstring NotedRootName() {
+  wchar_t name[64] = {};
+  DWORD size = sizeof name - sizeof(wchar_t);
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kNoteKey, kNoteName, RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY,
+                     nullptr, name, &size) != ERROR_SUCCESS ||
+      !IsRootName(name)) {
+    return kRootName;
+  }
+  return name;
 }
 
 bool NotedAsMade(HANDLE folder) {
@@ -397,16 +426,29 @@ TStatePlace TWin32StatePlace::Open() {
     sid.clear();  // whose the folder would be is unknown: the user's own stands in
   }
   const std::wstring programData = KnownFolder(FOLDERID_ProgramData);
-  const std::wstring root = programData + L"\\Keywarden";
-  const std::wstring own = root + L"\\" + sid;
+  std::wstring name = NotedRootName();
   const bool privileged = EnableOwnerPrivileges();
   bool foundUntrusted = false;
   bool made = false;
+  std::wstring own;
   if (!sid.empty() && !programData.empty()) {
-    const TGuardedFolder rootFolder = GuardedFolder(root, kRootSddl, &MayKeepRoot, privileged);
+    TGuardedFolder rootFolder =
+        GuardedFolder(programData + L"\\" + name, kRootSddl, &MayKeepRoot, privileged);
+    // Held by a program that took the name first: a root of a name nobody
+    // could have known. Never, with administrator rights, the user's own
+    // folder, where every file the guard writes a program could lead elsewhere.
+    if (!rootFolder.Handle && privileged) {
+      const std::wstring drawn = RandomHex(kDrawnBytes);
+      if (!drawn.empty()) {
+        name = std::wstring(kRootName) + L"." + drawn;
+        rootFolder = GuardedFolder(programData + L"\\" + name, kRootSddl, &MayKeepRoot, privileged);
+        rootFolder.FoundUntrusted = true;
+      }
+    }
     foundUntrusted = rootFolder.FoundUntrusted;
+    own = programData + L"\\" + name + L"\\" + sid;
     if (rootFolder.Handle) {
-      if (rootFolder.Made) NoteAsMade(rootFolder.Handle.Get());
+      if (rootFolder.Made) NoteAsMade(rootFolder.Handle.Get(), name);
       const TGuardedFolder ownFolder =
           GuardedFolder(own, UserSddl(sid), &MayKeepInRoot, privileged);
       foundUntrusted = foundUntrusted || ownFolder.FoundUntrusted;
