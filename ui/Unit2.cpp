@@ -92,6 +92,8 @@ TForm2::TForm2(TComponent* owner, TServices& services) : TForm(owner, "Form2"), 
   Button6 = Place<TButton>(*this, "Button6", TabSheet1, 293, 117, 42, 25, 5);
   Button6->SetText(texts::kPutBack);
   Button6->SetVisible(false);
+  // In the gap above the program path, which it is about.
+  sLabelFX2 = Place<TsLabelFX>(*this, "sLabelFX2", TabSheet1, 40, 196, 0, 16);
 
   Button1->OnClick = [this] { Button1Click(); };
   Button2->OnClick = [this] { Button2Click(); };
@@ -118,6 +120,41 @@ void TForm2::ShowPickedChange() {
   ShowWhereAndWhat(*change);
   ShowWholeTexts(*change);
   ShowChangeCount();
+  AskForSigner(*change);
+}
+
+// The line stays empty until the check answers: a verdict from before the
+// change was picked may be of another file than the one there now.
+void TForm2::AskForSigner(const TChangeRecord& change) {
+  sLabelFX2->SetText("");
+  SignerAsked = 0;
+  if (Services.Signers && !change.Program.empty()) {
+    SignerAsked = Services.Signers->AskFirst(change.Program);
+  }
+}
+
+void TForm2::ShowKnownSigner() {
+  const TChangeRecord* change = FChanges.PickedRecord();
+  TSignature signature;
+  if (!change || SignerAsked == 0 || !Services.Signers ||
+      !Services.Signers->Known(change->Program, SignerAsked, signature)) {
+    return;
+  }
+  sLabelFX2->SetText(SignerLine(Services.Monitor.Text, signature));
+}
+
+std::string SignerLine(const IRegistryText& view, const TSignature& signature) {
+  switch (signature.Kind) {
+    case TSignatureKind::Signed:
+      return texts::kSignedByPrefix + view.ToAnsi(signature.Signer);
+    case TSignatureKind::Unsigned:
+      return texts::kNotSigned;
+    case TSignatureKind::Invalid:
+      return texts::kSignatureInvalid;
+    case TSignatureKind::NotChecked:
+      break;
+  }
+  return texts::kSignatureNotChecked;
 }
 
 void TForm2::ShowWhereAndWhat(const TChangeRecord& change) {
@@ -226,6 +263,8 @@ void TForm2::Button2Click() {
   Services.Sound.Stop();
   for (TEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5}) edit->SetText("");
   sLabelFX1->SetText("");
+  sLabelFX2->SetText("");
+  SignerAsked = 0;
   Edit5->SetVisible(false);
   Button6->SetVisible(false);
   for (TEdit* edit : {Edit2, Edit3, Edit5}) edit->Hint.clear();

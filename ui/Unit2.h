@@ -43,6 +43,8 @@ class TForm2 : public vcl::TForm {
   // "恢复": the picked changed or deleted value put back as it was; shown
   // only for such a change.
   vcl::TButton* Button6;
+  // Who signed the picked change's program, once the check has found out.
+  vcl::TsLabelFX* sLabelFX2;
 
   // Adds the changes just reported, picks the newest and shows it.
   // `dropped` more were reported but pushed out before the alert took them.
@@ -58,6 +60,9 @@ class TForm2 : public vcl::TForm {
   // Puts the picked change's value back as it was before the change, and
   // tells the user the outcome.
   void PutBackReportedValue();
+  // A signature check has finished: the line shows it if it is of the
+  // program the picked change names, checked since it was picked.
+  void ShowKnownSigner();
 
  protected:
   void FormCreate() override;
@@ -79,6 +84,7 @@ class TForm2 : public vcl::TForm {
   void ShowWhereAndWhat(const TChangeRecord& change);
   void ShowWholeTexts(const TChangeRecord& change);
   void ShowChangeCount();
+  void AskForSigner(const TChangeRecord& change);
   std::u16string IdentityOf(const std::string& shownName) const;
   // What an action acts on: the picked change's exact text while `edit`
   // still shows it, what the user typed into it otherwise.
@@ -92,7 +98,13 @@ class TForm2 : public vcl::TForm {
 
   TServices& Services;
   TChangeList FChanges;
+  // The ask whose answer the signer line waits for; 0: none.
+  std::uint64_t SignerAsked = 0;
 };
+
+// The signer line's text for `signature`, the name in code page 936 as
+// `view` converts it.
+std::string SignerLine(const IRegistryText& view, const TSignature& signature);
 
 extern TForm2* Form2;
 

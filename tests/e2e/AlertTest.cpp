@@ -10,6 +10,7 @@
 #include "tests/e2e/Program.h"
 
 #include <shlobj.h>
+#include <wincrypt.h>
 
 namespace kw::e2e {
 namespace {
@@ -112,6 +113,11 @@ struct TAlert {
     auto labels = ChildrenOfClass(Dialog, L"TsLabelFX");
     return labels.empty() ? L"" : TextOf(labels[0]);
   }
+  // Who signed the picked change's program: the line above its path.
+  std::wstring Signer() const {
+    auto labels = ChildrenOfClass(Dialog, L"TsLabelFX");
+    return labels.size() < 2 ? L"" : TextOf(labels[1]);
+  }
   std::wstring Caption() const { return TextOf(Dialog); }
   bool Visible() const { return ::IsWindowVisible(Dialog); }
   // The tab: "启动项信息", and "k/n" while there is more than one change.
@@ -208,6 +214,51 @@ void CheckChineseNameAndPath(TAlert& alert) {
   EXPECT_EQ(alert.Label(), name);
 }
 
+// The certificate the signed programs were made with, trusted for this
+// user as a root, as an organisation trusts its own signer.
+bool TrustForUser(const std::wstring& certificateFile) {
+  HANDLE file = ::CreateFileW(certificateFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  std::vector<BYTE> der(65536);
+  DWORD read = 0;
+  const bool ok = ::ReadFile(file, der.data(), static_cast<DWORD>(der.size()), &read, nullptr);
+  ::CloseHandle(file);
+  HCERTSTORE root =
+      ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+  if (!ok || !root) return false;
+  const bool added = ::CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), read,
+                                                        CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+  ::CertCloseStore(root, 0);
+  return added;
+}
+
+// Who signed the program a new entry starts, read from the alert: a signed
+// copy, one changed after it was signed, and one never signed.
+// scripts/make-signed.sh makes them into the folder KW_SIGNED names.
+void CheckSignerLines(TAlert& alert) {
+  const std::wstring folder = EnvironmentPath(L"KW_SIGNED");
+  ASSERT_FALSE(folder.empty()) << "KW_SIGNED names no folder of signed programs";
+  ASSERT_TRUE(TrustForUser(folder + L"\\signer.cer"));
+  TRunKey run(HKEY_CURRENT_USER);
+  const std::pair<std::wstring, std::wstring> rows[] = {
+      {L"good.exe", L"签名：Keywarden Test Signer"},
+      {L"tampered.exe", L"签名无效"},
+      {L"plain.exe", L"未签名"},
+  };
+  for (const auto& [file, line] : rows) {
+    const std::wstring name = L"KeywardenSigned" + file, path = folder + L"\\" + file;
+    run.Delete(name);
+    run.Set(name, path);
+    ASSERT_TRUE(WaitFor([&] { return alert.Path() == path && alert.Label() == name; }))
+        << Narrow(alert.Path());
+    EXPECT_TRUE(WaitFor([&] { return alert.Signer() == line; }))
+        << Narrow(file) << ": " << Narrow(alert.Signer());
+    if (file == L"good.exe") SaveScreenshot(ArtifactPath(L"alert-signed.bmp"));
+  }
+  for (const auto& [file, line] : rows) run.Delete(L"KeywardenSigned" + file);
+}
+
 TEST_F(AlertTest, ReportsAddedChangedAndDeletedValuesOfBothHives) {
   // A second start while this one runs ends at once, cleanly, and leaves
   // this one watching.
@@ -241,6 +292,7 @@ TEST_F(AlertTest, ReportsAddedChangedAndDeletedValuesOfBothHives) {
   for (const std::wstring& name : written) run.Delete(name);
 
   CheckChineseNameAndPath(Alert);
+  CheckSignerLines(Alert);
 }
 
 // What a program of the same user might write to hide its entry from the
