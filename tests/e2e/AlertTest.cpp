@@ -245,9 +245,13 @@ void CheckSignerLines(TAlert& alert) {
       {L"good.exe", L"签名：Keywarden Test Signer"},
       {L"tampered.exe", L"签名无效"},
       {L"plain.exe", L"未签名"},
+      {L"missing.exe", L"未能检查签名"},
+      // Never looked for: the check reads nothing beyond this machine.
+      {L"\\\\keywarden-nohost\\share\\x.exe", L"未能检查签名"},
   };
   for (const auto& [file, line] : rows) {
-    const std::wstring name = L"KeywardenSigned" + file, path = folder + L"\\" + file;
+    const std::wstring name = L"KeywardenSigned" + file.substr(file.rfind(L'\\') + 1);
+    const std::wstring path = file[0] == L'\\' ? file : folder + L"\\" + file;
     run.Delete(name);
     run.Set(name, path);
     ASSERT_TRUE(WaitFor([&] { return alert.Path() == path && alert.Label() == name; }))
@@ -256,7 +260,33 @@ void CheckSignerLines(TAlert& alert) {
         << Narrow(file) << ": " << Narrow(alert.Signer());
     if (file == L"good.exe") SaveScreenshot(ArtifactPath(L"alert-signed.bmp"));
   }
-  for (const auto& [file, line] : rows) run.Delete(L"KeywardenSigned" + file);
+
+  // Another file put in the signed one's place, of the same size and times:
+  // picked again, the alert checks it afresh rather than keep the verdict.
+  const std::wstring swap = folder + L"\\swap.exe", held = folder + L"\\swap.tmp";
+  ASSERT_TRUE(::CopyFileW((folder + L"\\good.exe").c_str(), swap.c_str(), FALSE));
+  run.Set(L"KeywardenSignedSwap", swap);
+  ASSERT_TRUE(WaitFor([&] { return alert.Label() == L"KeywardenSignedSwap"; }));
+  EXPECT_TRUE(WaitFor([&] { return alert.Signer() == rows[0].second; })) << Narrow(alert.Signer());
+  ASSERT_TRUE(::CopyFileW((folder + L"\\tampered.exe").c_str(), held.c_str(), FALSE));
+  WIN32_FILE_ATTRIBUTE_DATA before{};
+  ASSERT_TRUE(::GetFileAttributesExW(swap.c_str(), GetFileExInfoStandard, &before));
+  HANDLE file =
+      ::CreateFileW(held.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  ::SetFileTime(file, &before.ftCreationTime, &before.ftLastAccessTime, &before.ftLastWriteTime);
+  ::CloseHandle(file);
+  ASSERT_TRUE(::MoveFileExW(held.c_str(), swap.c_str(), MOVEFILE_REPLACE_EXISTING));
+  const std::wstring page = alert.Page();
+  alert.Click(L"<");
+  ASSERT_TRUE(WaitFor([&] { return alert.Page() != page; }));
+  alert.Click(L">");
+  EXPECT_TRUE(WaitFor([&] { return alert.Signer() == L"签名无效"; })) << Narrow(alert.Signer());
+
+  run.Delete(L"KeywardenSignedSwap");
+  for (const auto& [file, line] : rows) {
+    run.Delete(L"KeywardenSigned" + file.substr(file.rfind(L'\\') + 1));
+  }
 }
 
 TEST_F(AlertTest, ReportsAddedChangedAndDeletedValuesOfBothHives) {
