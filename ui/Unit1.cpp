@@ -229,8 +229,13 @@ void TForm1::AskForSignerToLog(const TChangeRecord& record) {
     return;
   }
   if (AwaitingSigner.size() >= kMaxAwaitingSigner) return;
-  const std::uint64_t asked = Services.Signers->Ask(record.Program);
-  AwaitingSigner.emplace(record.Program, std::pair{asked, record});
+  const std::u16string file = SignedFileOf(Services.System, record.Program);
+  if (file.empty()) {
+    Services.ChangeLog->WriteSigner(record, {});
+    return;
+  }
+  const std::uint64_t asked = Services.Signers->Ask(file);
+  AwaitingSigner.emplace(file, std::pair{asked, record});
 }
 
 void TForm1::WMSignerKnown() {

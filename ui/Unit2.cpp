@@ -125,19 +125,25 @@ void TForm2::ShowPickedChange() {
 
 // The line stays empty until the check answers: a verdict from before the
 // change was picked may be of another file than the one there now.
+// A program off this machine, or one named by a bare name, is told of at
+// once: nothing is read for it.
 void TForm2::AskForSigner(const TChangeRecord& change) {
   sLabelFX2->SetText("");
   SignerAsked = 0;
-  if (Services.Signers && !change.Program.empty()) {
-    SignerAsked = Services.Signers->AskFirst(change.Program);
+  SignerFile.clear();
+  if (!Services.Signers || change.Program.empty()) return;
+  SignerFile = SignedFileOf(Services.System, change.Program);
+  if (SignerFile.empty()) {
+    sLabelFX2->SetText(texts::kSignatureNotChecked);
+    return;
   }
+  SignerAsked = Services.Signers->AskFirst(SignerFile);
 }
 
 void TForm2::ShowKnownSigner() {
-  const TChangeRecord* change = FChanges.PickedRecord();
   TSignature signature;
-  if (!change || SignerAsked == 0 || !Services.Signers ||
-      !Services.Signers->Known(change->Program, SignerAsked, signature)) {
+  if (SignerAsked == 0 || !Services.Signers ||
+      !Services.Signers->Known(SignerFile, SignerAsked, signature)) {
     return;
   }
   sLabelFX2->SetText(SignerLine(Services.Monitor.Text, signature));
@@ -265,6 +271,7 @@ void TForm2::Button2Click() {
   sLabelFX1->SetText("");
   sLabelFX2->SetText("");
   SignerAsked = 0;
+  SignerFile.clear();
   Edit5->SetVisible(false);
   Button6->SetVisible(false);
   for (TEdit* edit : {Edit2, Edit3, Edit5}) edit->Hint.clear();

@@ -100,6 +100,7 @@ class TForm2 : public vcl::TForm {
   TChangeList FChanges;
   // The ask whose answer the signer line waits for; 0: none.
   std::uint64_t SignerAsked = 0;
+  std::u16string SignerFile;
 };
 
 // The signer line's text for `signature`, the name in code page 936 as

@@ -185,21 +185,37 @@ TEST_F(SignerLineTest, ShowsThePickedProgramsVerdictOnceKnownAndLogsEach) {
   Check->Put(u"C:\\b.exe", {{1, 11, 100, 1000, 1000}, {TSignatureKind::Unsigned, u""}});
   Check->Put(u"C:\\t.exe", {{1, 12, 100, 1000, 1000}, {TSignatureKind::Invalid, u""}});
   Check->Put(u"C:\\x.exe", {{1, 13, 100, 1000, 1000}, {}, true});
-  const std::pair<const char*, std::string> rows[] = {
+  Check->Put(u"C:\\Program Files\\Tool\\t.exe",
+             {{1, 14, 1, 1, 1}, {TSignatureKind::Unsigned, u""}});
+  Check->Put(u"\\\\host\\share\\n.exe", {{1, 15, 1, 1, 1}, {TSignatureKind::Signed, u"N"}});
+  Check->Put(u"N:\\n.exe", {{1, 16, 1, 1, 1}, {TSignatureKind::Signed, u"N"}});
+  System.NetworkDrives = {"N:\\"};
+  struct TRow {
+    const char* Program;
+    std::string Line;
+    bool Checked = true;  // else told at once, nothing read
+  } rows[] = {
       {"C:\\a.exe", signedBy + "Contoso ?"},  // without best fit, as every field
       {"C:\\b.exe", texts::kNotSigned},
       {"C:\\t.exe", texts::kSignatureInvalid},
-      {"C:\\x.exe", texts::kSignatureNotChecked},               // the check failed
-      {"\\\\host\\share\\n.exe", texts::kSignatureNotChecked},  // the check cannot open it
+      {"C:\\x.exe", texts::kSignatureNotChecked},     // the check failed
+      {"C:\\gone.exe", texts::kSignatureNotChecked},  // the check cannot open it
+      {"%ProgramFiles%\\Tool\\t.exe", texts::kNotSigned},
+      {"\\\\host\\share\\n.exe", texts::kSignatureNotChecked, false},
+      {"N:\\n.exe", texts::kSignatureNotChecked, false},
+      {"n.exe", texts::kSignatureNotChecked, false},  // wherever the search path leads
   };
-  for (const auto& [program, line] : rows) {
-    Notify({Record(TChangeKind::Added, "S", program)});
-    EXPECT_EQ(Line(), "") << program;  // the alert does not wait
-    ASSERT_TRUE(Deliver()) << program;
-    EXPECT_EQ(Line(), line) << program;
+  for (const TRow& row : rows) {
+    Notify({Record(TChangeKind::Added, "S", row.Program)});
+    if (row.Checked) {
+      EXPECT_EQ(Line(), "") << row.Program;  // the alert does not wait
+      ASSERT_TRUE(Deliver()) << row.Program;
+    }
+    EXPECT_EQ(Line(), row.Line) << row.Program;
   }
+  EXPECT_EQ(Check->Verified(), 5);
   // Each logged change is told its program's signer in an event of its own.
-  ASSERT_EQ(ChangeLog.Signers.size(), 5u);
+  ASSERT_EQ(ChangeLog.Signers.size(), 9u);
   EXPECT_EQ(ChangeLog.Signers[0].first.Program, u"C:\\a.exe");
   EXPECT_EQ(ChangeLog.Signers[0].second.Signer, u"Contoso \u00e9");
   EXPECT_EQ(ChangeLog.Signers[1].second.Kind, TSignatureKind::Unsigned);
