@@ -221,14 +221,19 @@ void TForm1::WMRegChange() {
 
 // The log is told the signer in an event of its own once the check has
 // found it: the change's event is written at once and never waits for it.
-// In a flood beyond kMaxAwaitingSigner the further changes go without one.
+// In a flood the oldest waiting go without one, as the lookup drops their
+// asks too.
 void TForm1::AskForSignerToLog(const TChangeRecord& record) {
   if (!Services.Signers || !Services.ChangeLog || record.Program.empty()) return;
   if (record.Kind != TChangeKind::Added && record.Kind != TChangeKind::Changed &&
       record.Kind != TChangeKind::Deleted) {
     return;
   }
-  if (AwaitingSigner.size() >= kMaxAwaitingSigner) return;
+  if (AwaitingSigner.size() >= kMaxAwaitingSigner) {
+    AwaitingSigner.erase(std::min_element(
+        AwaitingSigner.begin(), AwaitingSigner.end(),
+        [](const auto& a, const auto& b) { return a.second.first < b.second.first; }));
+  }
   const std::u16string file = SignedFileOf(Services.System, record.Program);
   if (file.empty()) {
     Services.ChangeLog->WriteSigner(record, {});

@@ -86,7 +86,7 @@ class TForm1 : public vcl::TForm {
   std::size_t LostReported = 0;
   // The logged changes whose program's signer the log is still to be told,
   // by program, with the number of the ask that will answer.
-  static constexpr std::size_t kMaxAwaitingSigner = 4096;
+  static constexpr std::size_t kMaxAwaitingSigner = TSignerLookup::kMaxWaiting;
   std::multimap<std::u16string, std::pair<std::uint64_t, TChangeRecord>> AwaitingSigner;
   // What the monitors last reported, and the file it is kept in between
   // runs, in the user's state folder with the alert's unconfirmed changes.

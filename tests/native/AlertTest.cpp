@@ -270,6 +270,34 @@ TEST_F(SignerLineTest, AVerdictOfAnotherChangeOrAnEarlierFileNeverShows) {
   EXPECT_EQ(Check->Verified(), verified + 6);
 }
 
+// A flood while a check is stuck: the newest changes still get their signer
+// events, and what waits stays bounded, the oldest dropped.
+TEST_F(SignerLineTest, AFloodBehindAStuckCheckKeepsTheNewest) {
+  Check->Put(u"C:\\stuck.exe", {{1, 1, 1, 1, 1}, {TSignatureKind::Signed, u"S"}});
+  Check->Hold(u"C:\\stuck.exe");
+  Notify({Record(TChangeKind::Added, "S", "C:\\stuck.exe")});
+  ASSERT_TRUE(Check->WaitUntilWaiting(u"C:\\stuck.exe"));
+  std::vector<TChangeRecord> flood;
+  for (int i = 0; i < 3000; ++i) {
+    flood.push_back(Record(TChangeKind::Added, "F", "C:\\f" + std::to_string(i) + ".exe"));
+  }
+  Notify(std::move(flood));
+  Check->LetGo(u"C:\\stuck.exe");
+  auto logged = [&](const std::u16string& program) {
+    for (const auto& [record, signature] : ChangeLog.Signers) {
+      if (record.Program == program) return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < 1000 && !logged(u"C:\\f2999.exe"); ++i) Deliver(false);
+  EXPECT_TRUE(logged(u"C:\\f2999.exe"));
+  EXPECT_FALSE(logged(u"C:\\f0.exe"));
+  EXPECT_LE(ChangeLog.Signers.size(), TSignerLookup::kMaxWaiting + 2);
+  Notify({Record(TChangeKind::Added, "A", "C:\\after.exe")});
+  for (int i = 0; i < 1000 && !logged(u"C:\\after.exe"); ++i) Deliver(false);
+  EXPECT_TRUE(logged(u"C:\\after.exe"));
+}
+
 // A check that does not end (a huge file, a stuck read) holds the end of the
 // program no longer than the bound; the check finishes on its own later.
 TEST(SignerLookup, EndsWithinItsBoundWhileACheckIsStillReading) {
