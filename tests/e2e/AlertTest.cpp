@@ -236,7 +236,7 @@ bool TrustForUser(const std::wstring& certificateFile) {
 // Who signed the program a new entry starts, read from the alert: a signed
 // copy, one changed after it was signed, and one never signed.
 // scripts/make-signed.sh makes them into the folder KW_SIGNED names.
-void CheckSignerLines(TAlert& alert) {
+void CheckSignerLines(TProgram& program, TAlert& alert) {
   const std::wstring folder = EnvironmentPath(L"KW_SIGNED");
   ASSERT_FALSE(folder.empty()) << "KW_SIGNED names no folder of signed programs";
   ASSERT_TRUE(TrustForUser(folder + L"\\signer.cer"));
@@ -287,6 +287,18 @@ void CheckSignerLines(TAlert& alert) {
   for (const auto& [file, line] : rows) {
     run.Delete(L"KeywardenSigned" + file.substr(file.rfind(L'\\') + 1));
   }
+
+  // A file far too big to check soon: the alert does not wait for it, nor
+  // does the guard's end.
+  const std::wstring huge = folder + L"\\huge.exe";
+  run.Set(L"KeywardenSignedHuge", huge);
+  ASSERT_TRUE(WaitFor([&] { return alert.Path() == huge; }));
+  ::Sleep(300);
+  EXPECT_EQ(alert.Signer(), L"") << "the check of 8 GiB ended already";
+  const ULONGLONG began = ::GetTickCount64();
+  EXPECT_EQ(program.End(), 0u);
+  EXPECT_LT(::GetTickCount64() - began, 5000u);
+  run.Delete(L"KeywardenSignedHuge");
 }
 
 TEST_F(AlertTest, ReportsAddedChangedAndDeletedValuesOfBothHives) {
@@ -322,7 +334,7 @@ TEST_F(AlertTest, ReportsAddedChangedAndDeletedValuesOfBothHives) {
   for (const std::wstring& name : written) run.Delete(name);
 
   CheckChineseNameAndPath(Alert);
-  CheckSignerLines(Alert);
+  CheckSignerLines(Program, Alert);  // last: it ends the program
 }
 
 // What a program of the same user might write to hide its entry from the
