@@ -27,16 +27,21 @@ struct TSignature {
 
 // Which file a path names and how it stood: another file put in its place,
 // however like the first in size and times, has another identity (volume and
-// file index), and a file written in place has another change time.
+// file index), and a file written in place has another change time. Both
+// times can be set back by a program of the file's owner; the number of the
+// file's last change in the volume's change journal cannot (0 where the
+// volume keeps no journal).
 struct TFileStamp {
   std::uint64_t Volume = 0;
   std::uint64_t FileIndex = 0;
   std::uint64_t Size = 0;
   std::uint64_t LastWrite = 0;
   std::uint64_t Changed = 0;
+  std::uint64_t JournalNumber = {};
   bool operator==(const TFileStamp& other) const {
     return Volume == other.Volume && FileIndex == other.FileIndex && Size == other.Size &&
-           LastWrite == other.LastWrite && Changed == other.Changed;
+           LastWrite == other.LastWrite && Changed == other.Changed &&
+           JournalNumber == other.JournalNumber;
   }
 };
 

@@ -5,6 +5,8 @@
 #include <mscat.h>
 #include <softpub.h>
 #include <wintrust.h>
+// After <windows.h>, which it needs.
+#include <winioctl.h>
 
 #include "platform/win32/Win32SignatureCheck.h"
 
@@ -213,6 +215,20 @@ TSignature CatalogSignature(HANDLE file, const std::wstring& path) {
   return verification.Verdict();
 }
 
+// The number of the file's last change in its volume's change journal: a
+// write moves it on, and no program can set it back. 0 without a journal.
+std::uint64_t JournalNumberOf(HANDLE file) {
+  alignas(USN_RECORD) BYTE buffer[sizeof(USN_RECORD) + MAX_PATH * sizeof(WCHAR)];
+  DWORD returned = 0;
+  if (!::DeviceIoControl(file, FSCTL_READ_FILE_USN_DATA, nullptr, 0, buffer, sizeof buffer,
+                         &returned, nullptr) ||
+      returned < sizeof(USN_RECORD)) {
+    return 0;
+  }
+  const auto* record = reinterpret_cast<const USN_RECORD*>(buffer);
+  return record->MajorVersion == 2 ? static_cast<std::uint64_t>(record->Usn) : 0;
+}
+
 std::uint64_t Joined(DWORD high, DWORD low) {
   return (static_cast<std::uint64_t>(high) << 32) | low;
 }
@@ -229,10 +245,12 @@ class TWin32SignedFile : public ISignedFile {
         !::GetFileInformationByHandleEx(File.Get(), FileBasicInfo, &basic, sizeof basic)) {
       return {};
     }
-    return {info.dwVolumeSerialNumber, Joined(info.nFileIndexHigh, info.nFileIndexLow),
+    return {info.dwVolumeSerialNumber,
+            Joined(info.nFileIndexHigh, info.nFileIndexLow),
             Joined(info.nFileSizeHigh, info.nFileSizeLow),
             Joined(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime),
-            static_cast<std::uint64_t>(basic.ChangeTime.QuadPart)};
+            static_cast<std::uint64_t>(basic.ChangeTime.QuadPart),
+            JournalNumberOf(File.Get())};
   }
 
   // Read through the handle held since the stamp: the file verified is the

@@ -251,23 +251,25 @@ TEST_F(SignerLineTest, AVerdictOfAnotherChangeOrAnEarlierFileNeverShows) {
   EXPECT_EQ(Line(), std::string(texts::kSignedByPrefix) + "A");
   EXPECT_EQ(Check->Verified(), verified);
   const TFileStamp swaps[] = {
-      {1, 20, 100, 1000, 1000},  // another file moved in, size and times set alike
-      {1, 20, 100, 1000, 1001},  // the same written in place, its write time set back
-      {2, 20, 100, 1000, 1001},  // on another volume
+      {1, 20, 100, 1000, 1000},     // another file moved in, size and times set alike
+      {1, 20, 100, 1000, 1001},     // the same written in place, its write time set back
+      {2, 20, 100, 1000, 1001},     // on another volume
+      {1, 10, 100, 1000, 1000, 7},  // written in place, both times set back
   };
   for (const TFileStamp& stamp : swaps) {
     Check->Put(u"C:\\a.exe", {stamp, {TSignatureKind::Invalid, u""}});
     Alert.Button5->Click();
     Alert.Button4->Click();
     ASSERT_TRUE(Deliver());
-    EXPECT_EQ(Line(), texts::kSignatureInvalid) << stamp.FileIndex << " " << stamp.Changed;
+    EXPECT_EQ(Line(), texts::kSignatureInvalid)
+        << stamp.FileIndex << " " << stamp.Changed << " " << stamp.JournalNumber;
     Check->Put(u"C:\\a.exe", {{1, 10, 100, 1000, 1000}, {TSignatureKind::Signed, u"A"}});
     Alert.Button5->Click();
     Alert.Button4->Click();
     ASSERT_TRUE(Deliver());
     EXPECT_EQ(Line(), std::string(texts::kSignedByPrefix) + "A");
   }
-  EXPECT_EQ(Check->Verified(), verified + 6);
+  EXPECT_EQ(Check->Verified(), verified + 8);
 }
 
 // A flood while a check is stuck: the newest changes still get their signer
