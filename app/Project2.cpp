@@ -19,6 +19,7 @@
 #include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32RegistryText.h"
 #include "platform/win32/Win32SessionGuard.h"
+#include "platform/win32/Win32SignatureCheck.h"
 #include "platform/win32/Win32StatePlace.h"
 #include "platform/win32/Win32Sync.h"
 #include "platform/win32/Win32Tray.h"
@@ -32,6 +33,10 @@ using namespace kw;
 
 namespace {
 
+// Made once the main window is, which it tells of what it finds; gone with
+// the windows.
+TSignerLookup* Signers = nullptr;
+
 // Destroys the windows, the options dialog first; safe to call twice. Each
 // reference is cleared first: a notice handled while a window is destroyed
 // must not reach it.
@@ -41,6 +46,8 @@ void DestroyWindows() {
   delete std::exchange(Form3, nullptr);
   delete std::exchange(Form2, nullptr);
   delete std::exchange(Form1, nullptr);  // stops the monitors, without waiting for them
+  // After the windows that ask it; its last post finds no window.
+  delete std::exchange(Signers, nullptr);
 }
 
 // What the monitors use. Made once and never destroyed: at exit the monitors
@@ -129,6 +136,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     CreateForm(app, Form1, new TForm1(services));
     changeLog.GuardStarted();
     app.SetMainForm(Form1);
+    Signers = new TSignerLookup(std::make_shared<win32::TWin32SignatureCheck>(), monitor.Messenger,
+                                Form1->Handle());
+    services.Signers = Signers;
     host.SetFormOwner(reinterpret_cast<HWND>(Form1->Handle()));
     CreateForm(app, Form2, new TForm2(Form1, services));
     CreateForm(app, Form3, new TForm3(Form1, services));

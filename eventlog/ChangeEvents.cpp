@@ -69,6 +69,39 @@ TLogEvent ChangeEvent(const TChangeRecord& record) {
            record.Program, ViewName(record)}};
 }
 
+namespace {
+
+const char16_t* VerdictName(TSignatureKind kind) {
+  switch (kind) {
+    case TSignatureKind::Signed:
+      return u"signed";
+    case TSignatureKind::Unsigned:
+      return u"not signed";
+    case TSignatureKind::Invalid:
+      return u"not valid";
+    case TSignatureKind::NotChecked:
+      break;
+  }
+  return u"not checked";
+}
+
+}  // namespace
+
+// The change's own fields where a collector finds them in its event, so the
+// two are matched by time, place and name.
+TLogEvent SignerEvent(const TChangeRecord& record, const TSignature& signature) {
+  TLogEvent event = ChangeEvent(record);
+  event.Id = events::kSigner;
+  // A signature that does not verify is what a tampered program shows.
+  event.Level =
+      signature.Kind == TSignatureKind::Invalid ? TEventLevel::Warning : TEventLevel::Information;
+  event.Strings[4].clear();
+  event.Strings[5].clear();
+  event.Strings.push_back(VerdictName(signature.Kind));
+  event.Strings.push_back(signature.Signer);
+  return event;
+}
+
 TLogEvent GuardStartedEvent(const TLocalTime& time, const std::u16string& programPath) {
   return {events::kGuardStarted, TEventLevel::Information, {Widened(EventTime(time)), programPath}};
 }

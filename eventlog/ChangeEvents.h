@@ -18,6 +18,10 @@ namespace kw {
 std::string EventTime(const TLocalTime& time);
 
 TLogEvent ChangeEvent(const TChangeRecord& record);
+// Who signed the program of a change logged before: %1 to %4 and %7 as the
+// change's event has them, %9 the verdict ("signed", "not signed", "not
+// valid", "not checked"), %10 the signer; the others empty.
+TLogEvent SignerEvent(const TChangeRecord& record, const TSignature& signature);
 // %1 time, %2 the guard's own program file.
 TLogEvent GuardStartedEvent(const TLocalTime& time, const std::u16string& programPath);
 TLogEvent GuardStoppedEvent(const TLocalTime& time, const std::u16string& programPath);

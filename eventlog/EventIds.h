@@ -14,12 +14,12 @@ constexpr std::uint32_t kChanged = 3;
 constexpr std::uint32_t kNotWatched = 4;
 constexpr std::uint32_t kWatchedAgain = 5;
 constexpr std::uint32_t kStopped = 6;
+constexpr std::uint32_t kSigner = 7;
 constexpr std::uint32_t kGuardStarted = 10;
 constexpr std::uint32_t kGuardStopped = 11;
 constexpr std::uint32_t kEventsLost = 20;
 
-constexpr std::uint32_t kAll[] = {kAdded,        kDeleted,      kChanged,
-                                  kNotWatched,   kWatchedAgain, kStopped,
-                                  kGuardStarted, kGuardStopped, kEventsLost};
+constexpr std::uint32_t kAll[] = {kAdded,   kDeleted, kChanged,      kNotWatched,   kWatchedAgain,
+                                  kStopped, kSigner,  kGuardStarted, kGuardStopped, kEventsLost};
 
 }  // namespace kw::events

@@ -15,9 +15,10 @@ namespace {
 // A queued entry: a record, or the guard's start or stop (formatted by the
 // writer's thread, so the caller only copies).
 struct TQueued {
-  enum class TWhat : std::uint8_t { Change, Started, Stopped, Lost } What = TWhat::Change;
+  enum class TWhat : std::uint8_t { Change, Signer, Started, Stopped, Lost } What = TWhat::Change;
   TChangeRecord Record;
   std::uint64_t LostCount = 0;
+  TSignature Signature = {};
 };
 
 TLogEvent EventOf(const TQueued& queued) {
@@ -28,6 +29,8 @@ TLogEvent EventOf(const TQueued& queued) {
       return GuardStoppedEvent(queued.Record.Time, queued.Record.Program);
     case TQueued::TWhat::Lost:
       return EventsLostEvent(queued.Record.Time, queued.LostCount);
+    case TQueued::TWhat::Signer:
+      return SignerEvent(queued.Record, queued.Signature);
     case TQueued::TWhat::Change:
       break;
   }
@@ -94,6 +97,10 @@ TEventLogWriter::~TEventLogWriter() {
 
 void TEventLogWriter::Write(const TChangeRecord& record) {
   State->Push({TQueued::TWhat::Change, record});
+}
+
+void TEventLogWriter::WriteSigner(const TChangeRecord& record, const TSignature& signature) {
+  State->Push({TQueued::TWhat::Signer, record, 0, signature});
 }
 
 void TEventLogWriter::GuardStarted() {

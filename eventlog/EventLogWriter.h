@@ -37,6 +37,7 @@ class TEventLogWriter : public IChangeLog {
   TEventLogWriter& operator=(const TEventLogWriter&) = delete;
 
   void Write(const TChangeRecord& record) override;
+  void WriteSigner(const TChangeRecord& record, const TSignature& signature) override;
   void GuardStarted() override;
   // The last event: written once, and waited for (with what is still queued)
   // up to the bound, as the process may end right after it.

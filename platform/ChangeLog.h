@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "monitor/ChangeRecord.h"
+#include "platform/SignatureCheck.h"
 
 namespace kw {
 
@@ -16,6 +17,8 @@ class IChangeLog {
  public:
   virtual ~IChangeLog() = default;
   virtual void Write(const TChangeRecord& record) = 0;
+  // Who signed the program of `record`, written earlier: known only later.
+  virtual void WriteSigner(const TChangeRecord& record, const TSignature& signature) = 0;
   virtual void GuardStarted() = 0;
   virtual void GuardStopped() = 0;
   // `count` records were dropped before anyone could see them: the guard's

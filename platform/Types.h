@@ -18,6 +18,9 @@ using WindowHandle = std::uintptr_t;
 // Sent by a watcher to the main window when it has queued records. It carries
 // nothing: the receiver takes what its own queue holds.
 constexpr std::uint32_t WM_REGCHANGE = 2997;
+// Posted to the main window when the signature of a program is known. It
+// carries nothing either: the receiver asks the lookup.
+constexpr std::uint32_t WM_SIGNERKNOWN = 2998;
 
 // Registry result codes the core tells apart.
 constexpr long kErrorSuccess = 0;

@@ -7,7 +7,7 @@ packages=(
   cmake g++ make googletest
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine wine64 wine32:i386 xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei locales python3
-  zip unzip wixl msitools
+  zip unzip wixl msitools osslsigncode openssl
 )
 
 sudo_cmd=()

@@ -76,6 +76,11 @@ for build in "${wine_builds[@]}"; do
 done
 cp "$root/build/win64/bin/winmm.dll" "$WINEPREFIX/drive_c/windows/system32/winmm.dll"
 cp "$root/build/win32/bin/winmm.dll" "$WINEPREFIX/drive_c/windows/syswow64/winmm.dll"
+# The programs whose signer the alert is read for: signed, changed after
+# signing, and unsigned copies of the upload tool's stand-in.
+"$root/scripts/make-signed.sh" "$root/build/win64/bin/VirusTotalUpload.exe" \
+  "$WINEPREFIX/drive_c/signed"
+export KW_SIGNED='C:\signed'
 
 # Wine takes each process's code page from its locale, so both locales share
 # the prefix and the wineserver. The one 64-bit driver drives either program.

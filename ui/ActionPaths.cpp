@@ -108,6 +108,11 @@ bool IsOnLocalDrive(ISystem& system, const ICodePage& codePage, const std::strin
   return IsOnLocalDrive(system, shape);
 }
 
+std::u16string SignedFileOf(ISystem& system, const std::u16string& program) {
+  const std::u16string path = WithBackslashes(ExpandedPath(system, program));
+  return IsOnLocalDrive(system, path) ? path : std::u16string();
+}
+
 TActionTarget ExistingFolderOf(ISystem& system, const IRegistryText& view,
                                const std::u16string& text) {
   const std::u16string expanded = ExpandedPath(system, text);

@@ -46,6 +46,12 @@ bool IsOnLocalDrive(ISystem& system, const std::u16string& path);
 bool IsOnLocalDrive(ISystem& system, const ICodePage& codePage, const std::string& path);
 
 // The existing folder that holds the file `text` names (its folder part).
+// The file whose signature tells who made `program`: its path expanded, on
+// a drive of this machine; empty where there is none the check could read
+// without the network (a share, a bare name Windows looks for along the
+// search path).
+std::u16string SignedFileOf(ISystem& system, const std::u16string& program);
+
 TActionTarget ExistingFolderOf(ISystem& system, const IRegistryText& view,
                                const std::u16string& text);
 // The existing file `text` names.

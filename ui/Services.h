@@ -14,6 +14,7 @@
 #include "platform/System.h"
 #include "platform/Tray.h"
 #include "platform/WindowFunctions.h"
+#include "ui/SignerLookup.h"
 
 namespace kw {
 
@@ -36,6 +37,8 @@ struct TServices {
   // Where every reported change is also written (the Application log); null
   // writes none.
   IChangeLog* ChangeLog = nullptr;
+  // Who signed the programs the changes name; null looks for no signer.
+  TSignerLookup* Signers = nullptr;
 };
 
 }  // namespace kw

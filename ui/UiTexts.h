@@ -53,6 +53,13 @@ inline constexpr char kSwitchOff[] = "\xBD\xFB\xD3\xC3";                        
 inline constexpr char kSwitchedOffPrefix[] = "\xD2\xD1\xBD\xFB\xD3\xC3\xA3\xBA";  // 已禁用：
 inline constexpr char kNotSwitchedOffPrefix[] =
     "\xCE\xB4\xC4\xDC\xBD\xFB\xD3\xC3\xA3\xBA";  // 未能禁用：
+// The line beneath the program: who signed it, or that nobody did, or that
+// its signature does not verify.
+inline constexpr char kSignedByPrefix[] = "\xC7\xA9\xC3\xFB\xA3\xBA";            // 签名：
+inline constexpr char kNotSigned[] = "\xCE\xB4\xC7\xA9\xC3\xFB";                 // 未签名
+inline constexpr char kSignatureInvalid[] = "\xC7\xA9\xC3\xFB\xCE\xDE\xD0\xA7";  // 签名无效
+// 未能检查签名: off this machine, or the file could not be opened
+inline constexpr char kSignatureNotChecked[] = "\xCE\xB4\xC4\xDC\xBC\xEC\xB2\xE9\xC7\xA9\xC3\xFB";
 inline constexpr char kScanTool[] = "VirusTotalUpload.exe";
 // "这是 Windows 的设置，删除会使系统无法正常启动，请在注册表编辑器中改回：" + name
 inline constexpr char kSettingNotDeletedPrefix[] =

@@ -181,6 +181,10 @@ void TForm1::SaveState() {
 // The message carries nothing the handler reads: another program can post
 // it too, and then only makes the guard look at its own queue.
 bool TForm1::HandleMessage(std::uint32_t message, std::uintptr_t, std::intptr_t) {
+  if (message == WM_SIGNERKNOWN) {
+    WMSignerKnown();
+    return true;
+  }
   if (message != WM_REGCHANGE) return false;
   WMRegChange();
   return true;
@@ -201,6 +205,7 @@ void TForm1::WMRegChange() {
     FollowWatchState(record);
     // Queued for the log's own thread: the alert below does not wait for it.
     if (Services.ChangeLog) Services.ChangeLog->Write(record);
+    AskForSignerToLog(record);
   }
   // What a flood pushed out of the queue before this window could take it is
   // counted on the alert and in the log: never a silent loss.
@@ -212,6 +217,47 @@ void TForm1::WMRegChange() {
   Form2->ShowChanges(records, dropped);
   PendingDirty = true;
   ScheduleSave();
+}
+
+// The log is told the signer in an event of its own once the check has
+// found it: the change's event is written at once and never waits for it.
+// In a flood the oldest waiting go without one, as the lookup drops their
+// asks too.
+void TForm1::AskForSignerToLog(const TChangeRecord& record) {
+  if (!Services.Signers || !Services.ChangeLog || record.Program.empty()) return;
+  if (record.Kind != TChangeKind::Added && record.Kind != TChangeKind::Changed &&
+      record.Kind != TChangeKind::Deleted) {
+    return;
+  }
+  if (AwaitingSigner.size() >= kMaxAwaitingSigner) {
+    AwaitingSigner.erase(std::min_element(
+        AwaitingSigner.begin(), AwaitingSigner.end(),
+        [](const auto& a, const auto& b) { return a.second.first < b.second.first; }));
+  }
+  const std::u16string file = SignedFileOf(Services.System, record.Program);
+  if (file.empty()) {
+    Services.ChangeLog->WriteSigner(record, {});
+    return;
+  }
+  const std::uint64_t asked = Services.Signers->Ask(file);
+  AwaitingSigner.emplace(file, std::pair{asked, record});
+}
+
+void TForm1::WMSignerKnown() {
+  if (!Services.Signers) return;
+  for (const TSignerFinding& finding : Services.Signers->TakeFinished()) {
+    auto [first, last] = AwaitingSigner.equal_range(finding.Program);
+    while (first != last) {
+      if (first->second.first > finding.Asked) {
+        ++first;
+        continue;
+      }
+      if (Services.ChangeLog)
+        Services.ChangeLog->WriteSigner(first->second.second, finding.Signature);
+      first = AwaitingSigner.erase(first);
+    }
+  }
+  if (Form2) Form2->ShowKnownSigner();
 }
 
 void TForm1::FollowWatchState(const TChangeRecord& record) {

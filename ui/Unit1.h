@@ -2,6 +2,7 @@
 // The hidden main window: holds the watched-key table and the monitor
 // controller, receives the monitors' notices and fills the alert with them.
 
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -44,6 +45,8 @@ class TForm1 : public vcl::TForm {
   bool HandleMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
   // Takes what the monitors have queued and shows it in the alert.
   void WMRegChange();
+  // Logs what the finished signature checks found and shows the alert's.
+  void WMSignerKnown();
   void ShowProgramIcon(const std::u16string& path);
   // "选项": shows the options dialog, or brings it to the front.
   void Options1Click();
@@ -72,6 +75,7 @@ class TForm1 : public vcl::TForm {
   void LoadSavedState();
   void AfterStart();
   void ScheduleSave();
+  void AskForSignerToLog(const TChangeRecord& record);
 
   TServices& Services;
   std::shared_ptr<TChangeQueue> FQueue = std::make_shared<TChangeQueue>();
@@ -80,6 +84,10 @@ class TForm1 : public vcl::TForm {
   std::set<std::string> NotWatched;
   // How many of the records the queue dropped the alert and the log were told of.
   std::size_t LostReported = 0;
+  // The logged changes whose program's signer the log is still to be told,
+  // by program, with the number of the ask that will answer.
+  static constexpr std::size_t kMaxAwaitingSigner = TSignerLookup::kMaxWaiting;
+  std::multimap<std::u16string, std::pair<std::uint64_t, TChangeRecord>> AwaitingSigner;
   // What the monitors last reported, and the file it is kept in between
   // runs, in the user's state folder with the alert's unconfirmed changes.
   TStatePlace Place;

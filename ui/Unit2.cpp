@@ -97,6 +97,8 @@ TForm2::TForm2(TComponent* owner, TServices& services) : TForm(owner, "Form2"), 
   Button7 = Place<TButton>(*this, "Button7", TabSheet1, 293, 70, 42, 25, 6);
   Button7->SetText(texts::kSwitchOff);
   Button7->SetVisible(false);
+  // In the gap above the program path, which it is about.
+  sLabelFX2 = Place<TsLabelFX>(*this, "sLabelFX2", TabSheet1, 40, 196, 0, 16);
 
   Button1->OnClick = [this] { Button1Click(); };
   Button2->OnClick = [this] { Button2Click(); };
@@ -124,6 +126,47 @@ void TForm2::ShowPickedChange() {
   ShowWhereAndWhat(*change);
   ShowWholeTexts(*change);
   ShowChangeCount();
+  AskForSigner(*change);
+}
+
+// The line stays empty until the check answers: a verdict from before the
+// change was picked may be of another file than the one there now.
+// A program off this machine, or one named by a bare name, is told of at
+// once: nothing is read for it.
+void TForm2::AskForSigner(const TChangeRecord& change) {
+  sLabelFX2->SetText("");
+  SignerAsked = 0;
+  SignerFile.clear();
+  if (!Services.Signers || change.Program.empty()) return;
+  SignerFile = SignedFileOf(Services.System, change.Program);
+  if (SignerFile.empty()) {
+    sLabelFX2->SetText(texts::kSignatureNotChecked);
+    return;
+  }
+  SignerAsked = Services.Signers->AskFirst(SignerFile);
+}
+
+void TForm2::ShowKnownSigner() {
+  TSignature signature;
+  if (SignerAsked == 0 || !Services.Signers ||
+      !Services.Signers->Known(SignerFile, SignerAsked, signature)) {
+    return;
+  }
+  sLabelFX2->SetText(SignerLine(Services.Monitor.Text, signature));
+}
+
+std::string SignerLine(const IRegistryText& view, const TSignature& signature) {
+  switch (signature.Kind) {
+    case TSignatureKind::Signed:
+      return texts::kSignedByPrefix + view.ToAnsi(signature.Signer);
+    case TSignatureKind::Unsigned:
+      return texts::kNotSigned;
+    case TSignatureKind::Invalid:
+      return texts::kSignatureInvalid;
+    case TSignatureKind::NotChecked:
+      break;
+  }
+  return texts::kSignatureNotChecked;
 }
 
 void TForm2::ShowWhereAndWhat(const TChangeRecord& change) {
@@ -242,6 +285,9 @@ void TForm2::Button2Click() {
   Services.Sound.Stop();
   for (TEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5}) edit->SetText("");
   sLabelFX1->SetText("");
+  sLabelFX2->SetText("");
+  SignerAsked = 0;
+  SignerFile.clear();
   Edit5->SetVisible(false);
   Button6->SetVisible(false);
   Button7->SetVisible(false);

@@ -46,6 +46,8 @@ class TForm2 : public vcl::TForm {
   // "禁用": the picked entry switched off as Task Manager does it; shown
   // only where Windows keeps such a switch.
   vcl::TButton* Button7;
+  // Who signed the picked change's program, once the check has found out.
+  vcl::TsLabelFX* sLabelFX2;
 
   // Adds the changes just reported, picks the newest and shows it.
   // `dropped` more were reported but pushed out before the alert took them.
@@ -66,6 +68,9 @@ class TForm2 : public vcl::TForm {
   void DeleteReportedTask();
   // Switches the picked entry off, and tells the user the outcome.
   void SwitchOffReportedEntry();
+  // A signature check has finished: the line shows it if it is of the
+  // program the picked change names, checked since it was picked.
+  void ShowKnownSigner();
 
  protected:
   void FormCreate() override;
@@ -88,6 +93,7 @@ class TForm2 : public vcl::TForm {
   void ShowWhereAndWhat(const TChangeRecord& change);
   void ShowWholeTexts(const TChangeRecord& change);
   void ShowChangeCount();
+  void AskForSigner(const TChangeRecord& change);
   std::u16string IdentityOf(const std::string& shownName) const;
   // What an action acts on: the picked change's exact text while `edit`
   // still shows it, what the user typed into it otherwise.
@@ -102,7 +108,14 @@ class TForm2 : public vcl::TForm {
 
   TServices& Services;
   TChangeList FChanges;
+  // The ask whose answer the signer line waits for; 0: none.
+  std::uint64_t SignerAsked = 0;
+  std::u16string SignerFile;
 };
+
+// The signer line's text for `signature`, the name in code page 936 as
+// `view` converts it.
+std::string SignerLine(const IRegistryText& view, const TSignature& signature);
 
 extern TForm2* Form2;
 

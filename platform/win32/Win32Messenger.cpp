@@ -13,4 +13,9 @@ bool TWin32Messenger::Send(WindowHandle window, std::uint32_t message, std::uint
   return ::GetLastError() != ERROR_INVALID_WINDOW_HANDLE;
 }
 
+bool TWin32Messenger::Post(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                           std::intptr_t lParam) {
+  return ::PostMessageA(reinterpret_cast<HWND>(window), message, wParam, lParam) != FALSE;
+}
+
 }  // namespace kw::win32

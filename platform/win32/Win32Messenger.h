@@ -1,5 +1,5 @@
 #pragma once
-// Synchronous notification with SendMessageA.
+// Notification with SendMessageA and PostMessageA.
 
 #include "platform/Messenger.h"
 
@@ -8,6 +8,8 @@ namespace kw::win32 {
 class TWin32Messenger : public IMessenger {
  public:
   bool Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+            std::intptr_t lParam) override;
+  bool Post(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
             std::intptr_t lParam) override;
 };
 

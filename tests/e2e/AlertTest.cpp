@@ -10,6 +10,7 @@
 #include "tests/e2e/Program.h"
 
 #include <shlobj.h>
+#include <wincrypt.h>
 
 namespace kw::e2e {
 namespace {
@@ -112,6 +113,11 @@ struct TAlert {
     auto labels = ChildrenOfClass(Dialog, L"TsLabelFX");
     return labels.empty() ? L"" : TextOf(labels[0]);
   }
+  // Who signed the picked change's program: the line above its path.
+  std::wstring Signer() const {
+    auto labels = ChildrenOfClass(Dialog, L"TsLabelFX");
+    return labels.size() < 2 ? L"" : TextOf(labels[1]);
+  }
   std::wstring Caption() const { return TextOf(Dialog); }
   bool Visible() const { return ::IsWindowVisible(Dialog); }
   // The tab: "启动项信息", and "k/n" while there is more than one change.
@@ -208,6 +214,93 @@ void CheckChineseNameAndPath(TAlert& alert) {
   EXPECT_EQ(alert.Label(), name);
 }
 
+// The certificate the signed programs were made with, trusted for this
+// user as a root, as an organisation trusts its own signer.
+bool TrustForUser(const std::wstring& certificateFile) {
+  HANDLE file = ::CreateFileW(certificateFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  std::vector<BYTE> der(65536);
+  DWORD read = 0;
+  const bool ok = ::ReadFile(file, der.data(), static_cast<DWORD>(der.size()), &read, nullptr);
+  ::CloseHandle(file);
+  HCERTSTORE root =
+      ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+  if (!ok || !root) return false;
+  const bool added = ::CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), read,
+                                                        CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+  ::CertCloseStore(root, 0);
+  return added;
+}
+
+// Who signed the program a new entry starts, read from the alert: a signed
+// copy, one changed after it was signed, and one never signed.
+// scripts/make-signed.sh makes them into the folder KW_SIGNED names.
+void CheckSignerLines(TProgram& program, TAlert& alert) {
+  const std::wstring folder = EnvironmentPath(L"KW_SIGNED");
+  ASSERT_FALSE(folder.empty()) << "KW_SIGNED names no folder of signed programs";
+  ASSERT_TRUE(TrustForUser(folder + L"\\signer.cer"));
+  TRunKey run(HKEY_CURRENT_USER);
+  const std::pair<std::wstring, std::wstring> rows[] = {
+      {L"good.exe", L"签名：Keywarden Test Signer"},
+      {L"tampered.exe", L"签名无效"},
+      {L"plain.exe", L"未签名"},
+      {L"missing.exe", L"未能检查签名"},
+      // Never looked for: the check reads nothing beyond this machine.
+      {L"\\\\keywarden-nohost\\share\\x.exe", L"未能检查签名"},
+  };
+  for (const auto& [file, line] : rows) {
+    const std::wstring name = L"KeywardenSigned" + file.substr(file.rfind(L'\\') + 1);
+    const std::wstring path = file[0] == L'\\' ? file : folder + L"\\" + file;
+    run.Delete(name);
+    run.Set(name, path);
+    ASSERT_TRUE(WaitFor([&] { return alert.Path() == path && alert.Label() == name; }))
+        << Narrow(alert.Path());
+    EXPECT_TRUE(WaitFor([&] { return alert.Signer() == line; }))
+        << Narrow(file) << ": " << Narrow(alert.Signer());
+    if (file == L"good.exe") SaveScreenshot(ArtifactPath(L"alert-signed.bmp"));
+  }
+
+  // Another file put in the signed one's place, of the same size and times:
+  // picked again, the alert checks it afresh rather than keep the verdict.
+  const std::wstring swap = folder + L"\\swap.exe", held = folder + L"\\swap.tmp";
+  ASSERT_TRUE(::CopyFileW((folder + L"\\good.exe").c_str(), swap.c_str(), FALSE));
+  run.Set(L"KeywardenSignedSwap", swap);
+  ASSERT_TRUE(WaitFor([&] { return alert.Label() == L"KeywardenSignedSwap"; }));
+  EXPECT_TRUE(WaitFor([&] { return alert.Signer() == rows[0].second; })) << Narrow(alert.Signer());
+  ASSERT_TRUE(::CopyFileW((folder + L"\\tampered.exe").c_str(), held.c_str(), FALSE));
+  WIN32_FILE_ATTRIBUTE_DATA before{};
+  ASSERT_TRUE(::GetFileAttributesExW(swap.c_str(), GetFileExInfoStandard, &before));
+  HANDLE file =
+      ::CreateFileW(held.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  ::SetFileTime(file, &before.ftCreationTime, &before.ftLastAccessTime, &before.ftLastWriteTime);
+  ::CloseHandle(file);
+  ASSERT_TRUE(::MoveFileExW(held.c_str(), swap.c_str(), MOVEFILE_REPLACE_EXISTING));
+  const std::wstring page = alert.Page();
+  alert.Click(L"<");
+  ASSERT_TRUE(WaitFor([&] { return alert.Page() != page; }));
+  alert.Click(L">");
+  EXPECT_TRUE(WaitFor([&] { return alert.Signer() == L"签名无效"; })) << Narrow(alert.Signer());
+
+  run.Delete(L"KeywardenSignedSwap");
+  for (const auto& [file, line] : rows) {
+    run.Delete(L"KeywardenSigned" + file.substr(file.rfind(L'\\') + 1));
+  }
+
+  // A file far too big to check soon: the alert does not wait for it, nor
+  // does the guard's end.
+  const std::wstring huge = folder + L"\\huge.exe";
+  run.Set(L"KeywardenSignedHuge", huge);
+  ASSERT_TRUE(WaitFor([&] { return alert.Path() == huge; }));
+  ::Sleep(300);
+  EXPECT_EQ(alert.Signer(), L"") << "the check of 8 GiB ended already";
+  const ULONGLONG began = ::GetTickCount64();
+  EXPECT_EQ(program.End(), 0u);
+  EXPECT_LT(::GetTickCount64() - began, 5000u);
+  run.Delete(L"KeywardenSignedHuge");
+}
+
 TEST_F(AlertTest, ReportsAddedChangedAndDeletedValuesOfBothHives) {
   // A second start while this one runs ends at once, cleanly, and leaves
   // this one watching.
@@ -241,6 +334,7 @@ TEST_F(AlertTest, ReportsAddedChangedAndDeletedValuesOfBothHives) {
   for (const std::wstring& name : written) run.Delete(name);
 
   CheckChineseNameAndPath(Alert);
+  CheckSignerLines(Program, Alert);  // last: it ends the program
 }
 
 // What a program of the same user might write to hide its entry from the

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "platform/ChangeLog.h"
@@ -55,11 +56,15 @@ class FakeEventLog : public IEventLog {
 class FakeChangeLog : public IChangeLog {
  public:
   void Write(const TChangeRecord& record) override { Records.push_back(record); }
+  void WriteSigner(const TChangeRecord& record, const TSignature& signature) override {
+    Signers.push_back({record, signature});
+  }
   void GuardStarted() override { ++Starts; }
   void GuardStopped() override { ++Stops; }
   void RecordsLost(std::uint64_t count) override { Lost += count; }
   std::uint64_t Lost = 0;
   std::vector<TChangeRecord> Records;
+  std::vector<std::pair<TChangeRecord, TSignature>> Signers;
   int Starts = 0, Stops = 0;
 };
 

@@ -25,6 +25,26 @@ bool FakeMessenger::Send(WindowHandle window, std::uint32_t message, std::uintpt
   return true;
 }
 
+bool FakeMessenger::Post(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                         std::intptr_t lParam) {
+  std::lock_guard<std::mutex> lock(Lock);
+  if (Windows.count(window) == 0) return false;
+  Posted.push_back({window, message, wParam, lParam});
+  return true;
+}
+
+std::size_t FakeMessenger::DeliverPosted() {
+  std::vector<TPosted> posted;
+  {
+    std::lock_guard<std::mutex> lock(Lock);
+    posted.swap(Posted);
+  }
+  for (const TPosted& message : posted) {
+    Send(message.Window, message.Message, message.WParam, message.LParam);
+  }
+  return posted.size();
+}
+
 bool FakeMessenger::Lookup(WindowHandle window, THandler& handler) {
   std::lock_guard<std::mutex> lock(Lock);
   auto it = Windows.find(window);

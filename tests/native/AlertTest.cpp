@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "lib/Hives.h"
 #include "monitor/ChangeTexts.h"
 #include "monitor/WatchedKeys.h"
+#include "tests/fakes/FakeSignatureCheck.h"
 #include "tests/native/UiHarness.h"
 #include "ui/UiTexts.h"
 #include "ui/Unit1.h"
@@ -149,6 +153,178 @@ TEST_F(AlertTest, EveryRecordTakenGoesToTheEventLogWithTheTimeItWasTaken) {
   // A forged wake-up brings nothing to write.
   Main.HandleMessage(WM_REGCHANGE, 1, 1);
   EXPECT_EQ(ChangeLog.Records.size(), 301u);
+}
+
+// The signer line: filled off the UI thread, for the picked change's own
+// program only, never from a look at an earlier file at its path.
+class SignerLineTest : public AlertTest {
+ protected:
+  SignerLineTest() { Services.Signers = &Lookup; }
+  ~SignerLineTest() override { Services.Signers = nullptr; }
+  // Handles the lookup's posts until one arrives, or with `shown`, until
+  // the line shows something; false after 10 s.
+  bool Deliver(bool shown = true) {
+    for (int i = 0; i < 1000; ++i) {
+      if (Fake.Messenger.DeliverPosted() > 0 && (!shown || !Line().empty())) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  std::string Line() const { return Alert.sLabelFX2->Text(); }
+
+  std::shared_ptr<fake::FakeSignatureCheck> Check = std::make_shared<fake::FakeSignatureCheck>();
+  WindowHandle Window =
+      Fake.Messenger.CreateWindow([this](std::uint32_t message, std::uintptr_t, std::intptr_t) {
+        Main.HandleMessage(message, 0, 0);
+      });
+  TSignerLookup Lookup{Check, Fake.Messenger, Window};
+};
+
+TEST_F(SignerLineTest, ShowsThePickedProgramsVerdictOnceKnownAndLogsEach) {
+  const std::string signedBy = texts::kSignedByPrefix;
+  Check->Put(u"C:\\a.exe", {{1, 10, 100, 1000, 1000}, {TSignatureKind::Signed, u"Contoso \u00e9"}});
+  Check->Put(u"C:\\b.exe", {{1, 11, 100, 1000, 1000}, {TSignatureKind::Unsigned, u""}});
+  Check->Put(u"C:\\t.exe", {{1, 12, 100, 1000, 1000}, {TSignatureKind::Invalid, u""}});
+  Check->Put(u"C:\\x.exe", {{1, 13, 100, 1000, 1000}, {}, true});
+  Check->Put(u"C:\\Program Files\\Tool\\t.exe",
+             {{1, 14, 1, 1, 1}, {TSignatureKind::Unsigned, u""}});
+  Check->Put(u"\\\\host\\share\\n.exe", {{1, 15, 1, 1, 1}, {TSignatureKind::Signed, u"N"}});
+  Check->Put(u"N:\\n.exe", {{1, 16, 1, 1, 1}, {TSignatureKind::Signed, u"N"}});
+  System.NetworkDrives = {"N:\\"};
+  struct TRow {
+    const char* Program;
+    std::string Line;
+    bool Checked = true;  // else told at once, nothing read
+  } rows[] = {
+      {"C:\\a.exe", signedBy + "Contoso ?"},  // without best fit, as every field
+      {"C:\\b.exe", texts::kNotSigned},
+      {"C:\\t.exe", texts::kSignatureInvalid},
+      {"C:\\x.exe", texts::kSignatureNotChecked},     // the check failed
+      {"C:\\gone.exe", texts::kSignatureNotChecked},  // the check cannot open it
+      {"%ProgramFiles%\\Tool\\t.exe", texts::kNotSigned},
+      {"\\\\host\\share\\n.exe", texts::kSignatureNotChecked, false},
+      {"N:\\n.exe", texts::kSignatureNotChecked, false},
+      {"n.exe", texts::kSignatureNotChecked, false},  // wherever the search path leads
+  };
+  for (const TRow& row : rows) {
+    const int verified = Check->Verified();
+    Notify({Record(TChangeKind::Added, "S", row.Program)});
+    if (row.Checked) {
+      EXPECT_EQ(Line(), "") << row.Program;  // the alert does not wait
+      ASSERT_TRUE(Deliver()) << row.Program;
+    } else {
+      EXPECT_EQ(Check->Verified(), verified) << row.Program;
+    }
+    EXPECT_EQ(Line(), row.Line) << row.Program;
+  }
+  // Each logged change is told its program's signer in an event of its own.
+  ASSERT_EQ(ChangeLog.Signers.size(), 9u);
+  EXPECT_EQ(ChangeLog.Signers[0].first.Program, u"C:\\a.exe");
+  EXPECT_EQ(ChangeLog.Signers[0].second.Signer, u"Contoso \u00e9");
+  EXPECT_EQ(ChangeLog.Signers[1].second.Kind, TSignatureKind::Unsigned);
+  // "确定" leaves no line behind.
+  Alert.Button2->Click();
+  EXPECT_EQ(Line(), "");
+}
+
+TEST_F(SignerLineTest, AVerdictOfAnotherChangeOrAnEarlierFileNeverShows) {
+  Check->Put(u"C:\\a.exe", {{1, 10, 100, 1000, 1000}, {TSignatureKind::Signed, u"A"}});
+  Check->Put(u"C:\\b.exe", {{1, 11, 100, 1000, 1000}, {TSignatureKind::Unsigned, u""}});
+  Check->Hold(u"C:\\a.exe");
+  Check->Hold(u"C:\\b.exe");
+  Notify({Record(TChangeKind::Added, "A", "C:\\a.exe")});
+  ASSERT_TRUE(Check->WaitUntilWaiting(u"C:\\a.exe"));
+  Notify({Record(TChangeKind::Added, "B", "C:\\b.exe")});
+  // a.exe's verdict comes while b.exe's change is picked: not on its line.
+  Check->LetGo(u"C:\\a.exe");
+  ASSERT_TRUE(Deliver(false));
+  EXPECT_EQ(Line(), "");
+  Check->LetGo(u"C:\\b.exe");
+  ASSERT_TRUE(Deliver());
+  EXPECT_EQ(Line(), texts::kNotSigned);
+
+  // Picked again: checked again, the same file taken from what is known,
+  // another in its place read whole, however like the first.
+  const int verified = Check->Verified();
+  Alert.Button4->Click();
+  EXPECT_EQ(Line(), "");
+  ASSERT_TRUE(Deliver());
+  EXPECT_EQ(Line(), std::string(texts::kSignedByPrefix) + "A");
+  EXPECT_EQ(Check->Verified(), verified);
+  const TFileStamp swaps[] = {
+      {1, 20, 100, 1000, 1000},     // another file moved in, size and times set alike
+      {1, 20, 100, 1000, 1001},     // the same written in place, its write time set back
+      {2, 20, 100, 1000, 1001},     // on another volume
+      {1, 10, 100, 1000, 1000, 7},  // written in place, both times set back
+  };
+  for (const TFileStamp& stamp : swaps) {
+    Check->Put(u"C:\\a.exe", {stamp, {TSignatureKind::Invalid, u""}});
+    Alert.Button5->Click();
+    Alert.Button4->Click();
+    ASSERT_TRUE(Deliver());
+    EXPECT_EQ(Line(), texts::kSignatureInvalid)
+        << stamp.FileIndex << " " << stamp.Changed << " " << stamp.JournalNumber;
+    Check->Put(u"C:\\a.exe", {{1, 10, 100, 1000, 1000}, {TSignatureKind::Signed, u"A"}});
+    Alert.Button5->Click();
+    Alert.Button4->Click();
+    ASSERT_TRUE(Deliver());
+    EXPECT_EQ(Line(), std::string(texts::kSignedByPrefix) + "A");
+  }
+  EXPECT_EQ(Check->Verified(), verified + 8);
+}
+
+// A flood while a check is stuck: the newest changes still get their signer
+// events, and what waits stays bounded, the oldest dropped.
+TEST_F(SignerLineTest, AFloodBehindAStuckCheckKeepsTheNewest) {
+  Check->Put(u"C:\\stuck.exe", {{1, 1, 1, 1, 1}, {TSignatureKind::Signed, u"S"}});
+  Check->Hold(u"C:\\stuck.exe");
+  Notify({Record(TChangeKind::Added, "S", "C:\\stuck.exe")});
+  ASSERT_TRUE(Check->WaitUntilWaiting(u"C:\\stuck.exe"));
+  std::vector<TChangeRecord> flood;
+  for (int i = 0; i < 3000; ++i) {
+    flood.push_back(Record(TChangeKind::Added, "F", "C:\\f" + std::to_string(i) + ".exe"));
+  }
+  Notify(std::move(flood));
+  Check->LetGo(u"C:\\stuck.exe");
+  auto logged = [&](const std::u16string& program) {
+    for (const auto& [record, signature] : ChangeLog.Signers) {
+      if (record.Program == program) return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < 1000 && !logged(u"C:\\f2999.exe"); ++i) Deliver(false);
+  EXPECT_TRUE(logged(u"C:\\f2999.exe"));
+  EXPECT_FALSE(logged(u"C:\\f0.exe"));
+  EXPECT_LE(ChangeLog.Signers.size(), TSignerLookup::kMaxWaiting + 2);
+  Notify({Record(TChangeKind::Added, "A", "C:\\after.exe")});
+  for (int i = 0; i < 1000 && !logged(u"C:\\after.exe"); ++i) Deliver(false);
+  EXPECT_TRUE(logged(u"C:\\after.exe"));
+}
+
+// A check that does not end (a huge file, a stuck read) holds the end of the
+// program no longer than the bound; the check finishes on its own later.
+TEST(SignerLookup, EndsWithinItsBoundWhileACheckIsStillReading) {
+  fake::FakeMessenger messenger;
+  const WindowHandle window =
+      messenger.CreateWindow([](std::uint32_t, std::uintptr_t, std::intptr_t) {});
+  auto check = std::make_shared<fake::FakeSignatureCheck>();
+  check->Put(u"C:\\huge.exe", {{1, 1, 1ull << 40, 1, 1}, {TSignatureKind::Signed, u"H"}});
+  check->Hold(u"C:\\huge.exe");
+  const std::weak_ptr<fake::FakeSignatureCheck> left = check;
+  const auto began = std::chrono::steady_clock::now();
+  {
+    TSignerLookup lookup(check, messenger, window, std::chrono::milliseconds(100));
+    lookup.AskFirst(u"C:\\huge.exe");
+    ASSERT_TRUE(check->WaitUntilWaiting(u"C:\\huge.exe"));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5));
+  check->LetGo(u"C:\\huge.exe");
+  check.reset();
+  for (int i = 0; i < 1000 && !left.expired(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(left.expired()) << "the check's own share was never let go";
+  EXPECT_EQ(messenger.DeliverPosted(), 0u);  // nothing told after the end
 }
 
 TEST_F(AlertTest, AtMidnightTheTimeLineHoldsTheDateAlone) {
@@ -411,11 +587,11 @@ TEST(Toolkit, OwnsComponentsInCreationOrderAndKnowsTheirClasses) {
   TForm2 form(nullptr, fakes.Services);
   std::vector<std::string> names;
   for (vcl::TComponent* c : form.Components()) names.push_back(c->Name());
-  EXPECT_EQ(names, (std::vector<std::string>{"PageControl1", "TabSheet1", "sLabelFX1", "Image5",
-                                             "Image1",       "Edit4",     "Edit1",     "Edit2",
-                                             "Image3",       "Edit3",     "Image2",    "Image4",
-                                             "Button2",      "Button1",   "Button3",   "Edit5",
-                                             "Button4",      "Button5",   "Button6",   "Button7"}));
+  EXPECT_EQ(names, (std::vector<std::string>{
+                       "PageControl1", "TabSheet1", "sLabelFX1", "Image5", "Image1",  "Edit4",
+                       "Edit1",        "Edit2",     "Image3",    "Edit3",  "Image2",  "Image4",
+                       "Button2",      "Button1",   "Button3",   "Edit5",  "Button4", "Button5",
+                       "Button6",      "Button7",   "sLabelFX2"}));
   EXPECT_TRUE(form.Edit1->InheritsFrom("TEdit"));
   EXPECT_TRUE(form.Edit1->InheritsFrom("TWinControl"));
   EXPECT_FALSE(form.Edit1->InheritsFrom("TCheckBox"));

@@ -137,6 +137,28 @@ TEST(ChangeEvent, TheLogTakesTheFactsExactly) {
   EXPECT_EQ(event.Strings[6], u"C:\\upd\u00E2te.exe");
 }
 
+// Written when the check has found out, with the change's own time, place
+// and program, the data left out.
+TEST(ChangeEvent, TheSignerEventNamesTheChangeAndTheVerdict) {
+  TChangeRecord record = Record(TChangeKind::Changed, kHkeyCurrentUser, kKeyWow64_64Key, "V",
+                                "C:\\old.exe", "C:\\new.exe", "C:\\new.exe");
+  record.Program = u"C:\\new.exe";
+  const TLogEvent signedBy = SignerEvent(record, {TSignatureKind::Signed, u"Contoso \u00E2"});
+  EXPECT_EQ(signedBy.Id, events::kSigner);
+  EXPECT_EQ(signedBy.Level, TEventLevel::Information);
+  std::vector<std::u16string> expected = ChangeEvent(record).Strings;
+  expected[4].clear();
+  expected[5].clear();
+  expected.push_back(u"signed");
+  expected.push_back(u"Contoso \u00E2");
+  EXPECT_EQ(signedBy.Strings, expected);
+  const TLogEvent invalid = SignerEvent(record, {TSignatureKind::Invalid, u""});
+  EXPECT_EQ(invalid.Level, TEventLevel::Warning);
+  EXPECT_EQ(invalid.Strings[8], u"not valid");
+  EXPECT_EQ(SignerEvent(record, {TSignatureKind::Unsigned, u""}).Strings[8], u"not signed");
+  EXPECT_EQ(SignerEvent(record, {}).Strings[8], u"not checked");
+}
+
 TEST(ChangeEvent, GuardAndLostEventsCarryTheTimeFirst) {
   const TLogEvent started =
       GuardStartedEvent(kTime, u"C:\\Program Files\\Keywarden\\Keywarden.exe");

@@ -29,6 +29,7 @@ TEST(Win32EventLog, ReportsEveryKindOfEventWithoutRegisteringTheSource) {
     record.Kind = kind;
     EXPECT_TRUE(log.Report(ChangeEvent(record)));
   }
+  EXPECT_TRUE(log.Report(SignerEvent(record, {TSignatureKind::Signed, u"\u7B7E\u540D"})));
   EXPECT_TRUE(log.Report(GuardStartedEvent({}, u"k.exe")));
   EXPECT_TRUE(log.Report(GuardStoppedEvent({}, u"k.exe")));
   EXPECT_TRUE(log.Report(EventsLostEvent({}, 3)));
@@ -62,7 +63,9 @@ TEST(Win32EventLog, EveryEventHasItsTextInEnglishAndChinese) {
                                             L"OldData",
                                             L"NewData",
                                             L"C:\\p.exe",
-                                            L"64-bit"};
+                                            L"64-bit",
+                                            L"signed",
+                                            L"Signer"};
   const LANGID english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
   const LANGID chinese = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
   for (std::uint32_t id : events::kAll) {
@@ -79,6 +82,8 @@ TEST(Win32EventLog, EveryEventHasItsTextInEnglishAndChinese) {
     EXPECT_NE(changed.find(field), std::wstring::npos) << field;
   EXPECT_NE(Text(events::kAdded, english, fields).find(L"Data: NewData"), std::wstring::npos);
   EXPECT_NE(Text(events::kDeleted, english, fields).find(L"Data: OldData"), std::wstring::npos);
+  EXPECT_NE(Text(events::kSigner, english, fields).find(L"Signature: signed\r\nSigned by: Signer"),
+            std::wstring::npos);
   EXPECT_NE(Text(events::kEventsLost, english, {L"t", L"42"}).find(L"42 events"),
             std::wstring::npos);
 }
