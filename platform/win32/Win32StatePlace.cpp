@@ -171,11 +171,18 @@ bool IsRootName(const std::wstring& name) {
 
 // The name of the root the guard noted it made; "Keywarden" when none is noted.
 std::wstring NotedRootName() {
+  HKEY opened = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kNoteKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
+                      &opened) != ERROR_SUCCESS) {
+    return kRootName;
+  }
+  const TKeyHandle key(opened);
   wchar_t name[64] = {};
-  DWORD size = sizeof name - sizeof(wchar_t);
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kNoteKey, kNoteName, RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY,
-                     nullptr, name, &size) != ERROR_SUCCESS ||
-      !IsRootName(name)) {
+  DWORD type = 0;
+  DWORD size = sizeof name - sizeof(wchar_t);  // the last unit stays its end
+  if (::RegQueryValueExW(opened, kNoteName, nullptr, &type, reinterpret_cast<BYTE*>(name), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ || !IsRootName(name)) {
     return kRootName;
   }
   return name;
