@@ -56,8 +56,11 @@ const TLocation kFurtherLocations[] = {
     {kCu, "\\Software\\Classes\\Folder\\Shell\\Open\\command", {"", "DelegateExecute"}, false, false, false},
     {kCu, "\\Software\\Classes\\Directory\\Shell\\Open\\command", {"", "DelegateExecute"}, false, false, false},
     {kCu, "\\Software\\Classes\\Launcher.SystemSettings\\Shell\\Open\\command", {"", "DelegateExecute"}, false, false, false},
-    {kCu, "\\Software\\Classes\\CLSID", {}, true, false, false, u"", false, false, {"InprocServer32", "LocalServer32", "TreatAs", "ScriptletURL"}},
-    {kCu, "\\Environment", {"UserInitMprLogonScript"}, false, false, false},
+    {kCu, "\\Software\\Classes\\CLSID", {}, true, false, false, u"", false, false, {"InprocServer32", "InprocHandler32", "LocalServer32", "TreatAs", "ScriptletURL"}},
+    {kCu, "\\Software\\Classes\\Wow6432Node\\CLSID", {}, true, false, false, u"", false, false, {"InprocServer32", "InprocHandler32", "LocalServer32", "TreatAs", "ScriptletURL"}},
+    // A logon script, a profiler every .NET program of the user loads, and
+    // the folders Windows' own programs are looked for in.
+    {kCu, "\\Environment", {"UserInitMprLogonScript", "COR_ENABLE_PROFILING", "COR_PROFILER", "COR_PROFILER_PATH", "windir", "SystemRoot"}, false, false, false},
     {kLm, "\\SOFTWARE\\Microsoft\\Command Processor", {"AutoRun"}, false, false, false},
     {kCu, "\\Software\\Microsoft\\Command Processor", {"AutoRun"}, false, false, false},
     {kLm, "\\SOFTWARE\\Wow6432Node\\Microsoft\\Command Processor", {"AutoRun"}, false, false, false},
@@ -90,7 +93,10 @@ std::vector<TLocation> WatchedLocations(const std::vector<std::string>& sevenKey
   for (HiveHandle hive : {kLm, kCu}) {
     for (const std::string& path : sevenKeys) {
       // RunOnceEx keeps its entries in numbered subkeys and in Depend.
-      locations.push_back({hive, path, {}, IsRunOnceEx(path), false, false, SwitchOf(path)});
+      // The user's hive has one view: its Wow6432Node Run has no switch of Windows' own.
+      std::u16string switchKey = SwitchOf(path);
+      if (hive == kCu && switchKey == u"Run32") switchKey.clear();
+      locations.push_back({hive, path, {}, IsRunOnceEx(path), false, false, std::move(switchKey)});
     }
   }
   for (const TLocation& location : kFurtherLocations) locations.push_back(location);

@@ -323,8 +323,8 @@ TEST(WatchedLocations, WhichValuesAreSettingsOfWindows) {
                 "HKLM\\Session Manager", "HKLM\\StartupApproved", "HKCU\\StartupApproved"}));
 }
 
-// Task Manager keeps a switch for the Run keys alone, in either view; the
-// guard watches the switches of both hives.
+// Task Manager keeps a switch for the Run keys alone, in either view of the
+// machine's hive; the guard watches the switches of both hives.
 TEST(WatchedLocations, WhichKeysHaveSwitchesAndWhereTheyAreWatched) {
   std::vector<std::string> switched, switches;
   for (const TLocation& location : WatchedLocations(WatchedKeyTable())) {
@@ -339,7 +339,7 @@ TEST(WatchedLocations, WhichKeysHaveSwitchesAndWhereTheyAreWatched) {
   EXPECT_EQ(switched,
             (std::vector<std::string>{
                 "HKLM\\Software" + key + "Run", "HKLM\\SOFTWARE\\Wow6432Node" + key + "Run32",
-                "HKCU\\Software" + key + "Run", "HKCU\\SOFTWARE\\Wow6432Node" + key + "Run32"}));
+                "HKCU\\Software" + key + "Run"}));
   EXPECT_EQ(switches,
             (std::vector<std::string>{"HKLM\\SOFTWARE\\" + std::string(kStartupApproved).substr(9),
                                       "HKCU\\" + std::string(kStartupApproved)}));
