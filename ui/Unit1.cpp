@@ -95,7 +95,9 @@ void TForm1::LoadSavedState() {
       Services.Files, InStateFolder(Place, u"Keywarden.pending"), Place.Secret);
   TStateContents saved;
   StateLoad = StateFile->Load(saved);
-  const bool firstStart = StateLoad == TStateLoad::None && !Place.RanBefore;
+  // Where programs of the user can change the place, a state and a secret
+  // that are not there may be ones they removed: no start there is a first.
+  const bool firstStart = StateLoad == TStateLoad::None && !Place.RanBefore && Place.Protected;
   States =
       std::make_shared<TStateStore>(std::move(saved), StateLoad != TStateLoad::Read && !firstStart);
   // A damaged file that could not be moved aside is not overwritten either.
