@@ -90,6 +90,8 @@ private_kb() {
   awk '/^Private_(Clean|Dirty):/ { kb += $2 } END { print kb + 0 }' /proc/"$1"/smaps_rollup 2>/dev/null
 }
 echo "== idle cost (Wine): over 30 quiet seconds, from the kernel, beside the minimal program"
+idle="$results/idle"
+: >"$idle"
 echo "watched: $("$root/build/native/bench/kw_snapshot_bench" --locations)"
 # One program after the other: a second copy in the same session ends at once.
 for bits in "${bench_bits[@]}"; do
@@ -112,22 +114,33 @@ for bits in "${bench_bits[@]}"; do
     awk -v what="win$bits $which" -v a="$(cpu_ms "$pid")" -v b="$before" \
       -v t="$(threads "$pid")" -v kb="$(private_kb "$pid")" \
       'BEGIN { printf "%-20s CPU %.1f ms, %d threads, %.1f MB private\n", what, a - b, t, kb / 1024 }'
+    echo "$bits $which $(threads "$pid") $(private_kb "$pid")" >>"$idle"
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
 done
 
 echo "== program sizes (packaged)"
+largest=0
 for bits in 64 32; do
   file=$(program "$bits")
   if [ -f "$file" ]; then
     bytes=$(stat -c %s "$file")
+    [ "$bytes" -gt "$largest" ] && largest=$bytes
     awk -v bits="$bits" -v file="${file#"$root"/}" -v bytes="$bytes" \
       'BEGIN { printf "win%s %-36s %9d bytes (%.2f MB)\n", bits, file, bytes, bytes / 1048576 }'
   else
     echo "win$bits ${file#"$root"/}: missing"
   fi
 done
+
+# The idle figures of the build that fares worse, each on a line of its own.
+awk '$2 == "Keywarden" { kb[$1] = $4; if ($3 > threads) threads = $3 }
+     $2 == "minimal" { minimal[$1] = $4 }
+     END { printf "threads at idle: %d\n", threads
+           for (bits in kb) if (minimal[bits] > 0 && kb[bits] / minimal[bits] > worst) worst = kb[bits] / minimal[bits]
+           printf "private memory / minimal program: %.2f\n", worst }' "$idle"
+echo "largest packaged program: $largest bytes"
 
 # Last, the two ratios against the minimal program, of the build that fares worse.
 echo "== ratios to the minimal program (the higher of win64 and win32)"
