@@ -115,11 +115,11 @@ void RemoveTree(const std::wstring& path) {
   ::RemoveDirectoryW(path.c_str());
 }
 
-std::vector<std::wstring> SetAsideRoots(const std::wstring& programData) {
+std::vector<std::wstring> SetAsideRoots(const std::wstring& programData,
+                                        const wchar_t* pattern = L"Keywarden.untrusted.*") {
   std::vector<std::wstring> roots;
   WIN32_FIND_DATAW found;
-  const HANDLE search =
-      ::FindFirstFileW((programData + L"\\Keywarden.untrusted.*").c_str(), &found);
+  const HANDLE search = ::FindFirstFileW((programData + L"\\" + pattern).c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return roots;
   do {
     roots.push_back(programData + L"\\" + found.cFileName);
@@ -141,11 +141,12 @@ std::string Contents(const std::wstring& path) {
 
 void ForgetStateRoots(const std::wstring& programData) {
   RemoveTree(programData + L"\\Keywarden");
-  for (const std::wstring& root : SetAsideRoots(programData)) RemoveTree(root);
+  for (const std::wstring& root : SetAsideRoots(programData, L"Keywarden.*")) RemoveTree(root);
   HKEY key = nullptr;
   if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Keywarden", 0,
                       KEY_SET_VALUE | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
     ::RegDeleteValueW(key, L"StateRoot");
+    ::RegDeleteValueW(key, L"StateRootName");
     ::RegCloseKey(key);
   }
 }
@@ -187,23 +188,37 @@ TEST(Win32StatePlace, AFolderTheGuardDidNotMakeIsSetAsideAndNothingOfItUsed) {
   const bool hadLocalKey = ::GetFileAttributesW(localKey.c_str()) != INVALID_FILE_ATTRIBUTES;
   ForgetStateRoots(programData);
   const std::string planted(win32::TWin32StatePlace::kSecretSize, 'k');
-  ASSERT_TRUE(MakeFolder(root, L"D:P(A;OICI;FA;;;WD)"));
-  ASSERT_TRUE(MakeFolder(root + L"\\" + sid, L"D:P(A;OICI;FA;;;WD)"));
-  ASSERT_TRUE(Plant(root + ownKey, planted));
+  const auto plantRoot = [&] {
+    return MakeFolder(root, L"D:P(A;OICI;FA;;;WD)") &&
+           MakeFolder(root + L"\\" + sid, L"D:P(A;OICI;FA;;;WD)") && Plant(root + ownKey, planted);
+  };
+  ASSERT_TRUE(plantRoot());
   win32::TWin32StatePlace place;
   {
-    // Held without sharing its deletion, it cannot be set aside.
+    // Held without sharing its deletion, it cannot be set aside: a root of a
+    // name drawn at random stands in, noted, and is found again by the note.
     const HANDLE held =
         ::CreateFileW(root.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     const TStatePlace blocked = place.Open();
     ::CloseHandle(held);
-    EXPECT_FALSE(blocked.Protected) << "expected the user's own folder to stand in";
+    EXPECT_TRUE(blocked.Protected) << "expected never the user's own folder";
     EXPECT_TRUE(blocked.RanBefore) << "a folder someone else made is no first start";
     EXPECT_NE(blocked.Secret, planted);
     EXPECT_TRUE(SetAsideRoots(programData).empty());
+    const std::vector<std::wstring> drawn =
+        SetAsideRoots(programData, L"Keywarden.????????????????");
+    ASSERT_EQ(drawn.size(), 1u) << "expected one root of a drawn name";
+    const std::wstring drawnOwn = drawn[0] + L"\\" + sid;
+    EXPECT_TRUE(blocked.Folder == std::u16string(drawnOwn.begin(), drawnOwn.end()));
+    const TStatePlace again = place.Open();
+    EXPECT_TRUE(again.Folder == blocked.Folder);
+    EXPECT_EQ(again.Secret, blocked.Secret);
   }
+  // Where nothing holds it, the planted root is set aside and a fresh one made.
+  ForgetStateRoots(programData);
+  ASSERT_TRUE(plantRoot());
   const TStatePlace first = place.Open();
   EXPECT_TRUE(first.Protected);
   EXPECT_TRUE(first.RanBefore) << "the state that was there counts as lost";
