@@ -80,11 +80,6 @@ const TLocation kFurtherLocations[] = {
     {kLm, "\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", {}, false, false, false},
     {kLm, "\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", {}, false, false, false},
     {kLm, "\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx", {}, true, false, false},
-    // Services: the program each starts, when it starts, and a shared
-    // host's DLL. Their values are the Service Control Manager's: "删除"
-    // leaves them to it.
-    {kLm, "\\SYSTEM\\CurrentControlSet\\Services", {"ImagePath", "Start"}, true, false, true, u"", false, true},
-    {kLm, "\\SYSTEM\\CurrentControlSet\\Services", {"ServiceDll"}, true, false, true, u"", false, false, {"Parameters"}},
     // Task Manager's switches: "删除" leaves them to the registry editor, as
     // deleting one would switch its entry on.
     {kLm, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved", {}, true, false, true, u"", true},

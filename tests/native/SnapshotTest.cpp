@@ -316,11 +316,11 @@ TEST(WatchedLocations, WhichValuesAreSettingsOfWindows) {
                          location.Path.substr(location.Path.rfind('\\')));
     }
   }
-  EXPECT_EQ(settings, (std::vector<std::string>{
-                          "HKLM\\Winlogon", "HKLM\\Winlogon", "HKLM\\User Shell Folders",
-                          "HKCU\\User Shell Folders", "HKLM\\Shell Folders", "HKCU\\Shell Folders",
-                          "HKLM\\Session Manager", "HKLM\\Services", "HKLM\\Services",
-                          "HKLM\\StartupApproved", "HKCU\\StartupApproved"}));
+  EXPECT_EQ(settings,
+            (std::vector<std::string>{
+                "HKLM\\Winlogon", "HKLM\\Winlogon", "HKLM\\User Shell Folders",
+                "HKCU\\User Shell Folders", "HKLM\\Shell Folders", "HKCU\\Shell Folders",
+                "HKLM\\Session Manager", "HKLM\\StartupApproved", "HKCU\\StartupApproved"}));
 }
 
 // Task Manager keeps a switch for the Run keys alone, in either view of the
