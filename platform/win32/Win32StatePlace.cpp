@@ -434,6 +434,11 @@ TStatePlace TWin32StatePlace::Open() {
   }
   const std::wstring programData = KnownFolder(FOLDERID_ProgramData);
   std::wstring name = NotedRootName();
+  // A drawn root that is gone (removed with the product, say): the usual name again.
+  if (name != kRootName &&
+      ::GetFileAttributesW((programData + L"\\" + name).c_str()) == INVALID_FILE_ATTRIBUTES) {
+    name = kRootName;
+  }
   const bool privileged = EnableOwnerPrivileges();
   bool foundUntrusted = false;
   bool made = false;
