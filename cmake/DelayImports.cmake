@@ -29,6 +29,16 @@ function(kw_delay_import_library dll out_var)
     list(APPEND names "${name}")
   endforeach()
   list(REMOVE_DUPLICATES names)
+  # i386: a function's address slot reaches its loading thunk only weakly.
+  # One called through its slot alone (as a dllimport declaration does)
+  # would lose the thunk and jump to 0; asked for by name, every thunk stays.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(keep)
+    foreach(name IN LISTS names)
+      list(APPEND keep "-Wl,-u,_${name}")
+    endforeach()
+    set_property(GLOBAL APPEND PROPERTY KW_DELAYED_THUNKS ${keep})
+  endif()
   list(JOIN names "\n" exports)
   file(WRITE ${dir}/${dll}.def "LIBRARY ${dll}.dll\nEXPORTS\n${exports}\n")
   # i386: the names carry the stdcall argument size, the DLL's exports do not.
