@@ -116,6 +116,31 @@ std::u16string U16(const std::wstring& text) {
   return std::u16string(text.begin(), text.end());
 }
 
+struct TFindClose {
+  void operator()(HANDLE search) const { ::FindClose(search); }
+};
+
+// Hands each entry directly in `folder` to `visit`; the search is closed on
+// every path.
+template <typename TVisit>
+TListResult ListEntries(const std::u16string& folder, FINDEX_SEARCH_OPS search, TVisit&& visit) {
+  WIN32_FIND_DATAW found;
+  const std::wstring pattern = Wide(folder) + L"\\*";
+  const HANDLE first = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, search, nullptr,
+                                          FIND_FIRST_EX_LARGE_FETCH);
+  if (first == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return TListResult::Read;
+    if (error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY) return TListResult::Absent;
+    return TListResult::Failed;
+  }
+  const std::unique_ptr<void, TFindClose> open(first);
+  do {
+    visit(found);
+  } while (::FindNextFileW(first, &found));
+  return ::GetLastError() == ERROR_NO_MORE_FILES ? TListResult::Read : TListResult::Failed;
+}
+
 std::u16string FullPathOf(const std::wstring& path) {
   std::vector<wchar_t> buffer(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr) + 1);
   const DWORD length =
@@ -239,54 +264,27 @@ std::u16string TWin32Folders::TasksFolderPath() {
 TListResult TWin32Folders::ListFolders(const std::u16string& folder,
                                        std::vector<std::u16string>& names) {
   names.clear();
-  WIN32_FIND_DATAW found;
-  const std::wstring pattern = Wide(folder) + L"\\*";
-  HANDLE search = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
-                                     FindExSearchLimitToDirectories, nullptr, 0);
-  if (search == INVALID_HANDLE_VALUE) {
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) return TListResult::Read;
-    if (error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY) return TListResult::Absent;
-    return TListResult::Failed;
-  }
-  do {
+  return ListEntries(folder, FindExSearchLimitToDirectories, [&](const WIN32_FIND_DATAW& found) {
     const std::wstring name = found.cFileName;
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || name == L"." || name == L"..") {
-      continue;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && name != L"." && name != L"..") {
+      names.push_back(U16(name));
     }
-    names.push_back(U16(name));
-  } while (::FindNextFileW(search, &found));
-  const DWORD error = ::GetLastError();
-  ::FindClose(search);
-  return error == ERROR_NO_MORE_FILES ? TListResult::Read : TListResult::Failed;
+  });
 }
 
 TListResult TWin32Folders::ListFiles(const std::u16string& folder,
                                      std::vector<TFolderFile>& files) {
   files.clear();
-  WIN32_FIND_DATAW found;
-  const std::wstring pattern = Wide(folder) + L"\\*";
-  HANDLE search = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
-                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  if (search == INVALID_HANDLE_VALUE) {
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) return TListResult::Read;
-    if (error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY) return TListResult::Absent;
-    return TListResult::Failed;
-  }
-  do {
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+  return ListEntries(folder, FindExSearchNameMatch, [&](const WIN32_FIND_DATAW& found) {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
     TFolderFile file;
     file.Name = U16(found.cFileName);
     file.Size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
     file.WriteTime = (static_cast<std::uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
                      found.ftLastWriteTime.dwLowDateTime;
     files.push_back(std::move(file));
-  } while (::FindNextFileW(search, &found));
-  const DWORD error = ::GetLastError();
-  ::FindClose(search);
-  return error == ERROR_NO_MORE_FILES ? TListResult::Read : TListResult::Failed;
+  });
 }
 
 bool TWin32Folders::FolderExists(const std::u16string& path) {

@@ -14,6 +14,7 @@
 #include "platform/win32/Win32Folders.h"
 #include "platform/win32/Win32LogonTask.h"
 #include "platform/win32/Win32StatePlace.h"
+#include "tests/common/RemoveTree.h"
 #include "toolkit/win32/Text.h"
 #include "ui/AdminOnly.h"
 
@@ -94,25 +95,6 @@ std::wstring Environment(const wchar_t* name) {
   wchar_t value[MAX_PATH];
   const DWORD n = ::GetEnvironmentVariableW(name, value, MAX_PATH);
   return std::wstring(value, n < MAX_PATH ? n : 0);
-}
-
-// The test's own folders only.
-void RemoveTree(const std::wstring& path) {
-  WIN32_FIND_DATAW found;
-  const HANDLE search = ::FindFirstFileW((path + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path + L"\\" + name);
-      } else {
-        ::DeleteFileW((path + L"\\" + name).c_str());
-      }
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
-  }
-  ::RemoveDirectoryW(path.c_str());
 }
 
 std::vector<std::wstring> SetAsideRoots(const std::wstring& programData,
