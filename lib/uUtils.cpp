@@ -86,6 +86,10 @@ void JumpToRegKey(IWindowFunctions& windows, IProcessLauncher& launcher,
     if (!windows.Send(tree, kWmKeyDown, kVkLeft, 0)) return;
   }
   if (!windows.Send(tree, kWmKeyDown, kVkRight, 0)) return;
+  // The tree's incremental search goes on from the characters typed last,
+  // by an earlier walk or by the user, when they came within its delay: the
+  // hive's name then matches nothing and the walk ends in another hive.
+  windows.Sleep(kPauseAfterLevel);
   // Character by character: a backslash opens the selected level, anything
   // else is typed, a surrogate pair whole.
   for (std::size_t at = 0; at < keyPath.size();) {

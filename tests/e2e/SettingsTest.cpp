@@ -252,7 +252,8 @@ TEST_F(UnwritableTest, AFailedSaveShowsTheErrorAboveTheAlertAndKeepsTheDialogOpe
   // Owned by the topmost alert, the box is above it; every window waits for it.
   const auto [caption, text] = AnswerBox(L"error-unwritable-ini.bmp", [&](HWND box) {
     EXPECT_EQ(::GetWindow(box, GW_OWNER), alert);
-    EXPECT_TRUE(IsAbove(box, alert));
+    // Placed above its owner once shown, which may come a moment after it is visible.
+    EXPECT_TRUE(WaitFor([&] { return IsAbove(box, alert); }));
     EXPECT_FALSE(::IsWindowEnabled(alert));
     EXPECT_FALSE(::IsWindowEnabled(Options()));
     EXPECT_TRUE(IsAbove(alert, Options()));

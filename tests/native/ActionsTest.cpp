@@ -569,12 +569,16 @@ TEST_P(WalkTest, SelectsTheKeyFromAnyEarlierSelection) {
   EXPECT_EQ(Editor.SelectedPath(),
             "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
   EXPECT_FALSE(Editor.SelectedIsExpanded());
-  EXPECT_EQ(std::count(Editor.Log.begin(), Editor.Log.end(), "sleep 750"), 5);
+  EXPECT_EQ(std::count(Editor.Log.begin(), Editor.Log.end(), "sleep 750"), 6);
   EXPECT_EQ(std::count(Editor.Log.begin(), Editor.Log.end(), "key 37"), 31);
   EXPECT_EQ(std::count_if(Editor.Log.begin(), Editor.Log.end(),
                           [](const std::string& s) { return s.rfind("raw char", 0) == 0; }),
             0);  // every character typed as a character, none sent as a raw byte
   EXPECT_TRUE(Editor.Started.empty());
+
+  // At once again, the last walk's characters still fresh in the tree's search.
+  JumpToRegKey(Editor, Editor, u"C:\\windows", u"HKEY_CURRENT_USER\\Control Panel");
+  EXPECT_EQ(Editor.SelectedPath(), "HKEY_CURRENT_USER\\Control Panel");
 }
 
 INSTANTIATE_TEST_SUITE_P(TreeDirectOrNested, WalkTest, ::testing::Bool());
@@ -649,23 +653,24 @@ TEST(Walk, GivesUpSilentlyWhenAStartedEditorNeverComesUp) {
 TEST(Walk, KeystrokesForHivelessAndDoubleBytePaths) {
   fake::FakeRegEdit editor(false);
   JumpToRegKey(editor, editor, u"C:\\windows", fake::FakeRegistryText::Widen("\\S"));
-  const std::vector<std::string> tail(editor.Log.end() - 4, editor.Log.end());
-  EXPECT_EQ(tail, (std::vector<std::string>{"key 39", "key 39", "sleep 750", "char 83"}));
+  const std::vector<std::string> tail(editor.Log.end() - 5, editor.Log.end());
+  EXPECT_EQ(tail,
+            (std::vector<std::string>{"key 39", "sleep 750", "key 39", "sleep 750", "char 83"}));
 
-  fake::FakeRegEdit fresh(false);  // no typing left over from the walk above
+  fake::FakeRegEdit fresh(false);
   JumpToRegKey(fresh, fresh, u"C:\\windows",
                fake::FakeRegistryText::Widen("HKEY_CURRENT_USER\\Software\\\x95\x5CVendor"));
   // Character by character, in UTF-16: the unit of 昞 that its second byte
   // 0x5C came from opens no level.
   const auto sleeps = std::count(fresh.Log.begin(), fresh.Log.end(), "sleep 750");
-  EXPECT_EQ(sleeps, 2);
+  EXPECT_EQ(sleeps, 3);
   EXPECT_EQ(fresh.SelectedPath(), "HKEY_CURRENT_USER\\Software\\\x95\x5CVendor");
 
   // A character beyond the first 65,536 is typed whole, its surrogate pair in one keystroke.
   fake::FakeRegEdit pair(false);
   JumpToRegKey(pair, pair, u"C:\\windows", u"HKEY_CURRENT_USER\\Software\\\xD83D\xDE00V");
   EXPECT_EQ(std::count(pair.Log.begin(), pair.Log.end(), "char 63"), 1);
-  EXPECT_EQ(std::count(pair.Log.begin(), pair.Log.end(), "sleep 750"), 2);
+  EXPECT_EQ(std::count(pair.Log.begin(), pair.Log.end(), "sleep 750"), 3);
 }
 
 TEST(RunProcess, ResultsAndTheCommandLineLimit) {
