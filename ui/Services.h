@@ -1,7 +1,7 @@
 #pragma once
 // What the windows need of the platform beyond the toolkit.
 
-#include "monitor/RegMonitorThread.h"
+#include "monitor/RegMonitor.h"
 #include "platform/ChangeLog.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"

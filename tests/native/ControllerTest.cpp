@@ -37,11 +37,13 @@ class ControllerTest : public ::testing::Test {
   // Every running monitor is armed and waiting.
   void WaitUntilArmed(int watches) {
     const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (Fake.Registry.ArmedWatches() < watches || Fake.Sync.Waits() < watches) {
+    while (Fake.Registry.ArmedWatches() < watches || !AllAsleep()) {
       ASSERT_LT(std::chrono::steady_clock::now(), deadline);
       std::this_thread::sleep_for(1ms);
     }
   }
+  // Every waiting thread is in its wait with nothing signalled.
+  bool AllAsleep() { return Fake.Sync.Sleeping() >= static_cast<int>(Controller.RunningThreads()); }
   std::size_t Running() {
     std::size_t count = 0;
     for (std::size_t row = 0; row < Controller.RowCount(); ++row) {
@@ -143,7 +145,7 @@ TEST_F(ControllerTest, StartsAMonitorPerStartupFolderAndStopsThem) {
     EXPECT_EQ(monitors[1]->Folder, TStartupFolder::Common);
   }
   const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (Fake.Folders.ArmedWatches() < 2 || Fake.Sync.Sleeping() < 2) {
+  while (Fake.Folders.ArmedWatches() < 2 || !AllAsleep()) {
     ASSERT_LT(std::chrono::steady_clock::now(), deadline);
     std::this_thread::sleep_for(1ms);
   }
@@ -259,7 +261,7 @@ TEST_F(ControllerTest, SoakEveryLastingChangeIsReportedThenTheStopEndsEachMonito
   WaitUntilArmed(14);
   auto quiet = [&] {
     const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (Fake.Sync.Sleeping() < 14) {
+    while (!AllAsleep()) {
       if (std::chrono::steady_clock::now() > deadline) return false;
       std::this_thread::sleep_for(1ms);
     }

@@ -8,7 +8,7 @@
 
 #include "monitor/ChangeTexts.h"
 #include "monitor/Digest.h"
-#include "monitor/FolderMonitorThread.h"
+#include "monitor/FolderMonitor.h"
 #include "monitor/FolderPath.h"
 #include "monitor/TaskSnapshot.h"
 #include "tests/native/MonitorHarness.h"
@@ -234,15 +234,13 @@ class FolderMonitorTest : public ::testing::Test {
   }
 
   void Start() {
-    auto monitor =
-        std::make_shared<TFolderMonitorThread>(Fake.Platform, Fake.Queue, Fake.StopEvent);
-    monitor->SetFreeOnTerminate(true);
+    auto monitor = std::make_shared<TFolderMonitor>(Fake.Platform, Fake.Queue);
     monitor->NotifyWindow = Window.Handle;
     monitor->Folder = TStartupFolder::User;
     monitor->States = States;
     monitor->Retry = {5, 40};
     Started = monitor;
-    monitor->Resume();
+    Fake.Run(monitor);
   }
   // Waits until the monitor is back in its wait with its signals armed.
   void WaitUntilArmed() {
@@ -255,10 +253,7 @@ class FolderMonitorTest : public ::testing::Test {
     Waits = Fake.Sync.Waits();
   }
   void Stop() {
-    Fake.Messenger.OnUiThread([&] {
-      Fake.StopEvent->Set();
-      if (auto m = Started.lock()) m->RequestStop();
-    });
+    Fake.Messenger.OnUiThread([&] { Fake.StopThreads(); });
   }
   bool Ended() {
     const auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -271,7 +266,7 @@ class FolderMonitorTest : public ::testing::Test {
 
   TFakePlatform Fake;
   TRecordingWindow Window{Fake.Messenger, Fake.Queue};
-  std::weak_ptr<TFolderMonitorThread> Started;
+  std::weak_ptr<TFolderMonitor> Started;
   std::shared_ptr<TStateStore> States;
   int Waits = 0;
 };

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "monitor/RegMonitorThread.h"
+#include "monitor/MonitorController.h"
 #include "tests/common/Notice.h"
 #include "tests/fakes/FakeFolders.h"
 #include "tests/fakes/FakeMessenger.h"
@@ -80,6 +80,31 @@ struct TFakePlatform {
   TMonitorPlatform Platform{Registry, Sync, Messenger, Text, Folders};
   std::shared_ptr<TChangeQueue> Queue = std::make_shared<TChangeQueue>();
   std::shared_ptr<IEvent> StopEvent = Sync.CreateNamedEvent("", true, false);
+
+  // Begins `watcher` on a waiting thread of its own, which owns it from here on.
+  void Run(std::shared_ptr<TWatcher> watcher) {
+    auto thread = std::make_shared<TWaitingThread>(Platform, StopEvent);
+    thread->Take(std::move(watcher));
+    Start(thread);
+  }
+  // Begins `monitor`, and the watch of its ancestors, as the controller does.
+  void Run(std::shared_ptr<TRegMonitor> monitor) {
+    for (auto& thread : KeyMonitorThreads(Platform, StopEvent, {std::move(monitor)})) {
+      Start(thread);
+    }
+  }
+  void Start(const std::shared_ptr<TWaitingThread>& thread) {
+    thread->SetFreeOnTerminate(true);
+    Threads.push_back(thread);
+    thread->Resume();
+  }
+  void StopThreads() {
+    StopEvent->Set();
+    for (auto& weak : Threads) {
+      if (auto thread = weak.lock()) thread->RequestStop();
+    }
+  }
+  std::vector<std::weak_ptr<TWaitingThread>> Threads;
 
   // Every monitor must have ended, object and all, before the fakes go.
   ~TFakePlatform() { TThread::WaitForAll(std::chrono::seconds(30)); }

@@ -25,9 +25,8 @@ class MonitorTest : public ::testing::Test {
     TThread::WaitForAll(std::chrono::seconds(20));
   }
 
-  std::shared_ptr<TRegMonitorThread> Start(const char* key = kKey, WindowHandle window = 0) {
-    auto monitor = std::make_shared<TRegMonitorThread>(Fake.Platform, Fake.Queue, Fake.StopEvent);
-    monitor->SetFreeOnTerminate(true);
+  std::shared_ptr<TRegMonitor> Start(const char* key = kKey, WindowHandle window = 0) {
+    auto monitor = std::make_shared<TRegMonitor>(Fake.Platform, Fake.Queue);
     monitor->NotifyWindow = window ? window : Window.Handle;
     monitor->Location = {kHkeyCurrentUser, key, {}, false, false};
     monitor->SetNotifyFilter(kNotifyChangeLastSet);
@@ -35,7 +34,7 @@ class MonitorTest : public ::testing::Test {
     monitor->Retry = {5, 40};
     monitor->States = States;
     Started = monitor;
-    monitor->Resume();
+    Fake.Run(monitor);
     return monitor;
   }
   // Waits until the monitor is armed and asleep, so that a change wakes it.
@@ -48,10 +47,7 @@ class MonitorTest : public ::testing::Test {
     Waits = Fake.Sync.Waits();
   }
   void Stop() {
-    Fake.Messenger.OnUiThread([&] {
-      Fake.StopEvent->Set();
-      if (auto m = Started.lock()) m->RequestStop();
-    });
+    Fake.Messenger.OnUiThread([&] { Fake.StopThreads(); });
   }
   bool Ended() {
     const auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -67,7 +63,7 @@ class MonitorTest : public ::testing::Test {
 
   TFakePlatform Fake;
   TRecordingWindow Window{Fake.Messenger, Fake.Queue};
-  std::weak_ptr<TRegMonitorThread> Started;
+  std::weak_ptr<TRegMonitor> Started;
   std::shared_ptr<TStateStore> States;
   int Waits = 0;
 };
@@ -314,8 +310,7 @@ TEST_F(MonitorTest, AChangeWinsOverTheStop) {
   // Both events set while the UI thread is busy: the change is handled first.
   Fake.Messenger.OnUiThread([&] {
     Set("A", "a");
-    Fake.StopEvent->Set();
-    if (auto m = Started.lock()) m->RequestStop();
+    Fake.StopThreads();
   });
   ASSERT_TRUE(Ended());
   const auto notices = Window.Received();
@@ -337,7 +332,7 @@ TEST_F(MonitorTest, ASendToAWindowThatIsGoneIsIgnored) {
 
 TEST(RegMonitorThread, NotifyFilterReadsFifteenWhenUnset) {
   TFakePlatform fake;
-  TRegMonitorThread monitor(fake.Platform, fake.Queue, fake.StopEvent);
+  TRegMonitor monitor(fake.Platform, fake.Queue);
   EXPECT_EQ(monitor.NotifyFilter(), 15u);
   monitor.SetNotifyFilter(4);
   EXPECT_EQ(monitor.NotifyFilter(), 4u);

@@ -11,10 +11,11 @@
 #include <utility>
 
 #include "monitor/ChangeTexts.h"
-#include "monitor/FolderMonitorThread.h"
+#include "monitor/FolderMonitor.h"
 #include "monitor/MonitorController.h"
 #include "monitor/RegSnapshot.h"
 #include "monitor/RegistryAccess.h"
+#include "monitor/WaitingThread.h"
 #include "monitor/WatchedKeys.h"
 #include "platform/win32/Win32Desktop.h"
 #include "tests/common/RemoveTree.h"
@@ -66,14 +67,24 @@ class Win32MonitorTest : public ::testing::Test {
 
   // Watches HKCU\`path` as the controller watches a row without named values.
   void StartMonitor(const std::string& path, bool subKeys = false) {
-    auto monitor = std::make_shared<TRegMonitorThread>(Win.Platform, Win.Queue, Win.StopEvent);
-    monitor->SetFreeOnTerminate(true);
+    auto monitor = std::make_shared<TRegMonitor>(Win.Platform, Win.Queue);
     monitor->NotifyWindow = Window.Id();
     monitor->Location = {kHkeyCurrentUser, "\\" + path, {}, subKeys, false};
     monitor->SetNotifyFilter(kNotifyChangeLastSet);
     monitor->WatchSubTree = true;
     Monitor = monitor;
-    monitor->Resume();
+    Start(KeyMonitorThreads(Win.Platform, Win.StopEvent, {monitor}).front());
+  }
+  // Begins `watcher` on a waiting thread of its own, which owns it from here on.
+  void Run(const TMonitorPlatform& platform, std::shared_ptr<TWatcher> watcher) {
+    auto thread = std::make_shared<TWaitingThread>(platform, Win.StopEvent);
+    thread->Take(std::move(watcher));
+    Start(thread);
+  }
+  void Start(const std::shared_ptr<TWaitingThread>& thread) {
+    thread->SetFreeOnTerminate(true);
+    Thread = thread;
+    thread->Resume();
   }
   // The monitor has asked for a further signal and gone back to its wait
   // since the last call: a write now is seen, and a stop now is answered.
@@ -84,13 +95,14 @@ class Win32MonitorTest : public ::testing::Test {
   }
   void Stop() {
     Win.StopEvent->Set();
-    if (auto m = Monitor.lock()) m->RequestStop();
+    if (auto thread = Thread.lock()) thread->RequestStop();
   }
   void AbsentDeletedAndRecreated(bool subKeys);
 
   TWin32Platform Win;
   TNoticeWindow Window{Win.Queue.get()};
-  std::weak_ptr<TRegMonitorThread> Monitor;
+  std::weak_ptr<TRegMonitor> Monitor;
+  std::weak_ptr<TWaitingThread> Thread;
   int Arms = 0, Waits = 0;
 };
 
@@ -401,7 +413,8 @@ TEST_F(Win32MonitorTest, TheControllerWatchesEveryLocationOfBothHivesAndStopsThe
   // Every row is watched, present or not: its key, or the nearest parent
   // that exists.
   ASSERT_TRUE(PumpUntil([&] {
-    return running() == rows && Win.Registry.Armed >= int(rows) && Win.Sync.Waits >= int(rows);
+    return running() == rows && Win.Registry.Armed >= int(rows) &&
+           Win.Sync.Waits >= int(controller.RunningThreads());
   }));
   std::size_t present = 0;
   for (std::size_t row = 0; row < rows; ++row) {
@@ -466,11 +479,10 @@ class Win32FolderMonitorTest : public Win32MonitorTest {
     RemoveTree(Base);
   }
   void StartFolderMonitor() {
-    auto monitor = std::make_shared<TFolderMonitorThread>(Platform, Win.Queue, Win.StopEvent);
-    monitor->SetFreeOnTerminate(true);
+    auto monitor = std::make_shared<TFolderMonitor>(Platform, Win.Queue);
     monitor->NotifyWindow = Window.Id();
     monitor->Folder = TStartupFolder::User;
-    monitor->Resume();
+    Run(Platform, monitor);
   }
 
   const std::wstring Base = ScratchFolder();

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "monitor/ChangeQueue.h"
-#include "monitor/RegMonitorThread.h"
+#include "monitor/RegMonitor.h"
 #include "platform/win32/Win32Folders.h"
 #include "platform/win32/Win32Messenger.h"
 #include "platform/win32/Win32Registry.h"

@@ -1,13 +1,12 @@
 #pragma once
-// A startup-folder monitor: watches one startup folder on a thread of its
-// own, as the shell names the folder now. It follows the folder's path, not
-// the folder: whatever is renamed, moved, removed or made along that path,
-// it reports what the folder at the path holds against what it last
-// reported. It waits for the folder to exist (never creating anything), and
-// follows the folder when the shell's folder names in the registry point it
-// elsewhere. When it cannot watch it says so and tries again at growing
-// intervals. Each record goes to the change queue, followed by a wake-up of
-// the main window.
+// A startup-folder monitor: watches one startup folder as the shell names
+// the folder now, on the waiting thread it shares with other watchers. It
+// follows the folder's path, not the folder: whatever is renamed, moved,
+// removed or made along that path, it reports what the folder at the path
+// holds against what it last reported. It waits for the folder to exist (never creating anything),
+// and follows the folder when the shell's folder names in the registry point it elsewhere. When it
+// cannot watch it says so and tries again at growing intervals. Each record goes to the change
+// queue, followed by a wake-up of the main window.
 
 #include <memory>
 #include <string>
@@ -15,23 +14,22 @@
 
 #include "monitor/FolderSnapshot.h"
 #include "monitor/StateStore.h"
-#include "monitor/WatcherThread.h"
+#include "monitor/Watcher.h"
 
 namespace kw {
 
-class TFolderMonitorThread final : public TWatcherThread {
+class TFolderMonitor final : public TWatcher {
  public:
-  // `queue` takes the records; `stopEvent`, set once at exit, ends the monitor.
-  TFolderMonitorThread(const TMonitorPlatform& platform, std::shared_ptr<TChangeQueue> queue,
-                       std::shared_ptr<IEvent> stopEvent);
+  // `queue` takes the records.
+  TFolderMonitor(const TMonitorPlatform& platform, std::shared_ptr<TChangeQueue> queue);
 
-  // Configuration, written by the controller before Resume.
+  // Configuration, written by the controller before its waiting thread starts.
   TStartupFolder Folder = TStartupFolder::User;
   // The state the folder starts from and reports to; null keeps none.
   std::shared_ptr<TStateStore> States;
 
  protected:
-  void Execute() override;
+  void Starting() override;
   TOutcome Watch() override;
   void CloseWatches() override;
   TChangeRecord NoticeOf(TChangeKind kind, const char* line) const override;

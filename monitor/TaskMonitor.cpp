@@ -1,4 +1,4 @@
-#include "monitor/TaskMonitorThread.h"
+#include "monitor/TaskMonitor.h"
 
 #include "lib/Exception.h"
 #include "monitor/ChangeTexts.h"
@@ -15,12 +15,10 @@ std::u16string ParentOf(const std::u16string& path) {
 
 }  // namespace
 
-TTaskMonitorThread::TTaskMonitorThread(const TMonitorPlatform& platform,
-                                       std::shared_ptr<TChangeQueue> queue,
-                                       std::shared_ptr<IEvent> stopEvent)
-    : TWatcherThread(platform, std::move(queue), std::move(stopEvent)) {}
+TTaskMonitor::TTaskMonitor(const TMonitorPlatform& platform, std::shared_ptr<TChangeQueue> queue)
+    : TWatcher(platform, std::move(queue)) {}
 
-void TTaskMonitorThread::Execute() {
+void TTaskMonitor::Starting() {
   if (States) {
     TSavedFolder saved;
     if (States->FolderStateOf(kTasksStateKey, saved)) {
@@ -30,34 +28,23 @@ void TTaskMonitorThread::Execute() {
       HasOldSnapshot = States->FoundIsNewAtStart();
     }
   }
-  TWatcherThread::Execute();
 }
 
 // Every wake re-arms and reads the whole tree afresh: tasks change rarely.
-TTaskMonitorThread::TOutcome TTaskMonitorThread::Watch() {
+TTaskMonitor::TOutcome TTaskMonitor::Watch() {
   if (!HaveEvents()) return TOutcome::Failed;
-  for (;;) {
-    if (StopRequested()) return TOutcome::Stop;
-    CloseWatches();
-    // Armed before the read: a change made while it runs wakes the next wait.
-    ChangeEvent->Reset();
-    ArmTasks();
-    SetWatched(true);
-    ReadAndReport();
-    switch (Platform.Sync.WaitForAny({ChangeEvent.get(), StopEvent.get()})) {
-      case kWaitFirst:
-        continue;
-      case kWaitFirst + 1:
-        return TOutcome::Stop;
-      default:
-        return TOutcome::Failed;
-    }
-  }
+  CloseWatches();
+  // Armed before the read: a change made while it runs wakes the next wait.
+  ChangeEvent->Reset();
+  ArmTasks();
+  SetWatched(true);
+  ReadAndReport();
+  return TOutcome::Waiting;
 }
 
 // The folder above for the folder's own making, removal or renaming, then
 // the folder's whole tree. Only administrators may change the folder above.
-void TTaskMonitorThread::ArmTasks() {
+void TTaskMonitor::ArmTasks() {
   IFolders& folders = Platform.Folders;
   auto above = folders.WatchSubfolderNames(ParentOf(Path), *ChangeEvent);
   if (!above) throw Exception(texts::kCannotWatchFolder);
@@ -71,7 +58,7 @@ void TTaskMonitorThread::ArmTasks() {
   Watches.push_back(std::move(tree));
 }
 
-void TTaskMonitorThread::ReadAndReport() {
+void TTaskMonitor::ReadAndReport() {
   const TListResult result = TakeTaskSnapshot(Platform.Folders, Path, NewSnapshot);
   if (result == TListResult::Failed) throw Exception(texts::kCannotWatchFolder);
   std::vector<TChangeRecord> records;
@@ -90,11 +77,11 @@ void TTaskMonitorThread::ReadAndReport() {
   }
 }
 
-void TTaskMonitorThread::CloseWatches() {
+void TTaskMonitor::CloseWatches() {
   Watches.clear();
 }
 
-TChangeRecord TTaskMonitorThread::NoticeOf(TChangeKind kind, const char* line) const {
+TChangeRecord TTaskMonitor::NoticeOf(TChangeKind kind, const char* line) const {
   TChangeRecord record;
   record.Kind = kind;
   record.Where = TLocationKind::ScheduledTask;

@@ -1,4 +1,4 @@
-#include "monitor/FolderMonitorThread.h"
+#include "monitor/FolderMonitor.h"
 
 #include <algorithm>
 
@@ -18,16 +18,12 @@ constexpr char kFolderNames[] =
 
 }  // namespace
 
-TFolderMonitorThread::TFolderMonitorThread(const TMonitorPlatform& platform,
-                                           std::shared_ptr<TChangeQueue> queue,
-                                           std::shared_ptr<IEvent> stopEvent)
-    : TWatcherThread(platform, std::move(queue), std::move(stopEvent)) {}
+TFolderMonitor::TFolderMonitor(const TMonitorPlatform& platform,
+                               std::shared_ptr<TChangeQueue> queue)
+    : TWatcher(platform, std::move(queue)) {}
 
-// The thread's setup (COM, for shortcuts) holds until the watches are
-// cancelled, on the thread that armed them.
-void TFolderMonitorThread::Execute() {
-  const std::unique_ptr<IThreadSetup> setup = Platform.Folders.SetUpThread();
-  // What the folder held when the guard last ran, and where it was then.
+// What the folder held when the guard last ran, and where it was then.
+void TFolderMonitor::Starting() {
   if (States) {
     TSavedFolder saved;
     if (States->FolderStateOf(FolderStateKeyOf(Folder), saved)) {
@@ -38,45 +34,34 @@ void TFolderMonitorThread::Execute() {
       HasOldSnapshot = States->FoundIsNewAtStart();
     }
   }
-  TWatcherThread::Execute();
 }
 
 // Every wake re-arms every signal and reads everything afresh: wakes are
 // rare, and no signal then stays armed twice or is left unarmed.
-TFolderMonitorThread::TOutcome TFolderMonitorThread::Watch() {
+TFolderMonitor::TOutcome TFolderMonitor::Watch() {
   if (!HaveEvents()) return TOutcome::Failed;
-  for (;;) {
-    if (StopRequested()) return TOutcome::Stop;
-    CloseWatches();
-    // Armed before the reads: a change made while they run wakes the next wait.
-    ChangeEvent->Reset();
-    ArmFolderNames();
-    const std::u16string path = Platform.Folders.StartupFolderPath(Folder);
-    if (path.empty()) throw Exception(texts::kCannotWatchFolder);
-    if (path != Path) FollowFolder(path);
-    ArmFolder();
-    SetWatched(true);
-    ReadAndReport();
-    switch (Platform.Sync.WaitForAny({ChangeEvent.get(), StopEvent.get()})) {
-      case kWaitFirst:
-        continue;
-      case kWaitFirst + 1:
-        return TOutcome::Stop;
-      default:
-        return TOutcome::Failed;
-    }
-  }
+  CloseWatches();
+  // Armed before the reads: a change made while they run wakes the next wait.
+  ChangeEvent->Reset();
+  ArmFolderNames();
+  const std::u16string path = Platform.Folders.StartupFolderPath(Folder);
+  if (path.empty()) throw Exception(texts::kCannotWatchFolder);
+  if (path != Path) FollowFolder(path);
+  ArmFolder();
+  SetWatched(true);
+  ReadAndReport();
+  return TOutcome::Waiting;
 }
 
 // The hive that names the folder, and holds its files' switches.
-HiveHandle TFolderMonitorThread::Hive() const {
+HiveHandle TFolderMonitor::Hive() const {
   return Folder == TStartupFolder::User ? kHkeyCurrentUser : kHkeyLocalMachine;
 }
 
 // A change of the folder's name in the registry wakes the monitor, which
 // then asks the shell where the folder is. Where the key is missing, its
 // making does.
-void TFolderMonitorThread::ArmFolderNames() {
+void TFolderMonitor::ArmFolderNames() {
   const HiveHandle hive = Hive();
   FolderNamesKey = Platform.Registry.OpenKey(hive, kFolderNames, kKeyRead | kKeyWow64_64Key);
   if (!FolderNamesKey) {
@@ -92,7 +77,7 @@ void TFolderMonitorThread::ArmFolderNames() {
 
 // The shell names another folder: what the old one holds starts no more,
 // and all the new one holds starts from now on.
-void TFolderMonitorThread::FollowFolder(const std::u16string& path) {
+void TFolderMonitor::FollowFolder(const std::u16string& path) {
   if (HasOldSnapshot && !Path.empty()) {
     std::vector<TChangeRecord> records;
     CompareFolderSnapshots(OldSnapshot, TFolderSnapshot{}, {Path, Platform.Text, Hive()}, records);
@@ -109,7 +94,7 @@ void TFolderMonitorThread::FollowFolder(const std::u16string& path) {
 // one above it, armed before that folder was looked at, and the next wake
 // opens everything again by path. Where a folder on the path is a link, the
 // folders above where it leads are watched as well.
-void TFolderMonitorThread::ArmFolder() {
+void TFolderMonitor::ArmFolder() {
   const std::vector<std::u16string> chain = FolderChain(Path);
   // A path without a root, or a drive that is not there: tried again later.
   if (chain.empty() || !Platform.Folders.FolderExists(chain.front())) {
@@ -132,8 +117,8 @@ void TFolderMonitorThread::ArmFolder() {
 // folders above where it leads are watched too, from their root down, or
 // the path could be broken and mended there unseen. False when the link
 // changed meanwhile; the monitor is woken to look again.
-bool TFolderMonitorThread::ArmLinkTarget(const std::u16string& link, const std::u16string& target,
-                                         std::vector<std::u16string>& armed) {
+bool TFolderMonitor::ArmLinkTarget(const std::u16string& link, const std::u16string& target,
+                                   std::vector<std::u16string>& armed) {
   const std::vector<std::u16string> chain = FolderChain(target);
   for (std::size_t i = 0; i + 1 < chain.size(); ++i) {
     std::u16string folded = Folded(chain[i]);
@@ -150,7 +135,7 @@ bool TFolderMonitorThread::ArmLinkTarget(const std::u16string& link, const std::
 // Where a folder on the path leads; empty when nothing is there. A link
 // that leads nowhere (to a folder not there) cannot be watched for where it
 // will lead: the user is told, and it is looked at again later.
-std::u16string TFolderMonitorThread::ResolvedLevel(const std::u16string& folder) {
+std::u16string TFolderMonitor::ResolvedLevel(const std::u16string& folder) {
   IFolders& folders = Platform.Folders;
   std::u16string resolved = folders.ResolvedPath(folder);
   if (!resolved.empty() || !folders.FolderExists(folder)) return resolved;
@@ -160,7 +145,7 @@ std::u16string TFolderMonitorThread::ResolvedLevel(const std::u16string& folder)
   return resolved;
 }
 
-std::u16string TFolderMonitorThread::Folded(const std::u16string& path) const {
+std::u16string TFolderMonitor::Folded(const std::u16string& path) const {
   const char16_t* upcase = Platform.Text.UpcaseTable();
   std::u16string folded = path;
   for (char16_t& unit : folded) unit = upcase[unit];
@@ -168,7 +153,7 @@ std::u16string TFolderMonitorThread::Folded(const std::u16string& path) const {
 }
 
 // Arms one watch; false when the folder is not there (any more).
-bool TFolderMonitorThread::Arm(const std::u16string& folder, bool subfolderNamesOnly) {
+bool TFolderMonitor::Arm(const std::u16string& folder, bool subfolderNamesOnly) {
   IFolders& folders = Platform.Folders;
   if (!folders.FolderExists(folder)) return false;
   auto watch = subfolderNamesOnly ? folders.WatchSubfolderNames(folder, *ChangeEvent)
@@ -186,7 +171,7 @@ bool TFolderMonitorThread::Arm(const std::u16string& folder, bool subfolderNames
   return true;
 }
 
-void TFolderMonitorThread::ReadAndReport() {
+void TFolderMonitor::ReadAndReport() {
   const TListResult result = TakeFolderSnapshot(Platform.Folders, Path, NewSnapshot);
   if (result == TListResult::Failed) throw Exception(texts::kCannotWatchFolder);
   std::vector<TChangeRecord> records;
@@ -205,12 +190,12 @@ void TFolderMonitorThread::ReadAndReport() {
   }
 }
 
-void TFolderMonitorThread::CloseWatches() {
+void TFolderMonitor::CloseWatches() {
   FolderWatches.clear();
   FolderNamesKey.reset();
 }
 
-TChangeRecord TFolderMonitorThread::NoticeOf(TChangeKind kind, const char* line) const {
+TChangeRecord TFolderMonitor::NoticeOf(TChangeKind kind, const char* line) const {
   TChangeRecord record;
   record.Kind = kind;
   record.Where = TLocationKind::StartupFolder;
