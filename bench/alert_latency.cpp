@@ -2,9 +2,11 @@
 // minimal Win32 program of the same design (kw_minimal_alert): the time from
 // one value written under HKCU's Run key to Edit3 showing it, and the time
 // from the last value of a flood written into HKCU's RunOnce key to Edit3
-// showing that last value. Runs under Wine; prints figures only.
+// showing that last value; and the single writes beside the lean build of
+// the minimal program (kw_lean_alert), which sets each field once. Runs
+// under Wine; prints figures only.
 //
-//   kw_alert_bench [Keywarden.exe [kw_minimal_alert.exe]]
+//   kw_alert_bench [Keywarden.exe [kw_minimal_alert.exe [kw_lean_alert.exe]]]
 //
 // Either program may be of either bitness; paths may be Unix paths. Both are
 // watched the same way: WM_GETTEXT sent to Edit3 over and over, which the
@@ -304,13 +306,17 @@ int wmain(int argc, wchar_t** argv) {
   const TDesign minimal{"minimal program",
                         argc > 2 ? WindowsPath(argv[2]) : BesideSelf(L"kw_minimal_alert.exe"),
                         L"KwMinimalMain", L"KwMinimalAlert", L"Edit"};
-  std::printf("Keywarden: %ls\nminimal program: %ls\n", keywarden.Exe.c_str(), minimal.Exe.c_str());
+  const TDesign lean{"lean program",
+                     argc > 3 ? WindowsPath(argv[3]) : BesideSelf(L"kw_lean_alert.exe"),
+                     L"KwMinimalMain", L"KwMinimalAlert", L"Edit"};
+  std::printf("Keywarden: %ls\nminimal program: %ls\nlean program: %ls\n", keywarden.Exe.c_str(),
+              minimal.Exe.c_str(), lean.Exe.c_str());
   std::fflush(stdout);
 
   // The shared machine's load drifts: single writes and floods are taken in
   // rounds, the two programs taking turns at going first, after one untimed
   // run that lets the fresh prefix settle.
-  TFigures ours, theirs, untimed;
+  TFigures ours, theirs, leanest, untimed;
   if (!Session(minimal, 0, false, 0, untimed)) return 1;
   auto bothInTurn = [&](int round, auto session) {
     const bool oursFirst = round % 2 == 0;
@@ -323,14 +329,18 @@ int wmain(int argc, wchar_t** argv) {
   auto flood = [&](const TDesign& design, TFigures& figures) {
     return Session(design, 0, true, floodDeadlineMs, figures);
   };
+  // The lean program takes its turn after both in each round of single writes.
   for (int round = 0; round < kRounds; ++round)
-    if (!bothInTurn(round, writes)) return 1;
+    if (!bothInTurn(round, writes) || !writes(lean, leanest)) return 1;
   for (int round = 0; round < floods; ++round)
     if (!bothInTurn(round + 1, flood)) return 1;
   Print(keywarden.Name, ours, floods, floodDeadlineMs);
   Print(minimal.Name, theirs, floods, floodDeadlineMs);
+  Print(lean.Name, leanest, 0, floodDeadlineMs);
   std::printf("alert latency / minimal program: %.2f\n",
               Median(ours.LatenciesMs) / Median(theirs.LatenciesMs));
+  std::printf("alert latency / lean program: %.2f\n",
+              Median(ours.LatenciesMs) / Median(leanest.LatenciesMs));
   if (floods == 0) return 0;
 
   const double ourDrain = FloodMedian(ours, floodDeadlineMs);

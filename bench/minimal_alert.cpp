@@ -6,6 +6,8 @@
 // fields shows the change line by line. Its windows are found by class:
 // "KwMinimalMain" and "KwMinimalAlert", whose edit fields have the control
 // ids 1 to 4 of Edit1 to Edit4. WM_CLOSE to the main window ends it.
+// Built with KW_LEAN_ALERT, it is the lean program: the same, but each field
+// is set once for a change, with its last line.
 
 #include <windows.h>
 
@@ -191,6 +193,7 @@ void BringUp(HWND dialog) {
   ::ShowWindow(dialog, SW_SHOWNORMAL);
 }
 
+#ifndef KW_LEAN_ALERT
 // Every new line in turn, as the alert shows them.
 void ShowChange(Change& change) {
   BringUp(gAlert.Dialog);
@@ -202,6 +205,20 @@ void ShowChange(Change& change) {
   }
   if (!change.Title.empty()) ::SetWindowTextW(gAlert.Dialog, change.Title.c_str());
 }
+#else
+// The lean program: each field set once, with the last line, and nothing else.
+void ShowChange(Change& change) {
+  BringUp(gAlert.Dialog);
+  ::SetWindowTextW(gAlert.Edit[1], TimeLine().c_str());
+  ::SetWindowTextW(gAlert.Edit[2], change.Key.c_str());
+  if (change.Shown < change.Lines.size()) {
+    ::SetWindowTextW(gAlert.Edit[3], change.Lines.back().c_str());
+    ::SetWindowTextW(gAlert.Edit[4], HiveName(change.Hive));
+    change.Shown = change.Lines.size();
+  }
+  if (!change.Title.empty()) ::SetWindowTextW(gAlert.Dialog, change.Title.c_str());
+}
+#endif
 
 LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kRegChange) {

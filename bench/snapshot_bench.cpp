@@ -4,10 +4,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "monitor/MonitorController.h"
 #include "monitor/RegSnapshot.h"
 #include "monitor/WatchedKeys.h"
+#include "tests/fakes/FakeFolders.h"
+#include "tests/fakes/FakeMessenger.h"
 #include "tests/fakes/FakeRegistry.h"
 #include "tests/fakes/FakeRegistryText.h"
 
@@ -31,12 +36,31 @@ double MedianMs(int repeats, F&& work) {
   return times[times.size() / 2];
 }
 
-// What the program watches: a registry monitor per row, and the two startup
-// folders' watchers.
+// What the program watches, and on how many waiting threads: the key
+// monitors of each hive as the controller packs them, and the two threads of
+// the startup folders and the scheduled tasks.
 int PrintLocations() {
-  const std::size_t rows = WatchedLocations(WatchedKeyTable()).size();
-  std::printf("%zu registry locations and 2 startup folders: %zu watcher threads\n", rows,
-              rows + 2);
+  fake::FakeSync sync;
+  fake::FakeRegistry registry(sync);
+  fake::FakeMessenger messenger;
+  fake::FakeRegistryText text;
+  fake::FakeFolders folders(sync);
+  const TMonitorPlatform platform{registry, sync, messenger, text, folders};
+  const std::shared_ptr<IEvent> stop = sync.CreateNamedEvent("", true, false);
+  const std::vector<TLocation> rows = WatchedLocations(WatchedKeyTable());
+  std::size_t threads = 2;
+  for (HiveHandle hive : {kHkeyLocalMachine, kHkeyCurrentUser}) {
+    std::vector<std::shared_ptr<TRegMonitor>> monitors;
+    for (const TLocation& row : rows) {
+      if (row.Hive != hive) continue;
+      monitors.push_back(std::make_shared<TRegMonitor>(platform, std::make_shared<TChangeQueue>()));
+      monitors.back()->Location = row;
+    }
+    threads += KeyMonitorThreads(platform, stop, monitors).size();
+  }
+  std::printf(
+      "%zu registry locations, 2 startup folders and the scheduled tasks: %zu waiting threads\n",
+      rows.size(), threads);
   return 0;
 }
 

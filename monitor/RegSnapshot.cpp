@@ -153,16 +153,13 @@ void ReadSubKeys(IRegKey& key, const TLocation& location, const char16_t* upcase
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-// An entry's place in a table sorted by the hash of its identity, then by
-// position: one allocation for a key of any size, where a node per entry
-// would cost more than reading the key.
-struct TSlot {
-  std::uint64_t Hash;
-  std::size_t Entry;
-  bool operator<(const TSlot& other) const {
-    return Hash != other.Hash ? Hash < other.Hash : Entry < other.Entry;
-  }
-};
+// Equal code unit for code unit. The standard comparison of UTF-16 strings
+// goes a unit at a time; this one a block at a time, which is what makes
+// comparing two snapshots of a huge key cheaper than reading one.
+bool SameUnits(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
+}
 
 std::uint64_t HashOf(std::u16string_view text) {
   std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
@@ -170,14 +167,35 @@ std::uint64_t HashOf(std::u16string_view text) {
   return hash;
 }
 
-std::vector<TSlot> SlotsOf(const TRegSnapshot& snapshot) {
-  std::vector<TSlot> slots;
+// The order of the slot table. Names made to share a hash (anyone may
+// choose a key's value names) only sort by their text: a key full of them
+// costs a sort, never a comparison of each with each.
+int Order(const TRegSnapshot& a, const TRegSlot& x, const TRegSnapshot& b, const TRegSlot& y) {
+  if (x.Hash != y.Hash) return x.Hash < y.Hash ? -1 : 1;
+  const std::u16string& first = a.Entries[x.Entry].Identity;
+  const std::u16string& second = b.Entries[y.Entry].Identity;
+  if (SameUnits(first, second)) return 0;
+  const int byText = first.compare(second);
+  return byText < 0 ? -1 : byText > 0 ? 1 : 0;
+}
+
+void SortSlots(const TRegSnapshot& snapshot, std::vector<TRegSlot>& slots) {
+  slots.clear();
   slots.reserve(snapshot.Entries.size());
   for (std::size_t i = 0; i < snapshot.Entries.size(); ++i) {
     slots.push_back({HashOf(snapshot.Entries[i].Identity), i});
   }
-  std::sort(slots.begin(), slots.end());
-  return slots;
+  std::sort(slots.begin(), slots.end(), [&](const TRegSlot& x, const TRegSlot& y) {
+    const int order = Order(snapshot, x, snapshot, y);
+    return order != 0 ? order < 0 : x.Entry < y.Entry;
+  });
+}
+
+// The snapshot's own table where it matches its entries, else one made in `scratch`.
+const std::vector<TRegSlot>& SlotsOf(const TRegSnapshot& snapshot, std::vector<TRegSlot>& scratch) {
+  if (snapshot.Slots.size() == snapshot.Entries.size()) return snapshot.Slots;
+  SortSlots(snapshot, scratch);
+  return scratch;
 }
 
 // How the entries of two snapshots pair up by identity. Of one identity read
@@ -189,55 +207,39 @@ struct TPairing {
   std::vector<std::size_t> OldOfNew;  // per new entry: its old entry, kNone or kSecond
 };
 
-// Within one run of equal hashes (nearly always a single entry), in
-// position order: each entry either repeats an earlier one or is the first
-// of its identity.
-void MarkSeconds(const TRegSnapshot& snapshot, const TSlot* begin, const TSlot* end,
-                 std::vector<std::size_t>& pairs) {
-  for (const TSlot* a = begin; a != end; ++a) {
-    for (const TSlot* earlier = begin; earlier != a; ++earlier) {
-      if (snapshot.Entries[earlier->Entry].Identity == snapshot.Entries[a->Entry].Identity) {
-        pairs[a->Entry] = TPairing::kSecond;
-        break;
-      }
-    }
+// The slots from `at` on of one identity, the first reading first.
+const TRegSlot* EndOfIdentity(const TRegSnapshot& snapshot, const TRegSlot* at,
+                              const TRegSlot* end) {
+  const TRegSlot* next = at + 1;
+  while (next != end && Order(snapshot, *at, snapshot, *next) == 0) ++next;
+  return next;
+}
+
+void MarkSeconds(const TRegSlot* begin, const TRegSlot* end, std::vector<std::size_t>& pairs) {
+  for (const TRegSlot* second = begin + 1; second < end; ++second) {
+    pairs[second->Entry] = TPairing::kSecond;
   }
 }
 
-void PairRuns(const TRegSnapshot& oldSnapshot, const TSlot* oldBegin, const TSlot* oldEnd,
-              const TRegSnapshot& newSnapshot, const TSlot* newBegin, const TSlot* newEnd,
-              TPairing& pairing) {
-  MarkSeconds(oldSnapshot, oldBegin, oldEnd, pairing.NewOfOld);
-  MarkSeconds(newSnapshot, newBegin, newEnd, pairing.OldOfNew);
-  for (const TSlot* a = oldBegin; a != oldEnd; ++a) {
-    if (pairing.NewOfOld[a->Entry] == TPairing::kSecond) continue;
-    for (const TSlot* b = newBegin; b != newEnd; ++b) {
-      if (pairing.OldOfNew[b->Entry] == TPairing::kSecond) continue;
-      if (oldSnapshot.Entries[a->Entry].Identity != newSnapshot.Entries[b->Entry].Identity) {
-        continue;
-      }
-      pairing.NewOfOld[a->Entry] = b->Entry;
-      pairing.OldOfNew[b->Entry] = a->Entry;
-      break;
-    }
-  }
-}
-
-// Walks both tables in hash order at once: linear after the sorts.
+// Walks both tables in their order at once: linear.
 TPairing Pair(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSnapshot) {
   TPairing pairing{std::vector<std::size_t>(oldSnapshot.Entries.size(), kNone),
                    std::vector<std::size_t>(newSnapshot.Entries.size(), kNone)};
-  const std::vector<TSlot> oldSlots = SlotsOf(oldSnapshot), newSlots = SlotsOf(newSnapshot);
-  const TSlot *a = oldSlots.data(), *aEnd = a + oldSlots.size();
-  const TSlot *b = newSlots.data(), *bEnd = b + newSlots.size();
+  std::vector<TRegSlot> oldScratch, newScratch;
+  const std::vector<TRegSlot>& oldSlots = SlotsOf(oldSnapshot, oldScratch);
+  const std::vector<TRegSlot>& newSlots = SlotsOf(newSnapshot, newScratch);
+  const TRegSlot *a = oldSlots.data(), *aEnd = a + oldSlots.size();
+  const TRegSlot *b = newSlots.data(), *bEnd = b + newSlots.size();
   while (a != aEnd || b != bEnd) {
-    const std::uint64_t hash = a == aEnd   ? b->Hash
-                               : b == bEnd ? a->Hash
-                                           : std::min(a->Hash, b->Hash);
-    const TSlot *aRun = a, *bRun = b;
-    while (aRun != aEnd && aRun->Hash == hash) ++aRun;
-    while (bRun != bEnd && bRun->Hash == hash) ++bRun;
-    PairRuns(oldSnapshot, a, aRun, newSnapshot, b, bRun, pairing);
+    const int order = a == aEnd ? 1 : b == bEnd ? -1 : Order(oldSnapshot, *a, newSnapshot, *b);
+    const TRegSlot* aRun = order <= 0 ? EndOfIdentity(oldSnapshot, a, aEnd) : a;
+    const TRegSlot* bRun = order >= 0 ? EndOfIdentity(newSnapshot, b, bEnd) : b;
+    MarkSeconds(a, aRun, pairing.NewOfOld);
+    MarkSeconds(b, bRun, pairing.OldOfNew);
+    if (order == 0) {
+      pairing.NewOfOld[a->Entry] = b->Entry;
+      pairing.OldOfNew[b->Entry] = a->Entry;
+    }
     a = aRun;
     b = bRun;
   }
@@ -246,7 +248,7 @@ TPairing Pair(const TRegSnapshot& oldSnapshot, const TRegSnapshot& newSnapshot) 
 
 bool SameData(const TRegEntry& a, const TRegEntry& b, bool typeCounts) {
   const bool sameKind = typeCounts ? a.Type == b.Type : IsString(a.Type) == IsString(b.Type);
-  return sameKind && a.Data == b.Data;
+  return sameKind && SameUnits(a.Data, b.Data);
 }
 
 std::u16string Widened(std::string_view ascii) {
@@ -350,6 +352,7 @@ TSnapshotResult TakeSnapshot(IRegKey& key, const TLocation& location, const char
   if (result == TSnapshotResult::Read && location.SubKeys) {
     ReadSubKeys(key, location, upcase, snapshot);
   }
+  SortSlots(snapshot, snapshot.Slots);
   return result;
 }
 

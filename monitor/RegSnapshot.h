@@ -24,8 +24,19 @@ struct TRegEntry {
   std::u16string Identity = {};
 };
 
+// An entry's place in the table of a snapshot sorted by the hash of its
+// identity, then by its identity, then by position: one allocation for a key
+// of any size, where a node per entry would cost more than reading the key.
+struct TRegSlot {
+  std::uint64_t Hash;
+  std::size_t Entry;
+};
+
 struct TRegSnapshot {
   std::vector<TRegEntry> Entries;  // in the registry's order
+  // Sorted by TakeSnapshot, and kept with the snapshot, so that a comparison
+  // sorts neither side; made afresh where it does not match the entries.
+  std::vector<TRegSlot> Slots = {};
 };
 
 // Whether a snapshot could be read to its end, or found its key deleted.

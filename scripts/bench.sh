@@ -4,7 +4,8 @@
 #   2. under Wine, for the 64-bit and the 32-bit build side by side: the
 #      time from one autostart write to the alert showing it, and from the
 #      last write of a flood to the alert showing its last value, each beside
-#      a minimal Win32 program of the same design (bench/minimal_alert.cpp);
+#      a minimal Win32 program of the same design (bench/minimal_alert.cpp),
+#      and the single writes beside its lean build too, which sets each field once;
 #   3. the CPU time of both builds while nothing changes;
 #   4. the sizes of the two programs users get.
 # KW_BENCH_FLOOD_DEADLINE (seconds, default 30) bounds the wait for a flood.
@@ -23,8 +24,8 @@ build() {
   fi
 }
 build native kw_snapshot_bench
-build win64 Keywarden kw_alert_bench kw_minimal_alert
-build win32 Keywarden kw_minimal_alert
+build win64 Keywarden kw_alert_bench kw_minimal_alert kw_lean_alert
+build win32 Keywarden kw_minimal_alert kw_lean_alert
 
 # The programs as users get them.
 "$root/scripts/package.sh" >/dev/null
@@ -49,6 +50,7 @@ if kw_runs_32bit; then bench_bits+=(32); else echo "$KW_NO_32BIT"; fi
 for bits in "${bench_bits[@]}"; do
   if ! WINEDEBUG=-all,+eventlog "$KW_WINE" "$root/build/win64/bin/kw_alert_bench.exe" \
     "$(program "$bits")" "$root/build/win$bits/bin/kw_minimal_alert.exe" \
+    "$root/build/win$bits/bin/kw_lean_alert.exe" \
     >"$results/win$bits" 2>"$results/win$bits.eventlog"; then
     echo "win$bits: the benchmark did not finish:"
     cat "$results/win$bits"
@@ -144,7 +146,8 @@ echo "largest packaged program: $largest bytes"
 
 # Last, the two ratios against the minimal program, of the build that fares worse.
 echo "== ratios to the minimal program (the higher of win64 and win32)"
-for what in "alert latency / minimal program" "flood drain / minimal program"; do
+for what in "alert latency / minimal program" "alert latency / lean program" \
+  "flood drain / minimal program"; do
   grep -h "^$what: " "$results/win64" "$results/win32" |
     awk -F': ' -v what="$what" '$2 + 0 > worst { worst = $2 + 0 } END { printf "%s: %.2f\n", what, worst }'
 done

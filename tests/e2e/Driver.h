@@ -9,6 +9,7 @@
 #include "tests/win32/StoredTask.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -321,13 +322,15 @@ inline std::wstring BesideProgram(const std::wstring& name) {
   return program.substr(0, program.find_last_of(L'\\') + 1) + name;
 }
 
-// Starts the program file `exe`; false when it cannot be started.
+// Starts the program file `exe`; false when it cannot be started, after
+// saying why.
 inline bool StartProgram(const std::wstring& exe, PROCESS_INFORMATION& process) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   std::wstring commandLine = L"\"" + exe + L"\"";
   if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &startup, &process)) {
+    std::printf("CreateProcess failed with error %lu\n", ::GetLastError());
     return false;
   }
   ::CloseHandle(process.hThread);
