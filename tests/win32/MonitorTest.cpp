@@ -395,7 +395,16 @@ TEST(Win32Sync, AnEmptyNameMakesANewEventThatNoOtherHandleShares) {
 }
 
 TEST_F(Win32MonitorTest, TheControllerWatchesEveryLocationOfBothHivesAndStopsThemAll) {
-  TMonitorController controller(Win.Platform, Window.Id(), WatchedLocations(WatchedKeyTable()));
+  // And 70 keys more below one scratch key: the monitors of HKCU then fill
+  // more waiting threads than one wait takes signals.
+  TScratchKey wide("Wide");
+  std::vector<TLocation> locations = WatchedLocations(WatchedKeyTable());
+  for (int i = 0; i < 70; ++i) {
+    wide.SetString("", "", ("K" + std::to_string(i)).c_str());
+    locations.push_back(
+        {kHkeyCurrentUser, "\\" + wide.Path + "\\K" + std::to_string(i), {}, false, false});
+  }
+  TMonitorController controller(Win.Platform, Window.Id(), locations);
   Window.Queue = &controller.Queue();
   struct TStopAtEnd {
     TMonitorController& Controller;
@@ -427,6 +436,13 @@ TEST_F(Win32MonitorTest, TheControllerWatchesEveryLocationOfBothHivesAndStopsThe
   }
   ASSERT_GE(present, 6u);               // Run, RunOnce, Winlogon... exist in any prefix
   EXPECT_TRUE(Window.Records.empty());  // starting reports nothing
+  EXPECT_GE(controller.RunningThreads(), 4u);
+  // The last key of the last thread is watched like the first.
+  wide.SetString("Last", "C:\\last.exe", "K69");
+  ASSERT_TRUE(Window.WaitForRecords(1));
+  EXPECT_EQ(Window.Records[0].Location, "\\" + wide.Path + "\\K69");
+  EXPECT_EQ(Window.Records[0].Line, "C:\\last.exe");
+  Window.Records.clear();
 
   controller.StopMonitors();
   ASSERT_TRUE(PumpUntil([&] { return running() == 0 && Window.Records.size() >= rows; }));
