@@ -7,8 +7,6 @@
 
 namespace kw {
 
-namespace {
-
 bool IsShortcut(const std::u16string& name) {
   static constexpr char16_t kExtension[] = u".LNK";
   constexpr std::size_t length = 4;
@@ -25,6 +23,8 @@ std::u16string InFolder(const std::u16string& folder, const std::u16string& name
   if (!folder.empty() && folder.back() == u'\\') return folder + name;
   return folder + u'\\' + name;
 }
+
+namespace {
 
 // The name as the file system tells names apart: each unit through the
 // system's upper-case table.

@@ -31,6 +31,11 @@ struct TFolderSnapshot {
   std::vector<TFolderEntry> Entries;  // in the folder's order
 };
 
+// Whether the file of that name is a shortcut, as the shell tells them: by ".lnk".
+bool IsShortcut(const std::u16string& name);
+// The path of the file `name` in `folder`.
+std::u16string InFolder(const std::u16string& folder, const std::u16string& name);
+
 // Replaces `snapshot` by the files of `folder` and what each starts.
 TListResult TakeFolderSnapshot(IFolders& folders, const std::u16string& folder,
                                TFolderSnapshot& snapshot);

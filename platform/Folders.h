@@ -41,6 +41,9 @@ class IThreadSetup {
 // Result of listing a folder.
 enum class TListResult : std::uint8_t { Read, Absent, Failed };
 
+// Result of making a file: made, or not, as something is there already.
+enum class TMakeResult : std::uint8_t { Made, Exists, Failed };
+
 class IFolders {
  public:
   virtual ~IFolders() = default;
@@ -91,6 +94,11 @@ class IFolders {
   // so leads to; a file reached through a link on the way only where the
   // user's own programs could delete it. False when that fails.
   virtual bool DeleteFileAt(const std::u16string& path) = 0;
+  // Makes a shortcut at `path` that starts `target` with `arguments`: a new
+  // file, never one in the place of another, and never through a link on
+  // the way, which could lead where only administrators may write.
+  virtual TMakeResult MakeShortcut(const std::u16string& path, const std::u16string& target,
+                                   const std::u16string& arguments) = 0;
   // Called first on a watcher's own thread; the result lives as long as the thread's work.
   virtual std::unique_ptr<IThreadSetup> SetUpThread() = 0;
 };

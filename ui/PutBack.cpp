@@ -1,5 +1,6 @@
 #include "ui/PutBack.h"
 
+#include "monitor/FolderSnapshot.h"
 #include "monitor/RegSnapshot.h"
 
 namespace kw {
@@ -25,7 +26,15 @@ TPutBackResult StillAsChangeLeftIt(IRegKey& key, const TChangeRecord& record) {
 
 }  // namespace
 
+// A shortcut that could not be read names itself as its program.
+bool IsFilePutBack(const TChangeRecord& record) {
+  return record.Where == TLocationKind::StartupFolder && record.Kind == TChangeKind::Deleted &&
+         IsShortcut(record.Identity) && !record.Program.empty() &&
+         record.Program != InFolder(record.IdentitySubKey, record.Identity);
+}
+
 bool CanPutBack(const TChangeRecord& record) {
+  if (IsFilePutBack(record)) return true;
   return record.Where == TLocationKind::RegistryKey &&
          (record.Kind == TChangeKind::Changed || record.Kind == TChangeKind::Deleted) &&
          IsTextType(record.OldType);
@@ -41,6 +50,20 @@ TPutBackResult PutBack(IRegKey& key, const TChangeRecord& record) {
   return key.SetValue(record.Identity, record.OldType, data) == kErrorSuccess
              ? TPutBackResult::PutBack
              : TPutBackResult::Failed;
+}
+
+TPutBackResult PutBack(IFolders& folders, const TChangeRecord& record) {
+  if (!IsFilePutBack(record)) return TPutBackResult::Failed;
+  switch (folders.MakeShortcut(InFolder(record.IdentitySubKey, record.Identity), record.Program,
+                               record.OldText)) {
+    case TMakeResult::Made:
+      return TPutBackResult::PutBack;
+    case TMakeResult::Exists:
+      return TPutBackResult::ChangedSince;
+    case TMakeResult::Failed:
+      break;
+  }
+  return TPutBackResult::Failed;
 }
 
 }  // namespace kw

@@ -435,12 +435,16 @@ void TForm2::PutBackReportedValue() {
   const TChangeRecord* change = FChanges.PickedRecord();
   if (!change || !CanPutBack(*change)) return;
   const std::string name = change->ValueName;
-  std::unique_ptr<IRegKey> key = OpenReportedKey();
-  if (!key) {
+  TPutBackResult result = TPutBackResult::Failed;
+  if (IsFilePutBack(*change)) {
+    result = PutBack(Services.Monitor.Folders, *change);
+  } else if (std::unique_ptr<IRegKey> key = OpenReportedKey()) {
+    result = PutBack(*key, *change);
+  } else {
     host.ShowMessage(Handle(), texts::kKeyNotFound);
     return;
   }
-  switch (PutBack(*key, *change)) {
+  switch (result) {
     case TPutBackResult::PutBack:
       host.ShowMessage(Handle(), texts::kPutBackPrefix + name);
       break;

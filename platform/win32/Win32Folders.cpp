@@ -411,6 +411,64 @@ bool TWin32Folders::DeleteFileAt(const std::u16string& path) {
                                       sizeof disposition) != FALSE;
 }
 
+namespace {
+
+// The shortcut's bytes, as the shell would store them.
+bool ShortcutBytes(const std::u16string& target, const std::u16string& arguments,
+                   std::string& bytes) {
+  TComRef<IShellLinkW> link;
+  if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                link.OutVoid())) ||
+      FAILED(link->SetPath(Wide(target).c_str())) ||
+      FAILED(link->SetArguments(Wide(arguments).c_str()))) {
+    return false;
+  }
+  TComRef<IPersistStream> persisted;
+  TComRef<IStream> stream;
+  if (FAILED(link->QueryInterface(IID_IPersistStream, persisted.OutVoid())) ||
+      FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, stream.Out())) ||
+      FAILED(persisted->Save(stream.Get(), TRUE))) {
+    return false;
+  }
+  STATSTG stat{};
+  const LARGE_INTEGER start{};
+  if (FAILED(stream->Stat(&stat, STATFLAG_NONAME)) || stat.cbSize.QuadPart > (1u << 20) ||
+      FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr))) {
+    return false;
+  }
+  bytes.resize(static_cast<std::size_t>(stat.cbSize.QuadPart));
+  ULONG read = 0;
+  return SUCCEEDED(stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read)) &&
+         read == bytes.size();
+}
+
+}  // namespace
+
+// Written through the guard's own handle to a file it has just made, after
+// the handle shows the file lies where its path says: the shell's own saving
+// opens the path again, which a link put on the way meanwhile could lead
+// elsewhere. A file made where it must not stay is deleted again.
+TMakeResult TWin32Folders::MakeShortcut(const std::u16string& path, const std::u16string& target,
+                                        const std::u16string& arguments) {
+  std::string bytes;
+  if (!ShortcutBytes(target, arguments, bytes)) return TMakeResult::Failed;
+  const HANDLE made = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                    CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (made == INVALID_HANDLE_VALUE) {
+    return ::GetLastError() == ERROR_FILE_EXISTS ? TMakeResult::Exists : TMakeResult::Failed;
+  }
+  const TKernelHandle file(made);
+  DWORD written = 0;
+  if (SameIdentity(U16(FinalPathOf(file.Get())), FullPathOf(Wide(path))) &&
+      ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size()) {
+    return TMakeResult::Made;
+  }
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  ::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition, sizeof disposition);
+  return TMakeResult::Failed;
+}
+
 std::unique_ptr<IThreadSetup> TWin32Folders::SetUpThread() {
   return std::make_unique<TComSetup>();
 }

@@ -24,6 +24,8 @@ class TWin32Folders : public IFolders {
   bool ReadContent(const std::u16string& path, std::uint64_t limit,
                    const std::function<void(const char*, std::size_t)>& sink) override;
   bool DeleteFileAt(const std::u16string& path) override;
+  TMakeResult MakeShortcut(const std::u16string& path, const std::u16string& target,
+                           const std::u16string& arguments) override;
   std::unique_ptr<IThreadSetup> SetUpThread() override;
 };
 

@@ -550,6 +550,14 @@ TEST_F(ActionsTest, AShortcutInTheStartupFolderIsShownAndDeletedFromTheAlert) {
   EXPECT_EQ(Label(), name);
   ClickButton(L"删除");
   EXPECT_EQ(AnswerMessageBox(), L"未找到：" + name);
+  // "恢复" makes it again as it was, which is reported as added.
+  ClickButton(L"恢复");
+  EXPECT_EQ(AnswerMessageBox(L"message-put-back-shortcut.bmp"), L"已恢复：" + name);
+  ASSERT_TRUE(WaitFor([&] {
+    return Label() == name && Field(3) == L"C:\\windows\\notepad.exe" &&
+           TextOf(Dialog) == L"警告！注册表更改 - 添加启动项";
+  }));
+  ::DeleteFileW(file.c_str());
 
   const TRenamedAway programs(folder.substr(0, folder.find_last_of(L'\\')));
   ASSERT_TRUE(programs.Moved) << "renaming away failed: " << ::GetLastError();

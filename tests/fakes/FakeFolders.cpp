@@ -216,6 +216,19 @@ void FakeFolders::PutShortcut(const std::u16string& folder, const std::u16string
   SignalFolder(folder);
 }
 
+TMakeResult FakeFolders::MakeShortcut(const std::u16string& path, const std::u16string& target,
+                                      const std::u16string& arguments) {
+  const std::size_t cut = path.find_last_of(u'\\');
+  if (cut == std::u16string::npos) return TMakeResult::Failed;
+  const std::u16string folder = path.substr(0, cut), name = path.substr(cut + 1);
+  {
+    std::lock_guard<std::mutex> lock(Lock);
+    if (FindFile(folder, name)) return TMakeResult::Exists;
+  }
+  PutShortcut(folder, name, target, arguments);
+  return TMakeResult::Made;
+}
+
 void FakeFolders::RemoveFile(const std::u16string& folder, const std::u16string& name) {
   DeleteFileAt(folder + u'\\' + name);
 }

@@ -30,6 +30,8 @@ class FakeFolders : public IFolders {
   std::unique_ptr<IFolderWatch> WatchTree(const std::u16string& folder, IEvent& changed) override;
   std::unique_ptr<IFolderWatch> WatchSubfolderNames(const std::u16string& folder,
                                                     IEvent& changed) override;
+  TMakeResult MakeShortcut(const std::u16string& path, const std::u16string& target,
+                           const std::u16string& arguments) override;
   bool ReadShortcut(const std::u16string& path, std::u16string& target,
                     std::u16string& arguments) override;
   bool ReadContent(const std::u16string& path, std::uint64_t limit,

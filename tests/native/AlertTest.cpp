@@ -479,6 +479,28 @@ TEST_F(AlertTest, PutBackWritesTheOldSideOnlyOverWhatTheChangeLeft) {
     EXPECT_TRUE(value.Text == std::u16string(row.After) + u'\0') << row.Case;
     EXPECT_EQ(value.Type, row.Message == texts::kPutBackPrefix ? row.OldType : kRegSz) << row.Case;
   }
+  // A deleted shortcut is made again with the target and arguments read of
+  // it, under its exact name, but never in the place of a file there since;
+  // one whose target was never read has nothing to put back.
+  TChangeRecord shortcut = Record(TChangeKind::Deleted, "木马?.lnk", "C:\\a.exe");
+  shortcut.Where = TLocationKind::StartupFolder;
+  shortcut.Identity = name + u".lnk";
+  shortcut.IdentitySubKey = u"C:\\Startup";
+  shortcut.OldText = u"/tray";
+  for (const char* message : {texts::kPutBackPrefix, texts::kChangedSincePrefix}) {
+    Notify({shortcut});
+    ASSERT_TRUE(Alert.Button6->Visible()) << message;
+    Host.Messages.clear();
+    Alert.Button6->Click();
+    EXPECT_EQ(Host.Messages, std::vector<std::string>{message + std::string("木马?.lnk")});
+  }
+  std::u16string target, arguments;
+  ASSERT_TRUE(Fake.Folders.ReadShortcut(u"C:\\Startup\\" + shortcut.Identity, target, arguments));
+  EXPECT_TRUE(target == u"C:\\a.exe" && arguments == u"/tray");
+  shortcut.Program = u"C:\\Startup\\" + shortcut.Identity;
+  Notify({shortcut});
+  EXPECT_FALSE(Alert.Button6->Visible()) << "a shortcut never read";
+
   Notify({Record(TChangeKind::Added, "A", "C:\\a.exe")});
   EXPECT_FALSE(Alert.Button6->Visible()) << "an added value has no old side";
   Alert.Button2->Click();
