@@ -55,7 +55,8 @@ void TAncestorWatch::Begin() {
 
 void TAncestorWatch::AddEvents(std::vector<IEvent*>& events) const {
   if (IsPausing) return;
-  for (const TKey& key : Keys) {
+  for (std::size_t n = 0; n < Keys.size(); ++n) {
+    const TKey& key = Keys[(FirstInLine + n) % Keys.size()];
     if (key.Event) events.push_back(key.Event.get());
   }
 }
@@ -65,10 +66,11 @@ void TAncestorWatch::AddEvents(std::vector<IEvent*>& events) const {
 // any monitor opens its key, so that a rename in between wakes the next wait.
 void TAncestorWatch::Signalled(std::size_t which) {
   if (IsPausing) return;
-  for (const TKey& key : Keys) {
-    if (!key.Event) continue;
-    if (which-- != 0) continue;
-    const std::string path = key.Path;  // ArmFrom leaves the list as it is
+  for (std::size_t n = 0; n < Keys.size(); ++n) {
+    const std::size_t at = (FirstInLine + n) % Keys.size();
+    if (!Keys[at].Event || which-- != 0) continue;
+    FirstInLine = (at + 1) % Keys.size();
+    const std::string path = Keys[at].Path;  // ArmFrom leaves the list as it is
     ArmFrom(path);
     TellMonitorsBelow(path);
     return;

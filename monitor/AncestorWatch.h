@@ -55,6 +55,9 @@ class TAncestorWatch final : public IWaiter {
   HiveHandle Hive;
   std::vector<TKey> Keys;  // from the top down: a parent before its subkeys
   std::vector<std::shared_ptr<TRegMonitor>> Monitors;
+  // The key whose signal comes first in the next wait: the one after the
+  // last that answered, so that one flooded ancestor never hides the others.
+  std::size_t FirstInLine = 0;
   bool IsPausing = false;
   TClock::time_point FPauseEnds;
 };

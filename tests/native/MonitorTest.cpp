@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "monitor/ChangeTexts.h"
+#include "monitor/RegistryAccess.h"
 #include "tests/native/MonitorHarness.h"
 
 namespace kw::test {
@@ -301,6 +302,47 @@ TEST_F(MonitorTest, ChangesMadeWhileANoticeIsHandledAreSeenOneRecordAtATime) {
     ASSERT_TRUE(Window.WaitForNotices(notices)) << notices;
   }
   EXPECT_EQ(mostRecords, 1u);
+}
+
+// A program that keeps making and deleting a subkey beside one monitor's key
+// keeps that ancestor answering at every wait: another ancestor's answer
+// on the same thread, a key moved away and another made at its path, is
+// still heard, and the new key reported.
+TEST_F(MonitorTest, AFloodedAncestorHidesNoOtherAncestorsChange) {
+  static constexpr char kBeside[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Junk";
+  constexpr char kOther[] = "\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+  // Shared with the hook, which may run until the thread has ended.
+  const auto flooding = std::make_shared<std::atomic<bool>>(false);
+  // Each read of the flooded monitor's key makes the ancestor answer again.
+  Fake.Registry.OnEnumValue([this, flooding](std::uint32_t) -> long {
+    if (*flooding) {
+      Fake.Registry.CreateKey(kHkeyCurrentUser, kBeside);
+      Fake.Registry.DeleteKey(kHkeyCurrentUser, kBeside);
+    }
+    return 0;
+  });
+  Fake.Registry.CreateKey(kHkeyCurrentUser, kSubKey);
+  Fake.Registry.CreateKey(kHkeyCurrentUser, std::string(SubKeyOf(kOther)));
+  std::vector<std::shared_ptr<TRegMonitor>> monitors;
+  for (const char* key : {kKey, kOther}) {
+    monitors.push_back(std::make_shared<TRegMonitor>(Fake.Platform, Fake.Queue));
+    monitors.back()->NotifyWindow = Window.Handle;
+    monitors.back()->Location = {kHkeyCurrentUser, key, {}, false, false};
+    monitors.back()->WatchSubTree = true;
+  }
+  for (auto& thread : KeyMonitorThreads(Fake.Platform, Fake.StopEvent, monitors)) {
+    Fake.Start(thread);
+  }
+  WaitUntilArmed(8);  // six ancestors and both keys
+  *flooding = true;
+  Fake.Registry.CreateKey(kHkeyCurrentUser, kBeside);
+  Fake.Registry.DeleteKey(kHkeyCurrentUser, "Software\\Microsoft\\Windows NT\\CurrentVersion");
+  Fake.Registry.SetString(kHkeyCurrentUser, std::string(SubKeyOf(kOther)), "Load", "C:\\x.exe");
+  const bool heard = Window.WaitForNotices(1, 5s);
+  *flooding = false;
+  ASSERT_TRUE(heard) << "the new key at the other monitor's path was never read";
+  EXPECT_EQ(Window.Received()[0].Key, kOther);
+  EXPECT_EQ(Window.Received()[0].NewLines, std::vector<std::string>{"C:\\x.exe"});
 }
 
 TEST_F(MonitorTest, AChangeWinsOverTheStop) {
