@@ -85,14 +85,25 @@ void TAncestorWatch::ArmFrom(const std::string& path) {
   for (TKey& key : Keys) {
     if (AtOrBelow(key.Path, path)) key.Key.reset();
   }
+  bool armed = true;
   for (TKey& key : Keys) {
     if (!key.Event || !AtOrBelow(key.Path, path)) continue;
     key.Event->Reset();
-    key.Key = Platform.Registry.OpenKey(Hive, key.Path, kKeyRead | kKeyWow64_64Key);
-    // Without one, a rename is seen at the key's next change; the key itself
-    // is still watched.
-    if (key.Key) key.Key->NotifyChange(false, kNotifyChangeName, *key.Event);
+    armed = Arm(key) && armed;
   }
+  // A key there that refuses its watch (its owner may deny it for a while)
+  // would hide every rename in it, which nothing else reveals: the monitors
+  // look at their keys again after a pause, and so on until all are armed.
+  if (!armed) StartPause();
+}
+
+// False when the key is there and cannot be watched.
+bool TAncestorWatch::Arm(TKey& key) {
+  long error = kErrorSuccess;
+  key.Key = Platform.Registry.OpenKey(Hive, key.Path, kKeyRead | kKeyWow64_64Key, &error);
+  if (!key.Key) return error == kErrorFileNotFound || error == kErrorKeyDeleted;
+  const long result = key.Key->NotifyChange(false, kNotifyChangeName, *key.Event);
+  return result == kErrorSuccess || result == kErrorKeyDeleted;
 }
 
 void TAncestorWatch::TellMonitorsBelow(const std::string& path) {
@@ -106,7 +117,10 @@ void TAncestorWatch::TellMonitorsBelow(const std::string& path) {
 // The wait failed: nothing is armed for a while, then everything is armed
 // again and every monitor looks at its key, as a rename meanwhile went unseen.
 void TAncestorWatch::WaitFailed() {
-  if (IsPausing) return;
+  if (!IsPausing) StartPause();
+}
+
+void TAncestorWatch::StartPause() {
   for (TKey& key : Keys) key.Key.reset();
   IsPausing = true;
   FPauseEnds = TClock::now() + std::chrono::milliseconds(TRetryIntervals{}.FirstMs);

@@ -49,6 +49,8 @@ class TAncestorWatch final : public IWaiter {
   bool Has(const std::string& path) const;
   // Opens every key at or below `path` afresh by its path, and arms it again.
   void ArmFrom(const std::string& path);
+  bool Arm(TKey& key);
+  void StartPause();
   void TellMonitorsBelow(const std::string& path);
 
   TMonitorPlatform Platform;

@@ -162,11 +162,12 @@ std::unique_ptr<IRegKey> FakeRegistry::OpenKey(HiveHandle hive, const std::strin
   std::lock_guard<std::mutex> lock(Lock);
   Opened.push_back(access);
   if (error) *error = kErrorSuccess;
-  if (std::find(Refused.begin(), Refused.end(), access) != Refused.end()) {
+  const std::string id = NodeId(hive, path);
+  if (std::find(Refused.begin(), Refused.end(), access) != Refused.end() ||
+      std::find(RefusedKeys.begin(), RefusedKeys.end(), id) != RefusedKeys.end()) {
     if (error) *error = kErrorAccessDenied;
     return nullptr;
   }
-  const std::string id = NodeId(hive, path);
   if (path.empty()) Ensure(id);  // a hive always exists
   auto it = Nodes.find(id);
   if (it == Nodes.end()) {

@@ -47,9 +47,15 @@ class FakeRegistry : public IRegistry {
     std::lock_guard<std::mutex> l(Lock);
     Refused.push_back(access);
   }
+  // Opening this key alone is refused, as its owner may deny it to itself.
+  void RefuseOpening(HiveHandle hive, const std::string& path) {
+    std::lock_guard<std::mutex> l(Lock);
+    RefusedKeys.push_back(NodeId(hive, path));
+  }
   void AllowAccess() {
     std::lock_guard<std::mutex> l(Lock);
     Refused.clear();
+    RefusedKeys.clear();
   }
   // Arming fails with this error (0: it works), as for a key opened without the notify right.
   void FailNotify(long error) {
@@ -106,6 +112,7 @@ class FakeRegistry : public IRegistry {
   std::uint64_t NextGeneration = 1;
   std::uint64_t NextHandle = 1;
   std::vector<std::uint32_t> Refused;
+  std::vector<std::string> RefusedKeys;
   std::vector<std::uint32_t> Opened;
   bool CreateFails = false;
   long NotifyFailure = 0;

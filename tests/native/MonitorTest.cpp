@@ -345,6 +345,27 @@ TEST_F(MonitorTest, AFloodedAncestorHidesNoOtherAncestorsChange) {
   EXPECT_EQ(Window.Received()[0].NewLines, std::vector<std::string>{"C:\\x.exe"});
 }
 
+// An ancestor its owner denies for a moment, while something beside the
+// watched key wakes the watch on the key above: the key is moved away and
+// another made at its path once the ancestor is open again. The monitor still
+// looks at its path again, and reports the new key.
+TEST_F(MonitorTest, AnAncestorThatRefusedItsWatchForAMomentHidesNoRename) {
+  constexpr char kAncestor[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+  Set("Old", "C:\\old.exe");
+  Start();
+  WaitUntilArmed(5);  // four ancestors and the key
+  Fake.Registry.RefuseOpening(kHkeyCurrentUser, kAncestor);
+  Fake.Registry.CreateKey(kHkeyCurrentUser, std::string(kAncestor) + "\\Beside");
+  WaitUntilArmed(1);  // the wake handled, the ancestor refused
+  Fake.Registry.AllowAccess();
+  Fake.Registry.DeleteKey(kHkeyCurrentUser, kSubKey);
+  Set("New", "C:\\new.exe");
+  ASSERT_TRUE(Window.WaitForNotices(2, 5s)) << "the key made at the path was never read";
+  const auto notices = Window.Received();
+  EXPECT_EQ(notices[0].NewLines, std::vector<std::string>{"C:\\old.exe"});
+  EXPECT_EQ(notices[1].NewLines, std::vector<std::string>{"C:\\new.exe"});
+}
+
 TEST_F(MonitorTest, AChangeWinsOverTheStop) {
   Fake.Registry.CreateKey(kHkeyCurrentUser, kSubKey);
   Start();
