@@ -99,11 +99,17 @@ void TAncestorWatch::ArmFrom(const std::string& path) {
 
 // False when the key is there and cannot be watched.
 bool TAncestorWatch::Arm(TKey& key) {
-  long error = kErrorSuccess;
-  key.Key = Platform.Registry.OpenKey(Hive, key.Path, kKeyRead | kKeyWow64_64Key, &error);
-  if (!key.Key) return error == kErrorFileNotFound || error == kErrorKeyDeleted;
-  const long result = key.Key->NotifyChange(false, kNotifyChangeName, *key.Event);
-  return result == kErrorSuccess || result == kErrorKeyDeleted;
+  try {
+    long error = kErrorSuccess;
+    key.Key = Platform.Registry.OpenKey(Hive, key.Path, kKeyRead | kKeyWow64_64Key, &error);
+    if (!key.Key) return error == kErrorFileNotFound || error == kErrorKeyDeleted;
+    const long result = key.Key->NotifyChange(false, kNotifyChangeName, *key.Event);
+    return result == kErrorSuccess || result == kErrorKeyDeleted;
+  } catch (const std::exception&) {
+    // Memory exhausted: a throw would end the thread, and every watcher on
+    // it, without a word to the user.
+    return false;
+  }
 }
 
 void TAncestorWatch::TellMonitorsBelow(const std::string& path) {
