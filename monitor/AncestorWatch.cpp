@@ -93,8 +93,12 @@ void TAncestorWatch::ArmFrom(const std::string& path) {
   }
   // A key there that refuses its watch (its owner may deny it for a while)
   // would hide every rename in it, which nothing else reveals: the monitors
-  // look at their keys again after a pause, and so on until all are armed.
-  if (!armed) StartPause();
+  // look at their keys again after a pause, longer each time it refuses.
+  if (!armed) {
+    StartPause();
+  } else {
+    NextPauseMs = TRetryIntervals{}.FirstMs;
+  }
 }
 
 // False when the key is there and cannot be watched.
@@ -129,7 +133,8 @@ void TAncestorWatch::WaitFailed() {
 void TAncestorWatch::StartPause() {
   for (TKey& key : Keys) key.Key.reset();
   IsPausing = true;
-  FPauseEnds = TClock::now() + std::chrono::milliseconds(TRetryIntervals{}.FirstMs);
+  FPauseEnds = TClock::now() + std::chrono::milliseconds(NextPauseMs);
+  NextPauseMs = std::min(NextPauseMs * 2, TRetryIntervals{}.LongestMs);
 }
 
 void TAncestorWatch::PauseOver() {

@@ -62,6 +62,7 @@ class TAncestorWatch final : public IWaiter {
   std::size_t FirstInLine = 0;
   bool IsPausing = false;
   TClock::time_point FPauseEnds;
+  std::uint32_t NextPauseMs = TRetryIntervals{}.FirstMs;
 };
 
 }  // namespace kw
