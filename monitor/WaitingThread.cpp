@@ -21,6 +21,12 @@ bool TWaitingThread::Take(std::shared_ptr<IWaiter> waiter) {
 // cancelled, on the thread that armed them.
 void TWaitingThread::Execute() {
   const std::unique_ptr<IThreadSetup> setup = Platform.Folders.SetUpThread();
+  // Without the stop event every wait would fail: nothing is watched, and
+  // each watcher says so once, as at the stop.
+  if (!StopEvent) {
+    for (const auto& watcher : Watchers) watcher->End();
+    return;
+  }
   for (const auto& watcher : Watchers) {
     if (StopRequested()) break;
     watcher->Begin();
