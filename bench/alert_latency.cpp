@@ -98,21 +98,15 @@ struct TDesign {
   const wchar_t* EditClass;
 };
 
-// A file beside the program, as a Windows path; the program may be named by
-// its Unix path, which Wine shows on drive Z:.
-std::wstring BesideExe(std::wstring exe, const wchar_t* name) {
-  if (!exe.empty() && exe.front() == L'/') exe = L"Z:" + exe;
-  std::replace(exe.begin(), exe.end(), L'/', L'\\');
-  return exe.substr(0, exe.find_last_of(L'\\') + 1) + name;
-}
-
 class TProgram {
  public:
   explicit TProgram(const TDesign& design) : Design(design) {
     // Each run measures a guard in its steady state: without the state an
-    // earlier run saved, whose values the driver has removed since, so that
-    // no report of them comes in among the timed writes.
-    ::DeleteFileW(BesideExe(design.Exe, L"Keywarden.state").c_str());
+    // earlier run saved, whose values the driver has removed since, and
+    // without the thousands of changes of its floods it was left showing,
+    // which a guard shows again at its next start; so that no report of
+    // them comes in among the timed writes, nor a list of them slows it.
+    ForgetSavedState();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     std::wstring commandLine = L"\"" + design.Exe + L"\"";
