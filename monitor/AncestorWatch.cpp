@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "monitor/RegistryAccess.h"
 
@@ -54,7 +55,7 @@ void TAncestorWatch::Begin() {
 }
 
 void TAncestorWatch::AddEvents(std::vector<IEvent*>& events) const {
-  if (IsPausing) return;
+  if (WaitFailing) return;
   for (std::size_t n = 0; n < Keys.size(); ++n) {
     const TKey& key = Keys[(FirstInLine + n) % Keys.size()];
     if (key.Event) events.push_back(key.Event.get());
@@ -65,7 +66,7 @@ void TAncestorWatch::AddEvents(std::vector<IEvent*>& events) const {
 // those below it may be other keys now, or none. They are armed again before
 // any monitor opens its key, so that a rename in between wakes the next wait.
 void TAncestorWatch::Signalled(std::size_t which) {
-  if (IsPausing) return;
+  if (WaitFailing) return;
   for (std::size_t n = 0; n < Keys.size(); ++n) {
     const std::size_t at = (FirstInLine + n) % Keys.size();
     if (!Keys[at].Event || which-- != 0) continue;
@@ -89,14 +90,16 @@ void TAncestorWatch::ArmFrom(const std::string& path) {
   for (TKey& key : Keys) {
     if (!key.Event || !AtOrBelow(key.Path, path)) continue;
     key.Event->Reset();
-    armed = Arm(key) && armed;
+    key.Refused = !Arm(key);
+    armed = armed && !key.Refused;
   }
   // A key there that refuses its watch (its owner may deny it for a while)
-  // would hide every rename in it, which nothing else reveals: the monitors
-  // look at their keys again after a pause, longer each time it refuses.
+  // would hide every rename in it, which nothing else reveals: it is tried
+  // again, and the monitors below it look at their keys, after a pause,
+  // longer each time it refuses. The other keys stay armed meanwhile.
   if (!armed) {
-    StartPause();
-  } else {
+    RetryLater();
+  } else if (std::none_of(Keys.begin(), Keys.end(), [](const TKey& key) { return key.Refused; })) {
     NextPauseMs = TRetryIntervals{}.FirstMs;
   }
 }
@@ -127,11 +130,14 @@ void TAncestorWatch::TellMonitorsBelow(const std::string& path) {
 // The wait failed: nothing is armed for a while, then everything is armed
 // again and every monitor looks at its key, as a rename meanwhile went unseen.
 void TAncestorWatch::WaitFailed() {
-  if (!IsPausing) StartPause();
+  if (WaitFailing) return;
+  for (TKey& key : Keys) key.Key.reset();
+  WaitFailing = true;
+  RetryLater();
 }
 
-void TAncestorWatch::StartPause() {
-  for (TKey& key : Keys) key.Key.reset();
+void TAncestorWatch::RetryLater() {
+  if (IsPausing) return;  // one retry due already: it takes them all
   IsPausing = true;
   FPauseEnds = TClock::now() + std::chrono::milliseconds(NextPauseMs);
   NextPauseMs = std::min(NextPauseMs * 2, TRetryIntervals{}.LongestMs);
@@ -139,8 +145,19 @@ void TAncestorWatch::StartPause() {
 
 void TAncestorWatch::PauseOver() {
   IsPausing = false;
-  ArmFrom("");
-  TellMonitorsBelow("");
+  if (std::exchange(WaitFailing, false)) {
+    ArmFrom("");
+    TellMonitorsBelow("");
+    return;
+  }
+  std::vector<std::string> refused;
+  for (const TKey& key : Keys) {
+    if (key.Refused) refused.push_back(key.Path);
+  }
+  for (const std::string& path : refused) {
+    ArmFrom(path);
+    TellMonitorsBelow(path);
+  }
 }
 
 void TAncestorWatch::End() {

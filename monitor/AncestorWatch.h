@@ -45,12 +45,13 @@ class TAncestorWatch final : public IWaiter {
     std::string Path;  // below the hive, without a leading backslash
     std::unique_ptr<IEvent> Event;
     std::unique_ptr<IRegKey> Key;  // declared after the event: closed first
+    bool Refused = false;          // there, but its watch refused: tried again later
   };
   bool Has(const std::string& path) const;
   // Opens every key at or below `path` afresh by its path, and arms it again.
   void ArmFrom(const std::string& path);
   bool Arm(TKey& key);
-  void StartPause();
+  void RetryLater();
   void TellMonitorsBelow(const std::string& path);
 
   TMonitorPlatform Platform;
@@ -60,7 +61,10 @@ class TAncestorWatch final : public IWaiter {
   // The key whose signal comes first in the next wait: the one after the
   // last that answered, so that one flooded ancestor never hides the others.
   std::size_t FirstInLine = 0;
+  // A retry is due at FPauseEnds: of the keys that refused their watch, or,
+  // after a failed wait, of all.
   bool IsPausing = false;
+  bool WaitFailing = false;
   TClock::time_point FPauseEnds;
   std::uint32_t NextPauseMs = TRetryIntervals{}.FirstMs;
 };

@@ -357,6 +357,7 @@ TEST_F(MonitorTest, AnAncestorThatRefusedItsWatchForAMomentHidesNoRename) {
   Fake.Registry.RefuseOpening(kHkeyCurrentUser, kAncestor);
   Fake.Registry.CreateKey(kHkeyCurrentUser, std::string(kAncestor) + "\\Beside");
   WaitUntilArmed(1);  // the wake handled, the ancestor refused
+  EXPECT_EQ(Fake.Registry.ArmedWatches(), 4) << "the key and the other ancestors stay armed";
   Fake.Registry.AllowAccess();
   Fake.Registry.DeleteKey(kHkeyCurrentUser, kSubKey);
   Set("New", "C:\\new.exe");
