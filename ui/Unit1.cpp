@@ -202,12 +202,17 @@ void TForm1::WMRegChange() {
   // Nothing new: no field changes, and the alert neither comes up nor sounds.
   if (records.empty()) return;
   const TLocalTime now = Services.Clock.Now();
-  for (TChangeRecord& record : records) {
+  // Of a flood, only the newest can wait for their signer: asking for the
+  // others, each a look at its drive, would only push them out again.
+  const std::size_t firstAsked =
+      records.size() > kMaxAwaitingSigner ? records.size() - kMaxAwaitingSigner : 0;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    TChangeRecord& record = records[i];
     record.Time = now;
     FollowWatchState(record);
     // Queued for the log's own thread: the alert below does not wait for it.
     if (Services.ChangeLog) Services.ChangeLog->Write(record);
-    AskForSignerToLog(record);
+    if (i >= firstAsked) AskForSignerToLog(record);
   }
   // What a flood pushed out of the queue before this window could take it is
   // counted on the alert and in the log: never a silent loss.
