@@ -461,6 +461,9 @@ TEST_F(AlertTest, NothingAProgramWritesHidesAnEntryOrMisleadsTheAlert) {
     EXPECT_TRUE(WaitFor([&] { return Alert.Path() == L"C:\\real-run.exe"; }))
         << Narrow(Alert.Path());
     back.Delete(L"KeywardenInTheRealRun");
+    // Shown before "确定" below, which it would otherwise bring the alert back after.
+    EXPECT_TRUE(WaitFor(
+        [&] { return Alert.Caption() == kDeletedTitle && Alert.Path() == L"C:\\real-run.exe"; }));
   }
 
   // A flood after "确定": the last value written is the one shown, and the
