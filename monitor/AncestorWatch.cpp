@@ -100,7 +100,7 @@ void TAncestorWatch::ArmFrom(const std::string& path) {
   if (!armed) {
     RetryLater();
   } else if (std::none_of(Keys.begin(), Keys.end(), [](const TKey& key) { return key.Refused; })) {
-    NextPauseMs = TRetryIntervals{}.FirstMs;
+    Pause.Reset({});
   }
 }
 
@@ -137,14 +137,11 @@ void TAncestorWatch::WaitFailed() {
 }
 
 void TAncestorWatch::RetryLater() {
-  if (IsPausing) return;  // one retry due already: it takes them all
-  IsPausing = true;
-  FPauseEnds = TClock::now() + std::chrono::milliseconds(NextPauseMs);
-  NextPauseMs = std::min(NextPauseMs * 2, TRetryIntervals{}.LongestMs);
+  if (!Pause.Active) Pause.Start({});  // one retry due already takes them all
 }
 
 void TAncestorWatch::PauseOver() {
-  IsPausing = false;
+  Pause.Active = false;
   if (std::exchange(WaitFailing, false)) {
     ArmFrom("");
     TellMonitorsBelow("");

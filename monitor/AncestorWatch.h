@@ -34,8 +34,8 @@ class TAncestorWatch final : public IWaiter {
   void Begin() override;
   void AddEvents(std::vector<IEvent*>& events) const override;
   void Signalled(std::size_t which) override;
-  bool Pausing() const override { return IsPausing; }
-  TClock::time_point PauseEnds() const override { return FPauseEnds; }
+  bool Pausing() const override { return Pause.Active; }
+  TClock::time_point PauseEnds() const override { return Pause.Ends; }
   void PauseOver() override;
   void WaitFailed() override;
   void End() override;
@@ -61,12 +61,10 @@ class TAncestorWatch final : public IWaiter {
   // The key whose signal comes first in the next wait: the one after the
   // last that answered, so that one flooded ancestor never hides the others.
   std::size_t FirstInLine = 0;
-  // A retry is due at FPauseEnds: of the keys that refused their watch, or,
-  // after a failed wait, of all.
-  bool IsPausing = false;
+  // A retry is due: of the keys that refused their watch, or, after a
+  // failed wait, of all.
+  TRetryPause Pause;
   bool WaitFailing = false;
-  TClock::time_point FPauseEnds;
-  std::uint32_t NextPauseMs = TRetryIntervals{}.FirstMs;
 };
 
 }  // namespace kw

@@ -28,7 +28,6 @@ class TWaitingThread final : public TThread {
   // Before Resume: runs `waiter` too, when its signals fit beside the
   // others'; false when they do not.
   bool Take(std::shared_ptr<IWaiter> waiter);
-  bool Empty() const { return Watchers.empty(); }
 
  protected:
   void Execute() override;

@@ -10,13 +10,13 @@ TWatcher::TWatcher(const TMonitorPlatform& platform, std::shared_ptr<TChangeQueu
     : Platform(platform), Queue(std::move(queue)) {}
 
 void TWatcher::Begin() {
-  NextPauseMs = Retry.FirstMs;
+  Pause.Reset(Retry);
   Starting();
   Run([this] { return Watch(); });
 }
 
 void TWatcher::AddEvents(std::vector<IEvent*>& events) const {
-  if (!IsPausing) Events(events);
+  if (!Pause.Active) Events(events);
 }
 
 void TWatcher::Events(std::vector<IEvent*>& events) const {
@@ -24,16 +24,16 @@ void TWatcher::Events(std::vector<IEvent*>& events) const {
 }
 
 void TWatcher::Signalled(std::size_t which) {
-  if (!IsPausing) Run([this, which] { return Woken(which); });
+  if (!Pause.Active) Run([this, which] { return Woken(which); });
 }
 
 void TWatcher::PauseOver() {
-  IsPausing = false;
+  Pause.Active = false;
   Run([this] { return Watch(); });
 }
 
 void TWatcher::WaitFailed() {
-  if (IsPausing) return;
+  if (Pause.Active) return;
   SetWatched(false);
   StartPause();
 }
@@ -63,9 +63,7 @@ void TWatcher::Run(const std::function<TOutcome()>& step) {
 void TWatcher::StartPause() {
   CloseWatches();
   if (ChangeEvent) ChangeEvent->Reset();
-  IsPausing = true;
-  FPauseEnds = TClock::now() + std::chrono::milliseconds(NextPauseMs);
-  NextPauseMs = std::min(NextPauseMs * 2, std::max(Retry.LongestMs, Retry.FirstMs));
+  Pause.Start(Retry);
 }
 
 bool TWatcher::HaveEvents() {
@@ -74,7 +72,7 @@ bool TWatcher::HaveEvents() {
 }
 
 void TWatcher::SetWatched(bool watched) {
-  if (watched) NextPauseMs = Retry.FirstMs;
+  if (watched) Pause.Reset(Retry);
   if (watched == Watching) return;
   Watching = watched;
   ReportNotice(watched ? TChangeKind::WatchedAgain : TChangeKind::NotWatched,

@@ -10,6 +10,8 @@
 // all its watchers at once and calls the one whose signal came. Every call
 // is made on that thread, which is also the one that armed the signals.
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,6 +43,21 @@ struct TRetryIntervals {
   std::uint32_t LongestMs = 60000;
 };
 
+// A pause before another try, at those intervals.
+struct TRetryPause {
+  bool Active = false;
+  IWaiter::TClock::time_point Ends;
+  std::uint32_t NextMs = TRetryIntervals{}.FirstMs;
+
+  void Start(const TRetryIntervals& retry) {
+    Active = true;
+    Ends = IWaiter::TClock::now() + std::chrono::milliseconds(NextMs);
+    NextMs = std::min(NextMs * 2, std::max(retry.LongestMs, retry.FirstMs));
+  }
+  // Trying worked: the next pause is the first again.
+  void Reset(const TRetryIntervals& retry) { NextMs = retry.FirstMs; }
+};
+
 class TWatcher : public IWaiter {
  public:
   TWatcher(const TWatcher&) = delete;
@@ -54,8 +71,8 @@ class TWatcher : public IWaiter {
   void Begin() override;
   void AddEvents(std::vector<IEvent*>& events) const override;
   void Signalled(std::size_t which) override;
-  bool Pausing() const override { return IsPausing; }
-  TClock::time_point PauseEnds() const override { return FPauseEnds; }
+  bool Pausing() const override { return Pause.Active; }
+  TClock::time_point PauseEnds() const override { return Pause.Ends; }
   void PauseOver() override;
   void WaitFailed() override;
   // The stop: every watch dropped, and a last notice.
@@ -102,9 +119,7 @@ class TWatcher : public IWaiter {
 
   std::shared_ptr<TChangeQueue> Queue;
   bool Watching = true;  // false from a failure until watching works again
-  bool IsPausing = false;
-  TClock::time_point FPauseEnds;
-  std::uint32_t NextPauseMs = 0;
+  TRetryPause Pause;
 };
 
 }  // namespace kw
