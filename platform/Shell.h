@@ -13,7 +13,8 @@ class IShell {
  public:
   virtual ~IShell() = default;
   // The first icon of the file at `path`; the empty icon when it has none,
-  // does not exist, or is no program, library or icon file.
+  // does not exist, is no program, library or icon file, or lies beyond the
+  // network, where reading it could wait.
   virtual std::unique_ptr<vcl::IPicture> ExtractProgramIcon(const std::u16string& path) = 0;
   // The icon that draws nothing.
   virtual std::unique_ptr<vcl::IPicture> EmptyIcon() = 0;

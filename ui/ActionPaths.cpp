@@ -90,10 +90,14 @@ bool IsFullFileSystemPath(const std::u16string& path) {
   return HasOnlyFileNameCharacters(path) && (StartsWithDrive(path) || StartsWithShare(path));
 }
 
+bool IsDrivePath(const std::u16string& path) {
+  const std::u16string full = WithBackslashes(path);
+  return IsFullFileSystemPath(full) && StartsWithDrive(full);
+}
+
 bool IsOnLocalDrive(ISystem& system, const std::u16string& path) {
   const std::u16string full = WithBackslashes(path);
-  return IsFullFileSystemPath(full) && StartsWithDrive(full) &&
-         !system.IsNetworkDrive(std::string(full.begin(), full.begin() + 3));
+  return IsDrivePath(full) && !system.IsNetworkDrive(std::string(full.begin(), full.begin() + 3));
 }
 
 bool IsOnLocalDrive(ISystem& system, const ICodePage& codePage, const std::string& path) {
@@ -110,7 +114,7 @@ bool IsOnLocalDrive(ISystem& system, const ICodePage& codePage, const std::strin
 
 std::u16string SignedFileOf(ISystem& system, const std::u16string& program) {
   const std::u16string path = WithBackslashes(ExpandedPath(system, program));
-  return IsOnLocalDrive(system, path) ? path : std::u16string();
+  return IsDrivePath(path) ? path : std::u16string();
 }
 
 TActionTarget ExistingFolderOf(ISystem& system, const IRegistryText& view,

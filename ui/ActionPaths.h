@@ -34,10 +34,11 @@ std::u16string ExpandedPath(ISystem& system, const std::u16string& text);
 // characters no file name holds are refused.
 bool IsFullFileSystemPath(const std::u16string& path);
 
-// Whether `path` is a full path on a drive of this machine (slashes taken
-// for backslashes), not on a share or a network drive: what reads it waits
-// on no network.
-bool IsOnLocalDrive(ISystem& system, const ICodePage& codePage, const std::string& path);
+// Whether `path` is a full path under a drive letter (slashes taken for
+// backslashes): neither a share nor a name looked for along the search
+// path. Whether the drive lies beyond the network, a question that costs
+// Wine a call to another process, is left to the code that opens the file.
+bool IsDrivePath(const std::u16string& path);
 
 // Whether `path` is a full path on a drive of this machine (slashes taken
 // for backslashes), not on a share or a network drive: what reads it waits
@@ -46,10 +47,11 @@ bool IsOnLocalDrive(ISystem& system, const std::u16string& path);
 bool IsOnLocalDrive(ISystem& system, const ICodePage& codePage, const std::string& path);
 
 // The existing folder that holds the file `text` names (its folder part).
-// The file whose signature tells who made `program`: its path expanded, on
-// a drive of this machine; empty where there is none the check could read
+// The file whose signature tells who made `program`: its path expanded,
+// under a drive letter; empty where there is none the check could read
 // without the network (a share, a bare name Windows looks for along the
-// search path).
+// search path). Whether the drive is of this machine the check itself asks,
+// off the UI thread, at the moment it opens the file.
 std::u16string SignedFileOf(ISystem& system, const std::u16string& program);
 
 TActionTarget ExistingFolderOf(ISystem& system, const IRegistryText& view,

@@ -61,6 +61,8 @@ TForm1::TForm1(TServices& services) : TForm(nullptr, "Form1"), Services(services
   Exit1->OnClick = [this] { Exit1Click(); };
   CoolTrayIcon1->SetPopupMenu(PopupMenu1);
   CoolTrayIcon1->Loaded();
+  DetailsTimer = std::make_unique<TSimpleTimer>(
+      services.Timers, kDetailsDelayMs, [this](TSimpleTimer&) { ShowDetails(); }, true);
 }
 
 void TForm1::FormCreate() {
@@ -212,7 +214,10 @@ void TForm1::WMRegChange() {
     FollowWatchState(record);
     // Queued for the log's own thread: the alert below does not wait for it.
     if (Services.ChangeLog) Services.ChangeLog->Write(record);
-    if (i >= firstAsked) AskForSignerToLog(record);
+    if (i >= firstAsked && LogWaitsForSigner(record)) AwaitingAsk.push_back(record);
+  }
+  if (AwaitingAsk.size() > kMaxAwaitingSigner) {
+    AwaitingAsk.erase(AwaitingAsk.begin(), AwaitingAsk.end() - kMaxAwaitingSigner);
   }
   // What a flood pushed out of the queue before this window could take it is
   // counted on the alert and in the log: never a silent loss.
@@ -222,20 +227,29 @@ void TForm1::WMRegChange() {
   // Only the newest is put into the fields: a flood of thousands of records
   // costs one icon lookup, and the monitors waiting to send are not held.
   Form2->ShowChanges(records, dropped);
+  if (DetailsTimer && !DetailsTimer->Running()) DetailsTimer->Start();
   PendingDirty = true;
   ScheduleSave();
+}
+
+void TForm1::ShowDetails() {
+  if (Form2) Form2->ShowPickedDetails();
+  // After the alert's own ask, which then answers the log too: one check
+  // of the program for both.
+  for (TChangeRecord& record : std::exchange(AwaitingAsk, {})) AskForSignerToLog(std::move(record));
+}
+
+bool TForm1::LogWaitsForSigner(const TChangeRecord& record) const {
+  return Services.Signers && Services.ChangeLog && !record.Program.empty() &&
+         (record.Kind == TChangeKind::Added || record.Kind == TChangeKind::Changed ||
+          record.Kind == TChangeKind::Deleted);
 }
 
 // The log is told the signer in an event of its own once the check has
 // found it: the change's event is written at once and never waits for it.
 // In a flood the oldest waiting go without one, as the lookup drops their
 // asks too.
-void TForm1::AskForSignerToLog(const TChangeRecord& record) {
-  if (!Services.Signers || !Services.ChangeLog || record.Program.empty()) return;
-  if (record.Kind != TChangeKind::Added && record.Kind != TChangeKind::Changed &&
-      record.Kind != TChangeKind::Deleted) {
-    return;
-  }
+void TForm1::AskForSignerToLog(TChangeRecord record) {
   if (AwaitingSigner.size() >= kMaxAwaitingSigner) {
     AwaitingSigner.erase(std::min_element(
         AwaitingSigner.begin(), AwaitingSigner.end(),
@@ -246,8 +260,9 @@ void TForm1::AskForSignerToLog(const TChangeRecord& record) {
     Services.ChangeLog->WriteSigner(record, {});
     return;
   }
-  const std::uint64_t asked = Services.Signers->Ask(file);
-  AwaitingSigner.emplace(file, std::pair{asked, record});
+  std::uint64_t asked = Form2 ? Form2->SignerAskFor(file) : 0;
+  if (asked == 0) asked = Services.Signers->Ask(file);
+  AwaitingSigner.emplace(file, std::pair{asked, std::move(record)});
 }
 
 void TForm1::WMSignerKnown() {
@@ -305,12 +320,12 @@ void TForm1::Exit1Click() {
 }
 
 void TForm1::ShowProgramIcon(const std::u16string& path) {
-  // Reading the icon opens the file. A share or a network drive can keep
-  // the UI thread waiting on the network, and with it every watcher that
-  // reports through it: the icon of such a path is not looked for.
-  const bool local = IsOnLocalDrive(Services.System, path);
-  Form2->Image1->SetPicture(local ? Services.Shell.ExtractProgramIcon(path)
-                                  : Services.Shell.EmptyIcon());
+  // Reading the icon opens the file. A share can keep the UI thread waiting
+  // on the network, and with it every watcher that reports through it: the
+  // icon of such a path is not looked for, nor of a bare name, which the
+  // search path may lead to one. The shell refuses a network drive itself.
+  Form2->Image1->SetPicture(IsDrivePath(path) ? Services.Shell.ExtractProgramIcon(path)
+                                              : Services.Shell.EmptyIcon());
 }
 
 }  // namespace kw

@@ -27,6 +27,8 @@ class TForm1 : public vcl::TForm {
   KW_COMPONENT_CLASS(TForm1, vcl::TForm)
  public:
   static constexpr std::uint32_t kMinSaveDelayMs = 1000;
+  // The shortest a timer waits on Windows (USER_TIMER_MINIMUM).
+  static constexpr std::uint32_t kDetailsDelayMs = 10;
   explicit TForm1(TServices& services);
   ~TForm1() override { DestroyForm(); }
 
@@ -75,7 +77,9 @@ class TForm1 : public vcl::TForm {
   void LoadSavedState();
   void AfterStart();
   void ScheduleSave();
-  void AskForSignerToLog(const TChangeRecord& record);
+  bool LogWaitsForSigner(const TChangeRecord& record) const;
+  void AskForSignerToLog(TChangeRecord record);
+  void ShowDetails();
 
   TServices& Services;
   std::shared_ptr<TChangeQueue> FQueue = std::make_shared<TChangeQueue>();
@@ -102,6 +106,11 @@ class TForm1 : public vcl::TForm {
   std::unique_ptr<TSimpleTimer> SaveTimer;
   std::uint32_t SaveDelayMs = kMinSaveDelayMs;
   std::unique_ptr<TSimpleTimer> StartTimer;
+  // What reading the programs costs (the alert's icon, the signer checks of
+  // the alert and the log) waits until the alert's new fields are on the
+  // screen: a timer ticks only once the thread's windows are painted.
+  std::unique_ptr<TSimpleTimer> DetailsTimer;
+  std::vector<TChangeRecord> AwaitingAsk;
 };
 
 extern TForm1* Form1;

@@ -126,7 +126,27 @@ void TForm2::ShowPickedChange() {
   ShowWhereAndWhat(*change);
   ShowWholeTexts(*change);
   ShowChangeCount();
+  ForgetDetails();
+}
+
+void TForm2::ShowPickedDetails() {
+  const TChangeRecord* change = FChanges.PickedRecord();
+  if (!change) return;
+  if (Form1) Form1->ShowProgramIcon(change->Program);
   AskForSigner(*change);
+}
+
+// Until the picked change's own details come, none of another program's
+// stand beside it.
+void TForm2::ForgetDetails() {
+  Image1->SetPicture(Services.Shell.EmptyIcon());
+  ForgetSigner();
+}
+
+void TForm2::ForgetSigner() {
+  sLabelFX2->SetText("");
+  SignerAsked = 0;
+  SignerFile.clear();
 }
 
 // The line stays empty until the check answers: a verdict from before the
@@ -134,9 +154,7 @@ void TForm2::ShowPickedChange() {
 // A program off this machine, or one named by a bare name, is told of at
 // once: nothing is read for it.
 void TForm2::AskForSigner(const TChangeRecord& change) {
-  sLabelFX2->SetText("");
-  SignerAsked = 0;
-  SignerFile.clear();
+  ForgetSigner();
   if (!Services.Signers || change.Program.empty()) return;
   SignerFile = SignedFileOf(Services.System, change.Program);
   if (SignerFile.empty()) {
@@ -153,6 +171,10 @@ void TForm2::ShowKnownSigner() {
     return;
   }
   sLabelFX2->SetText(SignerLine(Services.Monitor.Text, signature));
+}
+
+std::uint64_t TForm2::SignerAskFor(const std::u16string& file) const {
+  return SignerAsked != 0 && SignerFile == file ? SignerAsked : 0;
 }
 
 std::string SignerLine(const IRegistryText& view, const TSignature& signature) {
@@ -176,7 +198,6 @@ void TForm2::ShowWhereAndWhat(const TChangeRecord& change) {
   Edit4->SetText(change.Where == TLocationKind::StartupFolder   ? texts::kStartupFolder
                  : change.Where == TLocationKind::ScheduledTask ? texts::kScheduledTask
                                                                 : HiveToName(change.RootKey));
-  if (Form1) Form1->ShowProgramIcon(change.Program);
   if (!change.Title.empty()) SetText(change.Title);
   // Always the picked change's own name (a default value's is "(默认)"), and
   // none for a notice: "删除" never acts on a value of another change.
@@ -216,11 +237,15 @@ void TForm2::ShowChangeCount() {
 }
 
 void TForm2::Button4Click() {
-  if (FChanges.PickOlder()) ShowPickedChange();
+  if (!FChanges.PickOlder()) return;
+  ShowPickedChange();
+  ShowPickedDetails();
 }
 
 void TForm2::Button5Click() {
-  if (FChanges.PickNewer()) ShowPickedChange();
+  if (!FChanges.PickNewer()) return;
+  ShowPickedChange();
+  ShowPickedDetails();
 }
 
 std::string TimeLine(IClock& clock, const TLocalTime& time) {
@@ -285,9 +310,7 @@ void TForm2::Button2Click() {
   Services.Sound.Stop();
   for (TEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5}) edit->SetText("");
   sLabelFX1->SetText("");
-  sLabelFX2->SetText("");
-  SignerAsked = 0;
-  SignerFile.clear();
+  ForgetDetails();
   Edit5->SetVisible(false);
   Button6->SetVisible(false);
   Button7->SetVisible(false);

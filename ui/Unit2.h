@@ -71,6 +71,11 @@ class TForm2 : public vcl::TForm {
   // A signature check has finished: the line shows it if it is of the
   // program the picked change names, checked since it was picked.
   void ShowKnownSigner();
+  // The picked change's program: its icon, and an ask for its signer.
+  void ShowPickedDetails();
+  // The alert's ask for `file`'s signer, made since the picked change came;
+  // 0 when it asked for none.
+  std::uint64_t SignerAskFor(const std::u16string& file) const;
 
  protected:
   void FormCreate() override;
@@ -93,6 +98,8 @@ class TForm2 : public vcl::TForm {
   void ShowWhereAndWhat(const TChangeRecord& change);
   void ShowWholeTexts(const TChangeRecord& change);
   void ShowChangeCount();
+  void ForgetDetails();
+  void ForgetSigner();
   void AskForSigner(const TChangeRecord& change);
   std::u16string IdentityOf(const std::string& shownName) const;
   // What an action acts on: the picked change's exact text while `edit`

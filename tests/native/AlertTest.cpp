@@ -43,10 +43,12 @@ class AlertTest : public ::testing::Test, protected TFakeServices {
     if (kind == TChangeKind::Deleted) r.Title = texts::kTitleDeleted;
     return r;
   }
-  // Queues the records and wakes the main window as a monitor does.
+  // Queues the records and wakes the main window as a monitor does; then
+  // the timers tick, as they do once the alert is painted.
   void Notify(std::vector<TChangeRecord> records) {
     Main.Queue().Append(records);
     Main.HandleMessage(WM_REGCHANGE, 0, 0);
+    Tray.TickAll();
   }
   std::string Icon() const {
     auto* picture = static_cast<const fake::FakePicture*>(Alert.Image1->Picture());
@@ -115,6 +117,15 @@ TEST_F(AlertTest, ShowsTheNewestChangeWholeAndKeepsEveryOtherReachable) {
   EXPECT_EQ(Alert.Edit3->Text(), "C:\\flood\\4999.exe");
   EXPECT_EQ(Alert.sLabelFX1->Text(), "F4999");
   EXPECT_EQ(Alert.TabSheet1->Text(), std::string(texts::kAlertPage) + " 5005/5005");
+
+  // The program is read once the fields are on the screen, when the timer
+  // ticks; meanwhile the icon of the one before does not stand beside them.
+  Main.Queue().Append({Record(TChangeKind::Added, "P", "C:\\p.exe")});
+  Main.HandleMessage(WM_REGCHANGE, 0, 0);
+  EXPECT_EQ(Alert.Edit3->Text(), "C:\\p.exe");
+  EXPECT_EQ(Icon(), "");
+  Tray.TickAll();
+  EXPECT_EQ(Icon(), "C:\\p.exe");
 
   // "确定" dismisses them all: the next change is alone again.
   Alert.Button2->Click();
@@ -189,8 +200,6 @@ TEST_F(SignerLineTest, ShowsThePickedProgramsVerdictOnceKnownAndLogsEach) {
   Check->Put(u"C:\\Program Files\\Tool\\t.exe",
              {{1, 14, 1, 1, 1}, {TSignatureKind::Unsigned, u""}});
   Check->Put(u"\\\\host\\share\\n.exe", {{1, 15, 1, 1, 1}, {TSignatureKind::Signed, u"N"}});
-  Check->Put(u"N:\\n.exe", {{1, 16, 1, 1, 1}, {TSignatureKind::Signed, u"N"}});
-  System.NetworkDrives = {"N:\\"};
   struct TRow {
     const char* Program;
     std::string Line;
@@ -203,7 +212,7 @@ TEST_F(SignerLineTest, ShowsThePickedProgramsVerdictOnceKnownAndLogsEach) {
       {"C:\\gone.exe", texts::kSignatureNotChecked},  // the check cannot open it
       {"%ProgramFiles%\\Tool\\t.exe", texts::kNotSigned},
       {"\\\\host\\share\\n.exe", texts::kSignatureNotChecked, false},
-      {"N:\\n.exe", texts::kSignatureNotChecked, false},
+      {"N:\\n.exe", texts::kSignatureNotChecked},     // the check refuses a network drive
       {"n.exe", texts::kSignatureNotChecked, false},  // wherever the search path leads
   };
   for (const TRow& row : rows) {
@@ -338,12 +347,9 @@ TEST_F(AlertTest, AtMidnightTheTimeLineHoldsTheDateAlone) {
   EXPECT_EQ(Alert.Edit1->Text(), std::string(texts::kRegistryChange) + "2026/1/2");
 }
 
-// A notice names no value: the label is emptied so that "删除" cannot delete
-// a value of another change under the notice's key.
 // Reading an icon opens the file: off this machine that can keep the UI
 // thread, and every watcher with it, waiting on the network.
 TEST_F(AlertTest, NoIconIsLookedForOffThisMachine) {
-  System.NetworkDrives = {"N:\\"};
   const std::pair<std::string, bool> rows[] = {
       {"C:\\a.exe", true},
       {"C:/a.exe", true},
@@ -351,8 +357,8 @@ TEST_F(AlertTest, NoIconIsLookedForOffThisMachine) {
       {"//host/share/a.exe", false},
       {"\\\\?\\UNC\\host\\share\\a.exe", false},
       {"\\??\\UNC\\host\\share\\a.exe", false},
-      {"N:\\a.exe", false},  // a drive mapped to a share
-      {"a.exe", false},      // looked for along the search path, which may name a share
+      {"N:\\a.exe", true},  // the shell itself refuses a drive mapped to a share
+      {"a.exe", false},     // looked for along the search path, which may name a share
   };
   for (const auto& [line, lookedFor] : rows) {
     Shell.IconRequests.clear();
@@ -362,6 +368,8 @@ TEST_F(AlertTest, NoIconIsLookedForOffThisMachine) {
   }
 }
 
+// A notice names no value: the label is emptied so that "删除" cannot delete
+// a value of another change under the notice's key.
 TEST_F(AlertTest, NoticesAndAnUnknownHive) {
   Notify({Record(TChangeKind::Added, "Wallpaper", "C:\\w.exe")});
   TChangeRecord stop = Record(TChangeKind::Stopped, "", texts::kMonitoringStopped);

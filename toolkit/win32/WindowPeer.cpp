@@ -147,10 +147,14 @@ void TWindowPeer::Refresh() {
   ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&area), 2);
   const RECT bounds{Control.Left, Control.Top, Control.Left + std::max(Control.Width, 1),
                     Control.Top + Control.Height};
-  // Moving a window to where it is costs a round of position messages for nothing.
+  // Moving a window to where it is costs a round of position messages for
+  // nothing. A move neither redraws nor asks first: the redraw below covers
+  // both areas, and nothing here vetoes a move.
   if (!::EqualRect(&area, &bounds)) {
     ::SetWindowPos(Window, nullptr, bounds.left, bounds.top, bounds.right - bounds.left,
-                   bounds.bottom - bounds.top, SWP_NOZORDER | SWP_NOACTIVATE);
+                   bounds.bottom - bounds.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW | SWP_NOCOPYBITS |
+                       SWP_NOSENDCHANGING | SWP_DEFERERASE);
   }
   ::UnionRect(&area, &area, &bounds);
   ::RedrawWindow(parent, &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
