@@ -1,8 +1,11 @@
 #include <windows.h>
 // After <windows.h>, which they need.
 #include <aclapi.h>
-#include <bcrypt.h>
 #include <knownfolders.h>
+// RtlGenRandom, whose export is named SystemFunction036.
+#define SystemFunction036 NTAPI SystemFunction036
+#include <ntsecapi.h>
+#undef SystemFunction036
 #include <objbase.h>
 #include <sddl.h>
 #include <shlobj.h>
@@ -269,13 +272,16 @@ bool MayKeepInRoot(HANDLE) {
   return true;
 }
 
+// The system's random bytes, as the CRT's rand_s takes them: BCrypt would
+// bring a crypto library into every running guard under Wine for the few
+// bytes a start needs.
+bool FillRandom(std::string& bytes) {
+  return ::RtlGenRandom(bytes.data(), static_cast<ULONG>(bytes.size())) != FALSE;
+}
+
 std::wstring RandomHex(std::size_t bytes) {
   std::string random(bytes, '\0');
-  if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(random.data()),
-                                        static_cast<ULONG>(random.size()),
-                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
-    return {};
-  }
+  if (!FillRandom(random)) return {};
   static constexpr wchar_t kDigits[] = L"0123456789abcdef";
   std::wstring text;
   for (const char byte : random) {
@@ -393,11 +399,7 @@ TReadResult ReadKeptSecret(const std::wstring& path, std::string& secret, bool& 
 // A new secret, written only where no file is: two starts never make two.
 bool MakeSecret(const std::wstring& path, bool protect, std::string& secret) {
   std::string bytes(TWin32StatePlace::kSecretSize, '\0');
-  if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(bytes.data()),
-                                        static_cast<ULONG>(bytes.size()),
-                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
-    return false;
-  }
+  if (!FillRandom(bytes)) return false;
   const TLocalMemory descriptor = protect ? DescriptorOf(kSecretSddl) : nullptr;
   if (protect && !descriptor) return false;
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
