@@ -120,7 +120,8 @@ TEST_F(AlertTest, ShowsTheNewestChangeWholeAndKeepsEveryOtherReachable) {
 
   // The program is read once the fields are on the screen, when the timer
   // ticks; meanwhile the icon of the one before does not stand beside them.
-  Main.Queue().Append({Record(TChangeKind::Added, "P", "C:\\p.exe")});
+  std::vector<TChangeRecord> picked{Record(TChangeKind::Added, "P", "C:\\p.exe")};
+  Main.Queue().Append(picked);
   Main.HandleMessage(WM_REGCHANGE, 0, 0);
   EXPECT_EQ(Alert.Edit3->Text(), "C:\\p.exe");
   EXPECT_EQ(Icon(), "");
