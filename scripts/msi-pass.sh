@@ -5,7 +5,7 @@
 #   Application log (the end-to-end driver's Installed test, with Wine's
 #   event log trace caught in a file); then, with what the program leaves
 #   behind made (the autostart value, the logon tasks, the INI file, the
-#   user's kept state), remove
+#   user's kept state, in the 64-bit pass under a drawn root's name), remove
 #   silently and check that nothing is left.
 #   msi-pass.sh PACKAGE.msi x64|x86 DRIVER.exe
 set -uo pipefail
@@ -81,6 +81,17 @@ w schtasks /Create /TN "Keywarden $sid" /XML 'C:\keywarden-task.xml' /F >/dev/nu
 user_task="$c/windows/system32/tasks/Keywarden $sid"
 check "the user's logon task made" test -f "$user_task"
 printf '[Options]\r\n' >"$installed/Keywarden.ini"
+# The 64-bit pass removes a root of a drawn name, as the guard makes where a
+# user's program held the usual one first: the guard's note names it, and
+# the folder in the way, a user's program's own, is left. The 32-bit pass
+# removes the usual root.
+kept_root=$state_root
+if [ "$arch" = x64 ]; then
+  kept_root="$c/ProgramData/Keywarden.0123456789abcdef"
+  mv "$state_root" "$kept_root"
+  w reg add 'HKLM\SOFTWARE\Keywarden' /v StateRootName /d "${kept_root##*/}" /reg:64 /f >/dev/null 2>&1
+  mkdir -p "$state_root" && echo "a program's own" >"$state_root/own.txt"
+fi
 
 check "silent removal" w msiexec /x 'C:\keywarden.msi' /qn
 check "no program folder left" absent test -e "$installed" ||
@@ -90,7 +101,11 @@ check "no event source left" absent w reg query "$source_key"
 check "no autostart value left" absent w reg query "$run_key" /v Keywarden
 check "no logon task left" absent test -e "$task"
 check "no user's logon task left" absent test -e "$user_task"
-check "no kept state left" absent test -e "$state_root"
+check "no kept state left" absent test -e "$kept_root"
+if [ "$arch" = x64 ]; then
+  check "the folder in the usual root's way left" test -f "$state_root/own.txt"
+  rm -rf "$state_root"
+fi
 check "no note of the state root left" absent w reg query 'HKLM\SOFTWARE\Keywarden' /reg:64
 rm -f "$c/keywarden.msi" "$c/keywarden-task.xml" "$trace"
 [ "$failures" -eq 0 ]
