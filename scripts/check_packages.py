@@ -39,8 +39,7 @@ KNOWN_DLLS = {
     "advapi32.dll", "comdlg32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "ole32.dll",
     "oleaut32.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "ws2_32.dll",
 }
-DELAY_IMPORTED = ("bcrypt.dll", "comctl32.dll", "crypt32.dll", "msimg32.dll", "winmm.dll",
-                  "wintrust.dll")
+DELAY_IMPORTED = ("comctl32.dll", "crypt32.dll", "msimg32.dll", "winmm.dll", "wintrust.dll")
 
 
 class Checks:
