@@ -49,13 +49,21 @@ const TLocation kFurtherLocations[] = {
     {kCu, "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", {"Startup", "Common Startup"}, false, false, true},
     {kLm, "\\SYSTEM\\CurrentControlSet\\Control\\Session Manager", {"BootExecute"}, false, true, true},
     // Hijacks a program of the user writes without any rights: the commands
-    // of the classes auto-elevating Windows programs open, and COM servers.
-    {kCu, "\\Software\\Classes\\ms-settings\\Shell\\Open\\command", {"", "DelegateExecute"}, false, false, false},
-    {kCu, "\\Software\\Classes\\mscfile\\Shell\\Open\\command", {"", "DelegateExecute"}, false, false, false},
-    {kCu, "\\Software\\Classes\\exefile\\Shell\\Open\\command", {"", "DelegateExecute"}, false, false, false},
-    {kCu, "\\Software\\Classes\\Folder\\Shell\\Open\\command", {"", "DelegateExecute"}, false, false, false},
-    {kCu, "\\Software\\Classes\\Directory\\Shell\\Open\\command", {"", "DelegateExecute"}, false, false, false},
-    {kCu, "\\Software\\Classes\\Launcher.SystemSettings\\Shell\\Open\\command", {"", "DelegateExecute"}, false, false, false},
+    // of the classes auto-elevating Windows programs open, under any verb (a
+    // class's default verb may name one other than Open), the class a class
+    // hands on to (CurVer), and COM servers.
+    {kCu, "\\Software\\Classes\\ms-settings\\Shell", {"", "DelegateExecute"}, true, false, false, u"", false, false, {"command"}},
+    {kCu, "\\Software\\Classes\\mscfile\\Shell", {"", "DelegateExecute"}, true, false, false, u"", false, false, {"command"}},
+    {kCu, "\\Software\\Classes\\exefile\\Shell", {"", "DelegateExecute"}, true, false, false, u"", false, false, {"command"}},
+    {kCu, "\\Software\\Classes\\Folder\\Shell", {"", "DelegateExecute"}, true, false, false, u"", false, false, {"command"}},
+    {kCu, "\\Software\\Classes\\Directory\\Shell", {"", "DelegateExecute"}, true, false, false, u"", false, false, {"command"}},
+    {kCu, "\\Software\\Classes\\Launcher.SystemSettings\\Shell", {"", "DelegateExecute"}, true, false, false, u"", false, false, {"command"}},
+    {kCu, "\\Software\\Classes\\ms-settings\\CurVer", {""}, false, false, false},
+    {kCu, "\\Software\\Classes\\mscfile\\CurVer", {""}, false, false, false},
+    {kCu, "\\Software\\Classes\\exefile\\CurVer", {""}, false, false, false},
+    {kCu, "\\Software\\Classes\\Folder\\CurVer", {""}, false, false, false},
+    {kCu, "\\Software\\Classes\\Directory\\CurVer", {""}, false, false, false},
+    {kCu, "\\Software\\Classes\\Launcher.SystemSettings\\CurVer", {""}, false, false, false},
     {kCu, "\\Software\\Classes\\CLSID", {}, true, false, false, u"", false, false, {"InprocServer32", "InprocHandler32", "LocalServer32", "TreatAs", "ScriptletURL"}},
     {kCu, "\\Software\\Classes\\Wow6432Node\\CLSID", {}, true, false, false, u"", false, false, {"InprocServer32", "InprocHandler32", "LocalServer32", "TreatAs", "ScriptletURL"}},
     // A logon script, a profiler every .NET program of the user loads, and

@@ -580,6 +580,16 @@ TEST_F(AlertTest, FurtherAutostartLocationsReportThroughTheSameAlert) {
   Alert.Click(L"删除");
   EXPECT_EQ(answerBox(), L"删除：(默认)");
   ASSERT_TRUE(WaitFor([&] { return Alert.Caption() == kDeletedTitle; }));
+  // The class's default verb may name another than Open, and CurVer hand
+  // the class on to another.
+  const std::wstring verb = classes + L"\\ms-settings\\Shell\\KwVerb\\command";
+  set(HKEY_CURRENT_USER, verb, nullptr, REG_SZ, L"C:\\verb.exe");
+  ASSERT_TRUE(WaitFor([&] { return Alert.Path() == L"C:\\verb.exe"; }));
+  EXPECT_EQ(Alert.Key(), L"\\" + verb);
+  const std::wstring handedOn = classes + L"\\ms-settings\\CurVer";
+  set(HKEY_CURRENT_USER, handedOn, nullptr, REG_SZ, L"kw.handedon");
+  ASSERT_TRUE(WaitFor([&] { return Alert.Path() == L"kw.handedon"; }));
+  EXPECT_EQ(Alert.Key(), L"\\" + handedOn);
   ::RegDeleteTreeW(HKEY_CURRENT_USER, (classes + L"\\ms-settings").c_str());
   ::RegDeleteKeyW(HKEY_CURRENT_USER, (classes + L"\\ms-settings").c_str());
 
