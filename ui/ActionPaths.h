@@ -46,7 +46,6 @@ bool IsDrivePath(const std::u16string& path);
 bool IsOnLocalDrive(ISystem& system, const std::u16string& path);
 bool IsOnLocalDrive(ISystem& system, const ICodePage& codePage, const std::string& path);
 
-// The existing folder that holds the file `text` names (its folder part).
 // The file whose signature tells who made `program`: its path expanded,
 // under a drive letter; empty where there is none the check could read
 // without the network (a share, a bare name Windows looks for along the
@@ -54,6 +53,7 @@ bool IsOnLocalDrive(ISystem& system, const ICodePage& codePage, const std::strin
 // off the UI thread, at the moment it opens the file.
 std::u16string SignedFileOf(ISystem& system, const std::u16string& program);
 
+// The existing folder that holds the file `text` names (its folder part).
 TActionTarget ExistingFolderOf(ISystem& system, const IRegistryText& view,
                                const std::u16string& text);
 // The existing file `text` names.

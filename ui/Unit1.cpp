@@ -113,7 +113,10 @@ void TForm1::AfterStart() {
   // before what the first reads reported.
   std::vector<TChangeRecord> unconfirmed;
   const TPendingLoad pending = PendingFile->Load(unconfirmed);
-  if (Form2 && !unconfirmed.empty()) Form2->ShowChanges(unconfirmed);
+  if (Form2 && !unconfirmed.empty()) {
+    Form2->ShowChanges(unconfirmed);
+    ScheduleDetails();
+  }
   WMRegChange();
   const IRegistryText& text = Services.Monitor.Text;
   std::string why;
@@ -204,8 +207,8 @@ void TForm1::WMRegChange() {
   // Nothing new: no field changes, and the alert neither comes up nor sounds.
   if (records.empty()) return;
   const TLocalTime now = Services.Clock.Now();
-  // Of a flood, only the newest can wait for their signer: asking for the
-  // others, each a look at its drive, would only push them out again.
+  // Of a flood, only the newest can wait for their signer: the lookup keeps
+  // no more asks than that, and older ones would only push them out again.
   const std::size_t firstAsked =
       records.size() > kMaxAwaitingSigner ? records.size() - kMaxAwaitingSigner : 0;
   for (std::size_t i = 0; i < records.size(); ++i) {
@@ -227,9 +230,16 @@ void TForm1::WMRegChange() {
   // Only the newest is put into the fields: a flood of thousands of records
   // costs one icon lookup, and the monitors waiting to send are not held.
   Form2->ShowChanges(records, dropped);
-  if (DetailsTimer && !DetailsTimer->Running()) DetailsTimer->Start();
+  ScheduleDetails();
   PendingDirty = true;
   ScheduleSave();
+}
+
+void TForm1::ScheduleDetails() {
+  if (!DetailsTimer || DetailsTimer->Running()) return;
+  DetailsTimer->Start();
+  // Without a timer, now rather than never.
+  if (!DetailsTimer->Running()) ShowDetails();
 }
 
 void TForm1::ShowDetails() {

@@ -79,6 +79,8 @@ class TForm1 : public vcl::TForm {
   void ScheduleSave();
   bool LogWaitsForSigner(const TChangeRecord& record) const;
   void AskForSignerToLog(TChangeRecord record);
+  // The icon and the signer asks once the alert's fields are painted.
+  void ScheduleDetails();
   void ShowDetails();
 
   TServices& Services;

@@ -151,8 +151,8 @@ void TForm2::ForgetSigner() {
 
 // The line stays empty until the check answers: a verdict from before the
 // change was picked may be of another file than the one there now.
-// A program off this machine, or one named by a bare name, is told of at
-// once: nothing is read for it.
+// A program on a share, or one named by a bare name, is told of at once:
+// nothing is read for it. The check itself refuses a network drive.
 void TForm2::AskForSigner(const TChangeRecord& change) {
   ForgetSigner();
   if (!Services.Signers || change.Program.empty()) return;

@@ -1038,6 +1038,8 @@ TEST(SavedStateTest, StartupFilesChangedWhileExitedAndUnconfirmedChangesAreShown
         << Narrow(alert.Label());
     EXPECT_EQ(alert.Path(), file);
     EXPECT_EQ(alert.Page(), L"启动项信息");
+    // Shown again with its program's signer line, as when it came.
+    EXPECT_TRUE(WaitFor([&] { return !alert.Signer().empty(); }));
     SaveScreenshot(ArtifactPath(L"unconfirmed-again.bmp"));
     alert.Click(L"确定");
     ASSERT_TRUE(WaitFor([&] { return !alert.Visible(); }));

@@ -350,7 +350,7 @@ TEST_F(AlertTest, AtMidnightTheTimeLineHoldsTheDateAlone) {
 
 // Reading an icon opens the file: off this machine that can keep the UI
 // thread, and every watcher with it, waiting on the network.
-TEST_F(AlertTest, NoIconIsLookedForOffThisMachine) {
+TEST_F(AlertTest, NoIconIsLookedForOnAShareOrAlongTheSearchPath) {
   const std::pair<std::string, bool> rows[] = {
       {"C:\\a.exe", true},
       {"C:/a.exe", true},
