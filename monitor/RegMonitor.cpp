@@ -146,6 +146,11 @@ void TRegMonitor::ReportNewSnapshot() {
   std::vector<TChangeRecord> records;
   if (HasOldSnapshot) {
     CompareSnapshots(OldSnapshot, NewSnapshot, CompareContext(), records);
+    if (OpenKey &&
+        FindPassedOver(*OpenKey, Location, Platform.Text.UpcaseTable(), records, NewSnapshot)) {
+      records.clear();
+      CompareSnapshots(OldSnapshot, NewSnapshot, CompareContext(), records);
+    }
   }
   const bool reported = !records.empty();
   Report(records);

@@ -356,6 +356,23 @@ TSnapshotResult TakeSnapshot(IRegKey& key, const TLocation& location, const char
   return result;
 }
 
+bool FindPassedOver(IRegKey& key, const TLocation& location, const char16_t* upcase,
+                    const std::vector<TChangeRecord>& records, TRegSnapshot& snapshot) {
+  bool found = false;
+  TRegValue value;
+  for (const TChangeRecord& record : records) {
+    if (record.Kind != TChangeKind::Deleted || !record.IdentitySubKey.empty()) continue;
+    if (key.QueryValue(record.Identity, value) != kErrorSuccess) continue;
+    if (!Counts(value, location, upcase, u"")) continue;
+    std::u16string data = location.Switches ? SwitchStateOf(value) : DataOf(value);
+    snapshot.Entries.push_back({u"", record.Identity, value.Type, std::move(data),
+                                IdentityOf(upcase, u"", record.Identity)});
+    found = true;
+  }
+  if (found) SortSlots(snapshot, snapshot.Slots);
+  return found;
+}
+
 std::u16string IdentityOf(const char16_t* upcase, std::u16string_view subKey,
                           std::u16string_view name) {
   std::u16string identity = Folded(upcase, subKey);

@@ -57,6 +57,14 @@ std::u16string DataOf(const TRegValue& value);
 TSnapshotResult TakeSnapshot(IRegKey& key, const TLocation& location, const char16_t* upcase,
                              TRegSnapshot& snapshot);
 
+// A value deleted while the key is read moves the ones after it up, and the
+// read can pass over one of them that never went. Each of the key's own
+// values that `records` has deleted is asked for by name; those still there
+// go into `snapshot`. True when there was one: the comparison is then made
+// again.
+bool FindPassedOver(IRegKey& key, const TLocation& location, const char16_t* upcase,
+                    const std::vector<TChangeRecord>& records, TRegSnapshot& snapshot);
+
 // What a comparison needs to describe what it finds.
 struct TCompareContext {
   HiveHandle RootKey = 0;
