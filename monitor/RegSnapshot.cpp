@@ -361,12 +361,16 @@ bool FindPassedOver(IRegKey& key, const TLocation& location, const char16_t* upc
   bool found = false;
   TRegValue value;
   for (const TChangeRecord& record : records) {
-    if (record.Kind != TChangeKind::Deleted || !record.IdentitySubKey.empty()) continue;
-    if (key.QueryValue(record.Identity, value) != kErrorSuccess) continue;
-    if (!Counts(value, location, upcase, u"")) continue;
+    if (record.Kind != TChangeKind::Deleted) continue;
+    const std::u16string& subKey = record.IdentitySubKey;
+    std::unique_ptr<IRegKey> opened;
+    if (!subKey.empty() && !(opened = key.OpenSubKey(subKey, kKeyQueryValue))) continue;
+    IRegKey& holder = opened ? *opened : key;
+    if (holder.QueryValue(record.Identity, value) != kErrorSuccess) continue;
+    if (!Counts(value, location, upcase, subKey)) continue;
     std::u16string data = location.Switches ? SwitchStateOf(value) : DataOf(value);
-    snapshot.Entries.push_back({u"", record.Identity, value.Type, std::move(data),
-                                IdentityOf(upcase, u"", record.Identity)});
+    snapshot.Entries.push_back({subKey, record.Identity, value.Type, std::move(data),
+                                IdentityOf(upcase, subKey, record.Identity)});
     found = true;
   }
   if (found) SortSlots(snapshot, snapshot.Slots);

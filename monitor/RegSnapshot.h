@@ -57,11 +57,11 @@ std::u16string DataOf(const TRegValue& value);
 TSnapshotResult TakeSnapshot(IRegKey& key, const TLocation& location, const char16_t* upcase,
                              TRegSnapshot& snapshot);
 
-// A value deleted while the key is read moves the ones after it up, and the
-// read can pass over one of them that never went. Each of the key's own
-// values that `records` has deleted is asked for by name; those still there
-// go into `snapshot`. True when there was one: the comparison is then made
-// again.
+// A value or subkey deleted while the key is read moves the ones after it
+// up, and the read can pass over one of them that never went. Each value
+// that `records` has deleted is asked for by name, in its subkey; those
+// still there go into `snapshot`. True when there was one: the comparison is
+// then made again.
 bool FindPassedOver(IRegKey& key, const TLocation& location, const char16_t* upcase,
                     const std::vector<TChangeRecord>& records, TRegSnapshot& snapshot);
 

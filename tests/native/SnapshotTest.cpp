@@ -4,6 +4,8 @@
 
 #include <functional>
 #include <random>
+#include <tuple>
+#include <utility>
 
 #include "monitor/ChangeTexts.h"
 #include "monitor/RegSnapshot.h"
@@ -91,6 +93,31 @@ TEST_F(SnapshotTest, ReadsBothStringTypesUpToTheFirstNulAndNamesOfAnyLength) {
                                              std::string(300, 'n') + "=three hundred",
                                              std::string(16383, 'm') + "=the longest name"};
   EXPECT_EQ(ReadNames(), expected);
+}
+
+// A read a deletion ran through can pass over values, of the key or of its
+// subkeys, that never went: asked for by name, they are found again.
+TEST_F(SnapshotTest, ValuesAReadPassedOverAreFoundByName) {
+  Set("Kept", "C:\\k.exe");
+  Registry.SetString(kHkeyCurrentUser, std::string(kPath) + "\\0001", "Step", "C:\\s.exe");
+  std::vector<TChangeRecord> records(4);
+  const std::pair<std::u16string, std::u16string> deleted[] = {
+      {u"", u"Kept"}, {u"0001", u"Step"}, {u"", u"Gone"}, {u"0002", u"Step"}};
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    records[i].Kind = TChangeKind::Deleted;
+    std::tie(records[i].IdentitySubKey, records[i].Identity) = deleted[i];
+  }
+  auto key = Registry.OpenKey(kHkeyCurrentUser, kPath, kKeyRead);
+  TRegSnapshot snapshot;
+  ASSERT_TRUE(FindPassedOver(*key, {kHkeyCurrentUser, "", {}, true, false}, Text.UpcaseTable(),
+                             records, snapshot));
+  std::vector<std::string> found;
+  for (const TRegEntry& entry : snapshot.Entries) {
+    found.push_back(Text.ToAnsi(entry.SubKey) + '\\' + Text.ToAnsi(entry.Name) + '=' +
+                    Text.ToAnsi(entry.Data));
+  }
+  EXPECT_EQ(found, (std::vector<std::string>{"\\Kept=C:\\k.exe", "0001\\Step=C:\\s.exe"}));
+  EXPECT_EQ(snapshot.Slots.size(), 2u);
 }
 
 // The further locations: named values only, lists, and the values of subkeys.
