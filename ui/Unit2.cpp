@@ -236,14 +236,17 @@ void TForm2::ShowChangeCount() {
   Button5->SetVisible(count > 1);
 }
 
+// The user picks another change: its program's details at once, as nothing
+// waits to be painted first.
 void TForm2::Button4Click() {
-  if (!FChanges.PickOlder()) return;
-  ShowPickedChange();
-  ShowPickedDetails();
+  if (FChanges.PickOlder()) ShowPickedChangeWhole();
 }
 
 void TForm2::Button5Click() {
-  if (!FChanges.PickNewer()) return;
+  if (FChanges.PickNewer()) ShowPickedChangeWhole();
+}
+
+void TForm2::ShowPickedChangeWhole() {
   ShowPickedChange();
   ShowPickedDetails();
 }

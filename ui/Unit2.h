@@ -95,6 +95,7 @@ class TForm2 : public vcl::TForm {
  private:
   // Fills every field from the picked change; all of them from that one.
   void ShowPickedChange();
+  void ShowPickedChangeWhole();
   void ShowWhereAndWhat(const TChangeRecord& change);
   void ShowWholeTexts(const TChangeRecord& change);
   void ShowChangeCount();

@@ -2,10 +2,8 @@
 // After <windows.h>, which they need.
 #include <aclapi.h>
 #include <knownfolders.h>
-// RtlGenRandom, whose export is named SystemFunction036.
-#define SystemFunction036 NTAPI SystemFunction036
+// RtlGenRandom, advapi32's SystemFunction036.
 #include <ntsecapi.h>
-#undef SystemFunction036
 #include <objbase.h>
 #include <sddl.h>
 #include <shlobj.h>
